@@ -1,0 +1,284 @@
+#include "Vantrel.UTF8.Utils.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+
+namespace Vantrel {
+
+namespace {
+
+constexpr std::string_view Base64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view Base64UrlAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+// Decoding table: the 6-bit value of each alphabet character, 0 for every
+// other byte ('=' included), and a flag on the four blanks the decoder skips.
+constexpr uint8_t BlankFlag = 0x40;
+
+constexpr std::array<uint8_t, 256> MakeDecodeTable() {
+  std::array<uint8_t, 256> T{};
+  for (size_t I = 0; I < Base64Alphabet.size(); ++I) T[uint8_t(Base64Alphabet[I])] = uint8_t(I);
+  for (char C : {'\t', '\n', '\r', ' '}) T[uint8_t(C)] = BlankFlag;
+  return T;
+}
+constexpr auto DecodeTable = MakeDecodeTable();
+
+constexpr bool DecodeTableIsSound() {
+  int Zeros = 0, Blanks = 0;
+  for (size_t I = 0; I < 256; ++I) {
+    uint8_t V = DecodeTable[I];
+    if (V == BlankFlag) ++Blanks;
+    else if (V == 0) ++Zeros;
+    else if (V > 63 || Base64Alphabet[V] != char(I)) return false;
+  }
+  // 'A' and every byte outside the alphabet and the blanks decode as 0.
+  return Blanks == 4 && Zeros == 256 - 63 - 4;
+}
+static_assert(DecodeTable.size() == 256 && DecodeTableIsSound());
+static_assert(DecodeTable['A'] == 0 && DecodeTable['/'] == 63 && DecodeTable['='] == 0 &&
+              DecodeTable['-'] == 0 && DecodeTable['\n'] == BlankFlag);
+
+template <class C>
+uint8_t Lookup(C Ch) {
+  if constexpr (sizeof(C) == 1) {
+    return DecodeTable[uint8_t(Ch)];
+  } else {
+    return Ch > 0xFF ? 0 : DecodeTable[uint8_t(Ch)];
+  }
+}
+
+template <class C>
+bool IsBlank(C Ch) {
+  return Ch == C('\t') || Ch == C('\n') || Ch == C('\r') || Ch == C(' ');
+}
+
+void EncodeInto(const uint8_t* In, size_t Count, char* Out, std::string_view Abc) {
+  size_t I = 0;
+  for (; Count - I >= 3; I += 3) {
+    uint32_t V = uint32_t(In[I]) << 16 | uint32_t(In[I + 1]) << 8 | In[I + 2];
+    *Out++ = Abc[V >> 18];
+    *Out++ = Abc[(V >> 12) & 63];
+    *Out++ = Abc[(V >> 6) & 63];
+    *Out++ = Abc[V & 63];
+  }
+  if (Count - I == 1) {
+    uint32_t V = uint32_t(In[I]) << 16;
+    *Out++ = Abc[V >> 18];
+    *Out++ = Abc[(V >> 12) & 63];
+    *Out++ = '=';
+    *Out++ = '=';
+  } else if (Count - I == 2) {
+    uint32_t V = uint32_t(In[I]) << 16 | uint32_t(In[I + 1]) << 8;
+    *Out++ = Abc[V >> 18];
+    *Out++ = Abc[(V >> 12) & 63];
+    *Out++ = Abc[(V >> 6) & 63];
+    *Out++ = '=';
+  }
+}
+
+std::string Encode(const void* Data, size_t Count, std::string_view Abc) {
+  std::string Out(4 * (Count / 3 + (Count % 3 != 0)), '\0');
+  EncodeInto(static_cast<const uint8_t*>(Data), Count, Out.data(), Abc);
+  return Out;
+}
+
+template <class C>
+size_t DecodedSize(std::basic_string_view<C> Text) {
+  size_t End = Text.size();
+  while (End > 0 && IsBlank(Text[End - 1])) --End;
+  size_t N = 0;
+  for (size_t I = 0; I < End; ++I) N += !IsBlank(Text[I]);
+  size_t Size = N / 4 * 3 + N % 4 * 3 / 4;
+  size_t Padding = 0;
+  if (End > 0 && Text[End - 1] == C('=')) {
+    Padding = 1;
+    size_t I = End - 1;
+    while (I > 0 && IsBlank(Text[I - 1])) --I;
+    if (I > 0 && Text[I - 1] == C('=')) Padding = 2;
+  }
+  // "=" alone or "==" would give a negative size: there are no bytes.
+  return Size > Padding ? Size - Padding : 0;
+}
+
+template <class C>
+void DecodeInto(std::basic_string_view<C> Src, uint8_t* Out, size_t Len) {
+  const size_t N = Src.size();
+  size_t I = 0;
+  // The next symbol after any blanks; past the end of Src, zero bits.
+  auto Next = [&]() -> uint32_t {
+    while (I < N) {
+      uint8_t V = Lookup(Src[I++]);
+      if (!(V & BlankFlag)) return V;
+    }
+    return 0;
+  };
+  uint8_t* const End = Out + Len;
+  while (End - Out >= 3) {
+    if (N - I >= 4) {
+      uint8_t A = Lookup(Src[I]), B = Lookup(Src[I + 1]), C2 = Lookup(Src[I + 2]),
+              D = Lookup(Src[I + 3]);
+      if (!((A | B | C2 | D) & BlankFlag)) {
+        uint32_t V = uint32_t(A) << 18 | uint32_t(B) << 12 | uint32_t(C2) << 6 | D;
+        Out[0] = uint8_t(V >> 16);
+        Out[1] = uint8_t(V >> 8);
+        Out[2] = uint8_t(V);
+        Out += 3;
+        I += 4;
+        continue;
+      }
+    }
+    uint32_t V = Next() << 18;
+    V |= Next() << 12;
+    V |= Next() << 6;
+    V |= Next();
+    Out[0] = uint8_t(V >> 16);
+    Out[1] = uint8_t(V >> 8);
+    Out[2] = uint8_t(V);
+    Out += 3;
+  }
+  if (Out == End) return;
+  // One byte needs two symbols, two bytes three: padding is never read.
+  uint32_t V = Next() << 18;
+  V |= Next() << 12;
+  Out[0] = uint8_t(V >> 16);
+  if (End - Out == 2) {
+    V |= Next() << 6;
+    Out[1] = uint8_t(V >> 8);
+  }
+}
+
+template <class C>
+std::string Decode(std::basic_string_view<C> Text) {
+  std::string Out(DecodedSize(Text), '\0');
+  DecodeInto(Text, reinterpret_cast<uint8_t*>(Out.data()), Out.size());
+  return Out;
+}
+
+}  // namespace
+
+std::string Base64EncodeBuffer(const void* Data, size_t Count) {
+  return Encode(Data, Count, Base64Alphabet);
+}
+
+std::string Base64Encode(std::string_view Bytes) {
+  return Encode(Bytes.data(), Bytes.size(), Base64Alphabet);
+}
+
+size_t Base64DecodedSize(std::string_view Text) { return DecodedSize(Text); }
+size_t Base64DecodedSizeWide(std::u16string_view Text) { return DecodedSize(Text); }
+
+void Base64DecodeBuffer(std::string_view Src, void* Dst, size_t Len) {
+  DecodeInto(Src, static_cast<uint8_t*>(Dst), Len);
+}
+
+void Base64DecodeWide(std::u16string_view Src, void* Dst, size_t Len) {
+  DecodeInto(Src, static_cast<uint8_t*>(Dst), Len);
+}
+
+std::string Base64Decode(std::string_view Text) { return Decode(Text); }
+std::string Base64Decode(std::u16string_view Text) { return Decode(Text); }
+
+std::string Base64UrlEncode(std::string_view Bytes) {
+  std::string Out = Encode(Bytes.data(), Bytes.size(), Base64UrlAlphabet);
+  while (!Out.empty() && Out.back() == '=') Out.pop_back();
+  return Out;
+}
+
+bool IsValidUTF8(std::string_view Buffer) {
+  const auto* P = reinterpret_cast<const uint8_t*>(Buffer.data());
+  const size_t N = Buffer.size();
+  bool MultiByte = false;
+  size_t I = 0;
+  while (I < N) {
+    // Runs of ASCII eight bytes at a time.
+    uint64_t Word;
+    while (N - I >= 8 && (std::memcpy(&Word, P + I, 8), (Word & 0x8080808080808080u) == 0)) I += 8;
+    if (I == N) break;
+    uint8_t Lead = P[I];
+    if (Lead < 0x80) {
+      ++I;
+      continue;
+    }
+    // RFC 3629 §4: the range of the second byte rules out overlong forms,
+    // surrogates (ED A0..BF) and code points above U+10FFFF (F4 90..BF).
+    size_t Need;
+    uint8_t Low = 0x80, High = 0xBF;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+      Need = 1;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+      Need = 2;
+      if (Lead == 0xE0) Low = 0xA0;
+      if (Lead == 0xED) High = 0x9F;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+      Need = 3;
+      if (Lead == 0xF0) Low = 0x90;
+      if (Lead == 0xF4) High = 0x8F;
+    } else {
+      return false;
+    }
+    if (N - I - 1 < Need) return false;
+    if (P[I + 1] < Low || P[I + 1] > High) return false;
+    for (size_t K = 2; K <= Need; ++K)
+      if ((P[I + K] & 0xC0) != 0x80) return false;
+    I += Need + 1;
+    MultiByte = true;
+  }
+  return MultiByte;
+}
+
+std::string IntToUTF8(int32_t Value) {
+  char Buf[16];
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
+  return std::string(Buf, R.ptr);
+}
+
+int32_t UTF8ToIntDef(std::string_view S, int32_t Default) {
+  int32_t Value = 0;
+  const char* End = S.data() + S.size();
+  auto R = std::from_chars(S.data(), End, Value);
+  return R.ec == std::errc() && R.ptr == End ? Value : Default;
+}
+
+std::string FileSizeText(int64_t Size) {
+  if (Size == 0) return "vide";
+  if (Size < 1024) return std::to_string(Size) + " octets";
+  const uint64_t Bytes = uint64_t(Size);  // unsigned: Size + 512 cannot overflow
+  const uint64_t K = (Bytes + 512) / 1024;
+  if (Bytes + 512 < 1048576) return std::to_string(K) + " Ko";
+  const uint64_t M = (K + 512) / 1024;
+  if (K + 512 < 1048576) return std::to_string(M) + " Mo";
+  return std::to_string((M + 512) / 1024) + " Go";
+}
+
+size_t UTF8PosEx(std::string_view SubStr, std::string_view S, size_t Offset) {
+  if (SubStr.empty()) return 0;
+  size_t From = Offset < 2 ? 0 : Offset - 1;
+  if (From > S.size()) return 0;
+  size_t P = S.find(SubStr, From);
+  return P == std::string_view::npos ? 0 : P + 1;
+}
+
+std::string UTF8CopyBefore(std::string_view S, char Ch) {
+  size_t P = S.find(Ch);
+  return P == std::string_view::npos ? std::string() : std::string(S.substr(0, P));
+}
+
+std::string UTF8CopyBetween(std::string_view S, char Open, char Close) {
+  size_t From = S.find(Open);
+  if (From == std::string_view::npos) return {};
+  size_t To = S.find(Close, From + 1);
+  if (To == std::string_view::npos) return {};
+  return std::string(S.substr(From + 1, To - From - 1));
+}
+
+std::string NormalizeGUIDText(std::string_view S) {
+  if (S.size() == 38 && S.front() == '{' && S.back() == '}') S = S.substr(1, 36);
+  std::string Out(S);
+  for (char& Ch : Out)
+    if (Ch >= 'A' && Ch <= 'F') Ch = char(Ch - 'A' + 'a');
+  return Out;
+}
+
+}  // namespace Vantrel

@@ -1,0 +1,71 @@
+// Small routines on UTF-8 and UTF-16 text used by every layer: Base64 and
+// base64url (RFC 4648), a strict UTF-8 check, number and size texts,
+// substring helpers and GUID text normalisation.
+//
+// Byte arrays are std::string holding the bytes as they are (as
+// TByteReader reads them). Nothing here throws (apart from std::bad_alloc)
+// and nothing holds state: the Base64 decoding table is a compile-time
+// constant, safe to share between threads.
+//
+// Base64 decoding is lenient on purpose: TAB, LF, CR and space are skipped,
+// characters outside the alphabet decode as zero bits, and the decoder
+// reads no more symbols than the requested size needs (trailing padding is
+// never read). The size routines give that requested size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Vantrel {
+
+// Count bytes at Data as Base64 text with '=' padding: 4 * ((Count + 2) / 3) characters.
+std::string Base64EncodeBuffer(const void* Data, size_t Count);
+std::string Base64Encode(std::string_view Bytes);
+
+// Number of bytes the text decodes to: blanks (TAB, LF, CR, space) are not
+// counted, each trailing '=' (up to two) takes one byte off; never negative.
+size_t Base64DecodedSize(std::string_view Text);
+size_t Base64DecodedSizeWide(std::u16string_view Text);
+
+// Decodes exactly Len bytes into Dst. Symbols missing at the end of Src
+// decode as zero bits, so Dst is always filled and Src never over-read.
+void Base64DecodeBuffer(std::string_view Src, void* Dst, size_t Len);
+void Base64DecodeWide(std::u16string_view Src, void* Dst, size_t Len);
+
+// The whole text, sized with Base64DecodedSize, then decoded; empty text
+// gives no bytes. UTF-16 characters above U+00FF are outside the alphabet.
+std::string Base64Decode(std::string_view Text);
+std::string Base64Decode(std::u16string_view Text);
+
+// base64url (RFC 4648 §5) without any trailing '='.
+std::string Base64UrlEncode(std::string_view Bytes);
+
+// True when Buffer is well-formed UTF-8 (RFC 3629: no overlong form, no
+// surrogate, nothing above U+10FFFF) AND holds at least one multi-byte
+// sequence; pure ASCII answers false, so callers can tell UTF-8 from ASCII.
+bool IsValidUTF8(std::string_view Buffer);
+
+std::string IntToUTF8(int32_t Value);
+// Decimal digits with an optional leading '-'; anything else (empty, '+',
+// blanks, a value outside 32 bits) gives Default.
+int32_t UTF8ToIntDef(std::string_view S, int32_t Default);
+
+// A byte count as French text rounded to the nearest unit: "vide",
+// "1023 octets", "2 Ko", "1 Mo", "3 Go".
+std::string FileSizeText(int64_t Size);
+
+// 1-based position of SubStr in S, searching from position Offset (below 2:
+// from the start); 0 when absent or when SubStr is empty.
+size_t UTF8PosEx(std::string_view SubStr, std::string_view S, size_t Offset = 1);
+// The part of S before the first Ch; empty when Ch does not occur.
+std::string UTF8CopyBefore(std::string_view S, char Ch);
+// The text between the first Open and the first Close after it; empty when either is missing.
+std::string UTF8CopyBetween(std::string_view S, char Open, char Close);
+
+// "{0A1B...}" (38 characters with braces) loses the braces; then 'A'-'F'
+// are lowered (other characters are left as they are).
+std::string NormalizeGUIDText(std::string_view S);
+
+}  // namespace Vantrel
