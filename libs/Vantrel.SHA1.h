@@ -1,0 +1,45 @@
+// SHA-1 (FIPS 180-4 §6.1) as plain routines on a context the caller owns.
+// Blocks are compressed with the processor's SHA instructions when it has
+// them, else by portable code; the choice is made once, at the first use.
+// The byte count is kept in 64 bits, so a message may exceed 4 GiB.
+// Nothing here throws or allocates, apart from the returned digest and text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vantrel {
+
+struct TSHA1Context {
+  uint64_t Count = 0;    // bytes hashed so far; Count % 64 of them wait in Buffer
+  uint32_t State[5] = {};
+  uint8_t Buffer[64] = {};
+};
+
+inline constexpr size_t SHA1DigestSize = 20;
+
+namespace detail {
+void SHA1Compress(TSHA1Context& Context);  // transforms the full Buffer
+
+// Test seam: which compression the next blocks use. Hardware is refused
+// (false) when the processor lacks the instructions.
+bool SHA1HardwareAvailable();
+bool SHA1UseHardware(bool Enable);
+}  // namespace detail
+
+void SHA1Init(TSHA1Context& Context);
+void SHA1Update(TSHA1Context& Context, const void* Data, size_t Size);
+
+inline void SHA1UpdateByte(TSHA1Context& Context, uint8_t B) {
+  Context.Buffer[Context.Count++ & 63] = B;
+  if ((Context.Count & 63) == 0) detail::SHA1Compress(Context);
+}
+
+// Pads, writes the 20-byte digest (chaining words big-endian) and clears the context.
+void SHA1Final(TSHA1Context& Context, uint8_t (&Digest)[SHA1DigestSize]);
+std::vector<uint8_t> SHA1Final(TSHA1Context& Context);
+
+}  // namespace Vantrel
