@@ -1,0 +1,121 @@
+#include "Vantrel.URL.h"
+
+#include <array>
+#include <cstdint>
+
+#include "Vantrel.UTF8.Utils.h"
+
+namespace Vantrel::URL {
+
+namespace {
+
+constexpr std::array<bool, 256> MakeKeptTable() {
+  std::array<bool, 256> T{};
+  for (char C : std::string_view("!$'()*-.@_")) T[uint8_t(C)] = true;
+  for (int C = '0'; C <= '9'; ++C) T[C] = true;
+  for (int C = 'A'; C <= 'Z'; ++C) T[C] = true;
+  for (int C = 'a'; C <= 'z'; ++C) T[C] = true;
+  return T;
+}
+constexpr std::array<bool, 256> Kept = MakeKeptTable();
+
+constexpr size_t CountKept() {
+  size_t N = 0;
+  for (bool B : Kept) N += B;
+  return N;
+}
+static_assert(CountKept() == 72);
+static_assert(!Kept['~'] && !Kept['+'] && !Kept['%'] && !Kept[' '] && Kept['@']);
+
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  return -1;
+}
+
+// Windows-1252 0x80-0x9F; the five unassigned bytes map to the C1 control of
+// the same value, as the Windows conversion does.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUTF8(std::string& Out, char16_t C) {
+  if (C < 0x80) {
+    Out += char(C);
+  } else if (C < 0x800) {
+    Out += char(0xC0 | (C >> 6));
+    Out += char(0x80 | (C & 0x3F));
+  } else {
+    Out += char(0xE0 | (C >> 12));
+    Out += char(0x80 | ((C >> 6) & 0x3F));
+    Out += char(0x80 | (C & 0x3F));
+  }
+}
+
+std::string FromWindows1252(std::string_view Bytes) {
+  std::string Out;
+  Out.reserve(Bytes.size() * 2);
+  for (char Ch : Bytes) {
+    uint8_t B = uint8_t(Ch);
+    AppendUTF8(Out, B >= 0x80 && B < 0xA0 ? Cp1252High[B - 0x80] : char16_t(B));
+  }
+  return Out;
+}
+
+bool IsASCII(std::string_view S) {
+  for (char C : S)
+    if (uint8_t(C) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string Encode(std::string_view AStr) {
+  size_t Escaped = 0;
+  for (char C : AStr) Escaped += !Kept[uint8_t(C)];
+  std::string Out(AStr.size() + 2 * Escaped, '\0');
+  size_t At = 0;
+  for (char C : AStr) {
+    uint8_t B = uint8_t(C);
+    if (Kept[B]) {
+      Out[At++] = C;
+    } else {
+      Out[At++] = '%';
+      Out[At++] = HexDigits[B >> 4];
+      Out[At++] = HexDigits[B & 0x0F];
+    }
+  }
+  return Out;
+}
+
+std::string Decode(std::string_view Input) {
+  std::string Bytes;
+  Bytes.reserve(Input.size());
+  for (size_t I = 0; I < Input.size(); ++I) {
+    char C = Input[I];
+    if (C == '+') {
+      Bytes += ' ';
+    } else if (C != '%') {
+      Bytes += C;
+    } else if (I + 1 < Input.size() && Input[I + 1] == '%') {
+      Bytes += '%';
+      ++I;
+    } else {
+      int Hi = I + 2 < Input.size() ? HexValue(Input[I + 1]) : -1;
+      int Lo = Hi >= 0 ? HexValue(Input[I + 2]) : -1;
+      if (Lo < 0)
+        throw EDecodeError("Invalid URL encoded character (" + std::string(Input.substr(I, 3)) +
+                           ") at position " + std::to_string(I));
+      Bytes += char(Hi << 4 | Lo);
+      I += 2;
+    }
+  }
+  if (IsASCII(Bytes) || IsValidUTF8(Bytes)) return Bytes;
+  return FromWindows1252(Bytes);
+}
+
+}  // namespace Vantrel::URL

@@ -1,0 +1,217 @@
+#include "Vantrel.Win.CryptString.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <system_error>
+
+namespace Vantrel {
+
+namespace {
+
+constexpr std::string_view Description = "Vantrel.Win.CryptString";
+constexpr char KeyName[] = "cryptstring.key";
+constexpr uint8_t BlobVersion = 1;
+constexpr size_t KeySize = 32, NonceSize = 12, TagSize = 16;
+constexpr size_t Overhead = 1 + NonceSize + TagSize;
+constexpr size_t MaxText = 1 << 20;  // secrets are short; keeps sizes within int
+
+using TKey = std::array<unsigned char, KeySize>;
+
+// The key wiped when it goes out of scope.
+struct TSecretKey {
+  TKey Bytes{};
+  ~TSecretKey() { OPENSSL_cleanse(Bytes.data(), Bytes.size()); }
+};
+
+class TFd {
+ public:
+  explicit TFd(int Fd = -1) : FFd(Fd) {}
+  ~TFd() {
+    if (FFd >= 0) close(FFd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+
+ private:
+  int FFd;
+};
+
+[[noreturn]] void RaiseErrno(int Code, const char* What) {
+  throw std::system_error(Code, std::generic_category(), What);
+}
+
+std::filesystem::path DataFolder() {
+  const char* Xdg = std::getenv("XDG_DATA_HOME");
+  if (Xdg && Xdg[0] == '/') return std::filesystem::path(Xdg) / "Carvelin2";
+  const char* Home = std::getenv("HOME");
+  if (!Home || Home[0] != '/') RaiseErrno(ENOENT, "ProtectString: no home folder");
+  return std::filesystem::path(Home) / ".local" / "share" / "Carvelin2";
+}
+
+// Opens our folder (creating it and its parents with mode 0700 when asked);
+// refuses a symbolic link or a folder of another user.
+int OpenFolder(bool Create, int& Error) {
+  std::filesystem::path Folder = DataFolder();
+  if (Create) {
+    std::string Partial;
+    for (const auto& Piece : Folder) {
+      if (Piece == "/") continue;
+      Partial += '/';
+      Partial += Piece.string();
+      if (mkdir(Partial.c_str(), 0700) != 0 && errno != EEXIST) {
+        Error = errno;
+        return -1;
+      }
+    }
+  }
+  int Fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (Fd < 0) {
+    Error = errno;
+    return -1;
+  }
+  struct stat St {};
+  if (fstat(Fd, &St) != 0 || St.st_uid != geteuid()) {
+    close(Fd);
+    Error = EPERM;
+    return -1;
+  }
+  return Fd;
+}
+
+// 0 on success, else an errno value. ENOENT: no key yet.
+int ReadKey(int Folder, TKey& Key) {
+  TFd Fd(openat(Folder, KeyName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (Fd.Get() < 0) return errno;
+  struct stat St {};
+  if (fstat(Fd.Get(), &St) != 0) return errno;
+  if (!S_ISREG(St.st_mode) || St.st_uid != geteuid() || (St.st_mode & 077) != 0) return EPERM;
+  if (St.st_size != off_t(KeySize)) return EINVAL;
+  size_t Got = 0;
+  while (Got < KeySize) {
+    ssize_t N = read(Fd.Get(), Key.data() + Got, KeySize - Got);
+    if (N < 0 && errno == EINTR) continue;
+    if (N <= 0) return N < 0 ? errno : EINVAL;
+    Got += size_t(N);
+  }
+  return 0;
+}
+
+// Writes a fresh key under a temporary name and links it into place, so a
+// reader never sees a partial key and two first uses agree on one key.
+int CreateKey(int Folder) {
+  unsigned char Suffix[8];
+  TSecretKey Key;
+  if (RAND_bytes(Suffix, sizeof Suffix) != 1 || RAND_bytes(Key.Bytes.data(), int(KeySize)) != 1) {
+    ERR_clear_error();
+    return EIO;
+  }
+  std::string Temp = std::string(KeyName) + ".";
+  for (unsigned char B : Suffix) Temp += "0123456789abcdef"[B & 15];
+  int Error = 0;
+  {
+    TFd Fd(openat(Folder, Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (Fd.Get() < 0) return errno;
+    size_t Put = 0;
+    while (Put < KeySize && Error == 0) {
+      ssize_t N = write(Fd.Get(), Key.Bytes.data() + Put, KeySize - Put);
+      if (N < 0 && errno == EINTR) continue;
+      if (N <= 0) Error = N < 0 ? errno : EIO;
+      else Put += size_t(N);
+    }
+    if (Error == 0 && fsync(Fd.Get()) != 0) Error = errno;
+  }
+  if (Error == 0 && linkat(Folder, Temp.c_str(), Folder, KeyName, 0) != 0 && errno != EEXIST) Error = errno;
+  unlinkat(Folder, Temp.c_str(), 0);
+  return Error;
+}
+
+int LoadKey(bool Create, TKey& Key) {
+  int Error = 0;
+  TFd Folder(OpenFolder(Create, Error));
+  if (Folder.Get() < 0) return Error;
+  Error = ReadKey(Folder.Get(), Key);
+  if (Error == ENOENT && Create) {
+    Error = CreateKey(Folder.Get());
+    if (Error == 0) Error = ReadKey(Folder.Get(), Key);
+  }
+  return Error;
+}
+
+struct TCipherCtxFree {
+  void operator()(EVP_CIPHER_CTX* C) const { EVP_CIPHER_CTX_free(C); }
+};
+using TCipherCtx = std::unique_ptr<EVP_CIPHER_CTX, TCipherCtxFree>;
+
+const unsigned char* Bytes(std::string_view S) { return reinterpret_cast<const unsigned char*>(S.data()); }
+
+}  // namespace
+
+std::filesystem::path ProtectedStringKeyPath() { return DataFolder() / KeyName; }
+
+std::string ProtectString(std::string_view S) {
+  if (S.empty()) return {};
+  if (S.size() > MaxText) RaiseErrno(EMSGSIZE, "ProtectString");
+  TSecretKey Key;
+  if (int Error = LoadKey(true, Key.Bytes); Error != 0) RaiseErrno(Error, "ProtectString: key file");
+
+  std::string Blob(Overhead + S.size(), '\0');
+  auto* Out = reinterpret_cast<unsigned char*>(Blob.data());
+  Out[0] = BlobVersion;
+  unsigned char* Nonce = Out + 1;
+  unsigned char* Cipher = Nonce + NonceSize;
+  TCipherCtx Ctx(EVP_CIPHER_CTX_new());
+  int N = 0, Final = 0;
+  bool Ok = Ctx && RAND_bytes(Nonce, int(NonceSize)) == 1 &&
+            EVP_EncryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, Key.Bytes.data(), Nonce) == 1 &&
+            EVP_EncryptUpdate(Ctx.get(), nullptr, &N, Bytes(Description), int(Description.size())) == 1 &&
+            EVP_EncryptUpdate(Ctx.get(), Cipher, &N, Bytes(S), int(S.size())) == 1 &&
+            EVP_EncryptFinal_ex(Ctx.get(), Cipher + N, &Final) == 1 &&
+            EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_GET_TAG, int(TagSize), Cipher + S.size()) == 1;
+  ERR_clear_error();
+  if (!Ok) RaiseErrno(EIO, "ProtectString: AES-GCM");
+  return Blob;
+}
+
+std::string UnprotectString(std::string_view Data) {
+  if (Data.size() < Overhead || Data.size() > Overhead + MaxText || uint8_t(Data[0]) != BlobVersion)
+    return {};
+  TSecretKey Key;
+  if (LoadKey(false, Key.Bytes) != 0) return {};
+
+  const unsigned char* Nonce = Bytes(Data) + 1;
+  const unsigned char* Cipher = Nonce + NonceSize;
+  size_t Size = Data.size() - Overhead;
+  std::string Text(Size, '\0');
+  auto* Out = reinterpret_cast<unsigned char*>(Text.data());
+  // The tag is set before the last call, which checks it.
+  unsigned char Tag[TagSize];
+  std::copy(Cipher + Size, Cipher + Size + TagSize, Tag);
+  TCipherCtx Ctx(EVP_CIPHER_CTX_new());
+  int N = 0, Final = 0;
+  bool Ok = Ctx && EVP_DecryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, Key.Bytes.data(), Nonce) == 1 &&
+            EVP_DecryptUpdate(Ctx.get(), nullptr, &N, Bytes(Description), int(Description.size())) == 1 &&
+            EVP_DecryptUpdate(Ctx.get(), Out, &N, Cipher, int(Size)) == 1 &&
+            EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_SET_TAG, int(TagSize), Tag) == 1 &&
+            EVP_DecryptFinal_ex(Ctx.get(), Out + N, &Final) == 1;
+  ERR_clear_error();
+  if (!Ok) {
+    OPENSSL_cleanse(Text.data(), Text.size());
+    return {};
+  }
+  return Text;
+}
+
+}  // namespace Vantrel
