@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "Vantrel.UTF8.Utils.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -203,5 +205,16 @@ std::vector<uint8_t> SHA1Final(TSHA1Context& Context) {
   SHA1Final(Context, Digest);
   return {Digest, Digest + SHA1DigestSize};
 }
+
+std::string SHA1Base64Buffer(const void* Data, size_t Size) {
+  TSHA1Context Context;
+  SHA1Init(Context);
+  SHA1Update(Context, Data, Size);
+  uint8_t Digest[SHA1DigestSize];
+  SHA1Final(Context, Digest);
+  return Base64EncodeBuffer(Digest, sizeof Digest);
+}
+
+std::string SHA1Base64(std::string_view S) { return SHA1Base64Buffer(S.data(), S.size()); }
 
 }  // namespace Vantrel

@@ -42,4 +42,8 @@ inline void SHA1UpdateByte(TSHA1Context& Context, uint8_t B) {
 void SHA1Final(TSHA1Context& Context, uint8_t (&Digest)[SHA1DigestSize]);
 std::vector<uint8_t> SHA1Final(TSHA1Context& Context);
 
+// SHA-1 of a buffer or of the bytes of a string, as standard padded Base64.
+std::string SHA1Base64Buffer(const void* Data, size_t Size);
+std::string SHA1Base64(std::string_view S);
+
 }  // namespace Vantrel
