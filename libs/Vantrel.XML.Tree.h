@@ -16,9 +16,8 @@
 // search, serializer) uses loops or explicit stacks, never recursion over the
 // input's depth.
 //
-// Nodes are never null-safe in C++ the way the lookups' results are: a lookup
-// answers nullptr for a missing node, so test it before calling on it, or
-// reach deep nodes in one step with XPathNode / GetChildAt, which answer
+// A lookup answers nullptr for a missing node: test it before calling on it,
+// or reach deep nodes in one step with XPathNode / GetChildAt, which answer
 // nullptr as soon as a step is missing.
 #pragma once
 
@@ -164,7 +163,8 @@ using TFilterNodeProc = std::function<PXMLNode(PXMLNode)>;
 
 // An element, or a text node (Name.Len == 0: text between tags or a CDATA
 // section). For an element, Text is its whole content between the start tag's
-// '>' and the end tag's '<' (child markup included); Len 0 for <a/>.
+// '>' and the end tag's '<' (child markup included); Len 0 for <a/>. A CDATA
+// section's text holds no references: its Value is its text as written.
 struct TXMLNode {
   TXMLString Prefix;
   TXMLString Name;
@@ -174,6 +174,7 @@ struct TXMLNode {
   std::span<const TXMLAttribute> Attrs() const { return {FAttrs, size_t(FAttrCount)}; }
   std::span<const TXMLNode> Children() const { return {FChildren, size_t(FChildCount)}; }
   bool IsText() const { return Name.Len == 0; }
+  bool IsCDATA() const { return IsText() && Prefix.Start != nullptr; }  // Prefix marks the section
 
   int Length() const { return FChildCount; }
   PXMLNode LastChild() const;
@@ -217,8 +218,8 @@ struct TXMLNode {
   std::string CloseTag() const;      // "</" FullName ">"
   std::string FullText() const;      // the element as written (start tag alone for <a/>)
 
-  std::string Value() const { return Text.Value(); }
-  std::string AnsiValue() const { return Text.AnsiValue(); }
+  std::string Value() const { return IsCDATA() ? Text.RawValue() : Text.Value(); }
+  std::string AnsiValue() const { return IsCDATA() ? Text.RawValue() : Text.AnsiValue(); }
   TDateTime AsDateTime() const { return Text.AsDateTime(); }
   int AsInteger() const;  // optional '-' and decimal digits; anything else gives 0
 
@@ -288,6 +289,8 @@ class TXMLTree {
 
  private:
   struct TState;
+  class TParser;
+  void Load(std::unique_ptr<TState> AState, bool MultiRoot);
   std::unique_ptr<TState> FState;
 };
 
