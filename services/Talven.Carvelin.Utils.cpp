@@ -190,8 +190,8 @@ int TypeDocumentIndexOfLabel(std::string_view Label) {
 
 namespace {
 
-// Category labels of the document lists that name no row of the table
-// (documents the patient or the insurer put in the record).
+// Category labels that the service's document lists show besides the filing
+// types (documents the patient or the insurer put in the record).
 constexpr struct {
   std::string_view Label;
   std::string_view Code;
