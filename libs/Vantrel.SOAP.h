@@ -49,6 +49,7 @@ std::string XMLElementOrNASK(std::string_view Name, std::string_view Attributes,
 std::string XMLEscape(std::string_view Text);
 // Moves the text through unchanged when nothing needs replacing.
 std::string XMLEscape(std::string&& Text);
+inline std::string XMLEscape(const char* Text) { return XMLEscape(std::string_view(Text)); }
 std::string XMLEscapeW(std::u16string_view Text);
 
 std::string IntToXMLStr(int64_t Value);
