@@ -568,10 +568,10 @@ void THTTPClient::Request(std::string_view Verb, std::string_view URL,
   TURL U;
   U.Decode(URL, false);
   int Port = ParsePort(U.Port);
-  std::string Head = BuildHead(Verb, U, Content);
   SetHost(U.HostName);
   SetPort(Port);
   SetUseTLS(U.Protocol == "https");
+  std::string Head = BuildHead(Verb, U, Content);  // the cookie line is the new host's
   try {
     Exchange(Head, Stream, Content);
     return;
@@ -599,7 +599,7 @@ void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
     try {
       FSocket->ReadHeader(FHeader, MaxHeadSize);
     } catch (const ESSLError&) {
-      if (!FHeader.empty() || FSocket->Received()) throw;
+      if (!FHeader.empty() || FSocket->Received() || FSocket->Buffered()) throw;
       Close();
       SendRequest(Head);
       if (Content) FSocket->SendStream(*Content);
@@ -609,7 +609,8 @@ void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
     ReadBody(Stream);
     EndResponse();
   } catch (...) {
-    FResponseStarted = !FHeader.empty() || (FSocket && FSocket->Received() > 0);
+    FResponseStarted =
+        !FHeader.empty() || (FSocket && (FSocket->Received() > 0 || FSocket->Buffered() > 0));
     Close();
     throw;
   }

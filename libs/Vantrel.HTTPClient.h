@@ -146,6 +146,7 @@ class TTCPSocket {
   // Bytes that reached the receive side since the last ResetReceived.
   uint64_t Received() const { return FReceived; }
   void ResetReceived() { FReceived = 0; }
+  size_t Buffered() const { return FRecv.Count; }
   const std::string& Host() const { return FHost; }
   int Handle() const { return FHandle; }
 
