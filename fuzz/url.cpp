@@ -1,0 +1,34 @@
+// The query-string decoder on any text: it decodes or raises
+// URL::EDecodeError, its output is always well-formed UTF-8, and encoding
+// then decoding gives back any well-formed UTF-8 text.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "Vantrel.URL.h"
+#include "Vantrel.UTF8.Utils.h"
+
+using namespace Vantrel;
+
+namespace {
+
+bool WellFormed(std::string_view S) {
+  for (char C : S)
+    if (uint8_t(C) >= 0x80) return IsValidUTF8(S);
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  std::string_view In(reinterpret_cast<const char*>(Data), Size);
+  try {
+    if (!WellFormed(URL::Decode(In))) abort();
+  } catch (const URL::EDecodeError&) {
+  }
+  std::string Encoded = URL::Encode(In);
+  std::string Back = URL::Decode(Encoded);
+  if (WellFormed(In) && Back != In) abort();
+  if (!WellFormed(Back)) abort();
+  return 0;
+}
