@@ -200,10 +200,10 @@ void SHA1Final(TSHA1Context& Context, uint8_t (&Digest)[SHA1DigestSize]) {
   Context = TSHA1Context{};
 }
 
-std::vector<uint8_t> SHA1Final(TSHA1Context& Context) {
+std::string SHA1Final(TSHA1Context& Context) {
   uint8_t Digest[SHA1DigestSize];
   SHA1Final(Context, Digest);
-  return {Digest, Digest + SHA1DigestSize};
+  return std::string(reinterpret_cast<const char*>(Digest), sizeof Digest);
 }
 
 std::string SHA1Base64Buffer(const void* Data, size_t Size) {

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace Vantrel {
 
@@ -38,9 +37,10 @@ inline void SHA1UpdateByte(TSHA1Context& Context, uint8_t B) {
   if ((Context.Count & 63) == 0) detail::SHA1Compress(Context);
 }
 
+// Byte arrays are std::string holding the bytes, as elsewhere in the library.
 // Pads, writes the 20-byte digest (chaining words big-endian) and clears the context.
 void SHA1Final(TSHA1Context& Context, uint8_t (&Digest)[SHA1DigestSize]);
-std::vector<uint8_t> SHA1Final(TSHA1Context& Context);
+std::string SHA1Final(TSHA1Context& Context);
 
 // SHA-1 of a buffer or of the bytes of a string, as standard padded Base64.
 std::string SHA1Base64Buffer(const void* Data, size_t Size);

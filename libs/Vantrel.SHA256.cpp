@@ -184,10 +184,10 @@ void SHA256Final(TSHA256Context& Context, uint8_t (&Digest)[SHA256DigestSize]) {
   Context = TSHA256Context{};
 }
 
-std::vector<uint8_t> SHA256Final(TSHA256Context& Context) {
+std::string SHA256Final(TSHA256Context& Context) {
   uint8_t Digest[SHA256DigestSize];
   SHA256Final(Context, Digest);
-  return {Digest, Digest + SHA256DigestSize};
+  return std::string(reinterpret_cast<const char*>(Digest), sizeof Digest);
 }
 
 }  // namespace Vantrel

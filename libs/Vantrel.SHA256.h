@@ -7,7 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <string>
 
 namespace Vantrel {
 
@@ -36,8 +36,9 @@ inline void SHA256UpdateByte(TSHA256Context& Context, uint8_t B) {
   if ((Context.Count & 63) == 0) detail::SHA256Compress(Context);
 }
 
+// Byte arrays are std::string holding the bytes, as elsewhere in the library.
 // Pads, writes the 32-byte digest (chaining words big-endian) and clears the context.
 void SHA256Final(TSHA256Context& Context, uint8_t (&Digest)[SHA256DigestSize]);
-std::vector<uint8_t> SHA256Final(TSHA256Context& Context);
+std::string SHA256Final(TSHA256Context& Context);
 
 }  // namespace Vantrel

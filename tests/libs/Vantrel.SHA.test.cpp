@@ -20,7 +20,7 @@ struct TSHA1 {
   static void Init(Context& C) { SHA1Init(C); }
   static void Update(Context& C, const void* P, size_t N) { SHA1Update(C, P, N); }
   static void UpdateByte(Context& C, uint8_t B) { SHA1UpdateByte(C, B); }
-  static std::vector<uint8_t> Final(Context& C) { return SHA1Final(C); }
+  static std::string Final(Context& C) { return SHA1Final(C); }
   static bool Hardware() { return detail::SHA1HardwareAvailable(); }
   static bool Use(bool H) { return detail::SHA1UseHardware(H); }
   static const EVP_MD* Peer() { return EVP_sha1(); }
@@ -31,21 +31,19 @@ struct TSHA256 {
   static void Init(Context& C) { SHA256Init(C); }
   static void Update(Context& C, const void* P, size_t N) { SHA256Update(C, P, N); }
   static void UpdateByte(Context& C, uint8_t B) { SHA256UpdateByte(C, B); }
-  static std::vector<uint8_t> Final(Context& C) { return SHA256Final(C); }
+  static std::string Final(Context& C) { return SHA256Final(C); }
   static bool Hardware() { return detail::SHA256HardwareAvailable(); }
   static bool Use(bool H) { return detail::SHA256UseHardware(H); }
   static const EVP_MD* Peer() { return EVP_sha256(); }
 };
 
-std::string Hex(const std::vector<uint8_t>& D) {
-  return TestSupport::ToHex(std::string_view(reinterpret_cast<const char*>(D.data()), D.size()));
-}
+std::string Hex(const std::string& D) { return TestSupport::ToHex(D); }
 
 std::string PeerHex(const EVP_MD* Md, const std::string& Msg) {
   unsigned char Out[EVP_MAX_MD_SIZE];
   unsigned Len = 0;
   EXPECT_EQ(EVP_Digest(Msg.data(), Msg.size(), Out, &Len, Md, nullptr), 1);
-  return Hex(std::vector<uint8_t>(Out, Out + Len));
+  return Hex(std::string(reinterpret_cast<const char*>(Out), Len));
 }
 
 // Runs Body once per compression path this processor offers, then restores the default.

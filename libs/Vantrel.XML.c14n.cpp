@@ -1,0 +1,768 @@
+// The canonical writer walks the element's source text between the tree's
+// child elements (which is where the tree drops blank text, comments and
+// processing instructions) with an explicit stack of open elements, so that
+// the deepest tree the parser accepts needs no recursion. References are
+// decoded and the C14N escapes applied as bytes go out; runs of ordinary
+// bytes go to the hash straight from the source.
+//
+// References: W3C Canonical XML 1.0 (§1.1, §2.3 processing model, §4 rules
+// for namespace nodes), Exclusive XML Canonicalization 1.0 (§3), XML 1.0
+// §2.11 (end-of-line handling), §3.3.3 (attribute-value normalisation),
+// §4.1 and §4.6 (references).
+#include "Vantrel.XML.c14n.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+#include <type_traits>
+
+#include "Vantrel.SHA1.h"
+#include "Vantrel.SHA256.h"
+#include "Vantrel.UTF8.Utils.h"
+
+namespace Vantrel {
+namespace {
+
+constexpr std::string_view XmlNamespace = "http://www.w3.org/XML/1998/namespace";
+
+using TCharTable = std::array<bool, 256>;
+
+constexpr TCharTable CharTable(std::string_view Chars) {
+  TCharTable T{};
+  for (char C : Chars) T[uint8_t(C)] = true;
+  return T;
+}
+
+// Bytes of the source that cannot go out as they stand.
+constexpr TCharTable TextSpecial = CharTable("&<>\r");         // character data as written
+constexpr TCharTable AttrSpecial = CharTable("&<\"\t\n\r");    // attribute value as written
+constexpr TCharTable LineSpecial = CharTable("\r");            // comments and processing instructions
+static_assert(TextSpecial['&'] && TextSpecial['\r'] && !TextSpecial['\n'] && !TextSpecial['"']);
+static_assert(AttrSpecial['"'] && AttrSpecial['\t'] && !AttrSpecial['>'] && !AttrSpecial['\'']);
+
+bool IsXmlChar(uint32_t C) {  // XML 1.0 §2.2 Char
+  return C == 0x9 || C == 0xA || C == 0xD || (C >= 0x20 && C <= 0xD7FF) || (C >= 0xE000 && C <= 0xFFFD) ||
+         (C >= 0x10000 && C <= 0x10FFFF);
+}
+
+// Decodes the reference at P ('&'): one of the five predefined entities or a
+// character reference. False, with P unchanged, for anything else.
+bool DecodeReference(const char*& P, const char* End, uint32_t& Code) {
+  const char* Semi = static_cast<const char*>(std::memchr(P, ';', size_t(std::min<ptrdiff_t>(End - P, 32))));
+  if (!Semi) return false;
+  const std::string_view Name(P + 1, size_t(Semi - P - 1));
+  if (Name == "amp") Code = '&';
+  else if (Name == "lt") Code = '<';
+  else if (Name == "gt") Code = '>';
+  else if (Name == "quot") Code = '"';
+  else if (Name == "apos") Code = '\'';
+  else if (Name.size() >= 2 && Name[0] == '#') {
+    const bool Hex = Name[1] == 'x';
+    const std::string_view Digits = Name.substr(Hex ? 2 : 1);
+    if (Digits.empty()) return false;
+    uint32_t V = 0;
+    for (char C : Digits) {
+      uint32_t D;
+      if (C >= '0' && C <= '9') D = uint32_t(C - '0');
+      else if (Hex && C >= 'a' && C <= 'f') D = uint32_t(C - 'a' + 10);
+      else if (Hex && C >= 'A' && C <= 'F') D = uint32_t(C - 'A' + 10);
+      else return false;
+      V = V * (Hex ? 16 : 10) + D;
+      if (V > 0x10FFFF) return false;
+    }
+    if (!IsXmlChar(V)) return false;
+    Code = V;
+  } else {
+    return false;
+  }
+  P = Semi + 1;
+  return true;
+}
+
+size_t EncodeUTF8(uint32_t C, char* Out) {
+  if (C < 0x80) {
+    Out[0] = char(C);
+    return 1;
+  }
+  if (C < 0x800) {
+    Out[0] = char(0xC0 | (C >> 6));
+    Out[1] = char(0x80 | (C & 0x3F));
+    return 2;
+  }
+  if (C < 0x10000) {
+    Out[0] = char(0xE0 | (C >> 12));
+    Out[1] = char(0x80 | ((C >> 6) & 0x3F));
+    Out[2] = char(0x80 | (C & 0x3F));
+    return 3;
+  }
+  Out[0] = char(0xF0 | (C >> 18));
+  Out[1] = char(0x80 | ((C >> 12) & 0x3F));
+  Out[2] = char(0x80 | ((C >> 6) & 0x3F));
+  Out[3] = char(0x80 | (C & 0x3F));
+  return 4;
+}
+
+// The escapes of the canonical form (C14N §2.3) for one decoded character;
+// an empty view when it goes out as itself.
+std::string_view TextEscape(uint32_t C) {
+  switch (C) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '\r': return "&#xD;";
+    default: return {};
+  }
+}
+
+std::string_view AttrEscape(uint32_t C) {
+  switch (C) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '"': return "&quot;";
+    case '\t': return "&#x9;";
+    case '\n': return "&#xA;";
+    case '\r': return "&#xD;";
+    default: return {};
+  }
+}
+
+const char* Find(const char* From, const char* End, std::string_view What) {
+  if (End - From < ptrdiff_t(What.size())) return nullptr;
+  const std::string_view Hay(From, size_t(End - From));
+  const size_t At = Hay.find(What);
+  return At == std::string_view::npos ? nullptr : From + At;
+}
+
+bool StartsWith(const char* P, const char* End, std::string_view What) {
+  return End - P >= ptrdiff_t(What.size()) && std::memcmp(P, What.data(), What.size()) == 0;
+}
+
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\r'; }
+
+// Where the element's start tag begins: the tree's Prefix starts at the
+// qualified name, right after the '<'.
+const char* TagStart(const TXMLNode& N) { return (N.Prefix.Len > 0 ? N.Prefix.Start : N.Name.Start) - 1; }
+
+bool IsEmptyElementTag(const TXMLNode& N) {
+  return N.Text.Len == 0 && N.Text.Start[-1] == '>' && N.Text.Start[-2] == '/';
+}
+
+// A text node holding a CDATA section: its slice follows the opening marker,
+// which lies inside the parent's content.
+bool IsCData(const TXMLNode& N) {
+  constexpr std::string_view Marker = "<![CDATA[";
+  return N.Parent && N.Text.Start - N.Parent->Text.Start >= ptrdiff_t(Marker.size()) &&
+         std::memcmp(N.Text.Start - Marker.size(), Marker.data(), Marker.size()) == 0;
+}
+
+struct TNamespace {
+  std::string_view Prefix;  // empty for the default namespace
+  std::string_view Uri;     // normalised and decoded
+};
+
+// Buffered output to a sink (a hash context or a string).
+template <typename TSink>
+class TOutput {
+ public:
+  explicit TOutput(TSink& Sink) : FSink(Sink) {}
+  void Put(char C) {
+    if (FUsed == sizeof FBuf) Flush();
+    FBuf[FUsed++] = C;
+  }
+  void Put(std::string_view S) {
+    if (S.size() > sizeof FBuf - FUsed) {
+      Flush();
+      if (S.size() >= sizeof FBuf / 4) {
+        FSink.Write(S.data(), S.size());
+        return;
+      }
+    }
+    std::memcpy(FBuf + FUsed, S.data(), S.size());
+    FUsed += S.size();
+  }
+  void Flush() {
+    if (FUsed) FSink.Write(FBuf, FUsed);
+    FUsed = 0;
+  }
+
+ private:
+  TSink& FSink;
+  char FBuf[4096];
+  size_t FUsed = 0;
+};
+
+template <typename TSink, bool Exclusive, bool WithComments>
+class TWriter {
+ public:
+  TWriter(TSink& Sink, const std::vector<std::string>& Extra, const TC14NOptions& Options) : FOut(Sink) {
+    for (const std::string& E : Extra) FExtra.push_back(ParseExtra(E));
+    if constexpr (Exclusive)
+      for (const std::string& P : Options.InclusivePrefixes)
+        FInclusivePrefixes.push_back(P == "#default" ? std::string_view() : std::string_view(P));
+  }
+
+  // C14N §2.1: the document is its root element, preceded and followed by
+  // the comments and processing instructions outside it, each separated from
+  // the root by one LF; the XML declaration and the document type go.
+  void WriteDocument(const TXMLTree& Tree) {
+    const TXMLNode& Root = Tree.Root();
+    if (Root.IsText()) return;  // empty text
+    const std::string_view Src = Tree.Source();
+    const char* RootStart = TagStart(Root);
+    const char* P = Src.data();
+    if (StartsWith(P, RootStart, "\xEF\xBB\xBF")) P += 3;
+    while ((P = SkipBlanks(P, RootStart)) < RootStart) {
+      const char* Next = OutsideNode(P, RootStart, false);
+      if (Next == P) break;
+      P = Next;
+    }
+    OpenApex(Root);
+    Run();
+    const char* End = Src.data() + Src.size();
+    for (P = ElementEnd(Root, End); (P = SkipBlanks(P, End)) < End;) {
+      const char* Next = OutsideNode(P, End, true);
+      if (Next == P) break;
+      P = Next;
+    }
+    FOut.Flush();
+  }
+
+  void Write(const TXMLNode& Apex) {
+    if (Apex.IsText()) {
+      WriteText(Apex.Text.Start, Apex.Text.Start + Apex.Text.Len, !IsCData(Apex));
+    } else {
+      OpenApex(Apex);
+      Run();
+    }
+    FOut.Flush();
+  }
+
+ private:
+  struct TFrame {
+    PXMLNode Node;
+    const char* Pos;  // next byte of the content to write
+    const char* End;  // the '<' of the end tag
+    size_t Child;     // next child of the tree to look at
+    size_t ScopeMark, RenderedMark;
+  };
+
+  // --- namespace scopes -----------------------------------------------------
+
+  TNamespace ParseExtra(std::string_view E) {
+    auto Fail = [&]() -> TNamespace { throw std::invalid_argument("Invalid namespace declaration: " + std::string(E)); };
+    while (!E.empty() && IsBlank(E.front())) E.remove_prefix(1);
+    while (!E.empty() && IsBlank(E.back())) E.remove_suffix(1);
+    const size_t Eq = E.find('=');
+    if (Eq == std::string_view::npos || E.size() < Eq + 3) return Fail();
+    std::string_view Name = E.substr(0, Eq);
+    while (!Name.empty() && IsBlank(Name.back())) Name.remove_suffix(1);
+    std::string_view Value = E.substr(Eq + 1);
+    while (!Value.empty() && IsBlank(Value.front())) Value.remove_prefix(1);
+    const char Quote = Value.empty() ? 0 : Value.front();
+    if ((Quote != '"' && Quote != '\'') || Value.size() < 2 || Value.back() != Quote) return Fail();
+    Value = Value.substr(1, Value.size() - 2);
+    if (Value.find(Quote) != std::string_view::npos) return Fail();
+    if (Name == "xmlns") return {{}, Normalized(Value)};
+    if (Name.size() > 6 && Name.substr(0, 6) == "xmlns:") return {Name.substr(6), Normalized(Value)};
+    return Fail();
+  }
+
+  // An attribute value after XML 1.0 §3.3.3 normalisation, as a view: the
+  // raw slice when nothing changes, else a decoded copy kept for the call.
+  std::string_view Normalized(std::string_view Raw) {
+    if (Raw.find_first_of("&\t\n\r") == std::string_view::npos) return Raw;
+    std::string& S = FDecoded.emplace_back();
+    const char* P = Raw.data();
+    const char* End = P + Raw.size();
+    while (P < End) {
+      const char C = *P;
+      uint32_t Code;
+      if (C == '&' && DecodeReference(P, End, Code)) {
+        char Buf[4];
+        S.append(Buf, EncodeUTF8(Code, Buf));
+        continue;
+      }
+      if (C == '\r' && P + 1 < End && P[1] == '\n') ++P;
+      S += (C == '\t' || C == '\n' || C == '\r') ? ' ' : C;
+      ++P;
+    }
+    return S;
+  }
+
+  static const TNamespace* Lookup(const std::vector<TNamespace>& Stack, std::string_view Prefix) {
+    for (size_t I = Stack.size(); I-- > 0;)
+      if (Stack[I].Prefix == Prefix) return &Stack[I];
+    return nullptr;
+  }
+
+  static bool IsNamespaceDecl(const TXMLAttribute& A) { return A.IsNamespace(); }
+
+  void PushDeclarations(const TXMLNode& N) {
+    for (const TXMLAttribute& A : N.Attrs()) {
+      if (!IsNamespaceDecl(A)) continue;
+      FScope.push_back({A.Prefix.Len > 0 ? A.Name.View() : std::string_view(), Normalized(A.Value.View())});
+    }
+  }
+
+  // C14N §4.7 / Exclusive C14N §3: a namespace is rendered when its value
+  // differs from the one the nearest output ancestor rendered (none at the
+  // apex); the xml namespace never is; an empty default is rendered as
+  // xmlns="" only to undo a non-empty one rendered above.
+  void ConsiderNamespace(std::string_view Prefix) {
+    if (Prefix == "xml") return;
+    for (const TNamespace& Done : FNsOut)
+      if (Done.Prefix == Prefix) return;
+    const TNamespace* InScope = Lookup(FScope, Prefix);
+    const TNamespace* Above = Lookup(FRendered, Prefix);
+    if (Prefix.empty()) {
+      const std::string_view Uri = InScope ? InScope->Uri : std::string_view();
+      if (Uri == (Above ? Above->Uri : std::string_view())) return;
+      FNsOut.push_back({Prefix, Uri});
+      return;
+    }
+    if (!InScope || InScope->Uri.empty()) return;  // undeclared prefix: not namespace-well-formed
+    if (Above && Above->Uri == InScope->Uri) return;
+    FNsOut.push_back(*InScope);
+  }
+
+  // --- start and end tags --------------------------------------------------------
+
+  struct TAttrOut {
+    std::string_view Uri, Local;
+    const TXMLAttribute* Attr;
+  };
+
+  void OpenApex(const TXMLNode& Apex) {
+    for (const TNamespace& E : FExtra) FScope.push_back(E);
+    std::vector<PXMLNode> Ancestors;
+    for (PXMLNode A = Apex.Parent; A; A = A->Parent) Ancestors.push_back(A);
+    for (size_t I = Ancestors.size(); I-- > 0;) PushDeclarations(*Ancestors[I]);
+    Open(Apex, true);
+  }
+
+  // Writes the start tag (and the end tag of an empty element); pushes a
+  // frame for an element with content.
+  void Open(const TXMLNode& N, bool Apex) {
+    const size_t ScopeMark = FScope.size(), RenderedMark = FRendered.size();
+    PushDeclarations(N);
+
+    FNsOut.clear();
+    if constexpr (Exclusive) {
+      ConsiderNamespace(N.Prefix.View());
+      for (const TXMLAttribute& A : N.Attrs())
+        if (A.Prefix.Len > 0 && !IsNamespaceDecl(A)) ConsiderNamespace(A.Prefix.View());
+      for (std::string_view P : FInclusivePrefixes) ConsiderNamespace(P);
+    } else {
+      // The apex renders everything in scope, the others what they change.
+      for (size_t I = FScope.size(); I-- > (Apex ? 0 : ScopeMark);) ConsiderNamespace(FScope[I].Prefix);
+    }
+    std::sort(FNsOut.begin(), FNsOut.end(),
+              [](const TNamespace& A, const TNamespace& B) { return A.Prefix < B.Prefix; });
+    FRendered.insert(FRendered.end(), FNsOut.begin(), FNsOut.end());
+
+    FAttrOut.clear();
+    for (const TXMLAttribute& A : N.Attrs()) {
+      if (IsNamespaceDecl(A)) continue;
+      FAttrOut.push_back({AttrNamespace(A), A.Name.View(), &A});
+    }
+    if (!Exclusive && Apex) InheritXmlAttributes(N);
+    std::sort(FAttrOut.begin(), FAttrOut.end(), [](const TAttrOut& A, const TAttrOut& B) {
+      return A.Uri != B.Uri ? A.Uri < B.Uri : A.Local < B.Local;
+    });
+
+    FOut.Put('<');
+    PutQName(N.Prefix, N.Name);
+    for (const TNamespace& Ns : FNsOut) {
+      FOut.Put(Ns.Prefix.empty() ? std::string_view(" xmlns") : std::string_view(" xmlns:"));
+      FOut.Put(Ns.Prefix);
+      FOut.Put("=\"");
+      WriteDecodedAttr(Ns.Uri);
+      FOut.Put('"');
+    }
+    for (const TAttrOut& A : FAttrOut) {
+      FOut.Put(' ');
+      PutQName(A.Attr->Prefix, A.Attr->Name);
+      FOut.Put("=\"");
+      WriteRawAttr(A.Attr->Value.Start, A.Attr->Value.Start + A.Attr->Value.Len);
+      FOut.Put('"');
+    }
+    FOut.Put('>');
+
+    if (N.Text.Len <= 0) {
+      Close(N);
+      FScope.resize(ScopeMark);
+      FRendered.resize(RenderedMark);
+      return;
+    }
+    FStack.push_back({&N, N.Text.Start, N.Text.Start + N.Text.Len, 0, ScopeMark, RenderedMark});
+  }
+
+  std::string_view AttrNamespace(const TXMLAttribute& A) const {
+    if (A.Prefix.Len == 0) return {};
+    if (A.Prefix.View() == "xml") return XmlNamespace;
+    const TNamespace* Ns = Lookup(FScope, A.Prefix.View());
+    return Ns ? Ns->Uri : std::string_view();
+  }
+
+  // C14N §2.4: the apex of a document subset also carries the xml:*
+  // attributes it inherits from its ancestors, the nearest winning.
+  void InheritXmlAttributes(const TXMLNode& Apex) {
+    for (PXMLNode A = Apex.Parent; A; A = A->Parent)
+      for (const TXMLAttribute& Attr : A->Attrs()) {
+        if (Attr.Prefix.View() != "xml") continue;
+        const bool Present = std::any_of(FAttrOut.begin(), FAttrOut.end(), [&](const TAttrOut& O) {
+          return O.Uri == XmlNamespace && O.Local == Attr.Name.View();
+        });
+        if (!Present) FAttrOut.push_back({XmlNamespace, Attr.Name.View(), &Attr});
+      }
+  }
+
+  void Close(const TXMLNode& N) {
+    FOut.Put("</");
+    PutQName(N.Prefix, N.Name);
+    FOut.Put('>');
+  }
+
+  void PutQName(const TXMLString& Prefix, const TXMLString& Name) {
+    if (Prefix.Len > 0) {
+      FOut.Put(Prefix.View());
+      FOut.Put(':');
+    }
+    FOut.Put(Name.View());
+  }
+
+  // --- content ------------------------------------------------------------------
+
+  // The next element child of the frame's node at or after the cursor.
+  PXMLNode NextChild(TFrame& F) {
+    const auto Children = F.Node->Children();
+    while (F.Child < Children.size()) {
+      const TXMLNode& C = Children[F.Child];
+      if (!C.IsText() && TagStart(C) >= F.Pos) return &C;
+      ++F.Child;
+    }
+    return nullptr;
+  }
+
+  // Where the element that starts at its tag ends: after "/>" or after its end tag.
+  static const char* ElementEnd(const TXMLNode& N, const char* Limit) {
+    if (IsEmptyElementTag(N)) return N.Text.Start;
+    const char* EndTag = N.Text.Start + N.Text.Len;
+    const char* Gt = EndTag < Limit ? static_cast<const char*>(std::memchr(EndTag, '>', size_t(Limit - EndTag))) : nullptr;
+    return Gt ? Gt + 1 : Limit;
+  }
+
+  void Run() {
+    while (!FStack.empty()) {
+      TFrame& F = FStack.back();
+      bool Descended = false;
+      while (F.Pos < F.End && !Descended) {
+        const char* Lt = static_cast<const char*>(std::memchr(F.Pos, '<', size_t(F.End - F.Pos)));
+        if (!Lt) {
+          WriteText(F.Pos, F.End, true);
+          F.Pos = F.End;
+          break;
+        }
+        if (Lt > F.Pos) WriteText(F.Pos, Lt, true);
+        F.Pos = Lt;
+        if (PXMLNode Child = NextChild(F); Child && TagStart(*Child) == Lt) {
+          ++F.Child;
+          F.Pos = std::max(ElementEnd(*Child, F.End), Lt + 1);
+          const size_t Depth = FStack.size();
+          Open(*Child, false);  // may grow the stack: F is not used after this
+          Descended = FStack.size() > Depth;
+          if (Descended) break;
+          continue;
+        }
+        F.Pos = Markup(Lt, F.End);
+      }
+      if (Descended) continue;
+      TFrame& Done = FStack.back();
+      Close(*Done.Node);
+      FScope.resize(Done.ScopeMark);
+      FRendered.resize(Done.RenderedMark);
+      FStack.pop_back();
+    }
+  }
+
+  // A comment, processing instruction or CDATA section at Lt; answers the
+  // position after it. A stray '<' is written as character data.
+  const char* Markup(const char* Lt, const char* End) {
+    if (StartsWith(Lt, End, "<!--")) {
+      const char* Close = Find(Lt + 4, End, "-->");
+      if (!Close) return End;
+      if constexpr (WithComments) WriteComment(Lt, Close);
+      return Close + 3;
+    }
+    if (StartsWith(Lt, End, "<![CDATA[")) {
+      const char* Close = Find(Lt + 9, End, "]]>");
+      if (!Close) return End;
+      WriteText(Lt + 9, Close, false);
+      return Close + 3;
+    }
+    if (StartsWith(Lt, End, "<?")) {
+      const char* Close = Find(Lt + 2, End, "?>");
+      if (!Close) return End;
+      WriteProcessingInstruction(Lt, Close);
+      return Close + 2;
+    }
+    FOut.Put("&lt;");
+    return Lt + 1;
+  }
+
+  // A node before (After false) or after the root element at P: written with
+  // its LF separator when it is a comment or a processing instruction,
+  // skipped when it is the XML declaration or the document type. Answers P
+  // itself for anything else, which ends the walk.
+  const char* OutsideNode(const char* P, const char* End, bool After) {
+    if (StartsWith(P, End, "<!--")) {
+      const char* Close = Find(P + 4, End, "-->");
+      if (!Close) return P;
+      if constexpr (WithComments) {
+        if (After) FOut.Put('\n');
+        WriteComment(P, Close);
+        if (!After) FOut.Put('\n');
+      }
+      return Close + 3;
+    }
+    if (StartsWith(P, End, "<?")) {
+      const char* Close = Find(P + 2, End, "?>");
+      if (!Close) return P;
+      if (!After && StartsWith(P, End, "<?xml") && (IsBlank(P[5]) || P + 5 == Close)) return Close + 2;
+      if (After) FOut.Put('\n');
+      WriteProcessingInstruction(P, Close);
+      if (!After) FOut.Put('\n');
+      return Close + 2;
+    }
+    if (!After && StartsWith(P, End, "<!DOCTYPE")) {
+      // Skipped up to its '>', an internal subset in brackets included.
+      int Brackets = 0;
+      for (const char* Q = P + 9; Q < End; ++Q) {
+        if (*Q == '[') ++Brackets;
+        else if (*Q == ']') --Brackets;
+        else if (*Q == '>' && Brackets <= 0) return Q + 1;
+      }
+    }
+    return P;
+  }
+
+  static const char* SkipBlanks(const char* P, const char* End) {
+    while (P < End && IsBlank(*P)) ++P;
+    return P;
+  }
+
+  // C14N §2.3: comments as written but for their line ends.
+  void WriteComment(const char* Lt, const char* Close) {
+    FOut.Put("<!--");
+    WriteLines(Lt + 4, Close);
+    FOut.Put("-->");
+  }
+
+  // C14N §2.3: the target, then one space and the data when there is any.
+  void WriteProcessingInstruction(const char* Lt, const char* Close) {
+    const char* Target = Lt + 2;
+    const char* P = Target;
+    while (P < Close && !IsBlank(*P)) ++P;
+    FOut.Put("<?");
+    FOut.Put(std::string_view(Target, size_t(P - Target)));
+    P = SkipBlanks(P, Close);
+    if (P < Close) {
+      FOut.Put(' ');
+      WriteLines(P, Close);
+    }
+    FOut.Put("?>");
+  }
+
+  // --- character data and values -------------------------------------------------
+
+  template <typename Fn>
+  void Runs(const char* P, const char* End, const TCharTable& Special, Fn&& OnSpecial) {
+    while (P < End) {
+      const char* Run = P;
+      while (P < End && !Special[uint8_t(*P)]) ++P;
+      if (P > Run) FOut.Put(std::string_view(Run, size_t(P - Run)));
+      if (P < End) P = OnSpecial(P, End);
+    }
+  }
+
+  // A CR, alone or before LF, is one line end (XML 1.0 §2.11).
+  static const char* SkipLineEnd(const char* P, const char* End) {
+    return (P + 1 < End && P[1] == '\n') ? P + 2 : P + 1;
+  }
+
+  void PutDecoded(uint32_t Code, std::string_view Escape) {
+    if (!Escape.empty()) {
+      FOut.Put(Escape);
+      return;
+    }
+    char Buf[4];
+    FOut.Put(std::string_view(Buf, EncodeUTF8(Code, Buf)));
+  }
+
+  // Character data as written; References is false inside CDATA sections.
+  void WriteText(const char* P, const char* End, bool References) {
+    Runs(P, End, TextSpecial, [&](const char* At, const char* Stop) -> const char* {
+      uint32_t Code;
+      switch (*At) {
+        case '&':
+          if (References && DecodeReference(At, Stop, Code)) {
+            PutDecoded(Code, TextEscape(Code));
+            return At;
+          }
+          FOut.Put("&amp;");
+          return At + 1;
+        case '<': FOut.Put("&lt;"); return At + 1;
+        case '>': FOut.Put("&gt;"); return At + 1;
+        default: FOut.Put('\n'); return SkipLineEnd(At, Stop);  // CR
+      }
+    });
+  }
+
+  // An attribute value as written: white space normalised, references decoded, escaped.
+  void WriteRawAttr(const char* P, const char* End) {
+    Runs(P, End, AttrSpecial, [&](const char* At, const char* Stop) -> const char* {
+      uint32_t Code;
+      switch (*At) {
+        case '&':
+          if (DecodeReference(At, Stop, Code)) {
+            PutDecoded(Code, AttrEscape(Code));
+            return At;
+          }
+          FOut.Put("&amp;");
+          return At + 1;
+        case '<': FOut.Put("&lt;"); return At + 1;
+        case '"': FOut.Put("&quot;"); return At + 1;
+        case '\r': FOut.Put(' '); return SkipLineEnd(At, Stop);
+        default: FOut.Put(' '); return At + 1;  // TAB, LF
+      }
+    });
+  }
+
+  // A value already decoded (a namespace URI): only escaped.
+  void WriteDecodedAttr(std::string_view V) {
+    Runs(V.data(), V.data() + V.size(), AttrSpecial, [&](const char* At, const char*) -> const char* {
+      FOut.Put(AttrEscape(uint8_t(*At)));
+      return At + 1;
+    });
+  }
+
+  // Comments and processing instructions: line ends only.
+  void WriteLines(const char* P, const char* End) {
+    Runs(P, End, LineSpecial, [&](const char* At, const char* Stop) -> const char* {
+      FOut.Put('\n');
+      return SkipLineEnd(At, Stop);
+    });
+  }
+
+  TOutput<TSink> FOut;
+  std::vector<TNamespace> FExtra, FScope, FRendered, FNsOut;
+  std::vector<std::string_view> FInclusivePrefixes;
+  std::vector<TAttrOut> FAttrOut;
+  std::vector<TFrame> FStack;
+  std::deque<std::string> FDecoded;  // normalised values that differ from their source
+};
+
+template <typename TSink, bool Exclusive, bool WithComments, typename TInput>
+void WriteWith(const TInput& Input, const std::vector<std::string>& Extra, const TC14NOptions& Options,
+               TSink& Sink) {
+  TWriter<TSink, Exclusive, WithComments> Writer(Sink, Extra, Options);
+  if constexpr (std::is_same_v<TInput, TXMLTree>) Writer.WriteDocument(Input);
+  else Writer.Write(Input);
+}
+
+// The mode is chosen once here; the writer's loops are specialised for it.
+// Input is an element (TXMLNode) or a whole document (TXMLTree).
+template <typename TSink, typename TInput>
+void Canonicalize(const TInput& Input, const std::vector<std::string>& Extra, const TC14NOptions& Options,
+                  TSink& Sink) {
+  if (Options.Exclusive) {
+    if (Options.WithComments) WriteWith<TSink, true, true>(Input, Extra, Options, Sink);
+    else WriteWith<TSink, true, false>(Input, Extra, Options, Sink);
+  } else {
+    if (Options.WithComments) WriteWith<TSink, false, true>(Input, Extra, Options, Sink);
+    else WriteWith<TSink, false, false>(Input, Extra, Options, Sink);
+  }
+}
+
+struct TSHA1Sink {
+  TSHA1Context Context;
+  TSHA1Sink() { SHA1Init(Context); }
+  void Write(const char* P, size_t N) { SHA1Update(Context, P, N); }
+};
+
+struct TSHA256Sink {
+  TSHA256Context Context;
+  TSHA256Sink() { SHA256Init(Context); }
+  void Write(const char* P, size_t N) { SHA256Update(Context, P, N); }
+};
+
+struct TStringSink {
+  std::string Text;
+  void Write(const char* P, size_t N) { Text.append(P, N); }
+};
+
+template <typename TSink, typename TInput>
+TSink Digest(const TInput* Input, const std::vector<std::string>& Extra, const TC14NOptions& Options) {
+  TSink Sink;
+  if (Input) Canonicalize(*Input, Extra, Options, Sink);
+  return Sink;
+}
+
+TXMLTree Parse(std::string_view XML) {
+  TXMLTree Tree;
+  Tree.BuildFrom(XML);
+  return Tree;
+}
+
+}  // namespace
+
+std::string C14NNodeDigestSHA1(PXMLNode Node, const std::vector<std::string>& Extra, const TC14NOptions& Options) {
+  auto Sink = Digest<TSHA1Sink>(Node, Extra, Options);
+  return SHA1Final(Sink.Context);
+}
+
+std::string C14NNodeDigestSHA256(PXMLNode Node, const std::vector<std::string>& Extra,
+                                 const TC14NOptions& Options) {
+  auto Sink = Digest<TSHA256Sink>(Node, Extra, Options);
+  return SHA256Final(Sink.Context);
+}
+
+std::string C14NNodeDigestBase64(PXMLNode Node, const std::vector<std::string>& Extra,
+                                 const TC14NOptions& Options) {
+  return Base64Encode(C14NNodeDigestSHA1(Node, Extra, Options));
+}
+
+std::string C14NDigestSHA1(std::string_view XML, const std::vector<std::string>& Extra, const TC14NOptions& Options) {
+  const TXMLTree Tree = Parse(XML);
+  auto Sink = Digest<TSHA1Sink>(&Tree, Extra, Options);
+  return SHA1Final(Sink.Context);
+}
+
+std::string C14NDigestSHA256(std::string_view XML, const std::vector<std::string>& Extra,
+                             const TC14NOptions& Options) {
+  const TXMLTree Tree = Parse(XML);
+  auto Sink = Digest<TSHA256Sink>(&Tree, Extra, Options);
+  return SHA256Final(Sink.Context);
+}
+
+std::string C14NDigestBase64(std::string_view XML, const std::vector<std::string>& Extra,
+                             const TC14NOptions& Options) {
+  return Base64Encode(C14NDigestSHA1(XML, Extra, Options));
+}
+
+namespace detail {
+std::string C14NText(PXMLNode Node, const std::vector<std::string>& Extra, const TC14NOptions& Options) {
+  return Digest<TStringSink>(Node, Extra, Options).Text;
+}
+
+std::string C14NDocumentText(std::string_view XML, const std::vector<std::string>& Extra,
+                             const TC14NOptions& Options) {
+  const TXMLTree Tree = Parse(XML);
+  return Digest<TStringSink>(&Tree, Extra, Options).Text;
+}
+}  // namespace detail
+
+}  // namespace Vantrel
