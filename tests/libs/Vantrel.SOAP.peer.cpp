@@ -4,9 +4,17 @@
 #include "Vantrel.HL7Query.h"
 #include "Vantrel.SOAP.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
+#include <thread>
 
 #include "TestSupport.h"
 
@@ -222,5 +230,102 @@ TEST(SOAP, xsd_time_is_utc_whatever_the_zone) {
     TZone Guard(Zone);
     for (size_t I = 0; I < Epochs.size(); ++I)
       EXPECT_EQ(XSDTime(UnixToDateTime(std::stod(Epochs[I]))), Expected[I]) << Zone;
+  }
+}
+
+namespace {
+
+// A one-shot HTTP server on loopback: answers one request with Body, or
+// holds the connection without a word when Body is empty.
+class TTimeStub {
+ public:
+  explicit TTimeStub(std::string Body) : FBody(std::move(Body)) {
+    FListen = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof A;
+    if (bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A) || listen(FListen, 1) ||
+        getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &Len))
+      throw std::runtime_error("stub server: no loopback port");
+    FPort = ntohs(A.sin_port);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TTimeStub() {
+    FStop = true;
+    FThread.join();
+    close(FListen);
+  }
+  std::string URL() const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + std::string(ServiceTimePath);
+  }
+
+ private:
+  void Serve() {
+    pollfd P{FListen, POLLIN, 0};
+    if (poll(&P, 1, 10000) != 1) return;
+    int C = accept(FListen, nullptr, nullptr);
+    if (C < 0) return;
+    std::string Request;
+    char Buf[1024];
+    while (Request.find("\r\n\r\n") == std::string::npos) {
+      ssize_t N = read(C, Buf, sizeof Buf);
+      if (N <= 0) break;
+      Request.append(Buf, size_t(N));
+    }
+    if (!FBody.empty()) {
+      const std::string Answer = "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                 std::to_string(FBody.size()) + "\r\nConnection: close\r\n\r\n" + FBody;
+      (void)!write(C, Answer.data(), Answer.size());
+    } else {
+      for (int I = 0; I < 100 && !FStop; ++I) usleep(100000);  // silent, up to 10 s
+    }
+    close(C);
+  }
+
+  std::string FBody;
+  int FListen = -1;
+  uint16_t FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+// The time service reached over HTTP by curl, standing for the program's client.
+TServiceTimeSource CurlSource(const std::string& URL) {
+  return [URL](std::chrono::milliseconds TimeOut) -> std::optional<TDateTime> {
+    auto R = TestSupport::Run({"curl", "-s", "-f", "--max-time",
+                               std::to_string(double(TimeOut.count()) / 1000.0), URL});
+    if (R.Status != 0) return std::nullopt;
+    return ParseServiceTime(R.Out);
+  };
+}
+
+}  // namespace
+
+TEST(SOAP, service_time_from_a_local_stub_or_the_clock) {
+  SKIP_UNLESS_TOOL("curl");
+  struct Restore {
+    ~Restore() { SetServiceTimeSource(nullptr); }
+  } Guard;
+  auto NearClock = [](TDateTime T) {
+    return std::abs(DateTimeToUnix(T) - DateTimeToUnix(NowUTC())) < 10;
+  };
+  {
+    TTimeStub Stub("1705312800.123\n");
+    SetServiceTimeSource(CurlSource(Stub.URL()));
+    EXPECT_EQ(XSDTime(ServiceTimeUTC()), "2024-01-15T10:00:00.123Z");
+  }
+  {
+    TTimeStub Stub("<html>503 Service Unavailable</html>");
+    SetServiceTimeSource(CurlSource(Stub.URL()));
+    EXPECT_TRUE(NearClock(ServiceTimeUTC()));
+  }
+  {
+    TTimeStub Stub("");
+    SetServiceTimeSource(CurlSource(Stub.URL()));
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(NearClock(ServiceTimeUTC()));
+    // The time-out handed to the transport bounds the wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(5));
   }
 }
