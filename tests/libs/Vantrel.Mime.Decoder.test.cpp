@@ -1,0 +1,140 @@
+#include "Vantrel.Mime.Decoder.h"
+
+#include <gtest/gtest.h>
+
+using namespace Vantrel;
+
+namespace {
+
+struct TExpectedPart {
+  std::vector<std::pair<std::string, std::string>> Lines;
+  std::string Content;
+};
+
+std::string Describe(const TMimeDecoder& D) {
+  std::string S;
+  for (const TMimePart& P : D.Parts) {
+    S += "[";
+    for (const TMimeLine& L : P.Lines) S += "<" + std::string(L.Name.View()) + "|" + std::string(L.Value.View()) + ">";
+    S += "{" + std::string(P.Content.View()) + "}]";
+  }
+  return S;
+}
+
+std::string Describe(const std::vector<TExpectedPart>& Parts) {
+  std::string S;
+  for (const TExpectedPart& P : Parts) {
+    S += "[";
+    for (const auto& [N, V] : P.Lines) S += "<" + N + "|" + V + ">";
+    S += "{" + P.Content + "}]";
+  }
+  return S;
+}
+
+std::string Body(size_t Parts) {
+  std::string B;
+  for (size_t I = 0; I < Parts; ++I) B += "--b\r\nContent-ID: <" + std::to_string(I) + ">\r\n\r\nx\r\n";
+  return B + "--b--\r\n";
+}
+
+}  // namespace
+
+TEST(MimeDecoder, splits_parts_and_header_lines) {
+  struct Case {
+    const char* Name;
+    std::string Body;
+    std::vector<TExpectedPart> Parts;
+  } Cases[] = {
+      {"two parts",
+       "--B\r\nContent-Type: text/xml\r\n\r\n<a/>\r\n--B\r\nContent-ID: <1>\r\n\r\nline1\r\nline2\r\n\r\n--B--\r\n",
+       {{{{"Content-Type", "text/xml"}}, "<a/>"}, {{{"Content-ID", "<1>"}}, "line1\r\nline2\r\n"}}},
+      {"leading CR LF", "\r\n--B\r\nA: 1\r\n\r\nx\r\n--B--", {{{{"A", "1"}}, "x"}}},
+      {"no space after the colon",
+       "--B\r\nContent-Type:application/xop+xml\r\n\r\nx\r\n--B--",
+       {{{{"Content-Type", "application/xop+xml"}}, "x"}}},
+      {"spaces around the colon", "--B\r\nX-Test :  a \r\n\r\nx\r\n--B--", {{{{"X-Test", "a "}}, "x"}}},
+      {"lines without a colon after their first byte are passed over",
+       "--B\r\n:odd\r\nnoise\r\nA: 1\r\n\r\nx\r\n--B--", {{{{"A", "1"}}, "x"}}},
+      {"empty content", "--B\r\nA: 1\r\n\r\n--B\r\n\r\ny\r\n--B--", {{{{"A", "1"}}, ""}, {{}, "y"}}},
+      {"a line that only begins with the delimiter is content",
+       "--B\r\n\r\na\r\n--Bx\r\n--B-\r\nb\r\n--B--", {{{}, "a\r\n--Bx\r\n--B-\r\nb"}}},
+      {"blanks after a delimiter", "--B \t\r\n\r\na\r\n--B  \r\n\r\nb\r\n--B--", {{{}, "a"}, {{}, "b"}}},
+      {"the delimiter is matched as written, references untouched",
+       "--a&amp;b\r\n\r\nx\r\n--a&b\r\n--a&amp;b--", {{{}, "x\r\n--a&b"}}},
+      {"epilogue after the closing delimiter", "--B\r\n\r\nx\r\n--B--\r\nepilogue\r\n--B\r\n", {{{}, "x"}}},
+  };
+  for (auto& C : Cases) {
+    TMimeDecoder D;
+    EXPECT_TRUE(D.Decode(C.Body)) << C.Name << ": " << D.Error;
+    EXPECT_EQ(Describe(D), Describe(C.Parts)) << C.Name;
+    EXPECT_EQ(D.Error, "") << C.Name;
+  }
+  TMimeDecoder D;
+  std::string Leading = "\r\n--B\r\nA: 1\r\n\r\nx\r\n--B--";
+  ASSERT_TRUE(D.Decode(Leading));
+  EXPECT_EQ(D.boundary.View(), "--B");
+  EXPECT_EQ(D.Parts[0].Header, D.Source + 7);
+  EXPECT_EQ(D.Parts[0].Content.Start, D.Source + 15);
+}
+
+TEST(MimeDecoder, refuses_bodies_without_delimiter_or_cut_short) {
+  struct Case {
+    const char* Name;
+    std::string Body;
+    const char* Error;
+    size_t Offset;
+    size_t Parts;
+  } Cases[] = {
+      {"empty", "", "Corps multipart sans ligne de délimitation", 0, 0},
+      {"no CR LF", "--B", "Corps multipart sans ligne de délimitation", 0, 0},
+      {"two empty lines", "\r\n\r\n--B\r\n", "Corps multipart sans ligne de délimitation", 0, 0},
+      {"headers cut", "--B\r\nA: 1\r\nB: 2", "Corps multipart tronqué : délimiteur de fin absent", 5, 1},
+      {"no closing delimiter", "--B\r\n\r\nx\r\n--B\r\n\r\ny", "Corps multipart tronqué : délimiteur de fin absent", 15, 2},
+      {"closing delimiter without its dashes", "--B\r\n\r\nx\r\n--B", "Corps multipart tronqué : délimiteur de fin absent", 5, 1},
+  };
+  for (auto& C : Cases) {
+    TMimeDecoder D;
+    EXPECT_FALSE(D.Decode(C.Body)) << C.Name;
+    EXPECT_EQ(D.Error, C.Error) << C.Name;
+    EXPECT_EQ(D.ErrorOffset, C.Offset) << C.Name;
+    ASSERT_EQ(D.Parts.size(), C.Parts) << C.Name;
+    if (C.Parts) {
+      EXPECT_EQ(D.Parts.back().Content.Len, 0) << C.Name;
+    }
+  }
+}
+
+TEST(MimeDecoder, accepts_500_parts_and_refuses_501) {
+  TMimeDecoder D;
+  std::string Ok = Body(500);
+  EXPECT_TRUE(D.Decode(Ok));
+  EXPECT_EQ(D.Parts.size(), 500u);
+  EXPECT_EQ(D.Parts[499].Lines[0].Value.View(), "<499>");
+  std::string TooMany = Body(501);
+  EXPECT_FALSE(D.Decode(TooMany));
+  EXPECT_EQ(D.Error, "Corps multipart de plus de 500 parties");
+  EXPECT_EQ(D.ErrorOffset, Ok.size() - 2);  // the 501st part's headers, after "--b\r\n"
+  EXPECT_EQ(D.Parts.size(), 500u);
+}
+
+TEST(MimeDecoder, finds_the_form_data_name_on_any_header_line) {
+  struct Case { std::string Headers; bool Found; std::string Name; } Cases[] = {
+      {"Content-Disposition: form-data; name=\"Fichier\"; filename=\"a.pdf\"\r\n", true, "Fichier"},
+      {"Content-Type: text/plain\r\ncontent-disposition: FORM-DATA; NAME=\"Date\"\r\n", true, "Date"},
+      {"Content-Disposition: form-data; name=\"\"\r\n", true, ""},
+      {"Content-Disposition: form-data; name=\"cut\r\n", false, ""},
+      {"Content-Disposition: attachment; name=\"x\"\r\n", false, ""},
+      {"Content-Dispositionx: form-data; name=\"x\"\r\n", false, ""},
+      {"Content-Disposition: form-data;name=\"x\"\r\n", false, ""},
+  };
+  for (auto& C : Cases) {
+    std::string Body = "--B\r\n" + C.Headers + "\r\nv\r\n--B--";
+    TMimeDecoder D;
+    ASSERT_TRUE(D.Decode(Body));
+    std::string Name = "?";
+    EXPECT_EQ(D.Parts[0].GetFormDataName(Name), C.Found) << C.Headers;
+    if (C.Found) {
+      EXPECT_EQ(Name, C.Name);
+    }
+  }
+}
