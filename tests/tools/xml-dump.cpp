@@ -7,8 +7,9 @@
 // - one field per attribute in document order, local name and decoded value,
 //   namespace declarations left out;
 // - the text field only for an element without child elements: its text
-//   nodes and CDATA sections joined, decoded, with leading and trailing
-//   TAB/LF/CR/space removed (absent text gives an empty field);
+//   nodes (a run of text made only of TAB/LF/CR/space is none) and CDATA
+//   sections joined, decoded, with leading and trailing TAB/LF/CR/space
+//   removed (no text gives an empty field);
 // - in values and text, '\' TAB LF CR are written \\ \t \n \r.
 // Line ends are normalised as XML 1.0 §2.11 says (CRLF and CR become LF) and
 // attribute values as §3.3.3 says for CDATA attributes (TAB LF CR become
