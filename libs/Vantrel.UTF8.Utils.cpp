@@ -40,6 +40,22 @@ static_assert(DecodeTable.size() == 256 && DecodeTableIsSound());
 static_assert(DecodeTable['A'] == 0 && DecodeTable['/'] == 63 && DecodeTable['='] == 0 &&
               DecodeTable['-'] == 0 && DecodeTable['\n'] == BlankFlag);
 
+// The same table with each value already shifted to its place in a group of
+// four symbols (18, 12, 6, 0 bits), blanks marked by the top bit, so that the
+// decoder's fast path ORs four lookups into three bytes.
+constexpr uint32_t BlankMark = 0x80000000u;
+
+constexpr std::array<uint32_t, 256> MakeShiftedTable(int Shift) {
+  std::array<uint32_t, 256> T{};
+  for (size_t I = 0; I < 256; ++I)
+    T[I] = DecodeTable[I] == BlankFlag ? BlankMark : uint32_t(DecodeTable[I]) << Shift;
+  return T;
+}
+constexpr std::array<uint32_t, 256> Shifted[4] = {MakeShiftedTable(18), MakeShiftedTable(12),
+                                                  MakeShiftedTable(6), MakeShiftedTable(0)};
+static_assert(Shifted[0]['/'] == 63u << 18 && Shifted[3]['/'] == 63 && Shifted[2]['\r'] == BlankMark &&
+              Shifted[1]['='] == 0);
+
 template <class C>
 uint8_t Lookup(C Ch) {
   if constexpr (sizeof(C) == 1) {
@@ -89,14 +105,28 @@ size_t DecodedSize(std::basic_string_view<C> Text) {
   size_t End = Text.size();
   while (End > 0 && IsBlank(Text[End - 1])) --End;
   size_t N = 0;
-  for (size_t I = 0; I < End; ++I) N += !IsBlank(Text[I]);
+  size_t I = 0;
+  if constexpr (sizeof(C) == 1) {
+    // Eight characters at a time while none of them is below '!' (all
+    // blanks are): a word has a byte below n when (x - n*0x01..) & ~x & 0x80.. != 0.
+    constexpr uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
+    for (uint64_t W; End - I >= 8; I += 8) {
+      std::memcpy(&W, Text.data() + I, 8);
+      if ((W - Ones * '!') & ~W & Highs) {
+        for (size_t K = I; K < I + 8; ++K) N += !IsBlank(Text[K]);
+      } else {
+        N += 8;
+      }
+    }
+  }
+  for (; I < End; ++I) N += !IsBlank(Text[I]);
   size_t Size = N / 4 * 3 + N % 4 * 3 / 4;
   size_t Padding = 0;
   if (End > 0 && Text[End - 1] == C('=')) {
     Padding = 1;
-    size_t I = End - 1;
-    while (I > 0 && IsBlank(Text[I - 1])) --I;
-    if (I > 0 && Text[I - 1] == C('=')) Padding = 2;
+    size_t P = End - 1;
+    while (P > 0 && IsBlank(Text[P - 1])) --P;
+    if (P > 0 && Text[P - 1] == C('=')) Padding = 2;
   }
   // "=" alone or "==" would give a negative size: there are no bytes.
   return Size > Padding ? Size - Padding : 0;
@@ -116,18 +146,19 @@ void DecodeInto(std::basic_string_view<C> Src, uint8_t* Out, size_t Len) {
   };
   uint8_t* const End = Out + Len;
   while (End - Out >= 3) {
-    if (N - I >= 4) {
-      uint8_t A = Lookup(Src[I]), B = Lookup(Src[I + 1]), C2 = Lookup(Src[I + 2]),
-              D = Lookup(Src[I + 3]);
-      if (!((A | B | C2 | D) & BlankFlag)) {
-        uint32_t V = uint32_t(A) << 18 | uint32_t(B) << 12 | uint32_t(C2) << 6 | D;
+    if constexpr (sizeof(C) == 1) {
+      // Fast path: four symbols without blanks.
+      while (End - Out >= 3 && N - I >= 4) {
+        uint32_t V = Shifted[0][uint8_t(Src[I])] | Shifted[1][uint8_t(Src[I + 1])] |
+                     Shifted[2][uint8_t(Src[I + 2])] | Shifted[3][uint8_t(Src[I + 3])];
+        if (V & BlankMark) break;
         Out[0] = uint8_t(V >> 16);
         Out[1] = uint8_t(V >> 8);
         Out[2] = uint8_t(V);
         Out += 3;
         I += 4;
-        continue;
       }
+      if (End - Out < 3) break;
     }
     uint32_t V = Next() << 18;
     V |= Next() << 12;
