@@ -1,0 +1,24 @@
+#include "Vantrel.JSON.h"
+
+namespace Vantrel::UTF16::JSON {
+
+std::u16string buildJSON(const TTypeInfo* Type, const void* Instance) {
+  TJSONBuilder B;
+  B.AppendValue(Type, Instance);
+  return B.Take();
+}
+
+void SaveToFile(const std::string& AFileName, std::u16string_view Str) {
+  Vantrel::JSON::SaveToFile(AFileName, UTF16ToUTF8(Str));
+}
+
+std::u16string LoadFromFile(const std::string& AFileName) {
+  return UTF8ToUTF16(Vantrel::JSON::LoadFromFile(AFileName));
+}
+
+TDateTime StrToDateTime(std::u16string_view Text) {
+  TJSONParser P{u"\"" + std::u16string(Text) + u"\""};
+  return P.GetDateTime();
+}
+
+}  // namespace Vantrel::UTF16::JSON
