@@ -137,6 +137,7 @@ TEST(SOAP, time_texts_use_fixed_patterns) {
 }
 
 TEST(SOAP, service_time_parses_only_plain_seconds) {
+  const std::string TooLong(65, '1');
   struct Case { std::string_view Text; std::optional<std::string_view> Expected; } Cases[] = {
       {"1705312800.123", "2024-01-15T10:00:00.123Z"},
       {" 1705312800.5\r\n", "2024-01-15T10:00:00.500Z"},
@@ -152,7 +153,7 @@ TEST(SOAP, service_time_parses_only_plain_seconds) {
       {"1.2.3", std::nullopt},
       {"99999999999999999999", std::nullopt},
       {std::string_view("1705312800\0", 11), std::nullopt},
-      {std::string(65, '1'), std::nullopt},
+      {TooLong, std::nullopt},
   };
   for (const auto& C : Cases) {
     auto T = ParseServiceTime(C.Text);
