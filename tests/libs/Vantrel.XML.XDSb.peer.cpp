@@ -2,6 +2,10 @@
 // shapes, and hostile values read back by xmllint and Python's xml.etree.
 #include "Vantrel.XML.XDSb.h"
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
 #include "Talven.Carvelin.Types.h"
 #include "TestSupport.h"
 #include "Vantrel.SOAP.h"
@@ -96,9 +100,18 @@ TEST(XDSb, slots_identifiers_and_associations_have_their_attribute_order) {
 }
 
 TEST(XDSb, slot_time_is_the_utc_text_of_a_local_time) {
-  TDateTime Local = 0;
-  ASSERT_TRUE(TryEncodeDateTime({2024, 1, 15, 11, 30, 0, 0}, Local));
-  EXPECT_EQ(RimSlotTime("t", Local), RimSlot("t", HL7Time(LocalToUTC(Local))));
+  const char* Old = getenv("TZ");
+  const std::optional<std::string> Saved = Old ? std::optional<std::string>(Old) : std::nullopt;
+  setenv("TZ", "Europe/Paris", 1);
+  tzset();
+  TDateTime Winter = 0, Summer = 0;
+  ASSERT_TRUE(TryEncodeDateTime({2024, 1, 15, 11, 30, 0, 0}, Winter));
+  ASSERT_TRUE(TryEncodeDateTime({2024, 7, 15, 11, 30, 0, 0}, Summer));
+  EXPECT_EQ(RimSlotTime("t", Winter), RimSlot("t", "20240115103000"));
+  EXPECT_EQ(RimSlotTime("t", Summer), RimSlot("t", "20240715093000"));
+  if (Saved) setenv("TZ", Saved->c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 TEST(XDSb, hl7_v2_values_from_the_service_records) {
