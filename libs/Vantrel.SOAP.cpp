@@ -12,7 +12,7 @@ namespace Vantrel {
 
 namespace {
 
-constexpr std::string_view WSANamespace = " xmlns=\"http://www.w3.org/2005/08/addressing\"";
+constexpr std::string_view WSANamespace = "xmlns=\"http://www.w3.org/2005/08/addressing\"";
 
 // name="escaped value"
 std::string Attr(std::string_view Name, std::string_view Value) {
@@ -170,14 +170,14 @@ std::string SOAPEnvelope(std::string_view HeaderMarkup, std::string_view BodyMar
 }
 
 std::string WSAMessageID() {
-  return XMLElement("MessageID", WSANamespace.substr(1), "uuid:" + NewUUIDText());
+  return XMLElement("MessageID", WSANamespace, "uuid:" + NewUUIDText());
 }
 
 std::string WSAddressingHeader(std::string_view Service, std::string_view Operation,
                                std::string_view Destination) {
   constexpr std::string_view Anonymous =
       "<Address>http://www.w3.org/2005/08/addressing/anonymous</Address>";
-  const std::string_view Ns = WSANamespace.substr(1);
+  const std::string_view Ns = WSANamespace;
   std::string Action(Service);
   Action += ':';
   Action += Operation;
