@@ -103,28 +103,43 @@ const std::array<TCadreExercice, CadreExerciceCount> CadresExercice = {{
 namespace {
 
 // IHE scanned-document format codes (XDS-SD) and the national scheme.
-constexpr std::string_view SchemeIHEFormat = "1.3.6.1.4.1.19376.1.2.3";
-constexpr std::string_view SchemeNational = "1.2.250.1.213.1.1.4.2.282";
+constexpr const char* SchemeIHEFormat = "1.3.6.1.4.1.19376.1.2.3";
+constexpr const char* SchemeNational = "1.2.250.1.213.1.1.4.2.282";
 
 }  // namespace
 
-const std::array<TTypeMimeInfo, EnumCount<TTypeMime>> TypesMime = {{
-    {"text/plain", "TXT",
-     {"urn:ihe:iti:xds-sd:text:2008", SchemeIHEFormat, "Document à corps non structuré en texte brut"}},
-    {"text/rtf", "RTF",
-     {"urn:ihe:iti-fr:xds-sd:rtf:2010", SchemeIHEFormat, "Document à corps non structuré en format rtf"}},
-    {"application/pdf", "PDF",
-     {"urn:ihe:iti:xds-sd:pdf:2008", SchemeIHEFormat, "Document à corps non structuré en Pdf/A-1"}},
-    {"image/jpeg", "JPG",
-     {"urn:ihe:iti-fr:xds-sd:jpeg:2010", SchemeIHEFormat, "Document à corps non structuré en format jpeg"}},
-    {"image/tiff", "TIF",
-     {"urn:ihe:iti-fr:xds-sd:tiff:2010", SchemeIHEFormat, "Document à corps non structuré en format tiff"}},
-    {"text/xml", "XML",
-     {"urn:asipSante:modelesHorsProfils:2011", SchemeNational, "Document non référencé IHE ou CI-SIS"}},
-}};
+const std::array<TTypeMimeInfo, EnumCount<TTypeMime>>& TypesMime() {
+  static const std::array<TTypeMimeInfo, EnumCount<TTypeMime>> Rows = {{
+      {"text/plain", "TXT",
+       {"urn:ihe:iti:xds-sd:text:2008", SchemeIHEFormat, "Document à corps non structuré en texte brut"}},
+      {"text/rtf", "RTF",
+       {"urn:ihe:iti-fr:xds-sd:rtf:2010", SchemeIHEFormat, "Document à corps non structuré en format rtf"}},
+      {"application/pdf", "PDF",
+       {"urn:ihe:iti:xds-sd:pdf:2008", SchemeIHEFormat, "Document à corps non structuré en Pdf/A-1"}},
+      {"image/jpeg", "JPG",
+       {"urn:ihe:iti-fr:xds-sd:jpeg:2010", SchemeIHEFormat, "Document à corps non structuré en format jpeg"}},
+      {"image/tiff", "TIF",
+       {"urn:ihe:iti-fr:xds-sd:tiff:2010", SchemeIHEFormat, "Document à corps non structuré en format tiff"}},
+      {"text/xml", "XML",
+       {"urn:asipSante:modelesHorsProfils:2011", SchemeNational, "Document non référencé IHE ou CI-SIS"}},
+  }};
+  return Rows;
+}
 
-const TOIDValue FormatSyntheseMedicale = {"urn:asip:ci-sis:vsm:2012", SchemeNational, "Synthèse médicale"};
-const TOIDValue FormatNoteVaccination = {"urn:asip:ci-sis:vac-note:2021", SchemeNational, "Note de vaccination"};
+const TTypeMimeInfo& TypeMimeInfo(TTypeMime Type) {
+  const auto Index = static_cast<size_t>(Type);
+  return TypesMime()[Index < EnumCount<TTypeMime> ? Index : 0];
+}
+
+const TOIDValue& FormatSyntheseMedicale() {
+  static const TOIDValue Value = {"urn:asip:ci-sis:vsm:2012", SchemeNational, "Synthèse médicale"};
+  return Value;
+}
+
+const TOIDValue& FormatNoteVaccination() {
+  static const TOIDValue Value = {"urn:asip:ci-sis:vac-note:2021", SchemeNational, "Note de vaccination"};
+  return Value;
+}
 
 namespace {
 
@@ -152,13 +167,14 @@ TTypeMime TypeMimeFromExtension(std::string_view FileName) {
 }
 
 TTypeMime TypeMimeFromMimeType(std::string_view MimeType) {
-  for (size_t I = TypesMime.size() - 1; I >= 1; --I)
-    if (TypesMime[I].MimeType == MimeType) return static_cast<TTypeMime>(I);
+  const auto& Rows = TypesMime();
+  for (size_t I = Rows.size() - 1; I >= 1; --I)
+    if (Rows[I].MimeType == MimeType) return static_cast<TTypeMime>(I);
   return TTypeMime::TextPlain;
 }
 
 std::string_view ExtensionFromMimeType(std::string_view MimeType) {
-  return TypesMime[static_cast<size_t>(TypeMimeFromMimeType(MimeType))].ShortName;
+  return TypeMimeInfo(TypeMimeFromMimeType(MimeType)).ShortName;
 }
 
 int TypeDocumentIndex(std::string_view Code) {

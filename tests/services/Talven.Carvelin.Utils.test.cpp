@@ -202,18 +202,19 @@ TEST(Utils, mime_type_and_short_name_from_mime_text) {
 }
 
 TEST(Utils, format_codes_of_the_file_types_and_structured_documents) {
-  const TOIDValue& Tiff = TypesMime[size_t(TTypeMime::ImageTIFF)].Format;
+  const TOIDValue& Tiff = TypeMimeInfo(TTypeMime::ImageTIFF).Format;
   EXPECT_EQ(Tiff.Code, "urn:ihe:iti-fr:xds-sd:tiff:2010");
   EXPECT_EQ(Tiff.OID, "1.3.6.1.4.1.19376.1.2.3");
-  const TOIDValue& Cda = TypesMime[size_t(TTypeMime::CDAR2XML)].Format;
+  const TOIDValue& Cda = TypeMimeInfo(TTypeMime::CDAR2XML).Format;
   EXPECT_EQ(Cda.Code, "urn:asipSante:modelesHorsProfils:2011");
   EXPECT_EQ(Cda.OID, "1.2.250.1.213.1.1.4.2.282");
   EXPECT_EQ(Cda.Name, "Document non référencé IHE ou CI-SIS");
-  EXPECT_EQ(FormatSyntheseMedicale.Code, "urn:asip:ci-sis:vsm:2012");
-  EXPECT_EQ(FormatSyntheseMedicale.Name, "Synthèse médicale");
-  EXPECT_EQ(FormatNoteVaccination.Code, "urn:asip:ci-sis:vac-note:2021");
-  EXPECT_EQ(FormatNoteVaccination.OID, "1.2.250.1.213.1.1.4.2.282");
-  EXPECT_EQ(FormatNoteVaccination.Name, "Note de vaccination");
+  EXPECT_EQ(TypeMimeInfo(static_cast<TTypeMime>(99)).ShortName, "TXT");
+  EXPECT_EQ(FormatSyntheseMedicale().Code, "urn:asip:ci-sis:vsm:2012");
+  EXPECT_EQ(FormatSyntheseMedicale().Name, "Synthèse médicale");
+  EXPECT_EQ(FormatNoteVaccination().Code, "urn:asip:ci-sis:vac-note:2021");
+  EXPECT_EQ(FormatNoteVaccination().OID, "1.2.250.1.213.1.1.4.2.282");
+  EXPECT_EQ(FormatNoteVaccination().Name, "Note de vaccination");
 }
 
 TEST(Utils, civility_code_of_a_civility_text) {
