@@ -259,3 +259,28 @@ TEST(HTTPClientPeer, nginx_connection_is_reused_until_its_keep_alive_timeout) {
   EXPECT_NE(Lines[2].first, Lines[1].first);
   EXPECT_EQ(Lines[2].second, "1");
 }
+
+TEST(HTTPClientPeer, post_and_log_keeps_the_failed_exchange) {
+  const std::string NotFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nmissing";
+  const std::string Unavailable = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy";
+  TRecorder Server({{Recv(), Send(NotFound)}, {Recv(), Send(Unavailable)}});
+  // The log is named after the running program, its extension replaced.
+  const auto Exe = std::filesystem::read_symlink("/proc/self/exe");
+  const auto Log = Exe.parent_path() / (Exe.stem().string() + ".http_log.txt");
+  TestSupport::WriteFile(Log, "an older log that must go");
+  std::string Response;
+  PostAndLog(Server.URL("/prats"), "{\"a\":1}", "application/json", Response, "Basic eDp5");
+  EXPECT_EQ(Response, "missing");
+  EXPECT_EQ(TestSupport::ReadFile(Log), "an older log that must go");
+  try {
+    PostAndLog(Server.URL("/prats"), "{\"a\":2}", "application/json", Response, "");
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& E) {
+    EXPECT_EQ(E.what(), "Erreur sur le site web " + Server.URL("/prats"));
+  }
+  EXPECT_EQ(TestSupport::ReadFile(Log), "{\"a\":2}\r\nHTTP/1.1 503 Service Unavailable\r\nbusy");
+  std::filesystem::remove(Log);
+  ASSERT_TRUE(Server.Finished());
+  EXPECT_NE(Server.Read("req-0-0").find("\r\nContent-Type: application/json\r\n"), std::string::npos);
+  EXPECT_EQ(Server.Read("basic-0-0"), "x:y");
+}
