@@ -419,11 +419,14 @@ TDateTime TXMLString::AsDateTime() const {
   return ReadDateTime(Value());
 }
 
-void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
+namespace {
+
+// False at a numeric reference with a character that is no digit.
+bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
   size_t Amp = S.find('&');
   if (Amp == std::string_view::npos) {
     Result.assign(S);
-    return;
+    return true;
   }
   static constexpr std::pair<std::string_view, char> Named[] = {
       {"amp;", '&'}, {"apos;", '\''}, {"gt;", '>'}, {"lt;", '<'}, {"quot;", '"'}};
@@ -450,7 +453,7 @@ void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
       uint32_t Code = 0;
       for (; J < N && S[J] != ';'; ++J) {
         uint8_t D = Digits[uint8_t(S[J])];
-        if (D == NotDigit || (!Hex && D > 9)) throw std::runtime_error("Invalid numeric character");
+        if (D == NotDigit || (!Hex && D > 9)) return false;
         Code = std::min<uint32_t>(Code * (Hex ? 16 : 10) + D, 0x110000);
       }
       if (UTF8)
@@ -464,6 +467,20 @@ void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
     Amp = S.find('&', I);
   }
   Result.append(S.substr(std::min(I, N)));
+  return true;
+}
+
+// A namespace URI for the lookups, which never raise: decoded, or as written
+// when a reference in it is malformed.
+std::string NamespaceValue(const TXMLString& S) {
+  std::string R;
+  return TryDecodeEntities(S.View(), true, R) ? R : S.RawValue();
+}
+
+}  // namespace
+
+void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
+  if (!TryDecodeEntities(S, UTF8, Result)) throw std::runtime_error("Invalid numeric character");
 }
 
 // ---------------------------------------------------------------------------
@@ -571,7 +588,7 @@ std::string TXMLNode::Namespace() const {
   for (PXMLNode N = this; N; N = N->Parent) {
     if (N->Prefix.Len > 0) return N->ResolveNS(N->Prefix.View());
     for (const TXMLAttribute& A : N->Attrs())
-      if (A.Prefix.Len == 0 && A.Name.Compare("xmlns")) return A.Value.Value();
+      if (A.Prefix.Len == 0 && A.Name.Compare("xmlns")) return NamespaceValue(A.Value);
   }
   return {};
 }
@@ -579,7 +596,7 @@ std::string TXMLNode::Namespace() const {
 std::string TXMLNode::ResolveNS(std::string_view APrefix) const {
   for (PXMLNode N = this; N; N = N->Parent)
     for (const TXMLAttribute& A : N->Attrs())
-      if (A.Prefix.Compare("xmlns") && A.Name.Compare(APrefix)) return A.Value.Value();
+      if (A.Prefix.Compare("xmlns") && A.Name.Compare(APrefix)) return NamespaceValue(A.Value);
   return {};
 }
 

@@ -206,6 +206,8 @@ struct TXMLNode {
   // Decoded value of the attribute AName with prefix APrefix ("" = none); "" when absent.
   std::string GetAttributeNS(std::string_view AName, std::string_view APrefix) const;
 
+  // The namespace helpers never raise: a URI holding a malformed reference is
+  // taken as written.
   std::string Namespace() const;
   std::string ResolveNS(std::string_view APrefix) const;
   bool Match(std::string_view AName, std::string_view ANamespace) const;

@@ -261,6 +261,12 @@ TEST(XMLTree, lookups_compare_local_names_and_take_the_first) {
   EXPECT_FALSE(R->Attrs()[1].IsNamespace());
   EXPECT_TRUE(R->Attrs()[3].IsNamespace());
 
+  TXMLTree Bad;
+  Bad.BuildFrom("<a xmlns='urn:&#1x;' xmlns:p='urn:&amp;'><p:b/></a>");
+  EXPECT_EQ(Bad.Root().Namespace(), "urn:&#1x;");  // a lookup never raises on a bad reference
+  EXPECT_EQ(Bad.Root().Children()[0].Namespace(), "urn:&");
+  EXPECT_THROW((void)Bad.Root().Attrs()[0].Value.Value(), std::runtime_error);
+
   EXPECT_EQ(Env.getElementById("b"), Env.GetChild("Body"));
   EXPECT_EQ(Env.Search("i", 2)->GetAttribute("n")->View(), "2");
   EXPECT_EQ(Env.Search("Envelope"), &Env);
