@@ -186,7 +186,7 @@ class TArena {
     if (Count == 0) return nullptr;
     if (FFree < Count) {
       size_t N = std::max(Count, FNextSize);
-      FNextSize = std::min<size_t>(FNextSize * 2, 64 * 1024);
+      FNextSize = std::min<size_t>(FNextSize * 2, 4096);
       FBlocks.emplace_back(std::allocator<T>().allocate(N), N);
       FCur = FBlocks.back().first;
       FFree = N;
