@@ -293,7 +293,10 @@ class TCustomHTTPClient {
   std::vector<std::string>& CustomHeaders() { return FCustomHeaders; }
   // Connect, receive and send time-out in milliseconds; 0 waits for ever.
   int Timeout() const { return FTimeoutMs; }
-  void SetTimeout(int Milliseconds) { FTimeoutMs = Milliseconds; }
+  void SetTimeout(int Milliseconds) {
+    FTimeoutMs = Milliseconds;
+    if (FSocket) FSocket->SetTimeout(Milliseconds);
+  }
   size_t MaxBodySize() const { return FMaxBodySize; }
   void SetMaxBodySize(size_t Value) { FMaxBodySize = Value; }
 

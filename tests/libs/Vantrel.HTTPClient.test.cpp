@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -15,18 +16,27 @@ using namespace Vantrel;
 
 namespace {
 
-// Records what the client writes on each connection.
+// Records what the client writes on each connection; once its bytes are
+// served, reads raise what Fail raises (by default the server's close).
 class TRecordingSocket : public TMemorySocket {
  public:
-  TRecordingSocket(std::string In, size_t Piece, std::string& Out)
-      : TMemorySocket(std::move(In), Piece), FOut(Out) {}
+  TRecordingSocket(std::string In, size_t Piece, std::string& Out, std::function<void()> Fail)
+      : TMemorySocket(std::move(In), Piece), FOut(Out), FFail(std::move(Fail)) {}
   int Write(const void* Data, size_t Size) override {
     FOut.append(static_cast<const char*>(Data), Size);
     return int(Size);
   }
+  int Read(void* Data, size_t Size) override {
+    if (FServed >= Incoming.size() && FFail) FFail();
+    int Got = TMemorySocket::Read(Data, Size);
+    FServed += size_t(Got);
+    return Got;
+  }
 
  private:
   std::string& FOut;
+  std::function<void()> FFail;
+  size_t FServed = 0;
 };
 
 // A client whose connections replay one canned server answer each.
@@ -34,6 +44,8 @@ class TReplayClient : public THTTPClient {
  public:
   explicit TReplayClient(std::vector<std::string> Answers, size_t Piece = 2048)
       : FAnswers(std::move(Answers)), FPiece(Piece) {}
+  TReplayClient(std::vector<std::string> Answers, std::function<void()> Fail)
+      : FAnswers(std::move(Answers)), FPiece(2048), FFail(std::move(Fail)) {}
   std::deque<std::string> Wire;  // bytes sent, one entry per connection
   bool Connected() const { return FSocket != nullptr; }
   unsigned Allowance() const { return FKeepAliveAllowance; }
@@ -42,12 +54,13 @@ class TReplayClient : public THTTPClient {
   std::unique_ptr<TTCPSocket> OpenSocket() override {
     if (Wire.size() >= FAnswers.size()) throw EClosedSocketError("connect", 10061);
     Wire.emplace_back();
-    return std::make_unique<TRecordingSocket>(FAnswers[Wire.size() - 1], FPiece, Wire.back());
+    return std::make_unique<TRecordingSocket>(FAnswers[Wire.size() - 1], FPiece, Wire.back(), FFail);
   }
 
  private:
   std::vector<std::string> FAnswers;
   size_t FPiece;
+  std::function<void()> FFail;
 };
 
 std::string Ok(std::string_view Body, std::string_view Extra = "") {
@@ -302,6 +315,31 @@ TEST(HTTPClient, request_is_resent_once_only_before_any_answer_byte) {
     TReplayClient C({"", ""});
     EXPECT_EQ(ErrorOf(C), "WINSOCK Error #00000000 on function recv");
     EXPECT_EQ(C.Wire.size(), 2u);
+  }
+}
+
+TEST(HTTPClient, tls_session_end_and_resets_follow_the_retry_rules) {
+  auto Expired = [] { throw ESSLError(SEC_I_CONTEXT_EXPIRED, "session expired"); };
+  auto Refused = [] { throw ESSLError(int32_t(0x80090308), "token refused"); };
+  auto Reset = [] { throw EClosedSocketError("recv", 10054); };
+  {  // the TLS session ended before the answer: sent again on a new connection
+    TReplayClient C({"", Ok("again")}, Refused);
+    EXPECT_EQ(C.Get("http://h/"), "again");
+    EXPECT_EQ(C.Wire.size(), 2u);
+  }
+  {  // each further failure is retried only as far as the rules go, then surfaces
+    TReplayClient C({"", "", "", "", ""}, Expired);
+    EXPECT_EQ(ErrorOf(C), "session expired");
+    EXPECT_EQ(C.Wire.size(), 4u);  // head read once more, whole exchange once more
+  }
+  {  // after a byte of the answer nothing is sent again
+    TReplayClient C({"HTTP/1.1 200 OK\r\n", Ok("no")}, Expired);
+    EXPECT_EQ(ErrorOf(C), "session expired");
+    EXPECT_EQ(C.Wire.size(), 1u);
+  }
+  {  // a reset is no end of a close-delimited body
+    TReplayClient C({"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npartial"}, Reset);
+    EXPECT_EQ(ErrorOf(C), "WINSOCK Error #00002746 on function recv");
   }
 }
 
