@@ -978,7 +978,12 @@ TDateTime ReadDateText(std::basic_string_view<Ch> Text, bool Strict, size_t Offs
   return ComposeDateTime(Date, Time(Num(11, 2), Num(14, 2), S));
 }
 
-TDateTime UnixToLocal(double Seconds) { return UTCToLocal(UnixToDateTime(Seconds)); }
+// Seconds since 1970 within the years 1 to 9999, as local time.
+TDateTime UnixToLocal(double Seconds) {
+  if (!(Seconds >= -62135596800.0 && Seconds < 253402300800.0))
+    throw EConvertError("Invalid Unix time " + std::to_string(Seconds));
+  return UTCToLocal(UnixToDateTime(Seconds));
+}
 
 }  // namespace
 

@@ -468,6 +468,7 @@ TEST(JSONUTF8, reader_conversion_failures) {
       {R"({"I":x})", "'' is not a valid integer value"},
       {R"({"D":"2024-02-30"})", "Invalid argument to date encode"},
       {R"({"D":"2024-01-31T24:00"})", "Invalid argument to time encode"},
+      {R"({"D":3e11})", "Invalid Unix time 300000000000.000000"},
   };
   for (const Row& R : Rows) {
     try {
