@@ -142,6 +142,7 @@ bool ReadNumber(std::string_view S, size_t& Pos, int& Value) {
   return Pos > Start;
 }
 
+// '/' is also the workstation's date separator (and ':' its time separator).
 bool ReadDateSeparator(std::string_view S, size_t& Pos) {
   if (Pos >= S.size()) return false;
   char C = S[Pos];

@@ -78,9 +78,10 @@ bool IsValidNIR(std::string_view S);
 
 // A date typed loosely: "ddmm", "ddmmyy", "ddmmyyyy", or day, month and year
 // (or year, month, day) between separators '/', '.', ' ' or '-', optionally
-// followed by a space and "hh:nn" or "hh:nn:ss". Two-digit years up to the
-// current one's belong to the 2000s. Today gives the current year. False
-// (and Date = 0) when the text is no valid date.
+// followed by a space and "hh:nn" or "hh:nn:ss". A year below 100 belongs to
+// the 2000s up to the last two digits of the current year, else to the
+// 1900s. Today gives the current year. False (and Date = 0) when the text
+// is no valid date.
 bool ParseDateLoose(std::string_view Text, TDateTime& Date, TDateTime Today);
 bool ParseDateLoose(std::string_view Text, TDateTime& Date);
 
