@@ -620,7 +620,8 @@ std::string TXMLNode::FullName() const {
 
 std::string TXMLNode::FullPath() const {
   std::vector<PXMLNode> Line;
-  for (PXMLNode N = this; N; N = N->Parent) Line.push_back(N);
+  for (PXMLNode N = this; N && !(N->IsText() && !N->Parent && N != this); N = N->Parent)  // a fragment's root is no step
+    Line.push_back(N);
   std::string R;
   for (auto It = Line.rbegin(); It != Line.rend(); ++It) {
     if (!R.empty() || It != Line.rbegin()) R += '/';

@@ -138,7 +138,12 @@ struct TXMLString {
   std::string Value() const;      // references decoded, numeric ones as UTF-8
   std::string AnsiValue() const;  // references decoded, numeric ones as one byte ('?' above 255)
   int AsInteger() const;          // decoded value as a 32-bit integer; raises on bad text; 0 for nil
-  TDateTime AsDateTime() const;   // see the unit's source; 0 for nil or empty
+  // 0 for nil or empty. Read, in this order, as the compact HL7 v3 form
+  // yyyymmdd[hh[mm[ss]]] (8 to 14 digits; 12 or 14 digits may be followed by
+  // +hhmm or -hhmm, the instant then being shown in local time), as hh:nn:ss,
+  // or as yyyy-mm-dd with an optional "Thh:nn:ss" or " hh:nn:ss" (what follows
+  // the seconds is not read). Raises "Invalid date " / "Invalid date/time " + text.
+  TDateTime AsDateTime() const;
 };
 
 // Decodes the five predefined entities and numeric character references of S

@@ -609,6 +609,7 @@ TEST(XMLTree, fragments_with_several_top_elements) {
   EXPECT_EQ(R.Children()[1].Value(), " text ");
   EXPECT_EQ(R.Children()[2].Parent, &R);
   EXPECT_EQ(R.GetChild("b")->Value(), "x");
+  EXPECT_EQ(R.GetChild("b")->FullPath(), "b");
   std::vector<std::string> Lines;
   Tree.Indent(Lines);
   EXPECT_EQ(Lines, (std::vector<std::string>{"<a/>", " text ", "<b>x</b>", "<c/>"}));
