@@ -269,6 +269,14 @@ std::vector<TStep> ParsePath(std::string_view Path) {
   return Steps;
 }
 
+// The name and attribute tests of a step; the counter is the caller's.
+bool NameAndAttributeFit(const TStep& Step, const TXMLNode& N) {
+  if (!Step.Name.empty() && !N.Name.Compare(Step.Name)) return false;
+  if (!Step.HasAttr) return true;
+  const TXMLString* A = N.GetAttribute(Step.Attr);
+  return A && (!Step.HasValue || A->View() == Step.Value);
+}
+
 // The next node after N in pre-order, staying inside Top's subtree.
 PXMLNode NextInSubtree(PXMLNode N, PXMLNode Top) {
   if (N->Length() > 0) return N->Children().data();
@@ -301,12 +309,10 @@ class TCandidates {
   }
 
  private:
+  // [n] lets the n-th fitting child through, and every later one (for the
+  // back-tracking); [0] lets none through.
   bool Fits(const TXMLNode& C) {
-    if (!FStep->Name.empty() && !C.Name.Compare(FStep->Name)) return false;
-    if (FStep->HasAttr) {
-      const TXMLString* A = C.GetAttribute(FStep->Attr);
-      if (!A || (FStep->HasValue && A->View() != FStep->Value)) return false;
-    }
+    if (!NameAndAttributeFit(*FStep, C)) return false;
     if (FCounter == -1 || FCounter == 1) return true;
     if (FCounter > 1) --FCounter;
     return false;
@@ -338,13 +344,9 @@ PXMLNode MatchSteps(const std::vector<TStep>& Steps, size_t From, PXMLNode Conte
   return nullptr;
 }
 
+// The first step of a tree's path, tried on the root alone.
 bool StepFitsNode(const TStep& Step, const TXMLNode& N) {
-  if (!Step.Name.empty() && !N.Name.Compare(Step.Name)) return false;
-  if (Step.HasAttr) {
-    const TXMLString* A = N.GetAttribute(Step.Attr);
-    if (!A || (Step.HasValue && A->View() != Step.Value)) return false;
-  }
-  return Step.Counter == -1 || Step.Counter == 1;
+  return NameAndAttributeFit(Step, N) && (Step.Counter == -1 || Step.Counter == 1);
 }
 
 const TXMLNode EmptyNode{};
