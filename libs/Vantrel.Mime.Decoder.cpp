@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "Vantrel.URL.h"
+
 namespace Vantrel {
 
 namespace {
@@ -54,6 +56,21 @@ bool TMimePart::GetFormDataName(std::string& AName) const {
   for (const TMimeLine& Line : Lines)
     if (Line.GetFormDataName(AName)) return true;
   return false;
+}
+
+void TMimePart::GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const {
+  std::string Name;
+  if (!GetFormDataName(Name)) return;
+  const TRecordField* Field = FindRecordField(TypeInfo, Name);
+  if (!Field || !Field->TypeInfo()) return;
+  if (ClassifyType(Field->TypeInfo()) == TTypeDetail::dtBytes)
+    *static_cast<TBytes*>(Field->Data(Instance)) = TBytes(std::string(Content.View()));
+  else
+    detail::StoreFieldText(*Field, Instance, Content.Value());
+}
+
+void TMimeDecoder::GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const {
+  for (const TMimePart& Part : Parts) Part.GetFormDataType(Instance, TypeInfo);
 }
 
 bool TMimeDecoder::Fail(const char* Message, size_t Offset) {

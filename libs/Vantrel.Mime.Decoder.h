@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Vantrel.ByteReader.h"
+#include "Vantrel.RTTI.h"
 #include "Vantrel.XML.Tree.h"
 
 namespace Vantrel {
@@ -41,6 +42,14 @@ struct TMimePart {
   // The field name of the first form-data Content-Disposition among the
   // header lines; false when there is none.
   bool GetFormDataName(std::string& AName) const;
+
+  // Stores the content into the record field named by the form-data name
+  // (FindRecordField rules): a byte array receives the raw bytes, a date
+  // kind the value of the JSON date reader, any other field the text with
+  // XML references decoded, "0"/"1" as false/true for a Boolean, through
+  // SetValueFromString. A part without a name or with an unknown one is
+  // skipped. Raises what the date reader and SetValueFromString raise.
+  void GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const;
 };
 
 class TMimeDecoder {
@@ -51,6 +60,13 @@ class TMimeDecoder {
   // ErrorOffset say what was wrong and where.
   bool Decode(const void* ASource, size_t ALen);
   bool Decode(std::string_view Body) { return Decode(Body.data(), Body.size()); }
+
+  // TMimePart::GetFormDataType for every part, in order.
+  void GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const;
+  template <class T>
+  void GetFormDataType(T& Record) const {
+    GetFormDataType(&Record, Vantrel::TypeInfo<T>());
+  }
 
   size_t Index = 0;  // read position in the body
   const char* Source = nullptr;

@@ -3,9 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "Vantrel.JSON.UTF8.h"
 #include "Vantrel.UTF8.Utils.h"
 
-namespace Vantrel::URL {
+namespace Vantrel {
 
 namespace {
 
@@ -74,7 +75,7 @@ bool IsASCII(std::string_view S) {
 
 }  // namespace
 
-std::string Encode(std::string_view AStr) {
+std::string URL::Encode(std::string_view AStr) {
   size_t Escaped = 0;
   for (char C : AStr) Escaped += !Kept[uint8_t(C)];
   std::string Out(AStr.size() + 2 * Escaped, '\0');
@@ -92,7 +93,7 @@ std::string Encode(std::string_view AStr) {
   return Out;
 }
 
-std::string Decode(std::string_view Input) {
+std::string URL::Decode(std::string_view Input) {
   std::string Bytes;
   Bytes.reserve(Input.size());
   for (size_t I = 0; I < Input.size(); ++I) {
@@ -118,4 +119,37 @@ std::string Decode(std::string_view Input) {
   return FromWindows1252(Bytes);
 }
 
-}  // namespace Vantrel::URL
+std::string URL::toJSON() const { return ObjectToJSON(this); }
+
+void URL::fromJSON(std::string_view Str) { ObjectFromJSON(this, Str); }
+
+void detail::StoreFieldText(const TRecordField& Field, void* Instance, std::string_view Text) {
+  const TTypeInfo* Type = Field.TypeInfo();
+  if (!Type) return;
+  void* Data = Field.Data(Instance);
+  if (int Kind = GetDateTimeKind(Type)) {
+    TDateTime V = JSON::StrToDateTime(Text);
+    *static_cast<TDateTime*>(Data) = Kind == 1 ? DateOf(V) : Kind == 2 ? TimeOf(V) : V;
+  } else if (ClassifyType(Type) == TTypeDetail::dtBoolean && (Text == "0" || Text == "1")) {
+    SetValueFromString(Type, Data, Text == "1" ? "true" : "false");
+  } else {
+    SetValueFromString(Type, Data, Text);
+  }
+}
+
+void URLDecodeParams(std::string_view Text, void* Instance, const TTypeInfo* Type) {
+  if (Text.empty()) return;
+  for (;;) {
+    size_t Amp = Text.find('&');
+    std::string_view Pair = Text.substr(0, Amp);
+    size_t Eq = Pair.find('=');
+    std::string_view Name = Pair.substr(0, Eq);
+    std::string_view Value = Eq == std::string_view::npos ? std::string_view() : Pair.substr(Eq + 1);
+    if (const TRecordField* Field = FindRecordField(Type, Name))
+      detail::StoreFieldText(*Field, Instance, URL::Decode(Value));
+    if (Amp == std::string_view::npos) break;
+    Text.remove_prefix(Amp + 1);
+  }
+}
+
+}  // namespace Vantrel

@@ -17,6 +17,14 @@ using TestSupport::ToHex;
 
 namespace {
 
+struct TForm {
+  TBytes Fichier;
+  TDate Date;
+  bool Actif = false;
+  std::string Titre;
+};
+VANTREL_RECORD(TForm, VANTREL_FIELD(Fichier), VANTREL_FIELD(Date), VANTREL_FIELD(Actif), VANTREL_FIELD(Titre))
+
 // Splits each body file (given with its boundary) with BytesParser and prints
 // per part "P", then "H name value" per header and "C content" (hex), and
 // "CLOSED 0|1" (whether the closing delimiter was found).
@@ -218,5 +226,13 @@ s.handle_request()
   std::vector<std::pair<std::string, std::string>> Expected = {
       {"Fichier", Pdf}, {"Date", "2024-01-31"}, {"actif", "1"}, {"Titre", "Compte rendu H\xC3\xA9l\xC3\xA8ne"}};
   EXPECT_TRUE(Fields == Expected);
+  TForm Form;
+  D.GetFormDataType(Form);
+  EXPECT_TRUE(Form.Fichier == Pdf);
+  TDateTime Day = 0;
+  ASSERT_TRUE(TryEncodeDate(2024, 1, 31, Day));
+  EXPECT_EQ(TDateTime(Form.Date), Day);
+  EXPECT_TRUE(Form.Actif);
+  EXPECT_EQ(Form.Titre, "Compte rendu H\xC3\xA9l\xC3\xA8ne");
   ExpectPythonAgrees({Body});
 }

@@ -6,6 +6,24 @@ using namespace Vantrel;
 
 namespace {
 
+struct TPutDocument {
+  std::string Titre;
+  TBytes Fichier;
+  TDate Date;
+  TDateTimeValue DateDoc;
+  TTime Heure;
+  bool Actif = false;
+  int32_t Confidentialite = -1;
+  std::string Commentaire = "unchanged";
+};
+VANTREL_RECORD(TPutDocument, VANTREL_FIELD(Titre), VANTREL_FIELD(Fichier, Vantrel::Alias("File")), VANTREL_FIELD(Date),
+               VANTREL_FIELD(DateDoc), VANTREL_FIELD(Heure), VANTREL_FIELD(Actif), VANTREL_FIELD(Confidentialite),
+               VANTREL_FIELD(Commentaire))
+
+std::string FormPart(std::string_view Headers, std::string_view Content) {
+  return "--X\r\n" + std::string(Headers) + "\r\n" + std::string(Content) + "\r\n";
+}
+
 struct TExpectedPart {
   std::vector<std::pair<std::string, std::string>> Lines;
   std::string Content;
@@ -137,4 +155,44 @@ TEST(MimeDecoder, finds_the_form_data_name_on_any_header_line) {
       EXPECT_EQ(Name, C.Name);
     }
   }
+}
+
+TEST(MimeDecoder, form_data_fills_record_fields_by_name) {
+  const std::string Pdf("%PDF-1.4\r\n\0\xFF&amp;\r\n%%EOF", 24);
+  std::string Body =
+      FormPart("Content-Disposition: form-data; name=\"file\"; filename=\"a.pdf\"\r\nContent-Type: application/pdf\r\n", Pdf) +
+      FormPart("Content-Type: text/plain\r\nContent-Disposition: form-data; name=\"TITRE\"\r\n", "R&amp;D &#233;t&#xE9; <b>") +
+      FormPart("Content-Disposition: form-data; name=\"Date\"\r\n", "2024-01-31") +
+      FormPart("Content-Disposition: form-data; name=\"DateDoc\"\r\n", "2024-01-31 10:20") +
+      FormPart("Content-Disposition: form-data; name=\"heure\"\r\n", "10:20:30") +
+      FormPart("Content-Disposition: form-data; name=\"Actif\"\r\n", "1") +
+      FormPart("Content-Disposition: form-data; name=\"Confidentialite\"\r\n", "2") +
+      FormPart("Content-Disposition: form-data; name=\"Inconnu\"\r\n", "x") +
+      FormPart("Content-Disposition: attachment; name=\"Commentaire\"\r\n", "not a form field") + "--X--\r\n";
+  TMimeDecoder D;
+  ASSERT_TRUE(D.Decode(Body)) << D.Error;
+  TPutDocument Doc;
+  D.GetFormDataType(Doc);
+  EXPECT_EQ(Doc.Fichier, Pdf);  // raw bytes, references untouched
+  EXPECT_EQ(Doc.Titre, "R&D \xC3\xA9t\xC3\xA9 <b>");
+  TDateTime Day = 0;
+  ASSERT_TRUE(TryEncodeDate(2024, 1, 31, Day));
+  EXPECT_EQ(TDateTime(Doc.Date), Day);
+  EXPECT_NEAR(TDateTime(Doc.DateDoc), Day + (10 * 60 + 20) / 1440.0, 1e-9);
+  EXPECT_NEAR(TDateTime(Doc.Heure), (10 * 3600 + 20 * 60 + 30) / 86400.0, 1e-9);
+  EXPECT_TRUE(Doc.Actif);
+  EXPECT_EQ(Doc.Confidentialite, 2);
+  EXPECT_EQ(Doc.Commentaire, "unchanged");
+
+  struct Case { std::string_view Content; bool Expected; } Booleans[] = {{"0", false}, {"1", true}, {"true", true}, {"FALSE", false}};
+  for (auto& C : Booleans) {
+    std::string One = FormPart("Content-Disposition: form-data; name=\"actif\"\r\n", C.Content) + "--X--";
+    ASSERT_TRUE(D.Decode(One));
+    Doc.Actif = !C.Expected;
+    D.GetFormDataType(Doc);
+    EXPECT_EQ(Doc.Actif, C.Expected) << C.Content;
+  }
+  std::string BadDate = FormPart("Content-Disposition: form-data; name=\"Date\"\r\n", "31/01/2024") + "--X--";
+  ASSERT_TRUE(D.Decode(BadDate));
+  EXPECT_THROW(D.GetFormDataType(Doc), std::exception);
 }
