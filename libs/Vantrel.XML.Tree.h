@@ -4,7 +4,10 @@
 // value and text of the tree is a pointer and a length into the source text,
 // and the tree is valid only while that source text is alive and unchanged
 // (Build keeps its own copy; BuildFrom does not). Nothing is decoded while
-// parsing: character references are decoded when a value is asked for.
+// parsing: character references are decoded when a value is asked for, and
+// line ends and attribute white space keep their source bytes (the
+// normalisations of XML 1.0 §2.11 and §3.3.3 are the caller's). A run of text
+// between two pieces of markup made only of TAB, LF, CR and space is no node.
 //
 // It is not a validating parser and knows nothing of DTDs or schemas; every
 // name test compares local names only (prefixes ignored), the first match
