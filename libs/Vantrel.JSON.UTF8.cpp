@@ -232,26 +232,30 @@ struct TJSONBuilderT<Ch>::TBuildChain {
 };
 
 namespace {
-// Pushes a chain entry for the time a record or object is written.
+// Pushes a chain entry for the time a record or object is written or read.
 template <class Chain>
-struct TChainGuard {
-  Chain*& Head;
-  int& Hooks;
-  int& Depth;
-  TChainGuard(Chain*& AHead, Chain& Entry, int& AHooks, int& ADepth, bool HasHook)
-      : Head(AHead), Hooks(AHooks), Depth(ADepth) {
+class TChainGuard {
+ public:
+  TChainGuard(Chain*& AHead, Chain& Entry, int& AHooks, int& ADepth, bool AHasHook)
+      : Head(AHead), Hooks(AHooks), Depth(ADepth), HasHook(AHasHook) {
     Entry.Next = Head;
     Head = &Entry;
     Hooks += HasHook;
     ++Depth;
   }
   ~TChainGuard() {
-    Hooks -= Head->Build != nullptr;
     Head = Head->Next;
+    Hooks -= HasHook;
     --Depth;
   }
   TChainGuard(const TChainGuard&) = delete;
   TChainGuard& operator=(const TChainGuard&) = delete;
+
+ private:
+  Chain*& Head;
+  int& Hooks;
+  int& Depth;
+  bool HasHook;
 };
 }  // namespace
 
@@ -650,7 +654,7 @@ void TJSONBuilderT<Ch>::AppendValue(const TTypeInfo* Type, const void* Data) {
 
 template <class Ch>
 struct TJSONParserT<Ch>::TParseChain {
-  TParseFieldHook<Ch> Build;  // the JSONParseField hook (named so for the shared guard)
+  TParseFieldHook<Ch> Parse;  // the JSONParseField hook
   void* Self;
   std::string Name;  // the member being read
   TParseChain* Next;
@@ -938,11 +942,8 @@ TCurrency TJSONParserT<Ch>::GetCurrency() {
   return TCurrency{std::llround(V)};
 }
 
-namespace {
-
-// The date reader. Strict (UTF-16 form): a date-time always has its seconds.
 template <class Ch>
-TDateTime ReadDateText(std::basic_string_view<Ch> Text, bool Strict, size_t Offset) {
+TDateTime detail::ReadDateText(std::basic_string_view<Ch> Text, bool Strict, size_t Offset) {
   auto Fail = [&](const char* Message) -> EJSONErrorT<Ch> {
     return EJSONErrorT<Ch>(Message + Quoted(ToUTF8(Text)), Offset);
   };
@@ -977,6 +978,10 @@ TDateTime ReadDateText(std::basic_string_view<Ch> Text, bool Strict, size_t Offs
   int S = Text.size() >= 19 && At(16) == ':' ? Num(17, 2) : 0;
   return ComposeDateTime(Date, Time(Num(11, 2), Num(14, 2), S));
 }
+template TDateTime detail::ReadDateText(std::string_view, bool, size_t);
+template TDateTime detail::ReadDateText(std::u16string_view, bool, size_t);
+
+namespace {
 
 // Seconds since 1970 within the years 1 to 9999, as local time.
 TDateTime UnixToLocal(double Seconds) {
@@ -997,7 +1002,7 @@ TDateTime TJSONParserT<Ch>::GetDateTime() {
   if (S.empty()) return 0;
   int64_t Seconds;
   if (ParseInteger(ToUTF8(TView(S)), Seconds)) return Seconds > 0 ? UnixToLocal(double(Seconds)) : 0;
-  return ReadDateText<Ch>(S, IsWide<Ch>, At);
+  return detail::ReadDateText<Ch>(S, IsWide<Ch>, At);
 }
 
 template <class Ch>
@@ -1203,7 +1208,7 @@ bool TJSONParserT<Ch>::CallFieldHooks(std::string_view Name) {
   std::string Path(Name);
   for (TParseChain* E = FParse; E; E = E->Next) {
     if (E != FParse) Path = E->Name + "." + Path;
-    if (E->Build && E->Build(E->Self, Path, *this)) return true;
+    if (E->Parse && E->Parse(E->Self, Path, *this)) return true;
   }
   return false;
 }
@@ -1513,7 +1518,7 @@ std::string LoadFromFile(const std::string& AFileName) {
   return S;
 }
 
-TDateTime StrToDateTime(std::string_view Text) { return ReadDateText<char>(Text, false, 0); }
+TDateTime StrToDateTime(std::string_view Text) { return detail::ReadDateText<char>(Text, false, 0); }
 
 namespace {
 

@@ -182,6 +182,13 @@ class TJSONParserT {
   int FDepth = 0;
 };
 
+namespace detail {
+// The date reader of both forms; Strict (the UTF-16 form): a date-time
+// always has its seconds. Errors carry Offset.
+template <class Ch>
+TDateTime ReadDateText(std::basic_string_view<Ch> Text, bool Strict, size_t Offset);
+}  // namespace detail
+
 extern template class TJSONBuilderT<char>;
 extern template class TJSONBuilderT<char16_t>;
 extern template class TJSONParserT<char>;

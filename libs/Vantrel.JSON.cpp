@@ -16,9 +16,6 @@ std::u16string LoadFromFile(const std::string& AFileName) {
   return UTF8ToUTF16(Vantrel::JSON::LoadFromFile(AFileName));
 }
 
-TDateTime StrToDateTime(std::u16string_view Text) {
-  TJSONParser P{u"\"" + std::u16string(Text) + u"\""};
-  return P.GetDateTime();
-}
+TDateTime StrToDateTime(std::u16string_view Text) { return detail::ReadDateText(Text, true, 0); }
 
 }  // namespace Vantrel::UTF16::JSON

@@ -94,13 +94,15 @@ struct TContact {
   TTel Tel;
   TCache Cache;
   TMasque Masque;
+  JSONTest::TAdresse Adresse;  // no hook of its own
   std::vector<std::string>* Vus = nullptr;
   bool JSONBuildField(std::string_view Path, TJSONBuilder&) const {
     if (Vus) Vus->push_back(std::string(Path));
     return false;
   }
 };
-VANTREL_RECORD(TContact, VANTREL_FIELD(Nom), VANTREL_FIELD(Tel), VANTREL_FIELD(Cache), VANTREL_FIELD(Masque))
+VANTREL_RECORD(TContact, VANTREL_FIELD(Nom), VANTREL_FIELD(Tel), VANTREL_FIELD(Cache), VANTREL_FIELD(Masque),
+               VANTREL_FIELD(Adresse))
 
 // Stores the digits of a number as an integer member.
 struct TDigitsSerializer : JSONSerializer<TDigitsSerializer> {
@@ -252,12 +254,15 @@ TEST(JSONUTF8, hooks_attributes_and_serializers_decide_members) {
   C.Tel.Numero = "612345678";
   C.Cache.N = 5;
   C.Vus = &Vus;
-  EXPECT_EQ(JSON::buildJSON(C), R"({"Nom":"Martin","Tel":{"Numero":"+33 612345678"}})");
-  // The outer hook is asked for each member, with the dotted path for nested ones
-  // only when the inner hook declined (here: never).
-  EXPECT_EQ(Vus, (std::vector<std::string>{"Nom", "Tel"}));
+  EXPECT_EQ(JSON::buildJSON(C),
+            R"({"Nom":"Martin","Tel":{"Numero":"+33 612345678"},"Adresse":{"Rue":null,"Ville":null}})");
+  // The outer hook is asked for each of its members, and for a nested member
+  // with the dotted path when no inner hook took it (TTel's hook took Numero).
+  EXPECT_EQ(Vus, (std::vector<std::string>{"Nom", "Tel", "Adresse", "Adresse.Rue", "Adresse.Ville"}));
   C.Masque.N = 3;
-  EXPECT_EQ(JSON::buildJSON(C), R"({"Nom":"Martin","Tel":{"Numero":"+33 612345678"},"Masque":{"N":3}})");
+  C.Vus = nullptr;
+  EXPECT_EQ(JSON::buildJSON(C), R"({"Nom":"Martin","Tel":{"Numero":"+33 612345678"},"Masque":{"N":3},)"
+                                R"("Adresse":{"Rue":null,"Ville":null}})");
 
   TContact Back = Read<TContact>(R"({"tel":{"Numero":"+33 700000000"},"cache":{"N":9}})");
   EXPECT_EQ(Back.Tel.Numero, "700000000");
