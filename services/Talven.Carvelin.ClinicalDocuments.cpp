@@ -1,0 +1,882 @@
+#include "Talven.Carvelin.ClinicalDocuments.h"
+
+#include <array>
+#include <span>
+#include <utility>
+
+#include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.XML.Tree.h"
+
+namespace Talven::Carvelin {
+
+using Vantrel::PXMLNode;
+using Vantrel::TXMLNode;
+using Vantrel::TXMLString;
+
+const TMedia* TMediaList::GetMedia(std::string_view Name) const {
+  for (const TMedia& M : FItems)
+    if (M.FName == Name) return &M;
+  return nullptr;
+}
+
+std::string CodeLabel(std::string_view Code, std::string_view Table, std::string_view Default) {
+  const std::string Key = "/" + std::string(Code) + ":";
+  const size_t P = Table.find(Key);
+  if (P != std::string_view::npos) {
+    const size_t From = P + Key.size();
+    const size_t To = Table.find('/', From);
+    return std::string(Table.substr(From, To == std::string_view::npos ? std::string_view::npos : To - From));
+  }
+  if (!Default.empty()) return std::string(Default);
+  return "{$code=" + std::string(Code) + "}";
+}
+
+std::string FormatHL7DateFR(std::string_view Text) {
+  static constexpr std::array<std::string_view, 9> FirstMonths = {
+      "Janvier", "Février", "Mars", "Avril", "Mai", "Juin", "Juillet", " Août", "Septembre"};
+  static constexpr std::array<std::string_view, 3> LastMonths = {"Octobre", "Novembre", "Décembre"};
+  const size_t Len = Text.size();
+  if (Len < 8) return {};
+  std::string R(Text[6] == '0' ? Text.substr(7, 1) : Text.substr(6, 2));
+  if (Text[4] == '0' && Text[5] >= '1' && Text[5] <= '9')
+    R.append(" ").append(FirstMonths[size_t(Text[5] - '1')]);
+  else if (Text[4] == '1' && Text[5] >= '0' && Text[5] <= '2')
+    R.append(" ").append(LastMonths[size_t(Text[5] - '0')]);
+  R.append(" ").append(Text.substr(0, 4));
+  if (Len >= 12) {
+    R.append(", ").append(Text.substr(8, 2)).append(":").append(Text.substr(10, 2));
+    const size_t Plus = Text.find('+');
+    const size_t P = Plus == std::string_view::npos ? 0 : Plus + 1;  // 1-based, 0 when none
+    if ((Len >= 14 && P == 0) || P > 14) R.append(":").append(Text.substr(12, 2));
+    if (P > 0 && Len >= P + 4) R.append(" +").append(Text.substr(P, 4));
+  }
+  return R;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Lookups that accept a missing node.
+
+PXMLNode Child(PXMLNode N, std::string_view Name) { return N ? N->GetChild(Name) : nullptr; }
+
+PXMLNode ChildAt(PXMLNode N, std::initializer_list<std::string_view> Path) {
+  return N ? N->GetChildAt(Path) : nullptr;
+}
+
+const TXMLString* Attr(PXMLNode N, std::string_view Name) { return N ? N->GetAttribute(Name) : nullptr; }
+
+std::string AttrValue(PXMLNode N, std::string_view Name) {
+  const TXMLString* A = Attr(N, Name);
+  return A ? A->Value() : std::string();
+}
+
+std::string_view AttrRaw(PXMLNode N, std::string_view Name) {
+  const TXMLString* A = Attr(N, Name);
+  return A ? A->View() : std::string_view();
+}
+
+std::string TextValue(PXMLNode N) { return N ? N->Value() : std::string(); }
+std::string_view TextRaw(PXMLNode N) { return N ? N->Text.View() : std::string_view(); }
+
+std::vector<PXMLNode> Children(PXMLNode N, std::string_view Name) {
+  return N ? N->GetChilds(Name) : std::vector<PXMLNode>();
+}
+
+// ---------------------------------------------------------------------------
+// HTML output
+
+enum class TEscape : uint8_t { None, Amp, Lt, Gt, Quot };
+
+constexpr std::array<TEscape, 256> EscapeTable = [] {
+  std::array<TEscape, 256> T{};
+  T[size_t('&')] = TEscape::Amp;
+  T[size_t('<')] = TEscape::Lt;
+  T[size_t('>')] = TEscape::Gt;
+  T[size_t('"')] = TEscape::Quot;
+  return T;
+}();
+static_assert(EscapeTable[size_t('&')] == TEscape::Amp && EscapeTable[size_t('a')] == TEscape::None);
+
+// Appends S with '<', '>', '"' escaped, and '&' too unless KeepReferences
+// (a raw value, whose references stay as written).
+void AppendEscaped(std::string& Out, std::string_view S, bool KeepReferences) {
+  size_t Done = 0;
+  for (size_t I = 0; I < S.size(); ++I) {
+    const TEscape E = EscapeTable[static_cast<unsigned char>(S[I])];
+    if (E == TEscape::None || (E == TEscape::Amp && KeepReferences)) continue;
+    Out.append(S.substr(Done, I - Done));
+    Out.append(E == TEscape::Amp ? "&amp;" : E == TEscape::Lt ? "&lt;" : E == TEscape::Gt ? "&gt;" : "&quot;");
+    Done = I + 1;
+  }
+  Out.append(S.substr(Done));
+}
+
+// A value leaves nothing below 0x20 nor DEL: MIME types reach HTTP headers.
+std::string StripControls(std::string_view S) {
+  std::string R;
+  for (char C : S)
+    if (static_cast<unsigned char>(C) >= 0x20 && C != 0x7F) R += C;
+  return R;
+}
+
+class THtml {
+ public:
+  explicit THtml(std::string& AOut) : Out(AOut) {}
+  THtml& Markup(std::string_view S) { Out.append(S); return *this; }
+  THtml& Text(std::string_view Decoded) { AppendEscaped(Out, Decoded, false); return *this; }
+  THtml& Raw(std::string_view RawValue) { AppendEscaped(Out, RawValue, true); return *this; }
+  THtml& Line(std::string_view S) { Out.append(S).push_back('\n'); return *this; }
+  THtml& EndLine() { Out.push_back('\n'); return *this; }
+  size_t Size() const { return Out.size(); }
+
+  std::string& Out;
+};
+
+// ---------------------------------------------------------------------------
+// Narrative: the CDA narrative block elements and their attributes that may
+// be copied, with their HTML names.
+
+struct TNameMap {
+  std::string_view From, To;
+};
+
+constexpr TNameMap NarrativeElements[] = {
+    {"content", "span"},   {"renderMultiMedia", "img"}, {"item", "li"},         {"list", "ul"},  // or ol
+    {"linkHtml", "linkHtml"}, {"sub", "sub"},           {"sup", "sup"},         {"br", "br"},
+    {"footnote", "footnote"}, {"footnoteRef", "footnoteRef"}, {"paragraph", "paragraph"},
+    {"table", "table"},    {"caption", "caption"},      {"thead", "thead"},     {"tbody", "tbody"},
+    {"tfoot", "tfoot"},    {"colgroup", "colgroup"},    {"col", "col"},         {"tr", "tr"},
+    {"th", "th"},          {"td", "td"},
+};
+
+// Attributes of the narrative elements; href and src are checked apart.
+constexpr TNameMap NarrativeAttributes[] = {
+    {"styleCode", "class"}, {"referencedObject", "src"}, {"href", "href"},     {"ID", "ID"},
+    {"IDREF", "IDREF"},     {"language", "language"},    {"revised", "revised"}, {"name", "name"},
+    {"rel", "rel"},         {"rev", "rev"},              {"title", "title"},   {"listType", "listType"},
+    {"summary", "summary"}, {"width", "width"},          {"border", "border"}, {"frame", "frame"},
+    {"rules", "rules"},     {"cellspacing", "cellspacing"}, {"cellpadding", "cellpadding"},
+    {"align", "align"},     {"char", "char"},            {"charoff", "charoff"}, {"valign", "valign"},
+    {"span", "span"},       {"abbr", "abbr"},            {"axis", "axis"},     {"headers", "headers"},
+    {"scope", "scope"},     {"rowspan", "rowspan"},      {"colspan", "colspan"},
+};
+
+std::string_view Lookup(std::span<const TNameMap> Map, const TXMLString& Name) {
+  for (const TNameMap& M : Map)
+    if (Name.Compare(M.From)) return M.To;
+  return {};
+}
+
+// The HTML name of a narrative element, empty when it is not copied.
+std::string_view HtmlElementName(const TXMLNode& E) {
+  std::string_view Name = Lookup(NarrativeElements, E.Name);
+  if (E.Name.Compare("list")) {
+    const TXMLString* Type = E.GetAttribute("listType");
+    Name = Type && Type->Compare("ordered") ? "ol" : "ul";
+  }
+  return Name;
+}
+
+// A medium is named by an XML ID: anything that could be read as a URL
+// (a scheme, a path, a query) is no medium name.
+bool IsMediumName(std::string_view V) {
+  if (V.empty()) return false;
+  for (char C : V) {
+    const auto U = static_cast<unsigned char>(C);
+    const bool Ok = U >= 0x80 || (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') ||
+                    C == '-' || C == '_' || C == '.';
+    if (!Ok) return false;
+  }
+  return true;
+}
+
+void WriteStartTag(THtml& H, const TXMLNode& E, std::string_view Name) {
+  H.Markup("<").Markup(Name);
+  for (const Vantrel::TXMLAttribute& A : E.Attrs()) {
+    if (A.Prefix.Len != 0) continue;
+    const std::string_view To = Lookup(NarrativeAttributes, A.Name);
+    if (To.empty()) continue;
+    const std::string_view V = A.Value.View();
+    if (To == "href" && (V.empty() || V[0] != '#')) continue;
+    if (To == "src" && !IsMediumName(V)) continue;
+    H.Markup(" ").Markup(To).Markup("=\"").Raw(V).Markup("\"");
+  }
+  H.Markup(">");
+}
+
+// The child nodes of a section's text element, depth first with an explicit
+// stack (the depth is the reader's, up to XMLMaxDepth). Elements outside the
+// allow-list lose their tags but keep their content, as escaped text.
+void WriteNarrative(THtml& H, PXMLNode Text) {
+  if (!Text) return;
+  struct TStep {
+    PXMLNode Node;
+    size_t Next;
+    std::string_view Close;
+  };
+  std::vector<TStep> Stack{{Text, 0, {}}};
+  while (!Stack.empty()) {
+    TStep& Top = Stack.back();
+    const auto Nodes = Top.Node->Children();
+    if (Top.Next == Nodes.size()) {
+      if (!Top.Close.empty()) H.Markup("</").Markup(Top.Close).Markup(">");
+      Stack.pop_back();
+      continue;
+    }
+    const TXMLNode& C = Nodes[Top.Next++];
+    if (C.IsText()) {
+      if (C.IsCDATA())
+        H.Text(C.Text.View());  // a CDATA section holds no references: every '&' is a character
+      else
+        H.Raw(C.Text.View());
+      continue;
+    }
+    const std::string_view Name = HtmlElementName(C);
+    if (!Name.empty()) WriteStartTag(H, C, Name);
+    Stack.push_back({&C, 0, Name});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Header page pieces
+
+constexpr std::string_view HeaderRules[] = {
+    " body {color: #003366; background-color: #ffffff; font-family: Verdana, Tahoma, sans-serif; font-size: 11px}",
+    " h1 {font-size: 12pt; text-align: center}",
+    " h2 {font-size: 11pt}",
+    " h3 {font-size: 10pt}",
+    " h4 {font-size: 8pt}",
+    " hr {height:4px; background-color: teal; border:none}",
+    " table {line-height: 10pt; width: 100%}",
+    " tr {background-color: #ccccff}",
+    " th, td {font-size: 11px; padding: 0.1cm 0.2cm; vertical-align: top}",
+    " table.header {border: 1pt inset #00008b}",
+    " table.header th {width:20%; text-align: left; color: white; font-weight: bold; background-color: #3399ff}",
+    " table.header th.h2 {width: 15%}",
+};
+
+constexpr std::string_view BodyRules[] = {
+    " table tr {background-color:#ffffcc}", " table th {background-color:#ffd700}", " .Bold {font-weight: bold}",
+    " .Italics {font-style: italic}",        " .Underline {text-decoration: underline}",
+};
+
+class TRenderer {
+ public:
+  TRenderer(TClinicalDocument& ADoc, PXMLNode ARoot, std::string ATitle, std::string AGenerated)
+      : Doc(ADoc), Root(ARoot), Title(std::move(ATitle)), Generated(std::move(AGenerated)) {}
+
+  void Header();
+  void Body();
+
+ private:
+  void Head(THtml& H, bool BodyPage);
+  void TableStart(THtml& H) { H.Markup("<br><table class=\"header\">"); }
+  void TableEnd(THtml& H) { H.Line("</table>"); }
+  void RowStart(THtml& H, std::string_view Caption) { H.Markup("<tr><th>").Markup(Caption).Markup("</th><td>"); }
+  void RowEnd(THtml& H) { H.Markup("</td></tr>"); }
+  void Strong(THtml& H, std::string_view Decoded) { H.Markup("<strong>").Text(Decoded).Markup("</strong>"); }
+  void Date(THtml& H, std::string_view HL7) { H.Text(FormatHL7DateFR(HL7)); }
+
+  void Identifier(THtml& H, PXMLNode II);
+  void Coordinates(THtml& H, PXMLNode E, bool Break);
+  void Address(THtml& H, PXMLNode Addr);
+  void Telecom(THtml& H, PXMLNode Telecom);
+  void PersonName(THtml& H, PXMLNode Name, bool Qualifiers);
+  void Code(THtml& H, PXMLNode C);
+  void AssignedEntity(THtml& H, PXMLNode AE, std::string_view Separator);
+  void OrganisationName(THtml& H, PXMLNode Owner);
+
+  void Patient(THtml& H);
+  void Identification(THtml& H);
+  void Acts(THtml& H);
+  void Author(THtml& H);
+  void Encounter(THtml& H);
+  void Participants(THtml& H);
+  void Authenticators(THtml& H);
+  void LegalAuthenticator(THtml& H);
+  void Informants(THtml& H);
+  void Custodian(THtml& H);
+  void Prescriptions(THtml& H);
+
+  void NonXML(THtml& H, PXMLNode Text);
+  void Structured(THtml& H, PXMLNode Body);
+  void Media(PXMLNode Body);
+  void SubSections(THtml& H, PXMLNode Section);
+
+  TClinicalDocument& Doc;
+  PXMLNode Root;
+  std::string Title;
+  std::string Generated;
+};
+
+void TRenderer::Head(THtml& H, bool BodyPage) {
+  H.Line("<!DOCTYPE HTML SYSTEM>");
+  H.Markup("<!-- Generated by Carvelin ").Markup(Generated).Line(" -->");
+  H.Line("<head>").Line("<meta charset=\"utf-8\">");
+  H.Markup("<title>").Text(Title).Line("</title>");
+  H.Line("<style type=\"text/css\">");
+  for (std::string_view R : HeaderRules) H.Line(R);
+  if (BodyPage)
+    for (std::string_view R : BodyRules) H.Line(R);
+  H.Line("</style>").Line("</head>").Line("<body>");
+  H.Markup("<h1>").Text(Title).Line("</h1>");
+}
+
+void TRenderer::Identifier(THtml& H, PXMLNode II) {
+  if (const TXMLString* Ext = Attr(II, "extension")) Strong(H, Ext->Value());
+  if (const TXMLString* R = Attr(II, "root")) H.Markup(" [").Raw(R->View()).Markup("]");
+}
+
+void TRenderer::Coordinates(THtml& H, PXMLNode E, bool Break) {
+  PXMLNode Addr = Child(E, "addr");
+  PXMLNode Tel = Child(E, "telecom");
+  if (!Addr && !Tel) return;
+  RowStart(H, "Coordonnées");
+  Address(H, Addr);
+  Telecom(H, Tel);
+  if (Break) H.Markup("<br>");
+  RowEnd(H);
+}
+
+void TRenderer::Address(THtml& H, PXMLNode Addr) {
+  const size_t Before = H.Size();
+  if (const TXMLString* Use = Attr(Addr, "use"))
+    H.Text(CodeLabel(Use->Value(), CodeTableTelecomUse, "")).Markup(":<br>");
+  for (PXMLNode Line : Children(Addr, "streetAddressLine")) H.Text(Line->Value()).Markup("<br>");
+  if (Child(Addr, "streetName")) {
+    H.Text(TextValue(Child(Addr, "houseNumber"))).Markup(" ");
+    H.Text(TextValue(Child(Addr, "streetNameType"))).Markup(" ");
+    H.Text(TextValue(Child(Addr, "streetName"))).Markup("<br>");
+  }
+  if (PXMLNode Postal = Child(Addr, "postalCode")) H.Text(Postal->Value());
+  if (PXMLNode City = Child(Addr, "city")) H.Markup(" ").Text(City->Value());
+  if (H.Size() == Before && !Attr(Addr, "nullFlavor")) H.Markup("adresse non renseignée");
+  H.Markup("<br>");
+}
+
+void TRenderer::Telecom(THtml& H, PXMLNode Tel) {
+  const std::string Value = AttrValue(Tel, "value");
+  const size_t Colon = Value.find(':');
+  if (Colon == std::string::npos) return;
+  H.Text(CodeLabel(std::string_view(Value).substr(0, Colon), CodeTableTelecomUse, ""));
+  H.Markup(": ").Text(std::string_view(Value).substr(Colon + 1));
+}
+
+void TRenderer::PersonName(THtml& H, PXMLNode Name, bool Qualifiers) {
+  if (PXMLNode Prefix = Child(Name, "prefix")) {
+    Strong(H, Prefix->Value());
+    H.Markup(" ");
+  }
+  Strong(H, TextValue(Child(Name, "given")));
+  for (PXMLNode Family : Children(Name, "family")) {
+    if (Qualifiers) {
+      if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
+        if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
+        else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
+      }
+    }
+    H.Markup(" ");
+    Strong(H, Family->Value());
+  }
+  H.Markup(" ");
+}
+
+void TRenderer::Code(THtml& H, PXMLNode C) {
+  const TXMLString* CodeAttr = Attr(C, "code");
+  if (CodeAttr && CodeAttr->Compare("PRELV"))
+    H.Markup("Préleveur : ");
+  else
+    H.Markup("(").Text(AttrValue(C, "code")).Markup(") ");
+  const std::string Original = AttrValue(C, "originalText");
+  H.Text(!Original.empty() ? Original : AttrValue(C, "displayName"));
+}
+
+void TRenderer::OrganisationName(THtml& H, PXMLNode Owner) {
+  if (PXMLNode Name = ChildAt(Owner, {"representedOrganization", "name"}))
+    H.Markup("<br>Organisation : ").Raw(Name->Text.View());
+}
+
+void TRenderer::AssignedEntity(THtml& H, PXMLNode AE, std::string_view Separator) {
+  PersonName(H, ChildAt(AE, {"assignedPerson", "name"}), false);
+  H.Markup(Separator);
+  Identifier(H, Child(AE, "id"));
+  H.Markup("<br>");
+  OrganisationName(H, AE);
+}
+
+void TRenderer::Patient(THtml& H) {
+  PXMLNode Target = Child(Root, "recordTarget");
+  if (!Target) return;
+  PXMLNode Role = Child(Target, "patientRole");
+  PXMLNode Patient = Child(Role, "patient");
+  PXMLNode Name = Child(Patient, "name");
+  H.Line("<table class=\"header\">");
+
+  H.Markup("<tr><th>Patient</th><td colspan=\"3\">");
+  if (PXMLNode Prefix = Child(Name, "prefix")) {
+    Strong(H, Prefix->Value());
+    H.Markup(" ");
+  }
+  H.Markup("Prénom : ");
+  Strong(H, TextValue(Child(Name, "given")));
+  for (PXMLNode Family : Children(Name, "family")) {
+    if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
+      if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
+      else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
+    }
+    Strong(H, Family->Value());
+  }
+  H.Line("</td></tr>");
+
+  H.Markup("<tr><th>Date de naissance</th><td width=\"30%\"><strong>");
+  Date(H, AttrValue(Child(Patient, "birthTime"), "value"));
+  H.Markup("</strong></td><th class=\"h2\">Sexe</th><td><strong>");
+  H.Text(CodeLabel(AttrValue(Child(Patient, "administrativeGenderCode"), "code"), CodeTableSex, "Inconnu"));
+  H.Line("</strong></td></tr>");
+
+  H.Markup("<tr><th>Coordonnées</th><td>");
+  Address(H, Child(Role, "addr"));
+  if (PXMLNode Tel = Child(Role, "telecom"))
+    Telecom(H, Tel);
+  else
+    H.Markup("Coordonnées téléphoniques non renseignées");
+  H.Markup("<br></td><th class=\"h2\">Identifiant(s)</th><td>");
+  PXMLNode Id = Child(Role, "id");
+  const std::string IdRoot = AttrValue(Id, "root");
+  std::string_view Kind = "Autre";
+  if (IdRoot == "1.2.250.1.213.1.4.1") Kind = "INS-A";
+  else if (IdRoot == "1.2.250.1.213.1.4.2") Kind = "INS-C";
+  else if (IdRoot == "1.2.250.1.213.1.4.8" || IdRoot == "1.2.250.1.213.1.4.10" || IdRoot == "1.2.250.1.213.1.4.11")
+    Kind = "NIR";
+  H.Markup(Kind).Markup(" : ");
+  Identifier(H, Id);
+  H.Markup("</td></tr>");
+  TableEnd(H);
+}
+
+void TRenderer::Identification(THtml& H) {
+  TableStart(H);
+  RowStart(H, "Identifiant du document");
+  Identifier(H, Child(Root, "id"));
+  RowEnd(H);
+  PXMLNode TypeCode = Child(Root, "code");
+  RowStart(H, "Type de document");
+  H.Markup("(").Text(AttrValue(TypeCode, "code")).Markup(") ").Text(AttrValue(TypeCode, "displayName"));
+  RowEnd(H);
+  RowStart(H, "Date de création");
+  Date(H, AttrValue(Child(Root, "effectiveTime"), "value"));
+  RowEnd(H);
+  RowStart(H, "Domaine");
+  H.Text(AttrValue(Child(Root, "realmCode"), "code"));
+  RowEnd(H);
+  RowStart(H, "Référence au modèle CDA");
+  Identifier(H, Child(Root, "typeId"));
+  RowEnd(H);
+  RowStart(H, "Conformité");
+  bool First = true;
+  for (PXMLNode T : Children(Root, "templateId")) {
+    if (!First) H.Markup("<br>");
+    First = false;
+    H.Text(AttrValue(T, "root"));
+  }
+  RowEnd(H);
+  RowStart(H, "Langue principale");
+  H.Text(AttrValue(Child(Root, "languageCode"), "code"));
+  RowEnd(H);
+  RowStart(H, "Identifiant du lot de versions");
+  Identifier(H, Child(Root, "setId"));
+  RowEnd(H);
+  RowStart(H, "Numéro de version");
+  H.Raw(AttrRaw(Child(Root, "versionNumber"), "value"));
+  RowEnd(H);
+  TableEnd(H);
+
+  const std::string Confidentiality = AttrValue(Child(Root, "confidentialityCode"), "code");
+  std::string_view Level;
+  if (Confidentiality == "N") Level = "Normal";
+  else if (Confidentiality == "R") Level = "Restreint";
+  else if (Confidentiality == "V") Level = "Très restreint";
+  if (Level.empty()) return;
+  TableStart(H);
+  RowStart(H, "Niveau de confidentialité");
+  H.Markup(Level);
+  RowEnd(H);
+  TableEnd(H);
+}
+
+void TRenderer::Acts(THtml& H) {
+  TableStart(H);
+  for (PXMLNode Of : Children(Root, "documentationOf")) {
+    PXMLNode Event = Child(Of, "serviceEvent");
+    PXMLNode EventCode = Child(Event, "code");
+    if (Attr(EventCode, "code")) {
+      const bool Main = Attr(ChildAt(Event, {"performer", "assignedEntity", "id"}), "root") != nullptr;
+      RowStart(H, Main ? "Acte principal documenté" : "Acte documenté");
+      Code(H, EventCode);
+      PXMLNode Time = Child(Event, "effectiveTime");
+      if (const TXMLString* V = Attr(Time, "value")) {
+        H.Markup(" le ");
+        Date(H, V->Value());
+      } else {
+        H.Markup(" de ");
+        Date(H, AttrValue(Child(Time, "low"), "value"));
+        if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+          H.Markup(" à ");
+          Date(H, High->Value());
+        }
+      }
+      RowEnd(H);
+    }
+    if (PXMLNode Performer = Child(Event, "performer")) {
+      const std::string Type = AttrValue(Performer, "typeCode");
+      std::string_view Caption;
+      if (Type == "PPRF") Caption = "Exécutant principal";
+      else if (Type == "PRF") Caption = "Exécutant";
+      else if (Type == "VRF") Caption = "Validateur";
+      else if (Type == "SPRF") Caption = "Autre exécutant";
+      PXMLNode Entity = Child(Performer, "assignedEntity");
+      RowStart(H, Caption);
+      PersonName(H, ChildAt(Entity, {"assignedPerson", "name"}), false);
+      Identifier(H, Child(Entity, "id"));
+      H.Markup("<br>");
+      OrganisationName(H, Entity);
+      RowEnd(H);
+      Coordinates(H, Entity, true);
+    }
+  }
+  TableEnd(H);
+}
+
+void TRenderer::Author(THtml& H) {
+  TableStart(H);
+  for (PXMLNode A : Children(Child(Root, "author"), "assignedAuthor")) {
+    RowStart(H, "Auteur");
+    PXMLNode Name = ChildAt(A, {"assignedPerson", "name"});
+    PXMLNode Organisation = ChildAt(A, {"representedOrganization", "name"});
+    if (Child(Name, "family")) {
+      PersonName(H, Name, true);
+      if (Organisation) H.Markup(", ").Raw(Organisation->Text.View());
+    } else if (Organisation) {
+      H.Raw(Organisation->Text.View());
+    }
+    PXMLNode OrgId = ChildAt(A, {"representedOrganization", "id"});
+    if (Attr(OrgId, "root")) {
+      H.Markup("<br>");
+      Identifier(H, OrgId);
+    }
+    RowEnd(H);
+    if (PXMLNode C = Child(A, "code")) {
+      RowStart(H, "Profession/spécialité");
+      Code(H, C);
+      RowEnd(H);
+    }
+    Coordinates(H, A, true);
+  }
+  TableEnd(H);
+}
+
+void TRenderer::Encounter(THtml& H) {
+  PXMLNode E = ChildAt(Root, {"componentOf", "encompassingEncounter"});
+  TableStart(H);
+  RowStart(H, "Période de la rencontre");
+  PXMLNode Time = Child(E, "effectiveTime");
+  if (const TXMLString* V = Attr(Time, "value")) {
+    H.Markup("Date &amp; heure : <strong>");
+    Date(H, V->Value());
+    H.Markup("</strong>");
+  }
+  if (const TXMLString* Low = Attr(Child(Time, "low"), "value")) {
+    H.Markup(" Début : <strong>");
+    Date(H, Low->Value());
+    H.Markup("</strong>");
+  }
+  if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+    H.Markup(" ; Fin : <strong>");
+    Date(H, High->Value());
+    H.Markup("</strong>");
+  }
+  RowEnd(H);
+  RowStart(H, "Lieu de la rencontre");
+  PXMLNode Facility = ChildAt(E, {"location", "healthCareFacility"});
+  if (PXMLNode Place = ChildAt(Facility, {"location", "name"}))
+    H.Raw(Place->Text.View());
+  else
+    Code(H, Child(Facility, "code"));
+  RowEnd(H);
+  if (PXMLNode Responsible = ChildAt(E, {"responsibleParty", "assignedEntity"})) {
+    RowStart(H, "Responsabilité médicale");
+    AssignedEntity(H, Responsible, " ");
+    RowEnd(H);
+    Coordinates(H, Responsible, true);
+  }
+  TableEnd(H);
+}
+
+void TRenderer::Participants(THtml& H) {
+  const std::vector<PXMLNode> List = Children(Root, "participant");
+  for (PXMLNode P : List) {
+    if (P == List.front()) TableStart(H);
+    PXMLNode Entity = Child(P, "associatedEntity");
+    const std::string ClassCode = AttrValue(Entity, "classCode");
+    H.Markup("<tr><th>").Markup(AttrRaw(P, "typeCode") == "REF" ? "Prescripteur" : "Participant");
+    H.Markup(" (").Text(CodeLabel(ClassCode, CodeTableParticipantClass, "")).Markup(")</th><td>");
+    PXMLNode Function = Child(P, "functionCode");
+    const std::string FunctionCode = AttrValue(Function, "code");
+    if (FunctionCode == "PRELV")
+      H.Markup("Préleveur : ");
+    else if (!FunctionCode.empty())
+      H.Markup("(").Text(FunctionCode).Markup(") ");
+    const std::string FunctionName = AttrValue(Function, "displayName");
+    if (!FunctionName.empty()) H.Markup(" ").Text(FunctionName).Markup(" ");
+    PersonName(H, ChildAt(Entity, {"associatedPerson", "name"}), false);
+    if (ClassCode == "MTH") H.Markup("(Mère)");
+    else if (ClassCode == "FTH") H.Markup("(Père)");
+    else if (!ClassCode.empty()) H.Markup("(").Text(ClassCode).Markup(")");
+    H.Markup("<br>");
+    PXMLNode Time = Child(P, "time");
+    if (const TXMLString* Low = Attr(Child(Time, "low"), "value")) {
+      H.Markup(" de ");
+      Date(H, Low->Value());
+    }
+    if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+      H.Markup(" à ");
+      Date(H, High->Value());
+    }
+    RowEnd(H);
+    PXMLNode Addr = Child(Entity, "addr");
+    PXMLNode Tel = Child(Entity, "telecom");
+    if (Addr || Tel) {
+      RowStart(H, "Coordonnées");
+      Address(H, Addr);
+      Telecom(H, Tel);
+      RowEnd(H);
+    }
+    if (P == List.back()) TableEnd(H);
+  }
+}
+
+void TRenderer::Authenticators(THtml& H) {
+  const std::vector<PXMLNode> List = Children(Root, "authenticator");
+  for (PXMLNode A : List) {
+    if (A == List.front()) TableStart(H);
+    RowStart(H, "Approbateur");
+    AssignedEntity(H, Child(A, "assignedEntity"), "<br>");
+    H.Markup("Approuvé le : ");
+    Date(H, AttrValue(Child(A, "time"), "value"));
+    RowEnd(H);
+    if (A == List.back()) TableEnd(H);
+  }
+}
+
+void TRenderer::LegalAuthenticator(THtml& H) {
+  PXMLNode Legal = Child(Root, "legalAuthenticator");
+  PXMLNode Entity = Child(Legal, "assignedEntity");
+  TableStart(H);
+  RowStart(H, "Signataire légal");
+  AssignedEntity(H, Entity, " ");
+  H.Markup("<br>");
+  const std::string Signature = AttrValue(Child(Legal, "signatureCode"), "code");
+  if (Signature == "I") H.Markup("Signature attendue");
+  else if (Signature == "S") H.Markup("Signé");
+  else if (Signature == "X") H.Markup("Signature requise");
+  const std::string Time = AttrValue(Child(Legal, "time"), "value");
+  if (!Time.empty()) {
+    H.Markup(" le ");
+    Date(H, Time);
+  }
+  RowEnd(H);
+  Coordinates(H, Entity, true);
+  TableEnd(H);
+}
+
+void TRenderer::Informants(THtml& H) {
+  const std::vector<PXMLNode> List = Children(Child(Root, "informant"), "relatedEntity");
+  for (PXMLNode R : List) {
+    if (R == List.front()) TableStart(H);
+    H.Markup("<tr><th>").Text(CodeLabel(AttrValue(R, "classCode"), CodeTableInformantRole, "")).Markup("</th><td>");
+    PXMLNode C = Child(R, "code");
+    if (const TXMLString* Relation = Attr(C, "code"))
+      H.Markup("(").Text(CodeLabel(Relation->Value(), CodeTableRelationship, AttrValue(C, "displayName"))).Markup(") ");
+    PersonName(H, ChildAt(R, {"relatedPerson", "name"}), false);
+    RowEnd(H);
+    Coordinates(H, R, true);
+    if (R == List.back()) TableEnd(H);
+  }
+}
+
+void TRenderer::Custodian(THtml& H) {
+  PXMLNode Organisation = ChildAt(Root, {"custodian", "assignedCustodian", "representedCustodianOrganization"});
+  TableStart(H);
+  RowStart(H, "Structure productrice");
+  if (PXMLNode Name = Child(Organisation, "name")) H.Raw(Name->Text.View()).Markup("<br>");
+  Identifier(H, Child(Organisation, "id"));
+  RowEnd(H);
+  Coordinates(H, Organisation, false);
+  TableEnd(H);
+}
+
+void TRenderer::Prescriptions(THtml& H) {
+  PXMLNode Id = ChildAt(Root, {"inFulfillmentOf", "order", "id"});
+  if (!Attr(Id, "root")) return;
+  TableStart(H);
+  RowStart(H, "Références prescriptions");
+  Identifier(H, Id);
+  RowEnd(H);
+  TableEnd(H);
+}
+
+void TRenderer::Header() {
+  THtml H(Doc.HtmlStream);
+  Head(H, false);
+  Patient(H);
+  Identification(H);
+  Acts(H);
+  Author(H);
+  Encounter(H);
+  Participants(H);
+  Authenticators(H);
+  LegalAuthenticator(H);
+  Informants(H);
+  Custodian(H);
+  Prescriptions(H);
+}
+
+void TRenderer::NonXML(THtml& H, PXMLNode Text) {
+  H.Line("<hr>");
+  const TXMLString* Representation = Attr(Text, "representation");
+  if (!Representation || !Representation->Compare("B64")) return;
+  Doc.NonXMLBody = Vantrel::Base64Decode(Text->Text.View());
+  const std::string Size = Vantrel::FileSizeText(int64_t(Doc.NonXMLBody.size()));
+  const std::string_view Data = Doc.NonXMLBody;
+  if (Doc.mimeType == "image/jpeg") {
+    if (Data.size() >= 2 && static_cast<unsigned char>(Data[0]) == 0xFF && static_cast<unsigned char>(Data[1]) == 0xD8) {
+      H.Markup("<a href=\"#\">Image JPEG (").Markup(Size).Line(")</a><br>");
+      return;
+    }
+    Doc.mimeType = "text/plain";  // not a JPEG file: shown as the text it may be
+  }
+  if (Doc.mimeType == "text/plain") {
+    H.Markup("<a href=\"#\">Fichier texte (").Markup(Size).Line(")</a><br>");
+    Doc.TextIsUTF8 = Vantrel::IsValidUTF8(Data);
+  } else if (Doc.mimeType == "application/pdf") {
+    H.Markup("<a href=\"#\">Document au format PDF (").Markup(Size).Line(")</a>");
+  } else {
+    H.Text(Doc.mimeType).Markup(" (").Markup(Size).Line(")");
+  }
+}
+
+void TRenderer::Media(PXMLNode Body) {
+  Vantrel::TXMLSearch Search;
+  for (bool Found = Search.FindNode(Body, "observationMedia"); Found; Found = Search.FindNext()) {
+    PXMLNode M = Search.Node;
+    const std::string Id = AttrValue(M, "ID");
+    PXMLNode Value = Child(M, "value");
+    if (Id.empty() || !Attr(Value, "representation") || !Attr(Value, "representation")->Compare("B64")) continue;
+    std::string Data = Vantrel::Base64Decode(Value->Text.View());
+    if (Data.empty()) continue;
+    Doc.MediaList.Add({Id, StripControls(AttrValue(Value, "mediaType")), std::move(Data)});
+  }
+}
+
+// A section's sub-sections, depth first with an explicit stack.
+void TRenderer::SubSections(THtml& H, PXMLNode Section) {
+  auto SectionsOf = [](PXMLNode S) {
+    std::vector<PXMLNode> R;
+    for (PXMLNode C : Children(S, "component"))
+      for (PXMLNode Sub : C->GetChilds("section")) R.push_back(Sub);
+    return R;
+  };
+  struct TLevel {
+    std::vector<PXMLNode> Sections;
+    size_t Next;
+  };
+  std::vector<TLevel> Stack;
+  Stack.push_back({SectionsOf(Section), 0});
+  if (!Stack.back().Sections.empty()) H.Line("<div style=\"margin-left: 2em\">");
+  while (!Stack.empty()) {
+    TLevel& Top = Stack.back();
+    if (Top.Next == Top.Sections.size()) {
+      if (!Top.Sections.empty()) H.Line("</div>");
+      Stack.pop_back();
+      continue;
+    }
+    PXMLNode S = Top.Sections[Top.Next++];
+    const std::string_view Heading = TextRaw(Child(S, "title"));
+    if (!Heading.empty()) H.Markup("<h4>").Raw(Heading).Line("</h4>");
+    WriteNarrative(H, Child(S, "text"));
+    Stack.push_back({SectionsOf(S), 0});
+    if (!Stack.back().Sections.empty()) H.Line("<div style=\"margin-left: 2em\">");
+  }
+}
+
+void TRenderer::Structured(THtml& Header, PXMLNode Body) {
+  Doc.mimeType = "text/html";
+  THtml H(Doc.NonXMLBody);
+  Head(H, true);
+  Media(Body);
+
+  const std::vector<PXMLNode> Components = Children(Body, "component");
+  bool Contents = false;
+  for (PXMLNode C : Components) {
+    PXMLNode Section = Child(C, "section");
+    const TXMLString* RootAttr = Attr(Child(Section, "templateId"), "root");
+    if (!RootAttr) continue;
+    if (!Contents) H.Line("<h2><a name=\"toc\">Table des matières</a></h2>").Line("<ul>");
+    Contents = true;
+    H.Markup("<li><a href=\"#").Raw(RootAttr->View()).Markup("\">").Raw(TextRaw(Child(Section, "title"))).Line("</a></li>");
+  }
+  if (Contents) H.Line("</ul>").Line("<hr>");
+
+  for (PXMLNode C : Components) {
+    PXMLNode Section = Child(C, "section");
+    if (!Section) continue;
+    if (PXMLNode Heading = Child(Section, "title")) {
+      H.Markup("<h3><a name=\"").Raw(AttrRaw(Child(Section, "templateId"), "root")).Markup("\" href=\"#toc\">");
+      H.Raw(Heading->Text.View()).Line("</a></h3>");
+    }
+    WriteNarrative(H, Child(Section, "text"));
+    SubSections(H, Section);
+  }
+  H.Line("</body>").Line("</html>");
+  Header.Line("<hr>");
+  Header.Markup("Clinical Document XML (").Markup(Vantrel::FileSizeText(int64_t(Doc.NonXMLBody.size()))).Line(")");
+}
+
+void TRenderer::Body() {
+  THtml H(Doc.HtmlStream);
+  PXMLNode Text = ChildAt(Root, {"component", "nonXMLBody", "text"});
+  Doc.mimeType = StripControls(AttrValue(Text, "mediaType"));
+  if (!Doc.mimeType.empty())
+    NonXML(H, Text);
+  else
+    Structured(H, ChildAt(Root, {"component", "structuredBody"}));
+  H.Line("<hr>").Line("</body>").Line("</html>");
+}
+
+}  // namespace
+
+TClinicalDocument::TClinicalDocument(TClinicalDocumentClock Clock) : FClock(std::move(Clock)) {}
+
+void TClinicalDocument::Parse(std::string_view XML) {
+  HtmlStream.clear();
+  NonXMLBody.clear();
+  mimeType.clear();
+  TextIsUTF8 = false;
+  MediaList.Clear();
+  Version = 0;
+
+  Vantrel::TXMLTree Tree;
+  Tree.BuildFrom(XML);
+  PXMLNode Root = Tree.Root().Search("ClinicalDocument");
+  // A version that is no decimal integer counts as absent.
+  Version = Vantrel::UTF8ToIntDef(AttrRaw(Child(Root, "versionNumber"), "value"), 0);
+  if (Version <= 0) Version = 1;
+
+  TRenderer R(*this, Root, TextValue(Child(Root, "title")),
+              Vantrel::FormatDateTime("dd/mm/yyyy hh:nn:ss", FClock ? FClock() : Vantrel::Now()));
+  R.Header();
+  R.Body();
+}
+
+}  // namespace Talven::Carvelin
