@@ -46,8 +46,9 @@ void* operator new(size_t Size) {
 void operator delete(void* P) noexcept { CountedFree(P); }
 void operator delete(void* P, size_t) noexcept { CountedFree(P); }
 
-namespace {
-
+// RapidJSON's allocator concept, counted like operator new (outside the
+// anonymous namespace: kNeedFree is part of the concept even where unused).
+namespace JSONBench {
 struct TCountingAllocator {
   static const bool kNeedFree = true;
   void* Malloc(size_t Size) { return Size ? CountedMalloc(Size) : nullptr; }
@@ -63,6 +64,11 @@ struct TCountingAllocator {
   }
   static void Free(void* P) { CountedFree(P); }
 };
+}  // namespace JSONBench
+
+namespace {
+
+using JSONBench::TCountingAllocator;
 
 using TDocument = rapidjson::GenericDocument<rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<TCountingAllocator>,
                                              TCountingAllocator>;
