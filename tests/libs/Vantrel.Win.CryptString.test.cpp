@@ -32,7 +32,9 @@ TEST_F(CryptString, round_trips_texts) {
   for (std::string_view S : {"H\xC3\xA9l\xC3\xA8ne 1234", "0", "\xF0\x9F\x98\x80 \t\r\n", "1234"}) {
     std::string Blob = ProtectString(S);
     EXPECT_EQ(Blob.size(), S.size() + 29);
-    EXPECT_EQ(Blob.find(S), std::string::npos);
+    if (S.size() >= 8) {  // shorter texts may turn up in random bytes by chance
+      EXPECT_EQ(Blob.find(S), std::string::npos);
+    }
     EXPECT_EQ(UnprotectString(Blob), S);
   }
   std::string Long(100000, 'x');
