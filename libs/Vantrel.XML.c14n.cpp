@@ -173,15 +173,12 @@ class TOutput {
     FBuf[FUsed++] = C;
   }
   void Put(std::string_view S) {
-    if (S.size() > sizeof FBuf - FUsed) {
-      Flush();
-      if (S.size() >= sizeof FBuf / 4) {
-        FSink.Write(S.data(), S.size());
-        return;
-      }
+    if (S.size() <= sizeof FBuf - FUsed) {
+      std::memcpy(FBuf + FUsed, S.data(), S.size());
+      FUsed += S.size();
+    } else {
+      PutLong(S);
     }
-    std::memcpy(FBuf + FUsed, S.data(), S.size());
-    FUsed += S.size();
   }
   void Flush() {
     if (FUsed) FSink.Write(FBuf, FUsed);
@@ -189,6 +186,17 @@ class TOutput {
   }
 
  private:
+  // Long runs go to the sink from where they lie.
+  __attribute__((noinline)) void PutLong(std::string_view S) {
+    Flush();
+    if (S.size() >= sizeof FBuf / 4) {
+      FSink.Write(S.data(), S.size());
+      return;
+    }
+    std::memcpy(FBuf, S.data(), S.size());
+    FUsed = S.size();
+  }
+
   TSink& FSink;
   char FBuf[4096];
   size_t FUsed = 0;
@@ -298,7 +306,9 @@ class TWriter {
     return nullptr;
   }
 
-  static bool IsNamespaceDecl(const TXMLAttribute& A) { return A.IsNamespace(); }
+  static bool IsNamespaceDecl(const TXMLAttribute& A) {
+    return A.Prefix.Len > 0 ? A.Prefix.View() == "xmlns" : A.Name.View() == "xmlns";
+  }
 
   void PushDeclarations(const TXMLNode& N) {
     for (const TXMLAttribute& A : N.Attrs()) {
@@ -359,8 +369,9 @@ class TWriter {
       // The apex renders everything in scope, the others what they change.
       for (size_t I = FScope.size(); I-- > (Apex ? 0 : ScopeMark);) ConsiderNamespace(FScope[I].Prefix);
     }
-    std::sort(FNsOut.begin(), FNsOut.end(),
-              [](const TNamespace& A, const TNamespace& B) { return A.Prefix < B.Prefix; });
+    if (FNsOut.size() > 1)
+      std::sort(FNsOut.begin(), FNsOut.end(),
+                [](const TNamespace& A, const TNamespace& B) { return A.Prefix < B.Prefix; });
     FRendered.insert(FRendered.end(), FNsOut.begin(), FNsOut.end());
 
     FAttrOut.clear();
@@ -369,9 +380,11 @@ class TWriter {
       FAttrOut.push_back({AttrNamespace(A), A.Name.View(), &A});
     }
     if (!Exclusive && Apex) InheritXmlAttributes(N);
-    std::sort(FAttrOut.begin(), FAttrOut.end(), [](const TAttrOut& A, const TAttrOut& B) {
-      return A.Uri != B.Uri ? A.Uri < B.Uri : A.Local < B.Local;
-    });
+    if (FAttrOut.size() > 1)
+      std::sort(FAttrOut.begin(), FAttrOut.end(), [](const TAttrOut& A, const TAttrOut& B) {
+        const int ByUri = A.Uri.compare(B.Uri);
+        return ByUri != 0 ? ByUri < 0 : A.Local < B.Local;
+      });
 
     FOut.Put('<');
     PutQName(N.Prefix, N.Name);
