@@ -174,6 +174,7 @@ class TOutput {
   }
   void Put(std::string_view S) {
     if (S.size() <= sizeof FBuf - FUsed) {
+      if (S.empty()) return;  // an absent slice has no data pointer
       std::memcpy(FBuf + FUsed, S.data(), S.size());
       FUsed += S.size();
     } else {
