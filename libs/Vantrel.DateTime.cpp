@@ -36,7 +36,12 @@ constexpr int64_t EpochDays = DaysFromCivil(1899, 12, 30);  // TDateTime 0 in Un
 static_assert(EpochDays == -25569);
 
 // Splits a value into whole days and milliseconds of the day, rounding to the millisecond.
+// Values outside the years 1..9999 (NaN and infinities included) read as 0,
+// so no conversion below ever overflows.
+constexpr double MaxDays = 2958466.0;
+
 void Split(TDateTime Value, int64_t& Days, int64_t& MSecs) {
+  if (!(std::fabs(Value) < MaxDays)) Value = 0;
   double Whole = std::trunc(Value);
   int64_t Ms = std::llround(std::fabs(Value - Whole) * MSecsPerDay);
   Days = int64_t(Whole);

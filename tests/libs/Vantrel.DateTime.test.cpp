@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace Vantrel;
 
 TEST(DateTime, encodes_days_from_1899_12_30) {
@@ -67,4 +69,14 @@ TEST(DateTime, local_time_follows_the_zone_rules) {
   EXPECT_EQ(FormatDateTime("hh:nn", UTCToLocal(LocalToUTC(Summer))), "12:00");
   unsetenv("TZ");
   tzset();
+}
+
+TEST(DateTime, values_beyond_the_calendar_read_as_no_date) {
+  for (double V : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(),
+                   std::numeric_limits<double>::infinity(), 2958466.5}) {
+    auto P = DecodeDateTime(V);
+    EXPECT_EQ(P.Year, 1899) << V;
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd", UTCToLocal(V)).size(), 10u);
+    EXPECT_EQ(DateTimeToUnix(V), DateTimeToUnix(0));
+  }
 }
