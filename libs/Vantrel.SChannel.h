@@ -1,0 +1,204 @@
+// The system TLS client: TLS 1.2 over OpenSSL's libssl, used by the HTTP
+// client when a server refuses the own engine's handshake.
+//
+// TSSLContext drives one client connection on a connected socket handle.
+// All contexts share one SSL_CTX held by TSecur32, and every handshake of
+// every thread runs under its lock, one after the other. The server's chain
+// is checked after the handshake against the system CA bundle plus an
+// optional extra CA file, with the host name, and refused with the
+// SSPI-style policy statuses (0x800B0109 untrusted root, 0x800B010F wrong
+// name, ...). A client certificate is taken from a TCertificateStore when
+// the server asks for one, matched against the server's list of accepted
+// issuers; its private-key operation goes to the holder's signing callback,
+// so the key itself never has to be available to this process.
+//
+// CertNameText writes a DER-encoded X.501 name in the X.500 text form the
+// message builders and certificate dialogs use ("CN=Dupont, O=Hôpital, C=FR").
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Vantrel.HTTPClient.h"
+
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct x509_store_st X509_STORE;
+
+namespace Vantrel {
+
+// ---- Certificate names ----
+
+// Flags of CertNameText (the values of the platform's name-to-string call).
+inline constexpr uint32_t CERT_SIMPLE_NAME_STR = 1;
+inline constexpr uint32_t CERT_OID_NAME_STR = 2;
+inline constexpr uint32_t CERT_X500_NAME_STR = 3;
+inline constexpr uint32_t CERT_NAME_STR_REVERSE_FLAG = 0x02000000;
+inline constexpr uint32_t CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
+
+// The text of a DER-encoded name: relative names last-encoded first (the
+// reverse flag keeps the encoded order), joined with ", "; the attributes of
+// one relative name joined with " + " (with the no-plus flag, with ", ").
+// Type X500 writes short names (CN, O, OU, C, L, S, STREET, E, T, G, SN, I,
+// DC, SERIALNUMBER; others "OID." + dotted number), type OID the dotted
+// numbers, type simple the values alone. A value holding , + = " < > # ;
+// a line break or outer blanks is quoted, its quotes doubled; a value that
+// is no character string is "#" + the hexadecimal of its DER. Empty for an
+// empty or undecodable name.
+std::string CertNameText(std::string_view Name, uint32_t Type);
+
+// ---- Client certificates ----
+
+// A certificate the program holds for client authentication: its chain (DER,
+// end-entity first) and the holder's RSA signing operation. Sign receives
+// the digest algorithm ("SHA1", "SHA256", "SHA384", "SHA512") and the
+// digest, and answers the PKCS #1 v1.5 signature (empty on failure).
+struct TClientCertificate {
+  std::vector<std::string> Chain;
+  std::function<std::string(std::string_view Algorithm, std::string_view Digest)> Sign;
+};
+
+// The certificates a context may choose from; thread-safe.
+class TCertificateStore {
+ public:
+  void Add(TClientCertificate Certificate);
+  void Clear();
+  std::vector<std::shared_ptr<const TClientCertificate>> Certificates() const;
+
+ private:
+  mutable std::mutex FLock;
+  std::vector<std::shared_ptr<const TClientCertificate>> FItems;
+};
+
+// The program's own store, used when a context is given none.
+TCertificateStore& MyStore();
+
+// ---- Shared provider ----
+
+// Statuses of this client (SSPI values).
+inline constexpr int32_t SEC_E_INTERNAL_ERROR = int32_t(0x80090304);
+inline constexpr int32_t SEC_E_ILLEGAL_MESSAGE = int32_t(0x80090326);
+inline constexpr int32_t SEC_E_DECRYPT_FAILURE = int32_t(0x80090330);
+inline constexpr int32_t CERT_E_EXPIRED = int32_t(0x800B0101);
+inline constexpr int32_t CERT_E_UNTRUSTEDROOT = int32_t(0x800B0109);
+inline constexpr int32_t CERT_E_CHAINING = int32_t(0x800B010A);
+inline constexpr int32_t CERT_E_CN_NO_MATCH = int32_t(0x800B010F);
+inline constexpr int32_t CERT_E_WRONG_USAGE = int32_t(0x800B0110);
+inline constexpr int32_t TRUST_E_CERT_SIGNATURE = int32_t(0x80096004);
+
+// The process-wide TLS provider: one SSL_CTX (TLS 1.2, AES-GCM/CBC with
+// SHA-256/384) and the trust store. Lock hands the shared instance with its
+// lock taken (nullptr when the provider cannot be set up); UnLock releases
+// it and, after a Shutdown request, drops it so that the next Lock sets up
+// a fresh one.
+class TSecur32 {
+ public:
+  ~TSecur32();
+  TSecur32(const TSecur32&) = delete;
+  TSecur32& operator=(const TSecur32&) = delete;
+
+  static std::shared_ptr<TSecur32> Lock();
+  static void UnLock(const std::shared_ptr<TSecur32>& Instance);
+  static void Shutdown();
+
+  // A PEM file of further trusted authorities, read when the provider is
+  // next set up (after SetExtraCAFile, the current one is renewed).
+  static void SetExtraCAFile(std::string Path);
+
+  SSL_CTX* Context() const { return FContext; }
+  X509_STORE* Store() const { return FStore; }
+
+ private:
+  TSecur32() = default;
+  bool Load();
+
+  SSL_CTX* FContext = nullptr;
+  X509_STORE* FStore = nullptr;
+  std::mutex FMonitor;
+};
+
+// ---- Context ----
+
+class TSSLContext {
+ public:
+  // The TLS 1.2 client bits of the protocol mask.
+  static constexpr uint32_t TLS12Protocols = 0x00000C00;
+
+  TSSLContext() = default;
+  ~TSSLContext();
+  TSSLContext(const TSSLContext&) = delete;
+  TSSLContext& operator=(const TSSLContext&) = delete;
+
+  // The whole client handshake on a connected socket and the check of the
+  // server certificate for Host; Store nullptr: MyStore(). False with ErrNo
+  // and Error set on failure.
+  bool Start(int Socket, uint32_t Protocols, const std::string& Host, TCertificateStore* Store);
+  // Up to Size decrypted bytes; 0 when the server ended the session or closed
+  // the connection; -1 on failure.
+  int Read(void* Data, int Size);
+  // Encrypts and sends all Size bytes; Size, or 0 or less on failure.
+  int Write(const void* Data, int Size);
+  // Decrypted data is available, waiting up to AMSec milliseconds for input.
+  bool Pending(int AMSec);
+  // Renews the shared provider for the next start.
+  void Shutdown();
+
+  int32_t ErrNo() const { return FErrNo; }
+  const std::string& Error() const { return FError; }
+  uint32_t CertStatus() const { return FCertStatus; }
+
+ private:
+  friend struct TSSLContextAccess;
+  void Fail(int32_t Code, std::string Text);
+  bool Handshake(SSL_CTX* Context, X509_STORE* Store);
+  bool CheckServer(X509_STORE* Store);
+  int FailedIO(int Result);
+  void Cleanup();
+
+  int32_t FErrNo = 0;
+  std::string FError;
+  uint32_t FCertStatus = 0;
+  int FSocket = -1;
+  std::string FServername;
+  TCertificateStore* FStore = nullptr;
+  uint32_t FProtocols = 0;
+  SSL* FSSL = nullptr;
+  // The certificate chosen for this connection; its key calls back into it.
+  std::shared_ptr<const TClientCertificate> FHolder;
+  // The last socket failure seen by the transport below libssl.
+  int32_t FSocketError = 0;
+  std::string FSocketText;
+};
+
+// ---- Socket ----
+
+// A connection of the HTTP client over a TSSLContext.
+class TSChannelSocket : public TCustomTLSSocket {
+ public:
+  explicit TSChannelSocket(TCertificateStore* Store = nullptr) : FStore(Store) {}
+  ~TSChannelSocket() override;
+
+  int Read(void* Data, size_t Size) override;
+  int Write(const void* Data, size_t Size) override;
+
+ protected:
+  void StartTLS() override;
+  void OnDisconnect() override;
+
+ private:
+  std::unique_ptr<TSSLContext> FSSL;
+  TCertificateStore* FStore;
+};
+
+// Chooses the client-certificate store of a client's connections; nullptr
+// gives MyStore().
+using TStoreSelector = std::function<TCertificateStore*(TCustomHTTPClient& Client)>;
+// Makes TSChannelSocket the HTTP client's system TLS engine.
+void RegisterSChannelSocketMaker(TStoreSelector Selector = {});
+
+}  // namespace Vantrel
