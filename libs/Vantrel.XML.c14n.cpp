@@ -168,11 +168,11 @@ template <typename TSink>
 class TOutput {
  public:
   explicit TOutput(TSink& Sink) : FSink(Sink) {}
-  void Put(char C) {
+  __attribute__((always_inline)) void Put(char C) {
     if (FUsed == sizeof FBuf) Flush();
     FBuf[FUsed++] = C;
   }
-  void Put(std::string_view S) {
+  __attribute__((always_inline)) void Put(std::string_view S) {
     if (S.size() <= sizeof FBuf - FUsed) {
       if (S.empty()) return;  // an absent slice has no data pointer
       std::memcpy(FBuf + FUsed, S.data(), S.size());
@@ -181,7 +181,7 @@ class TOutput {
       PutLong(S);
     }
   }
-  void Flush() {
+  __attribute__((noinline)) void Flush() {
     if (FUsed) FSink.Write(FBuf, FUsed);
     FUsed = 0;
   }
