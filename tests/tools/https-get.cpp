@@ -1,0 +1,149 @@
+// https-get [--cert PEM --key PEM] [--cafile PEM] [--raw] URL
+// Fetches URL through the HTTP client over the own TLS engine and writes the
+// body to standard output, the status line to standard error. With --raw
+// the request goes straight over the engine's socket as HTTP/1.0 and
+// everything the server sends until it ends the session is written out, for
+// servers whose answers carry no length. Client
+// authentication is answered in the engine's callbacks with a software key,
+// the way the card answers it: the chain on request, then a PKCS #1 v1.5
+// signature of the digest handed over.
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Vantrel.HTTPClient.h"
+#include "Vantrel.TinyTLS12.h"
+
+namespace {
+
+std::vector<std::string> ReadChain(const std::string& File) {
+  std::vector<std::string> Chain;
+  FILE* F = std::fopen(File.c_str(), "r");
+  if (!F) throw std::runtime_error("cannot open " + File);
+  while (X509* Cert = PEM_read_X509(F, nullptr, nullptr, nullptr)) {
+    unsigned char* Der = nullptr;
+    int Len = i2d_X509(Cert, &Der);
+    if (Len > 0) Chain.emplace_back(reinterpret_cast<char*>(Der), size_t(Len));
+    OPENSSL_free(Der);
+    X509_free(Cert);
+  }
+  ERR_clear_error();
+  std::fclose(F);
+  if (Chain.empty()) throw std::runtime_error("no certificate in " + File);
+  return Chain;
+}
+
+std::shared_ptr<EVP_PKEY> ReadKey(const std::string& File) {
+  FILE* F = std::fopen(File.c_str(), "r");
+  if (!F) throw std::runtime_error("cannot open " + File);
+  EVP_PKEY* Key = PEM_read_PrivateKey(F, nullptr, nullptr, nullptr);
+  std::fclose(F);
+  if (!Key) throw std::runtime_error("no private key in " + File);
+  return std::shared_ptr<EVP_PKEY>(Key, EVP_PKEY_free);
+}
+
+// RSA PKCS #1 v1.5 over a digest: the DigestInfo is chosen by its length.
+std::string SignDigest(EVP_PKEY* Key, const std::string& Digest) {
+  const EVP_MD* Md = Digest.size() == 20 ? EVP_sha1() : Digest.size() == 32 ? EVP_sha256() : EVP_sha384();
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> Ctx(EVP_PKEY_CTX_new(Key, nullptr),
+                                                                  EVP_PKEY_CTX_free);
+  size_t Len = 0;
+  if (!Ctx || EVP_PKEY_sign_init(Ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(Ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(Ctx.get(), Md) != 1 ||
+      EVP_PKEY_sign(Ctx.get(), nullptr, &Len, reinterpret_cast<const unsigned char*>(Digest.data()),
+                    Digest.size()) != 1)
+    return {};
+  std::string Signature(Len, '\0');
+  if (EVP_PKEY_sign(Ctx.get(), reinterpret_cast<unsigned char*>(Signature.data()), &Len,
+                    reinterpret_cast<const unsigned char*>(Digest.data()), Digest.size()) != 1)
+    return {};
+  Signature.resize(Len);
+  return Signature;
+}
+
+int RawGet(const std::shared_ptr<Vantrel::TTLS>& TLS, const std::string& URL) {
+  Vantrel::TURL U;
+  U.Decode(URL, true);
+  Vantrel::TTinyTLSSocket Socket(TLS);
+  Socket.SetTimeout(20000);
+  Socket.DoConnect(U.HostName, uint16_t(U.Port.empty() ? 443 : std::stoi(U.Port)), 20000);
+  char Suite[8];
+  std::snprintf(Suite, sizeof Suite, "%04X", TLS->CipherSuite());
+  std::cerr << "cipher suite 0x" << Suite << ", group " << int(TLS->NamedCurve()) << "\n";
+  std::string Request = "GET " + (U.URI.empty() ? std::string("/") : U.URI) + " HTTP/1.0\r\nHost: " + U.HostName +
+                        "\r\n\r\n";
+  Socket.SendStream(Request);
+  char Buffer[16384];
+  try {
+    for (;;) {
+      int Got = Socket.Read(Buffer, sizeof Buffer);
+      std::cout.write(Buffer, Got);
+    }
+  } catch (const Vantrel::EClosedSocketError& E) {
+    std::cerr << E.what() << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string Cert, KeyFile, CAFile, URL;
+  bool Raw = false;
+  for (int I = 1; I < argc; ++I) {
+    std::string Arg = argv[I];
+    if ((Arg == "--cert" || Arg == "--key" || Arg == "--cafile") && I + 1 < argc) {
+      (Arg == "--cert" ? Cert : Arg == "--key" ? KeyFile : CAFile) = argv[++I];
+    } else if (Arg == "--raw") {
+      Raw = true;
+    } else if (URL.empty() && Arg.rfind("--", 0) != 0) {
+      URL = Arg;
+    } else {
+      std::cerr << "usage: https-get [--cert PEM --key PEM] [--cafile PEM] URL\n";
+      return 2;
+    }
+  }
+  if (URL.empty() || Cert.empty() != KeyFile.empty()) {
+    std::cerr << "usage: https-get [--cert PEM --key PEM] [--cafile PEM] URL\n";
+    return 2;
+  }
+  try {
+    auto TLS = std::make_shared<Vantrel::TTLS>();
+    TLS->CAFile = CAFile;
+    if (!Cert.empty()) {
+      auto Chain = ReadChain(Cert);
+      auto Key = ReadKey(KeyFile);
+      TLS->OnCertificateRequest = [Chain](Vantrel::TTinyTLS&, std::vector<std::string>& Certificates) {
+        Certificates = Chain;
+      };
+      TLS->OnCertificateVerify = [Key](Vantrel::TTinyTLS&, const std::string& Hash, std::string& Signature) {
+        Signature = SignDigest(Key.get(), Hash);
+      };
+    }
+    if (Raw) return RawGet(TLS, URL);
+    Vantrel::THTTPClient Client;
+    Client.ReplaceTLS(TLS);
+    Client.SetTimeout(20000);
+    std::string Body;
+    Client.Get(URL, Body);
+    std::cerr << Client.Response() << "\n";
+    std::cout.write(Body.data(), std::streamsize(Body.size()));
+    return Client.ResponseCode() >= 200 && Client.ResponseCode() < 400 ? 0 : 1;
+  } catch (const Vantrel::ECertException& E) {
+    char Code[16];
+    std::snprintf(Code, sizeof Code, "%08X", E.Status());
+    std::cerr << E.what() << " 0x" << Code << "\n";
+  } catch (const std::exception& E) {
+    std::cerr << E.what() << "\n";
+  }
+  return 1;
+}
