@@ -169,6 +169,7 @@ struct TFetch {
   size_t SignedHashSize = 0;  // digest handed to the signing callback
   bool Requested = false;     // the server asked for a client certificate
   std::vector<uint16_t> RequestedSchemes;
+  std::vector<std::string> CANames;
 };
 
 std::string ReadPem(const std::string& File) {
@@ -205,6 +206,7 @@ TFetch Fetch(int Port, const TClientSetup& Setup) {
     TLS->OnCertificateRequest = [&F](TTinyTLS& Sender, std::vector<std::string>& Chain) {
       F.Requested = true;
       F.RequestedSchemes = Sender.RequestedSignatureSchemes();
+      F.CANames = Sender.DistinguishedNames();
       Chain = {ReadPem(PKI->Path("cli.pem"))};
     };
     TLS->OnCertificateVerify = [&F](TTinyTLS&, const std::string& Hash, std::string& Signature) {
@@ -269,6 +271,7 @@ TEST_F(TinyTLSPeer, every_suite_and_group_with_client_auth_and_small_fragments) 
       EXPECT_EQ(F.Curve, G.Group);
       EXPECT_NE(F.Page.find(std::string("Cipher is ") + S.Name), std::string::npos) << F.Page.substr(0, 400);
       ASSERT_TRUE(F.Requested);
+      EXPECT_EQ(F.CANames, std::vector<std::string>{"/C=FR/ORG:=Vantrel Test/CN:=Test CA"});
       // SHA-1 only when the server lists it, else SHA-256.
       bool Sha1 = std::find(F.RequestedSchemes.begin(), F.RequestedSchemes.end(), 0x0201) != F.RequestedSchemes.end();
       EXPECT_EQ(F.SignedHashSize, Sha1 ? 20u : 32u);
