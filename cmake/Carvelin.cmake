@@ -43,3 +43,32 @@ function(carvelin_layer folder)
     target_link_libraries(${target} INTERFACE ${L_DEPS})
   endif()
 endfunction()
+
+# carvelin_embed_zip(<target> <name>)
+# Packs every file of resources/<name>/ into a ZIP archive at build time and
+# compiles its bytes into <target> as Carvelin::Resources::<name>()
+# (declared in resources/Carvelin.Resources.h).
+function(carvelin_embed_zip target name)
+  set(dir ${PROJECT_SOURCE_DIR}/resources/${name})
+  file(GLOB files CONFIGURE_DEPENDS RELATIVE ${dir} ${dir}/*)
+  list(SORT files)
+  set(zip ${PROJECT_BINARY_DIR}/resources/${name}.zip)
+  set(cpp ${PROJECT_BINARY_DIR}/resources/${name}.cpp)
+  if(NOT files)  # nothing to pack yet: the archive is empty
+    file(WRITE ${cpp} "#include \"Carvelin.Resources.h\"\nstd::string_view Carvelin::Resources::${name}() { return {}; }\n")
+    target_sources(${target} PRIVATE ${cpp})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/resources)
+    return()
+  endif()
+  list(TRANSFORM files PREPEND ${dir}/ OUTPUT_VARIABLE deps)
+  add_custom_command(OUTPUT ${zip}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/resources
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip --mtime=2000-01-01 -- ${files}
+    WORKING_DIRECTORY ${dir} DEPENDS ${deps} VERBATIM)
+  add_custom_command(OUTPUT ${cpp}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${zip} -DOUTPUT=${cpp} -DNAME=${name}
+            -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFile.cmake
+    DEPENDS ${zip} ${PROJECT_SOURCE_DIR}/cmake/EmbedFile.cmake VERBATIM)
+  target_sources(${target} PRIVATE ${cpp})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/resources)
+endfunction()
