@@ -66,11 +66,26 @@ void CheckBind(int R, std::string_view Call) {
   if (R != SQLITE_OK) throw ESQLite3Error(CodeText(std::string(Call) + " error #", R), R);
 }
 
+// What the mapping needs of one field, worked out once per kept statement.
+struct TFieldPlan {
+  TValueKind Kind;
+  const TTypeInfo* Type;
+  void* (*Address)(void* Instance);
+};
+
+TFieldPlan PlanOf(const TRecordField& F) {
+  const TTypeInfo* T = F.TypeInfo();
+  if (!T) throw ESQLite3Error("No type information for " + std::string(F.Name));
+  return {KindOf(T), T, F.Address};
+}
+
 // Binds one record field as a parameter; the field's storage outlives the
 // step (the caller resets the statement and clears the bindings before the
 // record can change).
-void BindField(sqlite3_stmt* S, int Index, const TTypeInfo* Type, const void* Data) {
-  switch (KindOf(Type)) {
+void BindField(sqlite3_stmt* S, int Index, const TFieldPlan& Plan, const void* Rec) {
+  const TTypeInfo* Type = Plan.Type;
+  const void* Data = Plan.Address(const_cast<void*>(Rec));
+  switch (Plan.Kind) {
     case TValueKind::Ordinal:
       CheckBind(sqlite3_bind_int64(S, Index, GetOrdinal(Type, Data)), "sqlite3_bind_int64");
       return;
@@ -113,8 +128,10 @@ void BindField(sqlite3_stmt* S, int Index, const TTypeInfo* Type, const void* Da
   throw ESQLite3Error("Can't set " + std::string(Type->Name));
 }
 
-void ReadField(sqlite3_stmt* S, int Column, const TTypeInfo* Type, void* Data) {
-  switch (KindOf(Type)) {
+void ReadField(sqlite3_stmt* S, int Column, const TFieldPlan& Plan, void* Rec) {
+  const TTypeInfo* Type = Plan.Type;
+  void* Data = Plan.Address(Rec);
+  switch (Plan.Kind) {
     case TValueKind::Ordinal: SetOrdinal(Type, Data, sqlite3_column_int64(S, Column)); return;
     case TValueKind::Date: {
       TDateTime V = SQLiteTextToDateTime(ColumnText(S, Column));
@@ -346,14 +363,20 @@ void TSQLite3Stmt::ReadRecord(const TTypeInfo* Type, void* Rec) {
     FMapType = Type;
   }
   for (size_t F = 0; F < Fields.size(); ++F)
-    if (FMap[F] >= 0) ReadField(FHandle, FMap[F], Fields[F].TypeInfo(), Fields[F].Data(Rec));
+    if (FMap[F] >= 0) ReadField(FHandle, FMap[F], PlanOf(Fields[F]), Rec);
 }
 
 // ---- TSQLite3 ----
 
 struct TSQLite3::TCachedStmt {
-  std::string SQL;
+  const TTypeInfo* Type = nullptr;
+  char Op = 0;
+  std::string Tail;
   TSQLite3Stmt Stmt;
+  // Select: every field, field i in column i. Insert and update: the bound
+  // fields in parameter order.
+  std::vector<TFieldPlan> Plan;
+  void* (*RowId)(void* Instance) = nullptr;  // the Int64 rowid field, when there is one
 };
 
 TSQLite3::TSQLite3() = default;
@@ -453,18 +476,58 @@ void TSQLite3::AddField(std::string_view Table, std::string_view Field) {
   if (!FieldExists(Table, Field)) ExecSQL("ALTER TABLE " + std::string(Table) + " ADD " + std::string(Field));
 }
 
-TSQLite3Stmt& TSQLite3::Cached(const std::string& SQL) {
-  auto It = std::find_if(FCache.begin(), FCache.end(), [&](const auto& C) { return C->SQL == SQL; });
+TSQLite3::TCachedStmt& TSQLite3::Cached(const TTypeInfo* Type, char Op, std::string_view Tail) {
+  auto It = std::find_if(FCache.begin(), FCache.end(),
+                         [&](const auto& C) { return C->Type == Type && C->Op == Op && C->Tail == Tail; });
   if (It != FCache.end()) {
     std::rotate(FCache.begin(), It, It + 1);
-    return FCache.front()->Stmt;
+    return *FCache.front();
   }
   auto Entry = std::make_unique<TCachedStmt>();
+  Entry->Type = Type;
+  Entry->Op = Op;
+  Entry->Tail = Tail;
+  std::string SQL;
+  if (Op == 'S') {
+    SQL = SelectText(Type, Tail);
+    for (const TRecordField& F : GetRecordFields(Type)) Entry->Plan.push_back(PlanOf(F));
+  } else if (Op == 'I') {
+    RequireRecord(Type, "InsertType");
+    SQL = "INSERT INTO " + std::string(Tail) + " ( ";
+    std::string Values = ") VALUES( ";
+    for (const TRecordField& F : GetRecordFields(Type)) {
+      if (F.Name == "rowid") {
+        if (IsRowIdField(F)) Entry->RowId = F.Address;
+        continue;
+      }
+      if (!Entry->Plan.empty()) {
+        SQL += ", ";
+        Values += ", ";
+      }
+      AppendQuotedName(SQL, F.Name);
+      Values += '?';
+      Entry->Plan.push_back(PlanOf(F));
+    }
+    SQL += Values + ")";
+  } else {
+    RequireRecord(Type, "UpdateType");
+    SQL = "UPDATE " + std::string(Tail) + " SET ";
+    for (const TRecordField& F : GetRecordFields(Type)) {
+      if (IsRowIdField(F)) {
+        Entry->RowId = F.Address;
+        continue;
+      }
+      if (!Entry->Plan.empty()) SQL += ", ";
+      AppendQuotedName(SQL, F.Name);
+      SQL += " = ?";
+      Entry->Plan.push_back(PlanOf(F));
+    }
+    SQL += " WHERE rowid = ?";
+  }
   PrepareSQL(SQL, Entry->Stmt);
-  Entry->SQL = SQL;
   if (FCache.size() >= MaxCachedStatements) FCache.pop_back();
   FCache.insert(FCache.begin(), std::move(Entry));
-  return FCache.front()->Stmt;
+  return *FCache.front();
 }
 
 void TSQLite3::FetchType(const TTypeInfo* Type, std::string_view Where, TSQLite3Stmt& Stmt) {
@@ -473,78 +536,38 @@ void TSQLite3::FetchType(const TTypeInfo* Type, std::string_view Where, TSQLite3
 
 bool TSQLite3::LoadRecord(const TTypeInfo* Type, void* Rec, std::string_view Where,
                           std::initializer_list<TSQLite3Param> Params) {
-  std::string SQL = SelectText(Type, Where);
-  TSQLite3Stmt& Stmt = Cached(SQL);
-  TStmtUse Use{Stmt.FHandle};
+  RequireRecord(Type, "FetchType");
+  TCachedStmt& C = Cached(Type, 'S', Where);
+  TStmtUse Use{C.Stmt.FHandle};
   int Index = 0;
-  for (const TSQLite3Param& P : Params) Stmt.Bind(++Index, P);
-  if (!Stmt.Fetch()) return false;
-  Stmt.ReadRecord(Type, Rec);
+  for (const TSQLite3Param& P : Params) C.Stmt.Bind(++Index, P);
+  if (!C.Stmt.Fetch()) return false;
+  for (size_t I = 0; I < C.Plan.size(); ++I) ReadField(C.Stmt.FHandle, int(I), C.Plan[I], Rec);
   return true;
 }
 
 int64_t TSQLite3::InsertType(const TTypeInfo* Type, void* Rec, std::string_view Table) {
   RequireRecord(Type, "InsertType");
-  auto Fields = GetRecordFields(Type);
-  std::string SQL = "INSERT INTO ";
-  SQL += Table;
-  SQL += " ( ";
-  std::string Values = ") VALUES( ";
-  const TRecordField* RowId = nullptr;
-  bool First = true;
-  for (const TRecordField& F : Fields) {
-    if (F.Name == "rowid") {
-      if (IsRowIdField(F)) RowId = &F;
-      continue;
-    }
-    if (!First) {
-      SQL += ", ";
-      Values += ", ";
-    }
-    First = false;
-    AppendQuotedName(SQL, F.Name);
-    Values += '?';
-  }
-  SQL += Values;
-  SQL += ')';
-  TSQLite3Stmt& Stmt = Cached(SQL);
-  TStmtUse Use{Stmt.FHandle};
-  int Index = 0;
-  for (const TRecordField& F : Fields)
-    if (F.Name != "rowid") BindField(Stmt.FHandle, ++Index, F.TypeInfo(), F.Data(static_cast<const void*>(Rec)));
-  Stmt.Fetch();
+  TCachedStmt& C = Cached(Type, 'I', Table);
+  TStmtUse Use{C.Stmt.FHandle};
+  for (size_t I = 0; I < C.Plan.size(); ++I) BindField(C.Stmt.FHandle, int(I + 1), C.Plan[I], Rec);
+  C.Stmt.Fetch();
   int64_t Id = sqlite3_last_insert_rowid(FHandle);
-  if (RowId) std::memcpy(RowId->Data(Rec), &Id, sizeof Id);
+  if (C.RowId) std::memcpy(C.RowId(Rec), &Id, sizeof Id);
   return Id;
 }
 
 void TSQLite3::UpdateType(const TTypeInfo* Type, const void* Rec, std::string_view Table) {
   RequireRecord(Type, "UpdateType");
-  auto Fields = GetRecordFields(Type);
-  std::string SQL = "UPDATE ";
-  SQL += Table;
-  SQL += " SET ";
   int64_t Id = 0;
-  bool First = true;
-  for (const TRecordField& F : Fields) {
-    if (IsRowIdField(F)) {
-      std::memcpy(&Id, F.Data(Rec), sizeof Id);
-      continue;
-    }
-    if (!First) SQL += ", ";
-    First = false;
-    AppendQuotedName(SQL, F.Name);
-    SQL += " = ?";
-  }
+  for (const TRecordField& F : GetRecordFields(Type))
+    if (IsRowIdField(F)) std::memcpy(&Id, F.Data(Rec), sizeof Id);
   if (Id == 0) throw ESQLite3Error("TSQLite3.UpdateType rowid is missing");
-  SQL += " WHERE rowid = ?";
-  TSQLite3Stmt& Stmt = Cached(SQL);
-  TStmtUse Use{Stmt.FHandle};
-  int Index = 0;
-  for (const TRecordField& F : Fields)
-    if (!IsRowIdField(F)) BindField(Stmt.FHandle, ++Index, F.TypeInfo(), F.Data(Rec));
-  CheckBind(sqlite3_bind_int64(Stmt.FHandle, Index + 1, Id), "sqlite3_bind_int64");
-  Stmt.Fetch();
+  TCachedStmt& C = Cached(Type, 'U', Table);
+  TStmtUse Use{C.Stmt.FHandle};
+  for (size_t I = 0; I < C.Plan.size(); ++I) BindField(C.Stmt.FHandle, int(I + 1), C.Plan[I], Rec);
+  CheckBind(sqlite3_bind_int64(C.Stmt.FHandle, int(C.Plan.size() + 1), Id), "sqlite3_bind_int64");
+  C.Stmt.Fetch();
 }
 
 }  // namespace Vantrel

@@ -194,8 +194,10 @@ class TSQLite3 {
  private:
   struct TCachedStmt;
   void CheckOpen() const;
-  // A kept statement for SQL, reset and ready to bind.
-  TSQLite3Stmt& Cached(const std::string& SQL);
+  // The kept statement of a mapping operation ('S'elect, 'I'nsert or
+  // 'U'pdate) of Type with Tail (the Where text or the table name),
+  // prepared on first use.
+  TCachedStmt& Cached(const TTypeInfo* Type, char Op, std::string_view Tail);
 
   sqlite3* FHandle = nullptr;
   std::string FFileName;
