@@ -136,7 +136,8 @@ std::string CertNameText(std::string_view Name, uint32_t Type) {
   const unsigned char* P = reinterpret_cast<const unsigned char*>(Name.data());
   X509_NAME* Parsed = d2i_X509_NAME(nullptr, &P, long(Name.size()));
   if (!Parsed) return {};
-  // Relative names in encoded order, each the list of its attributes.
+  // Relative names in encoded order, each the list of its attributes (kept
+  // in encoded order whatever the flags).
   std::vector<std::vector<std::string>> Names;
   int LastSet = -1;
   int Count = X509_NAME_entry_count(Parsed);
@@ -152,15 +153,14 @@ std::string CertNameText(std::string_view Name, uint32_t Type) {
       Item += '=';
     }
     std::string Value = ValueText(X509_NAME_ENTRY_get_data(Entry));
-    if (Form == CERT_SIMPLE_NAME_STR) Item = Value;
-    else AppendQuoted(Item, Value);
+    AppendQuoted(Item, Value);
     int Set = X509_NAME_ENTRY_set(Entry);
     if (Set != LastSet || Names.empty()) Names.emplace_back();
     LastSet = Set;
     Names.back().push_back(std::move(Item));
   }
   X509_NAME_free(Parsed);
-  if (!(Type & CERT_NAME_STR_REVERSE_FLAG)) std::reverse(Names.begin(), Names.end());
+  if (Type & CERT_NAME_STR_REVERSE_FLAG) std::reverse(Names.begin(), Names.end());
   std::string_view Plus = Type & CERT_NAME_STR_NO_PLUS_FLAG ? ", " : " + ";
   std::string Out;
   for (const auto& Relative : Names) {

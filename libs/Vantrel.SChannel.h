@@ -41,15 +41,16 @@ inline constexpr uint32_t CERT_X500_NAME_STR = 3;
 inline constexpr uint32_t CERT_NAME_STR_REVERSE_FLAG = 0x02000000;
 inline constexpr uint32_t CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
 
-// The text of a DER-encoded name: relative names last-encoded first (the
-// reverse flag keeps the encoded order), joined with ", "; the attributes of
-// one relative name joined with " + " (with the no-plus flag, with ", ").
-// Type X500 writes short names (CN, O, OU, C, L, S, STREET, E, T, G, SN, I,
-// DC, SERIALNUMBER; others "OID." + dotted number), type OID the dotted
-// numbers, type simple the values alone. A value holding , + = " < > # ;
-// a line break or outer blanks is quoted, its quotes doubled; a value that
-// is no character string is "#" + the hexadecimal of its DER. Empty for an
-// empty or undecodable name.
+// The text of a DER-encoded name: relative names in encoded order ("C=FR,
+// O=..., CN=..."), last-encoded first with the reverse flag, joined with
+// ", "; the attributes of one relative name in encoded order, joined with
+// " + " (with the no-plus flag, with ", "). Type X500 writes short names
+// (CN, O, OU, C, L, S, STREET, E, T, G, SN, I, DC, SERIALNUMBER; others
+// "OID." + dotted number), type OID the dotted numbers, type simple the
+// values alone. A value that is empty or holds , + = " < > # ; a line break
+// or outer blanks is quoted, its quotes doubled; a value that is no
+// character string is "#" + the hexadecimal of its DER. Empty for an empty
+// or undecodable name.
 std::string CertNameText(std::string_view Name, uint32_t Type);
 
 // ---- Client certificates ----
