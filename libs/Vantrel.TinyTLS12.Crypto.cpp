@@ -47,12 +47,40 @@ uint32_t Failed(uint32_t Status = STATUS_INVALID_PARAMETER) {
 const unsigned char* Bytes(std::string_view S) { return reinterpret_cast<const unsigned char*>(S.data()); }
 unsigned char* Bytes(std::string& S) { return reinterpret_cast<unsigned char*>(S.data()); }
 
+// Algorithms fetched once for the process: an implicit fetch on every use
+// costs more than the hashing of a handshake.
+const EVP_MD* FetchedDigest(const char* Name) {
+  struct TCache {
+    EVP_MD* Sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    EVP_MD* Sha224 = EVP_MD_fetch(nullptr, "SHA224", nullptr);
+    EVP_MD* Sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    EVP_MD* Sha384 = EVP_MD_fetch(nullptr, "SHA384", nullptr);
+    EVP_MD* Sha512 = EVP_MD_fetch(nullptr, "SHA512", nullptr);
+  };
+  static const TCache Cache;
+  std::string_view N = Name;
+  return N == "SHA1" ? Cache.Sha1 : N == "SHA224" ? Cache.Sha224 : N == "SHA256" ? Cache.Sha256
+       : N == "SHA384" ? Cache.Sha384 : N == "SHA512" ? Cache.Sha512 : nullptr;
+}
+
+EVP_MAC* FetchedHMAC() {
+  static EVP_MAC* Mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+  return Mac;
+}
+
+const EVP_CIPHER* FetchedCipher(size_t KeySize, bool GCM) {
+  static EVP_CIPHER* Ciphers[4] = {
+      EVP_CIPHER_fetch(nullptr, "AES-128-GCM", nullptr), EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr),
+      EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr), EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr)};
+  return Ciphers[(GCM ? 0 : 2) + (KeySize == 16 ? 0 : 1)];
+}
+
 const EVP_MD* DigestOfHashByte(uint8_t Hash) {
   switch (Hash) {
-    case 2: return EVP_sha1();
-    case 4: return EVP_sha256();
-    case 5: return EVP_sha384();
-    case 6: return EVP_sha512();
+    case 2: return FetchedDigest("SHA1");
+    case 4: return FetchedDigest("SHA256");
+    case 5: return FetchedDigest("SHA384");
+    case 6: return FetchedDigest("SHA512");
     default: return nullptr;
   }
 }
@@ -106,6 +134,7 @@ bool ConstantTimeEqual(std::string_view A, std::string_view B) {
 // ---- Public keys ----
 
 struct TEVPKey {
+  TX509Ptr Cert;
   TPKeyPtr Key;
 };
 
@@ -115,7 +144,7 @@ uint32_t TPublicKey::FromCertificate(std::string_view DER, TPublicKey& Key) {
   if (!Cert || P != Bytes(DER) + DER.size()) return Failed();
   TPKeyPtr PKey(X509_get_pubkey(Cert.get()));
   if (!PKey) return Failed(STATUS_NOT_SUPPORTED);
-  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(PKey)});
+  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(Cert), std::move(PKey)});
   return STATUS_SUCCESS;
 }
 
@@ -194,10 +223,17 @@ uint32_t ChainStatus(int Error) {
 }  // namespace
 
 uint32_t VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host,
-                           const std::string& ExtraCAFile) {
+                           const std::string& ExtraCAFile, const TPublicKey* Leaf) {
   if (Certificates.empty()) return TRUST_E_FAIL;
   std::vector<TX509Ptr> Certs;
+  bool First = true;
   for (const std::string& DER : Certificates) {
+    if (First && Leaf && Leaf->FKey && Leaf->FKey->Cert && X509_up_ref(Leaf->FKey->Cert.get()) == 1) {
+      Certs.emplace_back(Leaf->FKey->Cert.get());
+      First = false;
+      continue;
+    }
+    First = false;
     const unsigned char* P = Bytes(DER);
     TX509Ptr Cert(d2i_X509(nullptr, &P, long(DER.size())));
     if (!Cert) {
@@ -238,7 +274,7 @@ struct TEVPHashState {
 
 TCustomHashAlgorithm::TCustomHashAlgorithm(const char* Name, int HashID, size_t HashSize, size_t BlockSize)
     : FState(std::make_unique<TEVPHashState>()), FHashID(HashID), FHashSize(HashSize), FBlockSize(BlockSize) {
-  FState->Md = EVP_get_digestbyname(Name);
+  FState->Md = FetchedDigest(Name);
   FState->Ctx.reset(EVP_MD_CTX_new());
   if (!FState->Md || !FState->Ctx || EVP_DigestInit_ex(FState->Ctx.get(), FState->Md, nullptr) != 1) {
     ERR_clear_error();
@@ -268,12 +304,40 @@ std::string TCustomHashAlgorithm::Hash(const void* Data, size_t Size) const {
   return Out;
 }
 
+namespace {
+
+// An HMAC key set once; each MAC restarts from it (RFC 2104).
+class THMACContext {
+ public:
+  THMACContext(const EVP_MD* Md, std::string_view Key) : FCtx(EVP_MAC_CTX_new(FetchedHMAC())) {
+    OSSL_PARAM Params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(EVP_MD_get0_name(Md)), 0),
+        OSSL_PARAM_construct_end()};
+    bool Ok = FCtx && EVP_MAC_init(FCtx.get(), Bytes(Key), Key.size(), Params) == 1;
+    CheckStatus(Ok ? 0 : Failed());
+    FSize = size_t(EVP_MD_get_size(Md));
+  }
+  // HMAC of A + B into Out (FSize bytes).
+  void Mac(std::string_view A, std::string_view B, std::string& Out) {
+    Out.resize(FSize);
+    size_t Len = 0;
+    bool Ok = EVP_MAC_init(FCtx.get(), nullptr, 0, nullptr) == 1 &&
+              EVP_MAC_update(FCtx.get(), Bytes(A), A.size()) == 1 &&
+              EVP_MAC_update(FCtx.get(), Bytes(B), B.size()) == 1 &&
+              EVP_MAC_final(FCtx.get(), Bytes(Out), &Len, Out.size()) == 1;
+    CheckStatus(Ok && Len == FSize ? 0 : Failed());
+  }
+
+ private:
+  std::unique_ptr<EVP_MAC_CTX, TDeleter<EVP_MAC_CTX_free>> FCtx;
+  size_t FSize = 0;
+};
+
+}  // namespace
+
 std::string TCustomHashAlgorithm::HMAC(std::string_view Data, std::string_view Key) const {
-  std::string Out(FHashSize, '\0');
-  size_t Len = 0;
-  const unsigned char* Rc = EVP_Q_mac(nullptr, "HMAC", nullptr, EVP_MD_get0_name(FState->Md), nullptr,
-                                      Key.data(), Key.size(), Bytes(Data), Data.size(), Bytes(Out), Out.size(), &Len);
-  CheckStatus(Rc ? 0 : Failed());
+  std::string Out;
+  THMACContext(FState->Md, Key).Mac(Data, {}, Out);
   return Out;
 }
 
@@ -281,17 +345,16 @@ void TCustomHashAlgorithm::PRF(std::string_view Seed, std::string_view Secret, s
   // RFC 5246 §5: A(0) = seed, A(i) = HMAC(secret, A(i-1)); output HMAC(secret, A(i) + seed).
   WipeBytes(Data);
   Data.reserve(Len + FHashSize);
-  std::string A(Seed);
-  std::string Block;
+  THMACContext Ctx(FState->Md, Secret);
+  std::string A(Seed), Next, Block;
   while (Data.size() < Len) {
-    A = HMAC(A, Secret);
-    Block = A;
-    Block.append(Seed);
-    std::string Out = HMAC(Block, Secret);
-    Data.append(Out, 0, std::min(Out.size(), Len - Data.size()));
-    WipeBytes(Out);
+    Ctx.Mac(A, {}, Next);
+    A.swap(Next);
+    Ctx.Mac(A, Seed, Block);
+    Data.append(Block, 0, std::min(Block.size(), Len - Data.size()));
   }
   WipeBytes(A);
+  WipeBytes(Next);
   WipeBytes(Block);
 }
 
@@ -398,7 +461,6 @@ std::string TECDHE_RSAKeyExchange::ClientKey() const {
 struct TEVPCipherState {
   std::unique_ptr<EVP_CIPHER_CTX, TDeleter<EVP_CIPHER_CTX_free>> Enc{EVP_CIPHER_CTX_new()};
   std::unique_ptr<EVP_CIPHER_CTX, TDeleter<EVP_CIPHER_CTX_free>> Dec{EVP_CIPHER_CTX_new()};
-  std::unique_ptr<EVP_MAC, TDeleter<EVP_MAC_free>> Mac;
   std::unique_ptr<EVP_MAC_CTX, TDeleter<EVP_MAC_CTX_free>> MacEnc, MacDec;
 };
 
@@ -464,10 +526,7 @@ unsigned char* AppendRecordHeader(std::string& Out, uint8_t Type, size_t Fragmen
   return P + 5;
 }
 
-const EVP_CIPHER* AESCipher(size_t KeySize, bool GCM) {
-  if (GCM) return KeySize == 16 ? EVP_aes_128_gcm() : EVP_aes_256_gcm();
-  return KeySize == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
-}
+const EVP_CIPHER* AESCipher(size_t KeySize, bool GCM) { return FetchedCipher(KeySize, GCM); }
 
 size_t KeyBytes(int BitSize) {
   if (BitSize != 128 && BitSize != 256) throw std::runtime_error("Internal error");
@@ -540,11 +599,10 @@ TAESCipherCBC::TAESCipherCBC(int BitSize, std::shared_ptr<IHashAlgorithm> HashAl
 void TAESCipherCBC::KeysReady() {
   const EVP_CIPHER* C = AESCipher(KeySize, false);
   TEVPCipherState& S = *FState;
-  S.Mac.reset(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-  bool Ok = S.Mac != nullptr;
+  bool Ok = FetchedHMAC() != nullptr;
   if (Ok) {
-    S.MacEnc.reset(EVP_MAC_CTX_new(S.Mac.get()));
-    S.MacDec.reset(EVP_MAC_CTX_new(S.Mac.get()));
+    S.MacEnc.reset(EVP_MAC_CTX_new(FetchedHMAC()));
+    S.MacDec.reset(EVP_MAC_CTX_new(FetchedHMAC()));
     char* Digest = const_cast<char*>(HashAlgo->HashID() == 5 ? "SHA384" : "SHA256");
     OSSL_PARAM Params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, Digest, 0),
                            OSSL_PARAM_construct_end()};

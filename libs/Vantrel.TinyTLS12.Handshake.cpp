@@ -477,7 +477,7 @@ void TTinyTLS::Certificate(std::string_view Body) {
     RaiseHandshakeFailure("CertCreateCertificateContext fails to load the certificate");
   FCertificates = std::move(Certificates);
   FPubKey = Key;
-  uint32_t Status = VerifyServerChain(FCertificates, FHost, CAFile);
+  uint32_t Status = VerifyServerChain(FCertificates, FHost, CAFile, &FPubKey);
   if (Status != 0 && OnVerifyServer) OnVerifyServer(*this, FCertificates, Status);
   if (Status != 0) throw ECertException("Invalid certificate", Status);
   if (FShape == &RsaShape) FKeyExchangeAlgorithm = std::make_unique<TRSAClientKeyExchange>(FPubKey);
@@ -539,6 +539,11 @@ void TTinyTLS::ServerHelloDone(std::string_view Body) {
 
 void TTinyTLS::SendKeyExchangeAndFinished() {
   ExpectStep(THandshakeStep::SendClientFlight, 0);
+  FHoldOutput = true;
+  struct TRelease {
+    TTinyTLS& TLS;
+    ~TRelease() { TLS.FHoldOutput = false; }
+  } Release{*this};
   std::vector<std::string> Chain;
   if (FCertificateRequested) {
     CertificateRequest(Chain);
@@ -591,6 +596,8 @@ void TTinyTLS::SendKeyExchangeAndFinished() {
   FNewCipherAlgorithm->SetMasterSecret(FClientRandom, FServerRandom, FMasterSecret, *FHashAlgorithm);
   FCipherEncode = FNewCipherAlgorithm;
   SendHandshake(htFinished, VerifyData);
+  FHoldOutput = false;
+  FlushOutput();
 }
 
 void TTinyTLS::Finished(std::string_view Body) {

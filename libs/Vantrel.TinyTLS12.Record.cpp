@@ -10,7 +10,6 @@
 namespace Vantrel {
 
 void TTinyTLS::SendRecord(uint8_t ContentType, std::string_view Fragment) {
-  FOut.clear();
   if (FCipherEncode) {
     FCipherEncode->Encrypt(ContentType, Fragment, FOut);
   } else {
@@ -18,10 +17,14 @@ void TTinyTLS::SendRecord(uint8_t ContentType, std::string_view Fragment) {
     W.PutU8(ContentType);
     W.PutU16(TLS_VERSION_1_2);
     W.PutU16(uint16_t(Fragment.size()));
-    FOut = W.Take();
+    FOut += W.Data();
     FOut.append(Fragment);
   }
-  if (OnSendData) OnSendData(*this, FOut.data(), FOut.size());
+  if (!FHoldOutput) FlushOutput();
+}
+
+void TTinyTLS::FlushOutput() {
+  if (OnSendData && !FOut.empty()) OnSendData(*this, FOut.data(), FOut.size());
   FOut.clear();
 }
 

@@ -158,6 +158,8 @@ class TPublicKey {
   uint32_t EncryptPKCS1(std::string_view In, std::string& Out) const;
 
  private:
+  friend uint32_t VerifyServerChain(const std::vector<std::string>&, const std::string&, const std::string&,
+                                    const TPublicKey*);
   std::shared_ptr<TEVPKey> FKey;
 };
 
@@ -165,8 +167,9 @@ class TPublicKey {
 // intermediates) against the system CA bundle plus ExtraCAFile, for a TLS
 // server called Host, now. Returns 0 or a CERT_E_ / TRUST_E_ code; a chain
 // that cannot be built is refused (CERT_E_CHAINING).
+// Leaf, when given, is the key already read from Certificates[0].
 uint32_t VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host,
-                           const std::string& ExtraCAFile);
+                           const std::string& ExtraCAFile, const TPublicKey* Leaf = nullptr);
 
 class IHashAlgorithm {
  public:
@@ -417,6 +420,7 @@ class TTinyTLS {
 
  private:
   void SendRecord(uint8_t ContentType, std::string_view Fragment);
+  void FlushOutput();
   void SendHandshake(uint8_t Type, std::string_view Body);
   void ProcessHandshakeBytes(std::string_view Bytes);
   void DispatchHandshake(uint8_t Type, std::string_view Message);
@@ -461,7 +465,8 @@ class TTinyTLS {
   std::vector<std::string> FDistinguishedNames;
   const THandshakeShape* FShape = nullptr;
   size_t FStep = 0;
-  std::string FOut;  // outgoing records
+  std::string FOut;            // outgoing records
+  bool FHoldOutput = false;    // gather a flight into one write
 };
 
 // The engine object of the HTTP client.

@@ -1,0 +1,219 @@
+// The own TLS engine against OpenSSL's libssl client on the same local
+// openssl s_server: a bulk download over AES-128-GCM and over AES-128-CBC
+// with HMAC-SHA-256, and full handshakes (ECDHE P-256, RSA-2048 server key,
+// chain and host checked by both). Each iteration runs both clients; the
+// counter "libssl/ours" above 1 means our engine was faster.
+// The download size is CARVELIN_TLS_BENCH_MB (default 16; 256 for the
+// figure the targets are read on).
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Vantrel.TinyTLS12.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
+
+size_t BulkSize() {
+  const char* MB = std::getenv("CARVELIN_TLS_BENCH_MB");
+  long Value = MB ? std::atol(MB) : 16;
+  return size_t(Value > 0 ? Value : 16) << 20;
+}
+
+int FreePort() {
+  int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
+  socklen_t Len = sizeof A;
+  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
+  close(Fd);
+  return ntohs(A.sin_port);
+}
+
+int Connect(int Port) {
+  int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_port = htons(uint16_t(Port));
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+
+// A certificate for 127.0.0.1, a sparse file to serve and s_server -WWW.
+class TServer {
+ public:
+  TServer() {
+    char Templ[] = "/tmp/carvelin-bench-tls-XXXXXX";
+    if (!mkdtemp(Templ)) return;
+    Dir = Templ;
+    std::string Cmd = "openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + Path("key.pem") + "' -out '" +
+                      Path("cert.pem") +
+                      "' -subj /CN=localhost -days 2 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
+    if (std::system(Cmd.c_str()) != 0) return;
+    int Fd = open(Path("big").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    if (Fd < 0 || ftruncate(Fd, off_t(BulkSize())) != 0) return;
+    close(Fd);
+    Port = FreePort();
+    Pid = fork();
+    if (Pid == 0) {
+      int Null = open("/dev/null", O_RDWR);
+      dup2(Null, 0);
+      dup2(Null, 1);
+      dup2(Null, 2);
+      if (chdir(Dir.c_str()) != 0) _exit(127);
+      std::string Accept = "127.0.0.1:" + std::to_string(Port);
+      execlp("openssl", "openssl", "s_server", "-quiet", "-accept", Accept.c_str(), "-tls1_2", "-cert", "cert.pem",
+             "-key", "key.pem", "-groups", "P-256", "-WWW", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int I = 0; I < 200 && !Ready; ++I) {
+      int Probe = Connect(Port);
+      if (Probe >= 0) {
+        close(Probe);
+        Ready = true;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+  }
+  ~TServer() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+    }
+    if (!Dir.empty()) std::filesystem::remove_all(Dir);
+  }
+  std::string Path(const char* Name) const { return (Dir / Name).string(); }
+
+  std::filesystem::path Dir;
+  int Port = 0;
+  pid_t Pid = -1;
+  bool Ready = false;
+};
+
+TServer& Server() {
+  static TServer S;
+  return S;
+}
+
+const std::string Request = "GET /big HTTP/1.0\r\n\r\n";
+
+// Ours: one connection, optionally a download; the bytes received.
+size_t OursFetch(uint16_t Suite, bool Download) {
+  auto TLS = std::make_shared<Vantrel::TTLS>();
+  TLS->CAFile = Server().Path("cert.pem");
+  TLS->CipherSuites() = {Suite};
+  TLS->SupportedGroups() = {Vantrel::TCurveName::secp256r1};
+  Vantrel::TTinyTLSSocket Socket(TLS);
+  Socket.DoConnect("127.0.0.1", uint16_t(Server().Port), 5000);
+  if (!Download) return 0;
+  Socket.SendStream(Request);
+  std::vector<char> Buffer(65536);
+  size_t Got = 0;
+  try {
+    for (;;) Got += size_t(Socket.Read(Buffer.data(), Buffer.size()));
+  } catch (const std::exception&) {
+    // close_notify or the close ends the download
+  }
+  return Got;
+}
+
+// libssl with the same suite, group and checks.
+size_t LibsslFetch(SSL_CTX* Ctx, bool Download) {
+  int Fd = Connect(Server().Port);
+  if (Fd < 0) return 0;
+  SSL* S = SSL_new(Ctx);
+  SSL_set_fd(S, Fd);
+  SSL_set1_host(S, "127.0.0.1");
+  size_t Got = 0;
+  if (SSL_connect(S) == 1 && Download) {
+    SSL_write(S, Request.data(), int(Request.size()));
+    std::vector<char> Buffer(65536);
+    for (int N; (N = SSL_read(S, Buffer.data(), int(Buffer.size()))) > 0;) Got += size_t(N);
+  }
+  SSL_free(S);
+  close(Fd);
+  ERR_clear_error();
+  return Got;
+}
+
+SSL_CTX* LibsslContext(const char* Cipher) {
+  SSL_CTX* Ctx = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_min_proto_version(Ctx, TLS1_2_VERSION);
+  SSL_CTX_set_max_proto_version(Ctx, TLS1_2_VERSION);
+  SSL_CTX_set_cipher_list(Ctx, Cipher);
+  SSL_CTX_set1_groups_list(Ctx, "P-256");
+  SSL_CTX_load_verify_locations(Ctx, Server().Path("cert.pem").c_str(), nullptr);
+  SSL_CTX_set_verify(Ctx, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_OFF);  // full handshakes only
+  SSL_CTX_set_options(Ctx, SSL_OP_NO_TICKET);
+  return Ctx;
+}
+
+void Compare(benchmark::State& State, uint16_t Suite, const char* Cipher, bool Download, int Connections) {
+  if (!Server().Ready) {
+    State.SkipWithError("openssl s_server did not start");
+    return;
+  }
+  SSL_CTX* Ctx = LibsslContext(Cipher);
+  double Ours = 0, Theirs = 0;
+  for (auto _ : State) {
+    auto Start = Clock::now();
+    for (int I = 0; I < Connections; ++I) {
+      try {
+        size_t Got = OursFetch(Suite, Download);
+        if (Download && Got < BulkSize()) State.SkipWithError("short download (ours)");
+      } catch (const std::exception& E) {
+        State.SkipWithError(E.what());
+      }
+    }
+    Ours += Seconds(Start);
+    Start = Clock::now();
+    for (int I = 0; I < Connections; ++I) {
+      size_t Got = LibsslFetch(Ctx, Download);
+      if (Download && Got < BulkSize()) State.SkipWithError("short download (libssl)");
+    }
+    Theirs += Seconds(Start);
+  }
+  SSL_CTX_free(Ctx);
+  double N = double(State.iterations());
+  State.counters["ours_ms"] = Ours / N * 1000;
+  State.counters["libssl_ms"] = Theirs / N * 1000;
+  State.counters["libssl/ours"] = Ours > 0 ? Theirs / Ours : 0;
+  if (Download) State.counters["ours_MBps"] = double(BulkSize()) * N / Ours / 1e6;
+  else State.counters["ours_handshakes_per_s"] = Connections * N / Ours;
+}
+
+void BM_BulkAESGCM(benchmark::State& State) { Compare(State, 0xC02F, "ECDHE-RSA-AES128-GCM-SHA256", true, 1); }
+BENCHMARK(BM_BulkAESGCM)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BulkAESCBC(benchmark::State& State) { Compare(State, 0xC027, "ECDHE-RSA-AES128-SHA256", true, 1); }
+BENCHMARK(BM_BulkAESCBC)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_Handshakes(benchmark::State& State) { Compare(State, 0xC02F, "ECDHE-RSA-AES128-GCM-SHA256", false, 20); }
+BENCHMARK(BM_Handshakes)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
