@@ -252,8 +252,8 @@ void TWebSocket::RunOnOwner(std::function<void()> Task) {
   else Task();
 }
 
-std::string TWebSocket::BuildHead(std::string_view Key) {
-  std::string URL = FURL;
+std::string TWebSocket::BuildHead(std::string_view AURL, std::string_view Key) {
+  std::string URL(AURL);
   // The ws schemes are HTTP's with the upgrade (RFC 6455 §3).
   if (URL.size() >= 5 && SameText(URL.substr(0, 5), "ws://")) URL = "http://" + URL.substr(5);
   else if (URL.size() >= 6 && SameText(URL.substr(0, 6), "wss://")) URL = "https://" + URL.substr(6);
@@ -263,9 +263,11 @@ std::string TWebSocket::BuildHead(std::string_view Key) {
   auto [End, Error] = std::from_chars(U.Port.data(), U.Port.data() + U.Port.size(), Port);
   if (Error != std::errc() || End != U.Port.data() + U.Port.size() || Port < 1 || Port > 65535)
     throw std::invalid_argument("'" + U.Port + "' is not a valid port number");
-  SetHost(U.HostName);
-  SetPort(Port);
-  SetUseTLS(U.Protocol == "https");
+  // Not through SetHost and the like: their Close is the owner's one here.
+  if (FHost != U.HostName || FPort != Port || FUseTLS != (U.Protocol == "https")) TCustomHTTPClient::Close();
+  FHost = U.HostName;
+  FPort = Port;
+  FUseTLS = U.Protocol == "https";
   const std::string& AcceptText = FAccept.empty() ? std::string("*/*") : FAccept;
   const std::string& Agent = FUserAgent.empty() ? DefaultUserAgent() : FUserAgent;
   for (std::string_view S : {std::string_view(U.URI), std::string_view(U.HostName), std::string_view(AcceptText),
@@ -301,7 +303,7 @@ void TWebSocket::ReceiveLoop(const std::atomic<bool>& Stop) {
   for (size_t I = 1; I < sizeof Raw; ++I) Raw[I] = uint8_t(Raw[I] % 255);
   std::string Key = Base64EncodeBuffer(Raw, sizeof Raw);
   FSign = SHA1Base64(Key + std::string(AcceptGUID));
-  SendRequest(BuildHead(Key));
+  SendRequest(BuildHead(FURL, Key));
   {
     std::lock_guard<std::mutex> Guard(FShared->Lock);
     if (Stop) return;

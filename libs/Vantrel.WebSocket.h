@@ -122,9 +122,9 @@ class TWebSocket : public TCustomHTTPClient {
   bool Active() const { return FActive; }
   const std::string& URL() const { return FURL; }
 
-  // The opening request head of the current URL with Key as the
-  // Sec-WebSocket-Key text; sets the host, port and TLS flag.
-  std::string BuildHead(std::string_view Key);
+  // The opening request head for AURL with Key as the Sec-WebSocket-Key
+  // text; sets the host, port and TLS flag.
+  std::string BuildHead(std::string_view AURL, std::string_view Key);
 
  protected:
   virtual void DoMessage();
