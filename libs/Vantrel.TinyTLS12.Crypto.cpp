@@ -184,10 +184,12 @@ namespace {
 // One store per extra CA file, built once: the system bundle plus the file.
 X509_STORE* StoreFor(const std::string& ExtraCAFile) {
   static std::mutex Lock;
-  static std::map<std::string, X509_STORE*> Stores;
+  // Kept for the whole run, never destroyed: a store may be in use by a
+  // connection of another thread while the program ends.
+  static auto* Stores = new std::map<std::string, X509_STORE*>;
   std::lock_guard<std::mutex> Guard(Lock);
-  auto It = Stores.find(ExtraCAFile);
-  if (It != Stores.end()) return It->second;
+  auto It = Stores->find(ExtraCAFile);
+  if (It != Stores->end()) return It->second;
   X509_STORE* Store = X509_STORE_new();
   if (!Store) return nullptr;
   X509_STORE_set_default_paths(Store);
@@ -197,7 +199,7 @@ X509_STORE* StoreFor(const std::string& ExtraCAFile) {
     return nullptr;
   }
   ERR_clear_error();
-  Stores.emplace(ExtraCAFile, Store);
+  Stores->emplace(ExtraCAFile, Store);
   return Store;
 }
 
