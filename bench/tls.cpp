@@ -165,7 +165,8 @@ SSL_CTX* LibsslContext(const char* Cipher) {
   SSL_CTX_set_min_proto_version(Ctx, TLS1_2_VERSION);
   SSL_CTX_set_max_proto_version(Ctx, TLS1_2_VERSION);
   SSL_CTX_set_cipher_list(Ctx, Cipher);
-  SSL_CTX_set1_groups_list(Ctx, "P-256");
+  char Groups[] = "P-256";
+  SSL_CTX_set1_groups_list(Ctx, Groups);
   SSL_CTX_load_verify_locations(Ctx, Server().Path("cert.pem").c_str(), nullptr);
   SSL_CTX_set_verify(Ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_OFF);  // full handshakes only
