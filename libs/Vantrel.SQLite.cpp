@@ -349,7 +349,7 @@ void TSQLite3Stmt::Bind(int Index, const TSQLite3Param& Value) {
 
 void TSQLite3Stmt::ReadRecord(const TTypeInfo* Type, void* Rec) {
   RequireRecord(Type, "ReadRecord");
-  if (!FHandle) throw ESQLite3Error("No current row", SQLITE_MISUSE);
+  if (!FHandle || FBof || FEof) throw ESQLite3Error("No current row", SQLITE_MISUSE);
   auto Fields = GetRecordFields(Type);
   if (FMapType != Type) {
     int Count = sqlite3_column_count(FHandle);

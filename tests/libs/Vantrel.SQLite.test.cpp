@@ -306,6 +306,7 @@ TEST(SQLite, rows_fill_only_fields_with_a_column_of_exactly_their_name) {
   F.Grand = 99;
   TSQLite3Stmt S;
   D.DB.PrepareSQL("SELECT rowid, * FROM Fiches", S);
+  EXPECT_EQ(ErrorOf([&] { S.ReadRecord(F); }), "No current row");
   ASSERT_TRUE(S.Fetch());
   S.ReadRecord(F);
   EXPECT_EQ(F.rowid, 1);
@@ -313,6 +314,9 @@ TEST(SQLite, rows_fill_only_fields_with_a_column_of_exactly_their_name) {
   EXPECT_EQ(F.Nom, "garde");  // "nom" is another name
   EXPECT_EQ(F.Grand, 99);
   EXPECT_DOUBLE_EQ(F.Naissance, At(2001, 2, 3));
+  EXPECT_FALSE(S.Fetch());
+  EXPECT_EQ(ErrorOf([&] { S.ReadRecord(F); }), "No current row");
+  EXPECT_EQ(F.Entier, 12);
 }
 
 TEST(SQLite, migration_helpers_find_columns_whatever_their_case) {
