@@ -312,7 +312,8 @@ namespace {
 constexpr std::string_view Prefix = "ns2:";
 
 // A source attribute as it stands; a double quote inside a value written
-// between single quotes becomes &quot; so the copy stays well-formed.
+// between single quotes becomes &quot;, and a bare '<' (which the reader
+// lets through) &lt;, so the copy stays well-formed.
 void CopyAttribute(std::string& Out, const TXMLAttribute& A) {
   Out += ' ';
   Out += A.FullName();
@@ -320,6 +321,8 @@ void CopyAttribute(std::string& Out, const TXMLAttribute& A) {
   for (char Ch : A.Value.View()) {
     if (Ch == '"')
       Out += "&quot;";
+    else if (Ch == '<')
+      Out += "&lt;";
     else
       Out += Ch;
   }
