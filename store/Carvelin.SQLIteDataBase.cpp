@@ -106,8 +106,10 @@ std::string TVaspoDatabase::DefaultFileName(const std::string& ExeName) {
 // ---- Opening ----
 
 void TVaspoDatabase::Init(const std::string& AFileName) {
-  CreatePrivateFile(AFileName);
-  FDB.Open(AFileName);
+  // An empty name would give SQLite's temporary database, lost at closing.
+  const std::string FileName = AFileName.empty() ? DefaultFileName() : AFileName;
+  CreatePrivateFile(FileName);
+  FDB.Open(FileName);
   for (const TTableSchema& T : Schema) {
     FDB.ExecSQL(T.Create);
     for (const char* Column : T.Columns) FDB.AddField(T.Name, Column);

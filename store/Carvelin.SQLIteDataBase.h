@@ -82,8 +82,8 @@ class TVaspoDatabase {
   static std::string DefaultFileName();
   static std::string DefaultFileName(const std::string& ExeName);
 
-  // Opens (a new file is created private to the user) and brings the tables
-  // up to date.
+  // Opens (a new file is created private to the user; an empty name stands
+  // for DefaultFileName) and brings the tables up to date.
   void Init(const std::string& AFileName);
   void Close();
 

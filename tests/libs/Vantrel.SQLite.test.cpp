@@ -1,6 +1,7 @@
 #include "Vantrel.SQLite.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <functional>
 
@@ -216,6 +217,9 @@ TEST(SQLite, kept_statements_serve_many_rows_and_survive_errors) {
 
 TEST(SQLite, misuse_and_unsupported_types_raise) {
   Db D;
+  int Quirk = -1;
+  sqlite3_db_config(D.DB.Handle(), SQLITE_DBCONFIG_DQS_DML, -1, &Quirk);
+  EXPECT_EQ(Quirk, 0) << "double-quoted strings must be identifiers only";
   D.DB.ExecSQL("CREATE TABLE T (Poids, Data, Nom)");
   D.DB.ExecSQL("INSERT INTO T VALUES (1.5, x'00ff', 'x')");
   TAvecDouble P;
