@@ -199,7 +199,10 @@ TCertificateStore& MyStore() {
 
 namespace {
 
-std::mutex SharedLock;  // guards the two below
+// One lock for the handshakes of all instances: a renewed provider must not
+// let a new handshake run beside one still going on the old instance.
+std::mutex HandshakeLock;
+std::mutex SharedLock;  // guards the three below
 std::shared_ptr<TSecur32> Shared;
 bool ShutdownRequested = false;
 std::string ExtraCAFile;
@@ -246,15 +249,15 @@ bool TSecur32::Load() {
 }
 
 std::shared_ptr<TSecur32> TSecur32::Lock() {
+  HandshakeLock.lock();
   std::shared_ptr<TSecur32> Instance;
   {
     std::lock_guard<std::mutex> Guard(SharedLock);
     if (!Shared) Shared = std::shared_ptr<TSecur32>(new TSecur32);
     Instance = Shared;
   }
-  Instance->FMonitor.lock();
   if (!Instance->Load()) {
-    Instance->FMonitor.unlock();
+    HandshakeLock.unlock();
     return nullptr;
   }
   return Instance;
@@ -267,7 +270,7 @@ void TSecur32::UnLock(const std::shared_ptr<TSecur32>& Instance) {
     // The request stays: every later start sets the provider up afresh.
     if (ShutdownRequested && Shared == Instance) Shared.reset();
   }
-  Instance->FMonitor.unlock();
+  HandshakeLock.unlock();
 }
 
 void TSecur32::Shutdown() {

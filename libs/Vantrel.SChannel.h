@@ -93,10 +93,11 @@ inline constexpr int32_t CERT_E_WRONG_USAGE = int32_t(0x800B0110);
 inline constexpr int32_t TRUST_E_CERT_SIGNATURE = int32_t(0x80096004);
 
 // The process-wide TLS provider: one SSL_CTX (TLS 1.2, AES-GCM/CBC with
-// SHA-256/384) and the trust store. Lock hands the shared instance with its
-// lock taken (nullptr when the provider cannot be set up); UnLock releases
-// it and, after a Shutdown request, drops it so that the next Lock sets up
-// a fresh one.
+// SHA-256/384) and the trust store. Lock hands the shared instance with the
+// handshake lock taken (nullptr, lock released, when the provider cannot be
+// set up); UnLock releases it and, once Shutdown was requested, drops the
+// instance so that every later Lock sets up a fresh one. The lock is one
+// for the process, so renewals never let two handshakes overlap.
 class TSecur32 {
  public:
   ~TSecur32();
@@ -120,7 +121,6 @@ class TSecur32 {
 
   SSL_CTX* FContext = nullptr;
   X509_STORE* FStore = nullptr;
-  std::mutex FMonitor;
 };
 
 // ---- Context ----
