@@ -74,7 +74,9 @@ void MakePKI(TPKI& P) {
                  E) &&
          Key("srv.key") && Sign("srv", "/CN=localhost", "srv") && Key("cli.key") &&
          Sign("cli", "/C=FR/CN=Client Test", "cli") && Key("other.key") && Sign("other", "/CN=other.example", "other") &&
-         Key("old.key") && Sign("old", "/CN=localhost", "srv", "2020-01-01 00:00:00") && Key("self.key") &&
+         Key("old.key") && Sign("old", "/CN=localhost", "srv", "2020-01-01 00:00:00") &&
+         Openssl({"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", P.Path("ec.key")}, E) &&
+         Sign("ec", "/CN=localhost", "srv") && Key("self.key") &&
          Openssl({"req", "-x509", "-new", "-key", P.Path("self.key"), "-subj", "/CN=localhost", "-days", "30",
                   "-addext", "subjectAltName=IP:127.0.0.1", "-out", P.Path("self.pem")},
                  E);
@@ -333,6 +335,18 @@ TEST_F(TinyTLSPeer, server_offering_only_a_refused_suite_answers_an_alert) {
                  PKI->Dir.Path());
   TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
   EXPECT_EQ(F.Error, "CiperSuites or SignatureAlgorithms refused by server (fatal handshake_failure)");
+}
+
+// An ECDSA server key: the suite 0xC02C with the one ECDSA scheme offered
+// (SHA-1, which the server allows only at security level 0).
+TEST_F(TinyTLSPeer, ecdsa_server_key_with_the_ecdsa_suite) {
+  TServer Server({"-cert", PKI->Path("ec.pem"), "-key", PKI->Path("ec.key"), "-cipher",
+                  "ECDHE-ECDSA-AES256-GCM-SHA384:@SECLEVEL=0", "-www"},
+                 PKI->Dir.Path());
+  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
+  ASSERT_EQ(F.Error, "");
+  EXPECT_EQ(Hex4(F.Suite), "C02C");
+  EXPECT_NE(F.Page.find("Cipher is ECDHE-ECDSA-AES256-GCM-SHA384"), std::string::npos);
 }
 
 TEST_F(TinyTLSPeer, http_client_fetches_a_large_body_with_the_driver) {
