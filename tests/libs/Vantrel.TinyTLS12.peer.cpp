@@ -58,12 +58,13 @@ void MakePKI(TPKI& P) {
   auto Key = [&](const std::string& Name) {
     return Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", P.Path(Name)}, E);
   };
+  int Serial = 1000;
   auto Sign = [&](const std::string& Name, const std::string& Subject, const std::string& Section,
                   const std::string& Time = {}) {
     return Openssl({"req", "-new", "-key", P.Path(Name + ".key"), "-subj", Subject, "-out", P.Path(Name + ".csr")},
                    E) &&
            Openssl({"x509", "-req", "-in", P.Path(Name + ".csr"), "-CA", P.Path("ca.pem"), "-CAkey",
-                    P.Path("ca.key"), "-set_serial", std::to_string(Name.size() * 7919), "-days", "30",
+                    P.Path("ca.key"), "-set_serial", std::to_string(++Serial), "-days", "30",
                     "-extfile", Ext, "-extensions", Section, "-out", P.Path(Name + ".pem")},
                    E, Time);
   };
@@ -76,7 +77,9 @@ void MakePKI(TPKI& P) {
          Sign("cli", "/C=FR/CN=Client Test", "cli") && Key("other.key") && Sign("other", "/CN=other.example", "other") &&
          Key("old.key") && Sign("old", "/CN=localhost", "srv", "2020-01-01 00:00:00") &&
          Openssl({"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", P.Path("ec.key")}, E) &&
-         Sign("ec", "/CN=localhost", "srv") && Key("self.key") &&
+         Sign("ec", "/CN=localhost", "srv") &&
+         Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:3072", "-out", P.Path("big.key")}, E) &&
+         Sign("big", "/CN=localhost", "srv") && Key("self.key") &&
          Openssl({"req", "-x509", "-new", "-key", P.Path("self.key"), "-subj", "/CN=localhost", "-days", "30",
                   "-addext", "subjectAltName=IP:127.0.0.1", "-out", P.Path("self.pem")},
                  E);
@@ -335,6 +338,14 @@ TEST_F(TinyTLSPeer, server_offering_only_a_refused_suite_answers_an_alert) {
                  PKI->Dir.Path());
   TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
   EXPECT_EQ(F.Error, "CiperSuites or SignatureAlgorithms refused by server (fatal handshake_failure)");
+}
+
+// A 3072-bit server key: the RSA key exchange encrypts to the key's own size.
+TEST_F(TinyTLSPeer, rsa_key_exchange_with_a_3072_bit_server_key) {
+  TServer Server({"-cert", PKI->Path("big.pem"), "-key", PKI->Path("big.key"), "-www"}, PKI->Dir.Path());
+  TFetch F = Fetch(Server.Port, {{0x009C}, {}, false, PKI->Path("ca.pem")});
+  ASSERT_EQ(F.Error, "");
+  EXPECT_NE(F.Page.find("Cipher is AES128-GCM-SHA256"), std::string::npos);
 }
 
 // An ECDSA server key: the suite 0xC02C with the one ECDSA scheme offered
