@@ -29,6 +29,9 @@ void CloseFd(int& Fd) {
 void Pump(int InFd, int OutFd, int ErrFd, std::string_view Input, RunResult& R) {
   size_t Written = 0;
   if (Input.empty()) CloseFd(InFd);
+  // A blocking write of a large input would stall while the child waits
+  // for us to drain its output: write only what the pipe takes.
+  if (InFd >= 0) fcntl(InFd, F_SETFL, fcntl(InFd, F_GETFL) | O_NONBLOCK);
   char Buf[65536];
   while (OutFd >= 0 || ErrFd >= 0) {
     pollfd P[3];
@@ -45,7 +48,7 @@ void Pump(int InFd, int OutFd, int ErrFd, std::string_view Input, RunResult& R) 
       if (P[I].fd == InFd) {
         ssize_t W = write(InFd, Input.data() + Written, Input.size() - Written);
         if (W > 0) Written += size_t(W);
-        if (W < 0 || Written == Input.size()) CloseFd(InFd);
+        if ((W < 0 && errno != EAGAIN) || Written == Input.size()) CloseFd(InFd);
       } else {
         ssize_t Got = read(P[I].fd, Buf, sizeof Buf);
         if (Got > 0) {
