@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "Carvelin.Resources.h"
+
 namespace Talven::Carvelin {
 
 using Vantrel::PXMLNode;
@@ -67,9 +69,7 @@ struct TZipFileCloser {
 void TResourceXML::LoadFile(const std::string& FileName) {
   std::error_code Ec;
   if (std::filesystem::is_regular_file(FileName, Ec)) return LoadFromFile(FileName);
-  if (!EmbeddedFolder.empty() && std::filesystem::is_regular_file(EmbeddedFolder / FileName, Ec))
-    return LoadFromFile(EmbeddedFolder / FileName);
-  throw Missing(FileName);
+  UnzipFromStream(FileName, ::Carvelin::Resources::VALEURS());
 }
 
 void TResourceXML::LoadFromFile(const std::filesystem::path& FileName) {

@@ -3,9 +3,9 @@
 // source and a target Concept) and the civility label of card data.
 //
 // A value set is read from a file of its name in the working folder when
-// there is one, else from the program's own copies: the folder named by
-// TResourceXML::EmbeddedFolder (set once at start-up), or a ZIP archive
-// handed to UnzipFromStream. Files are capped at MaxValueSetSize bytes.
+// there is one (so a newer publication can replace the program's copy), else
+// from the entry of that name in the ZIP archive compiled into the program
+// (Carvelin::Resources::VALEURS). Files are capped at MaxValueSetSize bytes.
 // Loading raises EResourceXMLError (missing file or entry, unreadable file
 // or archive) and the tree reader's parse errors; lookups never raise.
 #pragma once
@@ -33,14 +33,11 @@ struct TResourceXML {
   Vantrel::TXMLTree XML;
   std::string Src;
 
-  // Where the program's own copies of the value sets lie.
-  static inline std::filesystem::path EmbeddedFolder;
-
   TResourceXML() = default;
   TResourceXML(const TResourceXML&) = delete;
   TResourceXML& operator=(const TResourceXML&) = delete;
 
-  // FileName in the working folder when it exists, else in EmbeddedFolder.
+  // FileName in the working folder when it exists, else the archive entry.
   void LoadFile(const std::string& FileName);
   void LoadFromFile(const std::filesystem::path& FileName);
   // The entry of exactly that name in the ZIP archive held by Archive.

@@ -1,9 +1,16 @@
 // Value-set lookups against Python's xml.etree on the national value sets of
-// the shared data, and archive entries written by Python's zipfile.
+// the shared data and against xmllint's XPath on the program's own copies,
+// which must validate against the IHE SVS schema; archive entries written by
+// Python's zipfile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sstream>
+#include <vector>
 
 #include "Talven.Carvelin.ValueSets.h"
 #include "TestSupport.h"
@@ -31,7 +38,199 @@ for c in concepts:
     print('\t'.join([code, first.get('codeSystem', ''), first.get('displayName', ''), both.get('displayName', '')]))
 )";
 
+// Sets the working folder for the object's life.
+class TWorkingFolder {
+ public:
+  explicit TWorkingFolder(const fs::path& Dir) : FSaved(fs::current_path()) { fs::current_path(Dir); }
+  ~TWorkingFolder() { fs::current_path(FSaved); }
+  TWorkingFolder(const TWorkingFolder&) = delete;
+  TWorkingFolder& operator=(const TWorkingFolder&) = delete;
+
+ private:
+  fs::path FSaved;
+};
+
+// The program's own copies, as they lie in the source tree.
+std::vector<fs::path> ShippedValueSets() {
+  std::vector<fs::path> Files;
+  for (const auto& E : fs::directory_iterator(fs::path(CARVELIN_SOURCE_DIR) / "resources" / "VALEURS"))
+    if (E.path().extension() == ".xml") Files.push_back(E.path());
+  std::sort(Files.begin(), Files.end());
+  return Files;
+}
+
+bool IsCorrespondence(const fs::path& File) { return File.filename().string().starts_with("ASS_"); }
+
+// An attribute value as xmllint writes it, unescaped (the predefined entities
+// and decimal character references below 128 are all it writes).
+std::string Unescape(std::string_view Text) {
+  static constexpr std::pair<std::string_view, char> Entities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string Out;
+  for (size_t I = 0; I < Text.size();) {
+    bool Done = false;
+    for (const auto& [Name, C] : Entities)
+      if (Text.substr(I).starts_with(Name)) {
+        Out += C;
+        I += Name.size();
+        Done = true;
+        break;
+      }
+    if (!Done && Text.substr(I).starts_with("&#")) {
+      const size_t End = Text.find(';', I);
+      int Code = 0;
+      if (End != std::string_view::npos &&
+          std::from_chars(Text.data() + I + 2, Text.data() + End, Code).ptr == Text.data() + End && Code < 128) {
+        Out += char(Code);
+        I = End + 1;
+        Done = true;
+      }
+    }
+    if (!Done) Out += Text[I++];
+  }
+  return Out;
+}
+
+// The attributes of the elements whose attribute nodes the XPath selects, as
+// xmllint prints them (one ` name="value"` a line): one row per element,
+// each opened by its "code".
+using TRow = std::map<std::string, std::string>;
+std::vector<TRow> XPathRows(const fs::path& File, const std::string& Path) {
+  const auto R = TestSupport::Run({"xmllint", "--xpath", Path, File.string()});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  std::vector<TRow> Rows;
+  std::istringstream Lines(R.Out);
+  for (std::string Line; std::getline(Lines, Line);) {
+    const size_t Eq = Line.find("=\"");
+    if (Line.size() < 4 || Line[0] != ' ' || Eq == std::string::npos || Line.back() != '"') {
+      ADD_FAILURE() << "unexpected xmllint line: " << Line;
+      continue;
+    }
+    const std::string Name = Line.substr(1, Eq - 1);
+    if (Name == "code" || Rows.empty()) Rows.emplace_back();
+    Rows.back()[Name] = Unescape(std::string_view(Line).substr(Eq + 2, Line.size() - Eq - 3));
+  }
+  return Rows;
+}
+
+constexpr const char* ConceptPath =
+    "/*[local-name()='RetrieveValueSetResponse']/*[local-name()='ValueSet']/*[local-name()='ConceptList']/"
+    "*[local-name()='Concept']";
+constexpr const char* MappingPath =
+    "/*[local-name()='RetrieveValueSetResponse']/*[local-name()='ValueSet']/*[local-name()='MappedConceptList']/"
+    "*[local-name()='MappedConcept']";
+constexpr const char* Attributes = "/@*[name()='code' or name()='codeSystem' or name()='displayName']";
+
+std::string Attribute(Vantrel::PXMLNode Node, std::string_view Name) {
+  const Vantrel::TXMLString* A = Node->GetAttribute(Name);
+  return A ? A->Value() : std::string();
+}
+
+std::string RowText(const std::string& Code, const std::string& OID, const std::string& Label) {
+  return Code + " | " + OID + " | " + Label;
+}
+
 }  // namespace
+
+// Every code of every copy the program ships, looked up through the archive
+// compiled into it, gives what xmllint's XPath finds in the file: the first
+// concept with that code (code system, display name), the first with that
+// code and code system, or the target of the first mapping of that source.
+TEST(ValueSets, every_code_of_the_program_copies_agrees_with_xmllint) {
+  SKIP_UNLESS_TOOL("xmllint");
+  TestSupport::TempDir Work;
+  const TWorkingFolder InWork(Work.Path());  // no file of the working folder hides an archive entry
+  for (const fs::path& File : ShippedValueSets()) {
+    SCOPED_TRACE(File.filename().string());
+    TResourceXML R;
+    R.LoadFile(File.filename().string());
+    EXPECT_EQ(R.Src, TestSupport::ReadFile(File));  // shipped unchanged
+
+    std::vector<std::string> Ours, Peer;
+    if (!IsCorrespondence(File)) {
+      // GetCode: xmllint picks the first concept of each code.
+      const auto Concepts = R.GetConcepts();
+      EXPECT_FALSE(Concepts.empty());
+      std::set<std::string> Seen;
+      for (Vantrel::PXMLNode C : Concepts) {
+        const std::string Code = Attribute(C, "code");
+        if (!Seen.insert(Code).second) continue;
+        std::string OID, Label;
+        EXPECT_TRUE(R.GetCode(Code, OID, Label)) << Code;
+        Ours.push_back(RowText(Code, OID, Label));
+      }
+      for (TRow& Row : XPathRows(File, std::string("(") + ConceptPath + ")[not(@code = preceding-sibling::*[local-name()="
+                                                  "'Concept']/@code)]" + Attributes))
+        Peer.push_back(RowText(Row["code"], Row["codeSystem"], Row["displayName"]));
+      // GetLibelle: each (code, code system) pair names its own concept.
+      for (TRow& Row : XPathRows(File, ConceptPath + std::string(Attributes))) {
+        Peer.push_back(RowText(Row["code"], Row["codeSystem"], Row["displayName"]));
+        Ours.push_back(RowText(Row["code"], Row["codeSystem"], R.GetLibelle(Row["code"], Row["codeSystem"])));
+      }
+    } else {
+      // Correspondance: the target of the first mapping of each source code.
+      const auto Rows = XPathRows(File, std::string(MappingPath) + "[not(*[local-name()='Concept'][1]/@code = "
+                                        "preceding-sibling::*[local-name()='MappedConcept']/*[local-name()='Concept']"
+                                        "[1]/@code)]/*[local-name()='Concept']" + Attributes);
+      EXPECT_FALSE(Rows.empty());
+      EXPECT_EQ(Rows.size() % 2, 0u);
+      for (size_t I = 0; I + 1 < Rows.size(); I += 2) {
+        TRow Source = Rows[I], Target = Rows[I + 1];
+        std::string Found = "(none)";
+        R.Correspondance(Source["code"], Found);
+        Ours.push_back(Source["code"] + " -> " + Found);
+        Peer.push_back(Source["code"] + " -> " + Target["code"]);
+      }
+    }
+    EXPECT_EQ(Ours, Peer);
+  }
+}
+
+// Every copy validates with xmllint: the concept lists against the IHE SVS
+// schema of the shared data, the correspondence sets (which that schema does
+// not describe) against the same response with a list of mappings.
+TEST(ValueSets, the_program_copies_validate_against_the_svs_schema) {
+  SKIP_UNLESS_TOOL("xmllint");
+  const fs::path Svs = TestSupport::SharedData("value-sets/SVS.xsd");
+  const fs::path Cda = TestSupport::SharedData("cda/schema");
+  if (Svs.empty() || !fs::exists(Svs) || Cda.empty() || !fs::is_directory(Cda))
+    GTEST_SKIP() << "SVS or CDA schema absent (../shared/data)";
+  // SVS.xsd takes the HL7 data types from ../infrastructure/cda/ and xml:lang
+  // from the W3C's site: both are given from the shared CDA schema instead.
+  TestSupport::TempDir Dir;
+  fs::create_directories(Dir / "vs");
+  fs::create_directories(Dir / "infrastructure" / "cda");
+  fs::copy_file(Svs, Dir / "vs" / "SVS.xsd");
+  fs::copy_file(TestSupport::Fixture("valuesets/SVS-mapped.xsd"), Dir / "vs" / "SVS-mapped.xsd");
+  const std::string Schema = fs::canonical(Cda).string();
+  TestSupport::WriteFile(Dir / "infrastructure" / "cda" / "datatypes-base.xsd",
+                         "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" elementFormDefault=\"qualified\">\n"
+                         "<xs:import namespace=\"urn:hl7-org:sdtc\" schemaLocation=\"" + Schema + "/sdtc/SDTC.xsd\"/>\n"
+                         "<xs:include schemaLocation=\"" + Schema + "/general/datatypes-base.xsd\"/>\n</xs:schema>\n");
+  TestSupport::WriteFile(Dir / "catalog.xml",
+                         "<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n"
+                         "<system systemId=\"http://www.w3.org/2001/xml.xsd\" uri=\"file://" + Schema + "/schema/xml.xsd\"/>\n"
+                         "</catalog>\n");
+  auto Validate = [&](const std::string& Xsd, const fs::path& File) {
+    return TestSupport::Run({"env", "XML_CATALOG_FILES=" + (Dir / "catalog.xml").string(), "xmllint", "--nonet",
+                             "--noout", "--schema", (Dir / "vs" / Xsd).string(), File.string()});
+  };
+  for (const fs::path& File : ShippedValueSets()) {
+    const auto R = Validate(IsCorrespondence(File) ? "SVS-mapped.xsd" : "SVS.xsd", File);
+    EXPECT_EQ(R.Status, 0) << File.filename() << '\n' << R.Err;
+  }
+  // The schemas do reject: a concept list without the set's display name, a
+  // mapping with one concept.
+  TestSupport::WriteFile(Dir / "bad-list.xml",
+                         "<RetrieveValueSetResponse xmlns=\"urn:ihe:iti:svs:2008\"><ValueSet id=\"1.2\"><ConceptList>"
+                         "<Concept code=\"1\"/></ConceptList></ValueSet></RetrieveValueSetResponse>");
+  TestSupport::WriteFile(Dir / "bad-map.xml",
+                         "<RetrieveValueSetResponse xmlns=\"urn:ihe:iti:svs:2008\"><ValueSet id=\"1.2\" displayName=\"x\">"
+                         "<MappedConceptList><MappedConcept><Concept code=\"1\"/></MappedConcept></MappedConceptList>"
+                         "</ValueSet></RetrieveValueSetResponse>");
+  EXPECT_NE(Validate("SVS.xsd", Dir / "bad-list.xml").Status, 0);
+  EXPECT_NE(Validate("SVS-mapped.xsd", Dir / "bad-map.xml").Status, 0);
+}
 
 TEST(ValueSets, every_concept_of_the_national_value_sets_agrees_with_python) {
   SKIP_UNLESS_TOOL(TestSupport::Python);
