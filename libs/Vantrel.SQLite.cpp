@@ -1,7 +1,5 @@
 #include "Vantrel.SQLite.h"
 
-#include "Vantrel.SOAP.h"  // UTF16ToUTF8
-
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include "Vantrel.SOAP.h"  // UTF16ToUTF8
 
 namespace Vantrel {
 
