@@ -5,6 +5,8 @@
 
 #include "Vantrel.SChannel.h"
 
+#include "Vantrel.TinyTLS12.h"
+
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -222,7 +224,7 @@ bool TSecur32::Load() {
     Extra = ExtraCAFile;
   }
   // Not const: the setter's macro casts its argument to char*.
-  static char ClientSigalgs[] = "RSA+SHA256:RSA+SHA384:RSA+SHA512:RSA+SHA1";
+  static char ClientSigalgs[] = "RSA+SHA256:RSA+SHA384:RSA+SHA1";
   SSL_CTX* Context = SSL_CTX_new(TLS_client_method());
   X509_STORE* Store = X509_STORE_new();
   bool Ok = Context && Store && X509_STORE_set_default_paths(Store) == 1 &&
@@ -563,7 +565,9 @@ bool TSSLContext::Handshake(SSL_CTX* Context, X509_STORE* Store) {
 
 namespace {
 
-int32_t PolicyStatus(int VerifyError) {
+constexpr uint32_t TRUST_E_CERT_SIGNATURE = 0x80096004;
+
+uint32_t PolicyStatus(int VerifyError) {
   switch (VerifyError) {
     case X509_V_OK: return 0;
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
@@ -571,10 +575,6 @@ int32_t PolicyStatus(int VerifyError) {
     case X509_V_ERR_CERT_UNTRUSTED:
     case X509_V_ERR_CERT_REJECTED:
       return CERT_E_UNTRUSTEDROOT;
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      return CERT_E_CHAINING;
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
       return CERT_E_EXPIRED;
@@ -582,7 +582,7 @@ int32_t PolicyStatus(int VerifyError) {
       return CERT_E_WRONG_USAGE;
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
       return TRUST_E_CERT_SIGNATURE;
-    default:
+    default:  // no chain up to a known authority, and the rest
       return CERT_E_CHAINING;
   }
 }
@@ -602,7 +602,7 @@ bool TSSLContext::CheckServer(X509_STORE* Store) {
   }
   X509_STORE_CTX_set_purpose(Check, X509_PURPOSE_SSL_SERVER);
   int Verified = X509_verify_cert(Check);
-  int32_t Status = Verified == 1 ? 0 : PolicyStatus(X509_STORE_CTX_get_error(Check));
+  uint32_t Status = Verified == 1 ? 0 : PolicyStatus(X509_STORE_CTX_get_error(Check));
   X509_STORE_CTX_free(Check);
   ERR_clear_error();
   if (Verified < 0) return false;  // the check itself failed
@@ -611,10 +611,10 @@ bool TSSLContext::CheckServer(X509_STORE* Store) {
                                               : X509_check_host(Leaf, FServername.data(), FServername.size(), 0, nullptr);
     if (Match != 1) Status = CERT_E_CN_NO_MATCH;
   }
-  FCertStatus = uint32_t(Status);
+  FCertStatus = Status;
   if (!Status) return true;
-  if (Status == CERT_E_UNTRUSTEDROOT) Fail(Status, "Le certificat du serveur est réfusé car autosigné");
-  else Fail(Status, "CertVerifyCertificateChainPolicy.Status = " + Hex8(uint32_t(Status)));
+  if (Status == CERT_E_UNTRUSTEDROOT) Fail(int32_t(Status), "Le certificat du serveur est réfusé car autosigné");
+  else Fail(int32_t(Status), "CertVerifyCertificateChainPolicy.Status = " + Hex8(Status));
   return false;
 }
 
@@ -674,7 +674,7 @@ TSChannelSocket::~TSChannelSocket() { Close(); }
 
 void TSChannelSocket::StartTLS() {
   auto Context = std::make_unique<TSSLContext>();
-  if (!Context->Start(FHandle, TSSLContext::TLS12Protocols, FHost, FStore))
+  if (!Context->Start(FHandle, TSSLContext::TLS12Protocols, FHost, FStore.get()))
     throw ESSLError(Context->ErrNo(), Context->Error());
   FSSL = std::move(Context);
 }
@@ -696,6 +696,23 @@ int TSChannelSocket::Write(const void* Data, size_t Size) {
 void TSChannelSocket::OnDisconnect() {
   TTCPSocket::OnDisconnect();
   FSSL.reset();
+}
+
+std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client) {
+  TTinyTLS* Engine = Client.TLS();
+  if (!Engine || !Engine->OnCertificateRequest || !Engine->OnCertificateVerify) return nullptr;
+  TClientCertificate Certificate;
+  Engine->OnCertificateRequest(*Engine, Certificate.Chain);
+  if (Certificate.Chain.empty()) return nullptr;
+  // The engine lives as long as the client, which outlives its connections.
+  Certificate.Sign = [Engine](std::string_view, std::string_view Digest) {
+    std::string Signature;
+    Engine->OnCertificateVerify(*Engine, std::string(Digest), Signature);
+    return Signature;
+  };
+  auto Store = std::make_shared<TCertificateStore>();
+  Store->Add(std::move(Certificate));
+  return Store;
 }
 
 void RegisterSChannelSocketMaker(TStoreSelector Selector) {

@@ -85,12 +85,8 @@ TCertificateStore& MyStore();
 inline constexpr int32_t SEC_E_INTERNAL_ERROR = int32_t(0x80090304);
 inline constexpr int32_t SEC_E_ILLEGAL_MESSAGE = int32_t(0x80090326);
 inline constexpr int32_t SEC_E_DECRYPT_FAILURE = int32_t(0x80090330);
-inline constexpr int32_t CERT_E_EXPIRED = int32_t(0x800B0101);
-inline constexpr int32_t CERT_E_UNTRUSTEDROOT = int32_t(0x800B0109);
-inline constexpr int32_t CERT_E_CHAINING = int32_t(0x800B010A);
-inline constexpr int32_t CERT_E_CN_NO_MATCH = int32_t(0x800B010F);
-inline constexpr int32_t CERT_E_WRONG_USAGE = int32_t(0x800B0110);
-inline constexpr int32_t TRUST_E_CERT_SIGNATURE = int32_t(0x80096004);
+// The policy statuses of a refused server chain are the own engine's
+// CERT_E_* values (Vantrel.TinyTLS12.h).
 
 // The process-wide TLS provider: one SSL_CTX (TLS 1.2, AES-GCM/CBC with
 // SHA-256/384) and the trust store. Lock hands the shared instance with the
@@ -178,10 +174,10 @@ class TSSLContext {
 
 // ---- Socket ----
 
-// A connection of the HTTP client over a TSSLContext.
+// A connection of the HTTP client over a TSSLContext; Store nullptr: MyStore().
 class TSChannelSocket : public TCustomTLSSocket {
  public:
-  explicit TSChannelSocket(TCertificateStore* Store = nullptr) : FStore(Store) {}
+  explicit TSChannelSocket(std::shared_ptr<TCertificateStore> Store = nullptr) : FStore(std::move(Store)) {}
   ~TSChannelSocket() override;
 
   int Read(void* Data, size_t Size) override;
@@ -193,13 +189,21 @@ class TSChannelSocket : public TCustomTLSSocket {
 
  private:
   std::unique_ptr<TSSLContext> FSSL;
-  TCertificateStore* FStore;
+  std::shared_ptr<TCertificateStore> FStore;
 };
+
+// The client certificate of a client's own TLS engine as a store: its chain
+// from OnCertificateRequest, its signature through OnCertificateVerify.
+// nullptr when the client has no engine or the engine no such events.
+std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client);
 
 // Chooses the client-certificate store of a client's connections; nullptr
 // gives MyStore().
-using TStoreSelector = std::function<TCertificateStore*(TCustomHTTPClient& Client)>;
-// Makes TSChannelSocket the HTTP client's system TLS engine.
-void RegisterSChannelSocketMaker(TStoreSelector Selector = {});
+using TStoreSelector = std::function<std::shared_ptr<TCertificateStore>(TCustomHTTPClient& Client)>;
+// Makes TSChannelSocket the HTTP client's system TLS engine. By default a
+// client's connections present its own engine's certificate (so that a
+// connection reopened here after the own engine was refused keeps it),
+// else MyStore()'s.
+void RegisterSChannelSocketMaker(TStoreSelector Selector = StoreOfOwnEngine);
 
 }  // namespace Vantrel

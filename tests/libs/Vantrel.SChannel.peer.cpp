@@ -1,6 +1,7 @@
 // The system TLS client against openssl s_server and gnutls-serv; certificate
 // names against openssl x509.
 #include "Vantrel.SChannel.h"
+#include "Vantrel.TinyTLS12.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -371,30 +372,41 @@ TEST_F(SChannel, connection_closed_during_handshake_fails_the_start) {
   close(L);
 }
 
-// The own engine refused by the server: the HTTP client reopens the
-// connection over this client.
-class TRefusedSocket : public TCustomTLSSocket {
- public:
-  bool PeerRefusedHandshake(const std::exception&) const override { return true; }
-
- protected:
-  void StartTLS() override { throw std::runtime_error("handshake_failure"); }
-};
-
-TEST_F(SChannel, http_client_falls_back_after_own_engine_refusal) {
-  RegisterTLSSocketMaker(TTLSEngine::TinyTLS, [](TCustomHTTPClient&) { return std::make_unique<TRefusedSocket>(); });
-  RegisterSChannelSocketMaker();
+// A server whose only suite the own engine does not offer answers its hello
+// with a handshake_failure alert; the HTTP client reopens that connection
+// over this client, which presents the own engine's certificate.
+TEST_F(SChannel, http_client_falls_back_after_own_engine_alert_with_same_certificate) {
+  RegisterTinyTLSEngine();
   HTTPTest::TServerProcess Server({TestSupport::Python, TestSupport::Fixture("schannel/https_server.py").string(),
-                                   Pki()("server.pem"), Pki()("server.key")});
+                                   Pki()("server.pem"), Pki()("server.key"), "ECDHE-ECDSA-AES128-GCM-SHA256",
+                                   Pki()("cps-ca.pem")});
   int Port = std::atoi(Server.ReadLine().c_str());
   ASSERT_GT(Port, 0);
+  TSoftwareKey Doctor(Pki()("doctor.key"));
+  auto Engine = std::make_shared<TTLS>();
+  std::string Chain = DerOf(Pki()("doctor.pem"));
+  Engine->OnCertificateRequest = [&](TTinyTLS&, std::vector<std::string>& Certificates) { Certificates = {Chain}; };
+  Engine->OnCertificateVerify = [&](TTinyTLS&, const std::string& Hash, std::string& Signature) {
+    Signature = Doctor.Sign(Hash.size() == 20 ? "SHA1" : Hash.size() == 48 ? "SHA384" : "SHA256", Hash);
+  };
   THTTPClient Client;
+  Client.ReplaceTLS(Engine);
   Client.SetTimeout(10000);
+  std::string URL = "https://localhost:" + std::to_string(Port) + "/";
+  // Without this client the alert leads to the fallback, which finds no engine.
+  RegisterTLSSocketMaker(TTLSEngine::SChannel, {});
+  try {
+    Client.Get(URL);
+    ADD_FAILURE() << "the own engine was not refused";
+  } catch (const std::runtime_error& E) {
+    EXPECT_STREQ(E.what(), "No TLS engine available for https");
+  }
+  RegisterSChannelSocketMaker();
   std::string Page;
-  EXPECT_NO_THROW(Page = Client.Get("https://localhost:" + std::to_string(Port) + "/"));
-  EXPECT_EQ(Page, "served over TLSv1.2");
+  EXPECT_NO_THROW(Page = Client.Get(URL));
+  EXPECT_EQ(Page, "served over TLSv1.2 to Docteur Test");
+  EXPECT_EQ(Doctor.Calls, 1);
   EXPECT_EQ(Client.TLSEngine(), TTLSEngine::TinyTLS);  // the next connection tries the own engine again
-  RegisterTLSSocketMaker(TTLSEngine::TinyTLS, {});
 }
 
 TEST_F(SChannel, socket_raises_the_refusal_as_ssl_error) {
