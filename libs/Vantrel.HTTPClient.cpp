@@ -10,7 +10,6 @@
 #include <fstream>
 #include <mutex>
 
-#include "Vantrel.SOAP.h"
 #include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {

@@ -56,25 +56,6 @@ constexpr std::array<char, 128> EscapeTable = [] {
 bool IsBlank(char16_t C) { return C == ' ' || C == '\t' || C == '\n' || C == '\r'; }
 bool IsDigit(char16_t C) { return C >= '0' && C <= '9'; }
 
-void AppendUTF8(std::string& Out, uint32_t CP) {
-  if (CP >= 0xD800 && CP <= 0xDFFF) CP = 0xFFFD;
-  if (CP < 0x80) {
-    Out += char(CP);
-  } else if (CP < 0x800) {
-    Out += char(0xC0 | CP >> 6);
-    Out += char(0x80 | (CP & 0x3F));
-  } else if (CP < 0x10000) {
-    Out += char(0xE0 | CP >> 12);
-    Out += char(0x80 | (CP >> 6 & 0x3F));
-    Out += char(0x80 | (CP & 0x3F));
-  } else {
-    Out += char(0xF0 | CP >> 18);
-    Out += char(0x80 | (CP >> 12 & 0x3F));
-    Out += char(0x80 | (CP >> 6 & 0x3F));
-    Out += char(0x80 | (CP & 0x3F));
-  }
-}
-
 void AppendUTF16(std::u16string& Out, uint32_t CP) {
   if (CP >= 0x10000) {
     Out += char16_t(0xD800 + ((CP - 0x10000) >> 10));

@@ -1,5 +1,7 @@
 #include "Vantrel.JSON.h"
 
+#include "Vantrel.UTF8.Utils.h"
+
 namespace Vantrel::UTF16::JSON {
 
 std::u16string buildJSON(const TTypeInfo* Type, const void* Instance) {

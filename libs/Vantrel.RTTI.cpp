@@ -5,6 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "Vantrel.SOAP.h"  // GUIDToUUIDText, GUIDFromBytes
+#include "Vantrel.UTF8.Utils.h"
+
 namespace Vantrel {
 
 namespace {
@@ -511,47 +514,6 @@ TGUID StringToGUID(std::string_view Text) {
     }
   }
   return GUIDFromBytes(Bytes);
-}
-
-// ---- UTF-8 to UTF-16 ----
-
-std::u16string UTF8ToUTF16(std::string_view Text) {
-  std::u16string Out;
-  Out.reserve(Text.size());
-  size_t I = 0;
-  while (I < Text.size()) {
-    uint8_t B = uint8_t(Text[I]);
-    if (B < 0x80) {
-      Out += char16_t(B);
-      ++I;
-      continue;
-    }
-    size_t Need = B >= 0xC2 && B <= 0xDF ? 1 : B >= 0xE0 && B <= 0xEF ? 2 : B >= 0xF0 && B <= 0xF4 ? 3 : 0;
-    uint32_t CP = Need == 1 ? B & 0x1F : Need == 2 ? B & 0x0F : B & 0x07;
-    bool Ok = Need > 0 && I + Need < Text.size();
-    for (size_t K = 1; Ok && K <= Need; ++K) {
-      uint8_t C = uint8_t(Text[I + K]);
-      if ((C & 0xC0) != 0x80) Ok = false;
-      // RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF.
-      if (K == 1 && ((B == 0xE0 && C < 0xA0) || (B == 0xED && C > 0x9F) || (B == 0xF0 && C < 0x90) ||
-                     (B == 0xF4 && C > 0x8F)))
-        Ok = false;
-      CP = CP << 6 | (C & 0x3F);
-    }
-    if (!Ok) {
-      Out += char16_t(0xFFFD);
-      ++I;
-      continue;
-    }
-    if (CP >= 0x10000) {
-      Out += char16_t(0xD800 + ((CP - 0x10000) >> 10));
-      Out += char16_t(0xDC00 + ((CP - 0x10000) & 0x3FF));
-    } else {
-      Out += char16_t(CP);
-    }
-    I += Need + 1;
-  }
-  return Out;
 }
 
 }  // namespace Vantrel

@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "Vantrel.DateTime.h"
-#include "Vantrel.SOAP.h"  // TGUID
+#include "Vantrel.GUID.h"
 
 namespace Vantrel {
 
@@ -333,9 +333,6 @@ double StrToFloatAnySep(std::string_view Text);
 std::string GUIDToString(const TGUID& G);
 // A braced 38-character GUID text; EConvertError for any other form.
 TGUID StringToGUID(std::string_view Text);
-
-// UTF-8 to UTF-16; a byte that is not part of a valid sequence becomes U+FFFD.
-std::u16string UTF8ToUTF16(std::string_view Text);
 
 // Case-insensitive comparison of ASCII letters (member and field names).
 bool SameText(std::string_view A, std::string_view B);

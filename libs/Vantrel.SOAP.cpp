@@ -123,37 +123,6 @@ std::string IntToXMLStr(int64_t Value) {
   return std::string(Buf, R.ptr);
 }
 
-std::string UTF16ToUTF8(std::u16string_view Text) {
-  std::string S;
-  S.reserve(Text.size());
-  for (size_t I = 0; I < Text.size(); ++I) {
-    uint32_t C = Text[I];
-    if (C >= 0xD800 && C <= 0xDBFF && I + 1 < Text.size() && Text[I + 1] >= 0xDC00 &&
-        Text[I + 1] <= 0xDFFF) {
-      C = 0x10000 + ((C - 0xD800) << 10) + (Text[I + 1] - 0xDC00u);
-      ++I;
-    } else if (C >= 0xD800 && C <= 0xDFFF) {
-      C = 0xFFFD;
-    }
-    if (C < 0x80) {
-      S += char(C);
-    } else if (C < 0x800) {
-      S += char(0xC0 | C >> 6);
-      S += char(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-      S += char(0xE0 | C >> 12);
-      S += char(0x80 | (C >> 6 & 0x3F));
-      S += char(0x80 | (C & 0x3F));
-    } else {
-      S += char(0xF0 | C >> 18);
-      S += char(0x80 | (C >> 12 & 0x3F));
-      S += char(0x80 | (C >> 6 & 0x3F));
-      S += char(0x80 | (C & 0x3F));
-    }
-  }
-  return S;
-}
-
 // ---- SOAP 1.2 and WS-* blocks ----
 
 std::string SOAPEnvelope(std::string_view HeaderMarkup, std::string_view BodyMarkup,

@@ -23,6 +23,8 @@
 #include <string_view>
 
 #include "Vantrel.DateTime.h"
+#include "Vantrel.GUID.h"
+#include "Vantrel.UTF8.Utils.h"  // UTF16ToUTF8, which callers of these builders use
 
 namespace Vantrel {
 
@@ -54,9 +56,6 @@ std::string XMLEscapeW(std::u16string_view Text);
 
 std::string IntToXMLStr(int64_t Value);
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string UTF16ToUTF8(std::u16string_view Text);
-
 // ---- SOAP 1.2 and WS-* blocks ----
 
 // The XML declaration and soap:Envelope (soap, xsi, xsd namespaces, then
@@ -74,15 +73,6 @@ std::string WSAddressingHabilitations(std::string_view Operation, std::string_vi
 std::string WSSecurityHeader(std::string_view AssertionMarkup);
 
 // ---- Identifiers ----
-
-// The platform GUID record; its big-endian byte order is the order in which
-// its standard text shows it.
-struct TGUID {
-  uint32_t D1 = 0;
-  uint16_t D2 = 0, D3 = 0;
-  std::array<uint8_t, 8> D4{};
-  bool operator==(const TGUID&) const = default;
-};
 
 std::array<uint8_t, 16> GUIDToBytes(const TGUID& G);
 TGUID GUIDFromBytes(const std::array<uint8_t, 16>& Bytes);

@@ -44,19 +44,6 @@ constexpr char16_t Cp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void AppendUTF8(std::string& Out, char16_t C) {
-  if (C < 0x80) {
-    Out += char(C);
-  } else if (C < 0x800) {
-    Out += char(0xC0 | (C >> 6));
-    Out += char(0x80 | (C & 0x3F));
-  } else {
-    Out += char(0xE0 | (C >> 12));
-    Out += char(0x80 | ((C >> 6) & 0x3F));
-    Out += char(0x80 | (C & 0x3F));
-  }
-}
-
 std::string FromWindows1252(std::string_view Bytes) {
   std::string Out;
   Out.reserve(Bytes.size() * 2);

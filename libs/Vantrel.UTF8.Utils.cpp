@@ -259,6 +259,60 @@ bool IsValidUTF8(std::string_view Buffer) {
   return MultiByte;
 }
 
+std::string UTF16ToUTF8(std::u16string_view Text) {
+  std::string S;
+  S.reserve(Text.size());
+  for (size_t I = 0; I < Text.size(); ++I) {
+    uint32_t C = Text[I];
+    if (C >= 0xD800 && C <= 0xDBFF && I + 1 < Text.size() && Text[I + 1] >= 0xDC00 &&
+        Text[I + 1] <= 0xDFFF) {
+      C = 0x10000 + ((C - 0xD800) << 10) + (Text[I + 1] - 0xDC00u);
+      ++I;
+    }
+    AppendUTF8(S, C);  // a lone surrogate becomes U+FFFD there
+  }
+  return S;
+}
+
+std::u16string UTF8ToUTF16(std::string_view Text) {
+  std::u16string Out;
+  Out.reserve(Text.size());
+  size_t I = 0;
+  while (I < Text.size()) {
+    uint8_t B = uint8_t(Text[I]);
+    if (B < 0x80) {
+      Out += char16_t(B);
+      ++I;
+      continue;
+    }
+    size_t Need = B >= 0xC2 && B <= 0xDF ? 1 : B >= 0xE0 && B <= 0xEF ? 2 : B >= 0xF0 && B <= 0xF4 ? 3 : 0;
+    uint32_t CP = Need == 1 ? B & 0x1F : Need == 2 ? B & 0x0F : B & 0x07;
+    bool Ok = Need > 0 && I + Need < Text.size();
+    for (size_t K = 1; Ok && K <= Need; ++K) {
+      uint8_t C = uint8_t(Text[I + K]);
+      if ((C & 0xC0) != 0x80) Ok = false;
+      // RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF.
+      if (K == 1 && ((B == 0xE0 && C < 0xA0) || (B == 0xED && C > 0x9F) || (B == 0xF0 && C < 0x90) ||
+                     (B == 0xF4 && C > 0x8F)))
+        Ok = false;
+      CP = CP << 6 | (C & 0x3F);
+    }
+    if (!Ok) {
+      Out += char16_t(0xFFFD);
+      ++I;
+      continue;
+    }
+    if (CP >= 0x10000) {
+      Out += char16_t(0xD800 + ((CP - 0x10000) >> 10));
+      Out += char16_t(0xDC00 + ((CP - 0x10000) & 0x3FF));
+    } else {
+      Out += char16_t(CP);
+    }
+    I += Need + 1;
+  }
+  return Out;
+}
+
 std::string IntToUTF8(int32_t Value) {
   char Buf[16];
   auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);

@@ -1,6 +1,7 @@
 // Small routines on UTF-8 and UTF-16 text used by every layer: Base64 and
-// base64url (RFC 4648), a strict UTF-8 check, number and size texts,
-// substring helpers and GUID text normalisation.
+// base64url (RFC 4648), a strict UTF-8 check, conversion between UTF-8 and
+// UTF-16, number and size texts, substring helpers and GUID text
+// normalisation.
 //
 // Byte arrays are std::string holding the bytes as they are (as
 // TByteReader reads them). Nothing here throws (apart from std::bad_alloc)
@@ -46,6 +47,32 @@ std::string Base64UrlEncode(std::string_view Bytes);
 // surrogate, nothing above U+10FFFF) AND holds at least one multi-byte
 // sequence; pure ASCII answers false, so callers can tell UTF-8 from ASCII.
 bool IsValidUTF8(std::string_view Buffer);
+
+// Appends the code point as UTF-8 (RFC 3629); a surrogate or a value above
+// U+10FFFF becomes U+FFFD. Inline: the JSON and XML scanners call it per character.
+inline void AppendUTF8(std::string& Out, uint32_t CodePoint) {
+  if ((CodePoint >= 0xD800 && CodePoint <= 0xDFFF) || CodePoint > 0x10FFFF) CodePoint = 0xFFFD;
+  if (CodePoint < 0x80) {
+    Out += char(CodePoint);
+  } else if (CodePoint < 0x800) {
+    Out += char(0xC0 | CodePoint >> 6);
+    Out += char(0x80 | (CodePoint & 0x3F));
+  } else if (CodePoint < 0x10000) {
+    Out += char(0xE0 | CodePoint >> 12);
+    Out += char(0x80 | (CodePoint >> 6 & 0x3F));
+    Out += char(0x80 | (CodePoint & 0x3F));
+  } else {
+    Out += char(0xF0 | CodePoint >> 18);
+    Out += char(0x80 | (CodePoint >> 12 & 0x3F));
+    Out += char(0x80 | (CodePoint >> 6 & 0x3F));
+    Out += char(0x80 | (CodePoint & 0x3F));
+  }
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string UTF16ToUTF8(std::u16string_view Text);
+// UTF-8 to UTF-16; a byte that is not part of a valid sequence becomes U+FFFD.
+std::u16string UTF8ToUTF16(std::string_view Text);
 
 std::string IntToUTF8(int32_t Value);
 // Decimal digits with an optional leading '-'; anything else (empty, '+',

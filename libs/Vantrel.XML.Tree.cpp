@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "Vantrel.UTF8.Utils.h"
+
 namespace Vantrel {
 
 namespace {
@@ -62,27 +64,6 @@ bool IsBlankText(const char* P, const char* End) {
   for (; P < End; ++P)
     if (!Is(*P, CBlank)) return false;
   return true;
-}
-
-// Appends a code point as UTF-8 (RFC 3629); what is no Unicode scalar value
-// becomes U+FFFD.
-void AppendUTF8(std::string& R, uint32_t Cp) {
-  if (Cp == 0 || Cp > 0x10FFFF || (Cp >= 0xD800 && Cp <= 0xDFFF)) Cp = 0xFFFD;
-  if (Cp < 0x80) {
-    R += char(Cp);
-  } else if (Cp < 0x800) {
-    R += char(0xC0 | (Cp >> 6));
-    R += char(0x80 | (Cp & 0x3F));
-  } else if (Cp < 0x10000) {
-    R += char(0xE0 | (Cp >> 12));
-    R += char(0x80 | ((Cp >> 6) & 0x3F));
-    R += char(0x80 | (Cp & 0x3F));
-  } else {
-    R += char(0xF0 | (Cp >> 18));
-    R += char(0x80 | ((Cp >> 12) & 0x3F));
-    R += char(0x80 | ((Cp >> 6) & 0x3F));
-    R += char(0x80 | (Cp & 0x3F));
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -459,7 +440,7 @@ bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
         Code = std::min<uint32_t>(Code * (Hex ? 16 : 10) + D, 0x110000);
       }
       if (UTF8)
-        AppendUTF8(Result, Code);
+        AppendUTF8(Result, Code == 0 ? 0xFFFD : Code);  // no NUL in a value
       else
         Result += (Code == 0 || Code > 255) ? '?' : char(Code);
       I = J < N ? J + 1 : N;

@@ -11,6 +11,7 @@
 
 #include "../fixtures/json/Records.h"
 #include "TestSupport.h"
+#include "Vantrel.UTF8.Utils.h"
 
 namespace JSONPeer {
 

@@ -4,6 +4,7 @@
 
 #include "../fixtures/json/Records.h"
 #include "TestSupport.h"
+#include "Vantrel.UTF8.Utils.h"
 
 namespace {
 

@@ -277,20 +277,4 @@ TEST(RTTI, guid_texts) {
     EXPECT_THROW(StringToGUID(Bad), EConvertError) << Bad;
 }
 
-TEST(RTTI, utf8_to_utf16_replaces_invalid_bytes) {
-  struct Row {
-    std::string In;
-    std::u16string Out;
-  } const Rows[] = {
-      {"abc", u"abc"},
-      {"\xC3\xA9", u"é"},
-      {"\xF0\x9F\x98\x80", u"\U0001F600"},
-      {"\xE9t\xC3", u"\uFFFDt\uFFFD"},
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},      // encoded surrogate
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                // overlong
-      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-  };
-  for (const Row& R : Rows) EXPECT_EQ(UTF8ToUTF16(R.In), R.Out) << R.In;
-}
-
 }  // namespace

@@ -53,12 +53,6 @@ TEST(SOAP, escape_replaces_four_characters_and_keeps_the_rest) {
   EXPECT_EQ(XMLEscape(std::move(Plain)).data(), Buffer);  // moved through, not copied
 }
 
-TEST(SOAP, utf16_conversion_handles_pairs_and_lone_surrogates) {
-  EXPECT_EQ(UTF16ToUTF8(u"aé€😀"), "aé€😀");
-  EXPECT_EQ(UTF16ToUTF8(std::u16string(1, char16_t(0xD800)) + u"a"), "\xEF\xBF\xBD" "a");
-  EXPECT_EQ(UTF16ToUTF8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
-}
-
 TEST(SOAP, envelope_and_ws_blocks_have_their_fixed_shape) {
   EXPECT_EQ(SOAPEnvelope("", "<b/>", " xmlns:x=\"urn:x\""),
             "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "

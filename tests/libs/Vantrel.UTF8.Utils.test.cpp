@@ -142,6 +142,28 @@ TEST(UTF8Utils, utf8_check_follows_rfc3629_and_wants_a_multibyte_sequence) {
   for (auto C : Cases) EXPECT_EQ(IsValidUTF8(C.Bytes), C.Valid) << TestSupport::ToHex(C.Bytes);
 }
 
+TEST(UTF8Utils, utf16_to_utf8_handles_pairs_and_lone_surrogates) {
+  EXPECT_EQ(UTF16ToUTF8(u"aé€😀"), "aé€😀");
+  EXPECT_EQ(UTF16ToUTF8(std::u16string(1, char16_t(0xD800)) + u"a"), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(UTF16ToUTF8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+}
+
+TEST(UTF8Utils, utf8_to_utf16_replaces_invalid_bytes) {
+  struct Row {
+    std::string In;
+    std::u16string Out;
+  } const Rows[] = {
+      {"abc", u"abc"},
+      {"\xC3\xA9", u"é"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"\xE9t\xC3", u"\uFFFDt\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},      // encoded surrogate
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                // overlong
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+  };
+  for (const Row& R : Rows) EXPECT_EQ(UTF8ToUTF16(R.In), R.Out) << R.In;
+}
+
 TEST(UTF8Utils, integer_texts_and_their_limits) {
   struct Case { std::string_view Text; int32_t Value; } Cases[] = {
       {"0", 0},           {"-12", -12},       {"0042", 42},
