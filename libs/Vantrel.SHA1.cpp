@@ -152,6 +152,44 @@ bool SHA1UseHardware(bool Enable) {
   return true;
 #endif
 }
+
+void SHABlocksUpdate(TSHABlocks Compress, uint32_t* State, uint8_t (&Buffer)[64], uint64_t& Count,
+                     const void* Data, size_t Size) {
+  auto* P = static_cast<const uint8_t*>(Data);
+  size_t Waiting = size_t(Count & 63);
+  Count += Size;
+  if (Waiting > 0) {
+    const size_t Take = Size < 64 - Waiting ? Size : 64 - Waiting;
+    std::memcpy(Buffer + Waiting, P, Take);
+    P += Take;
+    Size -= Take;
+    if (Waiting + Take < 64) return;
+    Compress(State, Buffer, 1);
+  }
+  if (Size >= 64) {
+    Compress(State, P, Size / 64);
+    P += Size & ~size_t(63);
+    Size &= 63;
+  }
+  if (Size > 0) std::memcpy(Buffer, P, Size);
+}
+
+void SHABlocksFinal(TSHABlocks Compress, uint32_t* State, uint8_t (&Buffer)[64], uint64_t Count,
+                    uint8_t* Digest, size_t Words) {
+  const uint64_t Bits = Count * 8;
+  size_t Waiting = size_t(Count & 63);
+  Buffer[Waiting++] = 0x80;
+  if (Waiting > 56) {
+    std::memset(Buffer + Waiting, 0, 64 - Waiting);
+    Compress(State, Buffer, 1);
+    Waiting = 0;
+  }
+  std::memset(Buffer + Waiting, 0, 56 - Waiting);
+  for (int I = 0; I < 8; ++I) Buffer[56 + I] = uint8_t(Bits >> (56 - 8 * I));
+  Compress(State, Buffer, 1);
+  for (size_t I = 0; I < Words; ++I)
+    for (size_t J = 0; J < 4; ++J) Digest[4 * I + J] = uint8_t(State[I] >> (24 - 8 * J));
+}
 }  // namespace detail
 
 void SHA1Init(TSHA1Context& Context) {
@@ -164,39 +202,11 @@ void SHA1Init(TSHA1Context& Context) {
 }
 
 void SHA1Update(TSHA1Context& Context, const void* Data, size_t Size) {
-  auto* P = static_cast<const uint8_t*>(Data);
-  size_t Waiting = size_t(Context.Count & 63);
-  Context.Count += Size;
-  if (Waiting > 0) {
-    const size_t Take = Size < 64 - Waiting ? Size : 64 - Waiting;
-    std::memcpy(Context.Buffer + Waiting, P, Take);
-    P += Take;
-    Size -= Take;
-    if (Waiting + Take < 64) return;
-    Compress(Context.State, Context.Buffer, 1);
-  }
-  if (Size >= 64) {
-    Compress(Context.State, P, Size / 64);
-    P += Size & ~size_t(63);
-    Size &= 63;
-  }
-  if (Size > 0) std::memcpy(Context.Buffer, P, Size);
+  detail::SHABlocksUpdate(Compress, Context.State, Context.Buffer, Context.Count, Data, Size);
 }
 
 void SHA1Final(TSHA1Context& Context, uint8_t (&Digest)[SHA1DigestSize]) {
-  const uint64_t Bits = Context.Count * 8;
-  size_t Waiting = size_t(Context.Count & 63);
-  Context.Buffer[Waiting++] = 0x80;
-  if (Waiting > 56) {
-    std::memset(Context.Buffer + Waiting, 0, 64 - Waiting);
-    Compress(Context.State, Context.Buffer, 1);
-    Waiting = 0;
-  }
-  std::memset(Context.Buffer + Waiting, 0, 56 - Waiting);
-  for (int I = 0; I < 8; ++I) Context.Buffer[56 + I] = uint8_t(Bits >> (56 - 8 * I));
-  Compress(Context.State, Context.Buffer, 1);
-  for (int I = 0; I < 5; ++I)
-    for (int J = 0; J < 4; ++J) Digest[4 * I + J] = uint8_t(Context.State[I] >> (24 - 8 * J));
+  detail::SHABlocksFinal(Compress, Context.State, Context.Buffer, Context.Count, Digest, 5);
   Context = TSHA1Context{};
 }
 

@@ -27,6 +27,16 @@ void SHA1Compress(TSHA1Context& Context);  // transforms the full Buffer
 // (false) when the processor lacks the instructions.
 bool SHA1HardwareAvailable();
 bool SHA1UseHardware(bool Enable);
+
+// The framing SHA-1 and SHA-256 share (FIPS 180-4 §5.1.1): 64-byte blocks,
+// Count % 64 bytes waiting in Buffer, and at the end the 0x80 byte, zeros and
+// the 64-bit big-endian bit count.
+using TSHABlocks = void (*)(uint32_t* State, const uint8_t* Data, size_t Blocks);
+void SHABlocksUpdate(TSHABlocks Compress, uint32_t* State, uint8_t (&Buffer)[64], uint64_t& Count,
+                     const void* Data, size_t Size);
+// Pads, compresses and writes the Words chaining words big-endian.
+void SHABlocksFinal(TSHABlocks Compress, uint32_t* State, uint8_t (&Buffer)[64], uint64_t Count,
+                    uint8_t* Digest, size_t Words);
 }  // namespace detail
 
 void SHA1Init(TSHA1Context& Context);

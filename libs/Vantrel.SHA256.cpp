@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "Vantrel.SHA1.h"  // the processor check: one feature bit covers both hashes
+#include "Vantrel.SHA1.h"  // the processor check (one feature bit covers both hashes) and the block framing
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -148,39 +148,11 @@ void SHA256Init(TSHA256Context& Context) {
 }
 
 void SHA256Update(TSHA256Context& Context, const void* Data, size_t Size) {
-  auto* P = static_cast<const uint8_t*>(Data);
-  size_t Waiting = size_t(Context.Count & 63);
-  Context.Count += Size;
-  if (Waiting > 0) {
-    const size_t Take = Size < 64 - Waiting ? Size : 64 - Waiting;
-    std::memcpy(Context.Buffer + Waiting, P, Take);
-    P += Take;
-    Size -= Take;
-    if (Waiting + Take < 64) return;
-    Compress(Context.State, Context.Buffer, 1);
-  }
-  if (Size >= 64) {
-    Compress(Context.State, P, Size / 64);
-    P += Size & ~size_t(63);
-    Size &= 63;
-  }
-  if (Size > 0) std::memcpy(Context.Buffer, P, Size);
+  detail::SHABlocksUpdate(Compress, Context.State, Context.Buffer, Context.Count, Data, Size);
 }
 
 void SHA256Final(TSHA256Context& Context, uint8_t (&Digest)[SHA256DigestSize]) {
-  const uint64_t Bits = Context.Count * 8;
-  size_t Waiting = size_t(Context.Count & 63);
-  Context.Buffer[Waiting++] = 0x80;
-  if (Waiting > 56) {
-    std::memset(Context.Buffer + Waiting, 0, 64 - Waiting);
-    Compress(Context.State, Context.Buffer, 1);
-    Waiting = 0;
-  }
-  std::memset(Context.Buffer + Waiting, 0, 56 - Waiting);
-  for (int I = 0; I < 8; ++I) Context.Buffer[56 + I] = uint8_t(Bits >> (56 - 8 * I));
-  Compress(Context.State, Context.Buffer, 1);
-  for (int I = 0; I < 8; ++I)
-    for (int J = 0; J < 4; ++J) Digest[4 * I + J] = uint8_t(Context.State[I] >> (24 - 8 * J));
+  detail::SHABlocksFinal(Compress, Context.State, Context.Buffer, Context.Count, Digest, 8);
   Context = TSHA256Context{};
 }
 
