@@ -16,17 +16,6 @@ TXMLString Slice(std::string_view S) { return TXMLString{S.data(), int32_t(S.siz
 
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 
-bool EqualsNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    char X = A[I], Y = B[I];
-    if (X >= 'A' && X <= 'Z') X = char(X + 32);
-    if (Y >= 'A' && Y <= 'Z') Y = char(Y + 32);
-    if (X != Y) return false;
-  }
-  return true;
-}
-
 // Reads the next line up to CR LF (which is skipped); false when no CR LF is left.
 bool ReadLine(TByteReader& R, std::string_view& Line) {
   std::string_view Rest = R.Rest();
@@ -42,8 +31,8 @@ bool ReadLine(TByteReader& R, std::string_view& Line) {
 bool TMimeLine::GetFormDataName(std::string& AName) const {
   constexpr std::string_view Prefix = "form-data; name=\"";
   std::string_view V = Value.View();
-  if (!EqualsNoCase(Name.View(), "Content-Disposition") || V.size() < Prefix.size() ||
-      !EqualsNoCase(V.substr(0, Prefix.size()), Prefix))
+  if (!SameText(Name.View(), "Content-Disposition") || V.size() < Prefix.size() ||
+      !SameText(V.substr(0, Prefix.size()), Prefix))
     return false;
   size_t Open = V.find('"');
   size_t Close = V.find('"', Open + 1);

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "Vantrel.UTF8.Utils.h"
+
 namespace Vantrel {
 
 namespace {
@@ -50,31 +52,6 @@ std::string_view TrimSeparators(std::string_view Path) {
   return Path;
 }
 
-void AppendEscaped(std::string& Out, std::string_view S) {
-  for (char C : S) {
-    switch (C) {
-      case '\\': Out += "\\\\"; break;
-      case '\t': Out += "\\t"; break;
-      case '\n': Out += "\\n"; break;
-      case '\r': Out += "\\r"; break;
-      default: Out += C;
-    }
-  }
-}
-
-std::string Unescape(std::string_view S) {
-  std::string Out;
-  for (size_t I = 0; I < S.size(); ++I) {
-    if (S[I] != '\\' || I + 1 == S.size()) {
-      Out += S[I];
-      continue;
-    }
-    char C = S[++I];
-    Out += C == 't' ? '\t' : C == 'n' ? '\n' : C == 'r' ? '\r' : C;
-  }
-  return Out;
-}
-
 // The whole store; nullopt when it exists but cannot be read.
 std::optional<std::vector<TEntry>> LoadStore() {
   std::vector<TEntry> Entries;
@@ -113,7 +90,8 @@ std::optional<std::vector<TEntry>> LoadStore() {
     }
     if (Count != 3) continue;  // not one of our lines
     Fields[3] = Line;
-    Entries.push_back({Unescape(Fields[0]), Unescape(Fields[1]), Unescape(Fields[2]), Unescape(Fields[3])});
+    Entries.push_back({BackslashUnescaped(Fields[0]), BackslashUnescaped(Fields[1]),
+                       BackslashUnescaped(Fields[2]), BackslashUnescaped(Fields[3])});
   }
   return Entries;
 }
@@ -135,13 +113,13 @@ bool SaveStore(const std::vector<TEntry>& Entries) {
   std::filesystem::create_directories(Folder, Ignored);
   std::string Text;
   for (const TEntry& E : Entries) {
-    AppendEscaped(Text, E.Root);
+    AppendBackslashEscaped(Text, E.Root);
     Text += '\t';
-    AppendEscaped(Text, E.Path);
+    AppendBackslashEscaped(Text, E.Path);
     Text += '\t';
-    AppendEscaped(Text, E.Name);
+    AppendBackslashEscaped(Text, E.Name);
     Text += '\t';
-    AppendEscaped(Text, E.Value);
+    AppendBackslashEscaped(Text, E.Value);
     Text += '\n';
   }
   if (Text.size() > MaxStoreSize) return false;

@@ -358,6 +358,31 @@ std::string UTF8CopyBetween(std::string_view S, char Open, char Close) {
   return std::string(S.substr(From + 1, To - From - 1));
 }
 
+void AppendBackslashEscaped(std::string& Out, std::string_view Text) {
+  for (char C : Text) {
+    switch (C) {
+      case '\\': Out += "\\\\"; break;
+      case '\t': Out += "\\t"; break;
+      case '\n': Out += "\\n"; break;
+      case '\r': Out += "\\r"; break;
+      default: Out += C;
+    }
+  }
+}
+
+std::string BackslashUnescaped(std::string_view Text) {
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] != '\\' || I + 1 == Text.size()) {
+      Out += Text[I];
+      continue;
+    }
+    char C = Text[++I];
+    Out += C == 't' ? '\t' : C == 'n' ? '\n' : C == 'r' ? '\r' : C;
+  }
+  return Out;
+}
+
 std::string NormalizeGUIDText(std::string_view S) {
   if (S.size() == 38 && S.front() == '{' && S.back() == '}') S = S.substr(1, 36);
   std::string Out(S);

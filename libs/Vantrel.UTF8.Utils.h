@@ -91,6 +91,13 @@ std::string UTF8CopyBefore(std::string_view S, char Ch);
 // The text between the first Open and the first Close after it; empty when either is missing.
 std::string UTF8CopyBetween(std::string_view S, char Open, char Close);
 
+// The one-line form of a text (line-based files and dumps): '\', TAB, LF
+// and CR are written \\ \t \n \r, every other byte as it is.
+void AppendBackslashEscaped(std::string& Out, std::string_view Text);
+// Reads that form back; a backslash before any other byte stands for that
+// byte, and one at the very end is kept.
+std::string BackslashUnescaped(std::string_view Text);
+
 // "{0A1B...}" (38 characters with braces) loses the braces; then 'A'-'F'
 // are lowered (other characters are left as they are).
 std::string NormalizeGUIDText(std::string_view S);

@@ -217,6 +217,23 @@ TEST(UTF8Utils, substring_helpers) {
   for (auto B : Betweens) EXPECT_EQ(UTF8CopyBetween(B.S, '<', '>'), B.Expected) << B.S;
 }
 
+TEST(UTF8Utils, backslash_form_keeps_a_text_on_one_line_and_reads_back) {
+  struct Case { std::string_view Text, Escaped; } Cases[] = {
+      {"", ""},
+      {"plain é", "plain é"},
+      {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+      {"C:\\dir\\", "C:\\\\dir\\\\"},
+      {"\\t", "\\\\t"},
+  };
+  for (auto C : Cases) {
+    std::string Out = "x";
+    AppendBackslashEscaped(Out, C.Text);
+    EXPECT_EQ(Out, "x" + std::string(C.Escaped)) << C.Text;
+    EXPECT_EQ(BackslashUnescaped(C.Escaped), C.Text) << C.Escaped;
+  }
+  EXPECT_EQ(BackslashUnescaped("a\\qb\\"), "aqb\\");  // unknown escape, backslash at the end
+}
+
 TEST(UTF8Utils, guid_texts_lose_braces_and_upper_case_hex) {
   struct Case { std::string_view In, Out; } Cases[] = {
       {"{0A1B2C3D-4E5F-6A7B-8C9D-0E1F2A3B4C5D}", "0a1b2c3d-4e5f-6a7b-8c9d-0e1f2a3b4c5d"},

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.Tree.h"
 
 using namespace Vantrel;
@@ -51,18 +52,6 @@ std::string Decode(std::string_view Raw, bool Attribute) {
   return R;
 }
 
-void AppendEscaped(std::string& Out, std::string_view S) {
-  for (char C : S) {
-    switch (C) {
-      case '\\': Out += "\\\\"; break;
-      case '\t': Out += "\\t"; break;
-      case '\n': Out += "\\n"; break;
-      case '\r': Out += "\\r"; break;
-      default: Out += C;
-    }
-  }
-}
-
 std::string_view Trim(std::string_view S) {
   constexpr std::string_view Blanks = " \t\n\r";
   size_t First = S.find_first_not_of(Blanks);
@@ -77,7 +66,7 @@ void DumpLine(const TXMLNode& E, const std::string& Path, std::string& Out) {
     Out += "\t@";
     Out += A.Name.View();
     Out += '=';
-    AppendEscaped(Out, Decode(A.Value.View(), true));
+    AppendBackslashEscaped(Out, Decode(A.Value.View(), true));
   }
   bool HasElements = false;
   std::string Text;
@@ -89,7 +78,7 @@ void DumpLine(const TXMLNode& E, const std::string& Path, std::string& Out) {
   }
   if (!HasElements) {
     Out += "\t=";
-    AppendEscaped(Out, Trim(Text));
+    AppendBackslashEscaped(Out, Trim(Text));
   }
   Out += '\n';
 }
