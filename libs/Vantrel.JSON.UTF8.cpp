@@ -443,8 +443,8 @@ bool TJSONBuilderT<Ch>::IsStored(const TTypeInfo* Type, const void* Data) const 
       return IsWide<Ch> || GetOrdinal(Type, Data) != 0;
     case dtSet8: case dtSet16: case dtSet32:
       return GetOrdinal(Type, Data) != 0;
-    case dtDateTime:
-      return !(*static_cast<const TDateTime*>(Data) < 1);
+    case dtDateTime:  // only the zero date means "no date": 1850 is a birth date
+      return *static_cast<const TDateTime*>(Data) != 0;
     case dtClass: {
       const TObject* Obj = Type->ObjectOf(Data);
       if (!Obj) return false;
@@ -507,7 +507,7 @@ void TJSONBuilderT<Ch>::AppendValue(const TTypeInfo* Type, const void* Data) {
   };
   auto Date = [&](bool D, bool T) {
     TDateTime V = *static_cast<const TDateTime*>(Data);
-    if ((D && V < 1) || !FormatDate(V, D, T, Buf, Len)) return AppendASCII("null");
+    if ((D && V == 0) || !FormatDate(V, D, T, Buf, Len)) return AppendASCII("null");
     AppendChar('"');
     AppendASCII(std::string_view(Buf, Len));
     AppendChar('"');

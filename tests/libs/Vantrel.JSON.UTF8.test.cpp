@@ -170,6 +170,10 @@ TEST(JSONUTF8, record_omits_zero_date_time_and_writes_empty_string_null) {
   F.Liste = {1, 2};
   EXPECT_EQ(JSON::buildJSON(F),
             R"({"Nom":"Dupont","Prenom":null,"Actif":true,"Naissance":"2024-01-31T10:20:30","Liste":[1,2]})");
+  F.Naissance = Date(1899, 12, 29, 6, 0, 0);  // before the epoch: negative, still a date
+  EXPECT_EQ(JSON::buildJSON(F),
+            R"({"Nom":"Dupont","Prenom":null,"Actif":true,"Naissance":"1899-12-29T06:00:00","Liste":[1,2]})");
+  EXPECT_EQ(Read<TFiche>(JSON::buildJSON(F)).Naissance, F.Naissance);
 }
 
 TEST(JSONUTF8, values_are_written_in_their_json_forms) {
@@ -196,6 +200,8 @@ TEST(JSONUTF8, values_are_written_in_their_json_forms) {
       {"float shortest", [](TValeurs& V) { V.Simple = 0.1f; }, R"("Simple":0.1,)"},
       {"date and time", [](TValeurs& V) { V.Jour = Date(2024, 2, 29); V.Heure = Date(2024, 2, 29, 23, 59, 59) - Date(2024, 2, 29); },
        R"("Jour":"2024-02-29","Heure":"23:59:59",)"},
+      {"dates before 1900", [](TValeurs& V) { V.Jour = Date(1850, 3, 1); V.Heure = 0.25; },
+       R"("Jour":"1850-03-01","Heure":"06:00:00",)"},
       {"bytes", [](TValeurs& V) { V.Octets = TBytes("\x00\x01\x02\xFF", 4); }, R"("Octets":"AAEC/w==",)"},
       {"guid", [](TValeurs& V) { V.Id = StringToGUID("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"); },
        R"("Id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)"},
