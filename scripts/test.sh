@@ -19,7 +19,7 @@ configure() {  # folder, extra cmake arguments...
 }
 
 echo "== build (all layers)"
-configure build -DCMAKE_BUILD_TYPE=Release
+configure build
 cmake --build build -j "$jobs"
 echo "== tests (all layers)"
 ctest --test-dir build -j "$jobs" --output-on-failure --no-tests=error
