@@ -290,9 +290,11 @@ std::optional<TDateTime> ParseServiceTime(std::string_view Text) {
   auto R = std::from_chars(Text.data(), Text.data() + Text.size(), Seconds,
                            std::chars_format::fixed);
   if (R.ec != std::errc() || R.ptr != Text.data() + Text.size()) return std::nullopt;
+  // Rounded to the millisecond first: the last fraction of 9999 must not carry into 10000.
+  Seconds = std::round(Seconds * 1000.0) / 1000.0;
   constexpr double Year10000 = 253402300800.0;  // seconds from 1970 to 10000-01-01
   if (!(Seconds >= 0 && Seconds < Year10000)) return std::nullopt;
-  return UnixToDateTime(std::round(Seconds * 1000.0) / 1000.0);
+  return UnixToDateTime(Seconds);
 }
 
 TDateTime ServiceTimeUTC() {

@@ -146,6 +146,8 @@ TEST(SOAP, service_time_parses_only_plain_seconds) {
       {"1705312800,123", std::nullopt},
       {"1.2.3", std::nullopt},
       {"99999999999999999999", std::nullopt},
+      {"253402300799.999", "9999-12-31T23:59:59.999Z"},
+      {"253402300799.9999", std::nullopt},  // rounds into the year 10000
       {std::string_view("1705312800\0", 11), std::nullopt},
       {TooLong, std::nullopt},
   };
