@@ -126,19 +126,7 @@ struct TSoftwareKey {
   }
 };
 
-int FreePort() {
-  int S = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t L = sizeof A;
-  int Port = 0;
-  if (bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
-      getsockname(S, reinterpret_cast<sockaddr*>(&A), &L) == 0)
-    Port = ntohs(A.sin_port);
-  close(S);
-  return Port;
-}
+using TestSupport::FreePort;
 
 int Connect(int Port) {
   int S = socket(AF_INET, SOCK_STREAM, 0);

@@ -104,17 +104,7 @@ class TinyTLSPeer : public ::testing::Test {
 
 // ---- Servers ----
 
-int FreePort() {
-  int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t Len = sizeof A;
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
+using TestSupport::FreePort;
 
 bool PortOpen(int Port) {
   int Fd = socket(AF_INET, SOCK_STREAM, 0);

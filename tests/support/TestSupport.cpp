@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -158,6 +161,20 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code Ec;
   std::filesystem::remove_all(FPath, Ec);
+}
+
+int FreePort() {
+  int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (Fd < 0) throw std::runtime_error("socket failed");
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Len = sizeof A;
+  bool Ok = bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) == 0;
+  close(Fd);
+  if (!Ok) throw std::runtime_error("no free loopback port");
+  return ntohs(A.sin_port);
 }
 
 std::string RandomBytes(size_t Count, uint64_t Seed) {

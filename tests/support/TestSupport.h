@@ -57,6 +57,9 @@ class TempDir {
   std::filesystem::path FPath;
 };
 
+// A loopback port that was free a moment ago (for servers started by tests).
+int FreePort();
+
 // Reproducible pseudo-random bytes.
 std::string RandomBytes(size_t Count, uint64_t Seed);
 
