@@ -57,7 +57,7 @@ void operator delete[](void* P, size_t) noexcept { CountedFree(P); }
 
 namespace {
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t FileSize = 20u << 20;

@@ -129,7 +129,7 @@ void Compare(benchmark::State& State, const std::string& Doc) {
       const int64_t Base = Live.load();
       Peak.store(Base);
       const auto T0 = Clock::now();
-      Talven::Carvelin::TClinicalDocument D(FixedTime);
+      Talven::TClinicalDocument D(FixedTime);
       D.Parse(Doc);
       benchmark::DoNotOptimize(D.NonXMLBody.data());
       const double Seconds = std::chrono::duration<double>(Clock::now() - T0).count();

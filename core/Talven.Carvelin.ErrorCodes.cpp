@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::string_view TLastError::GetErrMsg(int ErrNo) {
   return ErrorMessage(ErrNo);
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

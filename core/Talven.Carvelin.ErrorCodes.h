@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 inline constexpr int ERR_OK                       = 0;
 
@@ -129,4 +129,4 @@ class TLastError {
   std::string FError;
 };
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // An exact copy, so that any read past the end is caught.
   auto Copy = std::make_unique<char[]>(Size ? Size : 1);
   if (Size) std::memcpy(Copy.get(), Data, Size);
-  Talven::Carvelin::TClinicalDocument D(Clock);
+  Talven::TClinicalDocument D(Clock);
   try {
     D.Parse(std::string_view(Copy.get(), Size));
   } catch (const Vantrel::EXMLError&) {

@@ -9,7 +9,7 @@
 #include "Talven.Carvelin.ValueSets.h"
 #include "Vantrel.XML.Tree.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.CDA.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 using Vantrel::AddAttr;
 using Vantrel::AddOptAttr;
@@ -479,4 +479,4 @@ std::string BuildNoteVaccinationBody(const TCDAInfo& CDA, const TNoteVaccination
                   Text("title", "Note de vaccination") + Narrative + Entry));
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -30,7 +30,7 @@
 #include "Vantrel.DateTime.h"
 #include "Vantrel.XML.XDSb.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 using Vantrel::TDateTime;
 using Vantrel::TOIDValue;
@@ -116,4 +116,4 @@ std::string RoleDisplayName(const TCodeLibelle& Role);
 // " - " + specialty, each only when not empty. Plain text.
 std::string PorteurDisplayName(const TPorteur& Porteur);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -7,7 +7,7 @@
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.Tree.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 using Vantrel::PXMLNode;
 using Vantrel::TXMLNode;
@@ -879,4 +879,4 @@ void TClinicalDocument::Parse(std::string_view XML) {
   R.Body();
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -25,7 +25,7 @@
 
 #include "Vantrel.DateTime.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // One decoded medium of a structured body.
 struct TMedia {
@@ -99,4 +99,4 @@ std::string CodeLabel(std::string_view Code, std::string_view Table, std::string
 // of the input: plain text, not escaped.
 std::string FormatHL7DateFR(std::string_view Text);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -1,6 +1,6 @@
 #include "Talven.Carvelin.Types.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // Out of line so that each interface's type information lives in one object file.
 IVaspoLOG::~IVaspoLOG() = default;
@@ -39,4 +39,4 @@ char INSTypeLetter(std::string_view OID) {
   return '?';
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

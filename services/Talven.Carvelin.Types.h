@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // ---------------------------------------------------------------------------
 // Enumerations (ordinal order, first value 0)
@@ -713,4 +713,4 @@ class IAppVitale {
 // 'R', 'I', 'T' or 'D'; '?' for any other text.
 char INSTypeLetter(std::string_view OID);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -15,7 +15,7 @@
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.URL.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 namespace {
 
@@ -385,4 +385,4 @@ std::string DownloadText(std::string_view URL) {
   return Bytes;
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

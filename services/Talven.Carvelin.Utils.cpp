@@ -1,6 +1,6 @@
 #include "Talven.Carvelin.Utils.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 const std::array<TTypeDocument, TypeDocumentCount> TypesDocument = {{
     {"SYNTH", "Synthèses|Synthèse"},  // 0
@@ -266,4 +266,4 @@ int CiviliteCode(std::string_view Civilite) {
   return 0;
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

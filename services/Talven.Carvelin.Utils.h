@@ -14,7 +14,7 @@
 #include "Talven.Carvelin.Types.h"
 #include "Vantrel.XML.XDSb.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // ---------------------------------------------------------------------------
 // Document tables
@@ -94,7 +94,7 @@ int CadreExerciceIndexOfLabel(std::string_view Label);
 // 1 for "M", 2 for "Mme", 3 for "Mlle", else 0.
 int CiviliteCode(std::string_view Civilite);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven
 
 // ===========================================================================
 // Service utilities: system proxy, strict date parsers, size text and
@@ -107,7 +107,7 @@ int CiviliteCode(std::string_view Civilite);
 
 #include "Vantrel.DateTime.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // The proxy that the environment gives for a URL: ProxyURL is "host:port"
 // (port 1080 when the variable names none, as curl does), empty for a
@@ -180,4 +180,4 @@ void DownloadToTempFile(std::string_view URL, std::string& FilePath);
 void DownloadBytes(std::string_view URL, std::string& Bytes);
 std::string DownloadText(std::string_view URL);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -3,7 +3,7 @@
 #include "Vantrel.HL7Query.h"
 #include "Vantrel.SOAP.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 using Vantrel::XMLElement;
 using Vantrel::XMLEscape;
@@ -140,4 +140,4 @@ std::string BuildVIHF(const TCPSInfo& Info, std::string_view ResourceId, std::st
                     Content);
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

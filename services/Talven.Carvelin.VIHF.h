@@ -17,7 +17,7 @@
 #include "Talven.Carvelin.Types.h"
 #include "Vantrel.DateTime.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 // What the CPS card session knows of the professional, held by the session
 // and read by the assertion builder.
@@ -70,4 +70,4 @@ std::string VIHFCodedValue(std::string_view Element, std::string_view Code,
 // also inside longer attribute names).
 std::string NormalizeDNText(std::string_view DN);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -7,7 +7,7 @@
 
 #include "Carvelin.Resources.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 using Vantrel::PXMLNode;
 using Vantrel::TXMLNode;
@@ -190,4 +190,4 @@ std::string CiviliteLibelle(uint8_t Code) {
   }
 }
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -19,7 +19,7 @@
 
 #include "Vantrel.XML.Tree.h"
 
-namespace Talven::Carvelin {
+namespace Talven {
 
 inline constexpr size_t MaxValueSetSize = 64u << 20;
 
@@ -60,4 +60,4 @@ struct TResourceXML {
 // "Madame" for 22, "Mademoiselle" for 23, "Monsieur" for 31, else "".
 std::string CiviliteLibelle(uint8_t Code);
 
-}  // namespace Talven::Carvelin
+}  // namespace Talven

@@ -163,11 +163,11 @@ std::string INSiSoftwareName() {
 #endif
 }
 
-bool TINSiRequest::SetCPS(Talven::Carvelin::IVaspoCNX* ACNX, std::u16string_view Instance) {
+bool TINSiRequest::SetCPS(Talven::IVaspoCNX* ACNX, std::u16string_view Instance) {
   Cert = {};
   if (!ACNX) return false;
-  const Talven::Carvelin::TPorteur* Porteur = ACNX->GetPorteur();
-  const Talven::Carvelin::TCarte* Carte = ACNX->GetCarte();
+  const Talven::TPorteur* Porteur = ACNX->GetPorteur();
+  const Talven::TCarte* Carte = ACNX->GetCarte();
   if (!Porteur || !Carte) return false;
   if (ACNX->GetCertificat(&Cert) != 0) {
     Cert = {};
@@ -178,7 +178,7 @@ bool TINSiRequest::SetCPS(Talven::Carvelin::IVaspoCNX* ACNX, std::u16string_view
   RPPS = Porteur->IdNational;
   INSTANCE = NormalizeGUIDText(UTF16ToUTF8(Instance));
   AttributeStatement.clear();
-  if (const Talven::Carvelin::TActivite* Activite = ACNX->CurrentActivite()) {
+  if (const Talven::TActivite* Activite = ACNX->CurrentActivite()) {
     std::string Content = SAMLAttribute("secteurActivite", Activite->Entite.Code);
     if (!Porteur->Specialite.Code.empty())
       Content += SAMLAttribute("codeSpecialite", Porteur->Specialite.Code);
@@ -416,7 +416,7 @@ int TINSiRequest::Response(std::string_view Answer) {
 }
 
 char TINSiRequest::INSType() const {
-  const char Letter = Talven::Carvelin::INSTypeLetter(OID);
+  const char Letter = Talven::INSTypeLetter(OID);
   return IsTestCard() && Letter == 'R' ? 'T' : Letter;
 }
 

@@ -78,8 +78,8 @@ struct TINSiRequest {
   std::string RPPS;
   std::string INSTANCE;  // software instance: GUID text, lower case, no braces
   std::string AttributeStatement;  // the activity's SAML attribute statement, or ""
-  Talven::Carvelin::TCertificat Cert;
-  Talven::Carvelin::IVaspoCNX* CNX = nullptr;  // not owned
+  Talven::TCertificat Cert;
+  Talven::IVaspoCNX* CNX = nullptr;  // not owned
   // The answer (Response).
   std::string INS;  // 13 digits and the 2-digit key
   std::string OID;
@@ -91,7 +91,7 @@ struct TINSiRequest {
   // Takes the session's card, holder, certificate and current activity.
   // False (Cert cleared) without a session, card or holder, or when the
   // certificate cannot be read. Instance: the GUID text, braces allowed.
-  bool SetCPS(Talven::Carvelin::IVaspoCNX* ACNX, std::u16string_view Instance);
+  bool SetCPS(Talven::IVaspoCNX* ACNX, std::u16string_view Instance);
   bool IsTestCard() const { return (Card & 0x80) != 0; }
   std::string URL() const;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 namespace {
 

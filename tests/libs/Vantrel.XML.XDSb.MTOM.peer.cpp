@@ -14,7 +14,7 @@
 namespace {
 
 using namespace Vantrel;
-using namespace Talven::Carvelin;
+using namespace Talven;
 using TInfo = TXDSbInfo<TCDAInfo, TDOCInfo>;
 
 // Reads the request (HTTP Content-Type first) and prints what it found:

@@ -20,7 +20,7 @@
 namespace {
 
 using namespace Vantrel;
-using TInfo = TXDSbInfo<Talven::Carvelin::TCDAInfo, Talven::Carvelin::TDOCInfo>;
+using TInfo = TXDSbInfo<Talven::TCDAInfo, Talven::TDOCInfo>;
 TestSupport::RunResult Tool(const std::vector<std::string>& Argv, std::string_view Input = {}) {
   return TestSupport::Run(Argv, Input);
 }

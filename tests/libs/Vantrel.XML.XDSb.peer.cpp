@@ -11,7 +11,7 @@
 #include "Vantrel.SOAP.h"
 
 using namespace Vantrel;
-namespace TC = Talven::Carvelin;
+namespace TC = Talven;
 using TestSupport::ToHex;
 
 namespace {

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 using namespace CDASamples;
 using TestSupport::Fixture;
 using TestSupport::ReadFile;

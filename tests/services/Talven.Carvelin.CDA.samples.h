@@ -13,7 +13,7 @@
 
 namespace CDASamples {
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 // A free text: blanks allowed.
 inline std::string HostileText(std::string_view Tag) {

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 using namespace CDASamples;
 using namespace Vantrel;
 

@@ -9,7 +9,7 @@
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.Tree.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 namespace {
 

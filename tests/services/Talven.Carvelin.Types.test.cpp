@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 // Interfaces are released through shared_ptr to their base.
 static_assert(std::has_virtual_destructor_v<IVaspoCNX> && std::is_abstract_v<IVaspoCNX>);

@@ -11,7 +11,7 @@
 #include "TestSupport.h"
 #include "Vantrel.HTTPClient.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 namespace fs = std::filesystem;
 
 TEST(ServiceUtils, french_and_hl7_dates_parse_strictly) {

@@ -12,7 +12,7 @@
 
 #include "TestSupport.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 TEST(Utils, document_table_opens_its_groups_where_the_lists_expect) {
   struct {

@@ -9,7 +9,7 @@
 #include "Vantrel.HL7Query.h"
 #include "Vantrel.SOAP.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 using TestSupport::ToHex;
 
 namespace {

@@ -10,7 +10,7 @@
 #include "Talven.Carvelin.ValueSets.h"
 #include "TestSupport.h"
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 namespace fs = std::filesystem;
 
 namespace {

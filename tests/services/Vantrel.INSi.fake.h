@@ -19,7 +19,7 @@
 
 namespace INSiTest {
 
-using namespace Talven::Carvelin;
+using namespace Talven;
 
 struct TKeyFree {
   void operator()(EVP_PKEY* Key) const { EVP_PKEY_free(Key); }

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string XML((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  Talven::Carvelin::TClinicalDocument Doc;
+  Talven::TClinicalDocument Doc;
   try {
     Doc.Parse(XML);
   } catch (const std::exception& E) {
