@@ -25,14 +25,6 @@ std::string_view Trim(std::string_view S) {
   return S;
 }
 
-char Lower(char C) { return C >= 'A' && C <= 'Z' ? char(C + 32) : C; }
-
-std::string LowerCase(std::string_view S) {
-  std::string Out(S);
-  for (char& C : Out) C = Lower(C);
-  return Out;
-}
-
 bool HasControl(std::string_view S, bool AllowTab) {
   return std::any_of(S.begin(), S.end(), [&](char C) {
     return (uint8_t(C) < 0x20 && !(AllowTab && C == '\t')) || C == 0x7F;
@@ -48,7 +40,7 @@ void CheckHeadText(std::string_view S, bool AllowTab = true) {
 bool DomainMatch(std::string_view Host, std::string_view Domain) {
   if (!Domain.empty() && Domain.front() == '.') Domain.remove_prefix(1);
   if (Domain.empty()) return false;
-  std::string H = LowerCase(Host), D = LowerCase(Domain);
+  std::string H = LowerCaseASCII(Host), D = LowerCaseASCII(Domain);
   if (H == D) return true;
   return H.size() > D.size() && H.ends_with(D) && H[H.size() - D.size() - 1] == '.';
 }
@@ -178,7 +170,7 @@ void TURL::Decode(std::string_view URL, bool TLS) {
   std::string_view Rest = URL;
   size_t Scheme = URL.find("://");
   if (Scheme != std::string_view::npos) {
-    Protocol = LowerCase(URL.substr(0, Scheme));
+    Protocol = LowerCaseASCII(URL.substr(0, Scheme));
     Rest = URL.substr(Scheme + 3);
   } else {
     Protocol = TLS ? "https" : "http";
@@ -243,7 +235,7 @@ std::string NormalizeHeaderName(std::string_view Name) {
       if (C >= 'a') C = char(C - 32);
       InRun = true;
     } else {
-      C = Lower(C);
+      C = LowerASCII(C);
     }
   }
   return Out;
@@ -373,8 +365,8 @@ void TCustomHTTPClient::StoreCookie(std::string_view SetCookie) {
     // domain-match throws the cookie away; a single label ("fr") would reach
     // every host under it.
     bool OneLabel = Domain.find('.') == std::string_view::npos;
-    if (!DomainMatch(FHost, Domain) || (OneLabel && LowerCase(Domain) != LowerCase(FHost))) return;
-    DomainText = LowerCase(Domain);
+    if (!DomainMatch(FHost, Domain) || (OneLabel && LowerCaseASCII(Domain) != LowerCaseASCII(FHost))) return;
+    DomainText = LowerCaseASCII(Domain);
   }
   auto It = std::find_if(FCookies.begin(), FCookies.end(),
                          [&](const TCookie& C) { return C.Host == FHost && C.Name == Name; });

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "Vantrel.SOAP.h"  // GUIDToUUIDText, GUIDFromBytes
 #include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {
@@ -41,7 +40,6 @@ TTypeInfo WithDetail(TTypeInfo Info, TTypeDetail Detail) {
   return Info;
 }
 
-char LowerASCII(char C) { return C >= 'A' && C <= 'Z' ? char(C + ('a' - 'A')) : C; }
 
 std::string_view Trim(std::string_view S) {
   while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
@@ -324,13 +322,6 @@ void SetOrdinal(const TTypeInfo* Type, void* Data, int64_t Value) {
 
 // ---- Records and classes ----
 
-bool SameText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I)
-    if (LowerASCII(A[I]) != LowerASCII(B[I])) return false;
-  return true;
-}
-
 bool Alias::IsAlias(const TRecordField& Field, std::string_view AName) {
   return !Field.AliasName.empty() && SameText(Field.AliasName, AName);
 }
@@ -481,12 +472,7 @@ void SetValueFromString(const TTypeInfo* Type, void* Data, std::string_view Text
 
 // ---- GUID texts ----
 
-std::string GUIDToString(const TGUID& G) {
-  std::string S = GUIDToUUIDText(G);
-  for (char& C : S)
-    if (C >= 'a' && C <= 'f') C = char(C - ('a' - 'A'));
-  return S;
-}
+std::string GUIDToString(const TGUID& G) { return GUIDToHexText(G, true); }
 
 TGUID StringToGUID(std::string_view Text) {
   auto Fail = [&]() -> EConvertError {

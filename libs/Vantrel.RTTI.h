@@ -48,6 +48,7 @@
 
 #include "Vantrel.DateTime.h"
 #include "Vantrel.GUID.h"
+#include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {
 
@@ -333,9 +334,6 @@ double StrToFloatAnySep(std::string_view Text);
 std::string GUIDToString(const TGUID& G);
 // A braced 38-character GUID text; EConvertError for any other form.
 TGUID StringToGUID(std::string_view Text);
-
-// Case-insensitive comparison of ASCII letters (member and field names).
-bool SameText(std::string_view A, std::string_view B);
 
 // ---- Building descriptors (used by the macros) ----
 

@@ -35,17 +35,6 @@ std::filesystem::path ConfigFolder() {
   return std::filesystem::path(Home) / ".config" / "Carvelin2";
 }
 
-bool SameText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    char X = A[I], Y = B[I];
-    if (X >= 'A' && X <= 'Z') X = char(X + 32);
-    if (Y >= 'A' && Y <= 'Z') Y = char(Y + 32);
-    if (X != Y) return false;
-  }
-  return true;
-}
-
 std::string_view TrimSeparators(std::string_view Path) {
   while (!Path.empty() && Path.front() == '\\') Path.remove_prefix(1);
   while (!Path.empty() && Path.back() == '\\') Path.remove_suffix(1);

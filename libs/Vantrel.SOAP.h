@@ -74,11 +74,7 @@ std::string WSSecurityHeader(std::string_view AssertionMarkup);
 
 // ---- Identifiers ----
 
-std::array<uint8_t, 16> GUIDToBytes(const TGUID& G);
-TGUID GUIDFromBytes(const std::array<uint8_t, 16>& Bytes);
-
-// A random version-4 GUID (RFC 4122 §4.4) from the OpenSSL generator.
-TGUID NewGUID();
+// GUID bytes and random GUIDs: Vantrel.GUID.h.
 // 36 lower-case characters grouped 8-4-4-4-12.
 std::string GUIDToUUIDText(const TGUID& G);
 std::string NewUUIDText();

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "Vantrel.SOAP.h"  // UTF16ToUTF8
+#include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {
 

@@ -391,4 +391,17 @@ std::string NormalizeGUIDText(std::string_view S) {
   return Out;
 }
 
+std::string LowerCaseASCII(std::string_view S) {
+  std::string Out(S);
+  for (char& C : Out) C = LowerASCII(C);
+  return Out;
+}
+
+bool SameText(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I)
+    if (LowerASCII(A[I]) != LowerASCII(B[I])) return false;
+  return true;
+}
+
 }  // namespace Vantrel

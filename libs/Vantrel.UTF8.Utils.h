@@ -102,4 +102,10 @@ std::string BackslashUnescaped(std::string_view Text);
 // are lowered (other characters are left as they are).
 std::string NormalizeGUIDText(std::string_view S);
 
+// ASCII case: 'A'-'Z' lowered, every other byte (UTF-8 sequences included)
+// left as it is. Protocol names, header fields and member names compare so.
+constexpr char LowerASCII(char C) { return C >= 'A' && C <= 'Z' ? char(C + ('a' - 'A')) : C; }
+std::string LowerCaseASCII(std::string_view S);
+bool SameText(std::string_view A, std::string_view B);
+
 }  // namespace Vantrel

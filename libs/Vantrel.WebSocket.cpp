@@ -28,17 +28,6 @@ std::string_view TrimBlanks(std::string_view S) {
   return S;
 }
 
-bool SameText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    char X = A[I], Y = B[I];
-    if (X >= 'A' && X <= 'Z') X = char(X + 32);
-    if (Y >= 'A' && Y <= 'Z') Y = char(Y + 32);
-    if (X != Y) return false;
-  }
-  return true;
-}
-
 // Token is one of the comma-separated items of Value (repeated header lines
 // arrive joined with ';'), compared without regard to case.
 bool HasToken(std::string_view Value, std::string_view Token) {

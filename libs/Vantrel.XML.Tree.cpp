@@ -365,11 +365,7 @@ bool TXMLString::Compare(std::string_view AStr) const {
 }
 
 bool TXMLString::iMatch(std::string_view AStr) const {
-  if (!Start || size_t(Len) != AStr.size()) return false;
-  auto Lower = [](char C) { return (C >= 'A' && C <= 'Z') ? char(C - 'A' + 'a') : C; };
-  for (size_t I = 0; I < AStr.size(); ++I)
-    if (Lower(Start[I]) != Lower(AStr[I])) return false;
-  return true;
+  return Start && SameText(std::string_view(Start, size_t(Len)), AStr);
 }
 
 std::string TXMLString::Value() const {

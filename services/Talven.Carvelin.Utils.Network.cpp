@@ -14,6 +14,7 @@
 #include "Talven.Carvelin.Utils.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.URL.h"
+#include "Vantrel.UTF8.Utils.h"
 
 namespace Talven {
 
@@ -24,13 +25,6 @@ constexpr int MaxRedirects = 10;
 constexpr uint64_t MaxUnpackedSize = uint64_t(1) << 30;
 constexpr zip_int64_t MaxZipEntries = 65536;
 
-std::string LowerCase(std::string_view S) {
-  std::string Out(S);
-  for (char& C : Out)
-    if (C >= 'A' && C <= 'Z') C = char(C + 32);
-  return Out;
-}
-
 std::string_view Env(const char* Lower, const char* Upper) {
   const char* V = getenv(Lower);
   if ((!V || !*V) && Upper) V = getenv(Upper);
@@ -39,7 +33,7 @@ std::string_view Env(const char* Lower, const char* Upper) {
 
 // no_proxy: comma- or blank-separated hosts and domains; "*" is every host.
 bool Bypassed(std::string_view Host, std::string_view NoProxy) {
-  std::string H = LowerCase(Host);
+  std::string H = Vantrel::LowerCaseASCII(Host);
   size_t At = 0;
   while (At < NoProxy.size()) {
     size_t End = NoProxy.find_first_of(", ", At);
@@ -50,7 +44,7 @@ bool Bypassed(std::string_view Host, std::string_view NoProxy) {
     Entry = Entry.substr(0, Entry.find(':'));
     while (!Entry.empty() && Entry.front() == '.') Entry.remove_prefix(1);
     if (Entry.empty()) continue;
-    std::string E = LowerCase(Entry);
+    std::string E = Vantrel::LowerCaseASCII(Entry);
     if (H == E || (H.size() > E.size() && H.ends_with(E) && H[H.size() - E.size() - 1] == '.')) return true;
   }
   return false;
@@ -318,7 +312,7 @@ bool DownloadServiceFile(const std::filesystem::path& Folder, std::string_view F
     std::filesystem::remove(Partial, Ec);
     return false;
   }
-  if (LowerCase(std::filesystem::path(FileName).extension().string()) == ".zip") ExtractZipArchive(Target, Folder);
+  if (Vantrel::LowerCaseASCII(std::filesystem::path(FileName).extension().string()) == ".zip") ExtractZipArchive(Target, Folder);
   return true;
 }
 

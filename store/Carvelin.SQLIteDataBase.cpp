@@ -11,7 +11,7 @@
 
 #include "Vantrel.DateTime.h"
 #include "Vantrel.JSON.UTF8.h"
-#include "Vantrel.SOAP.h"
+#include "Vantrel.GUID.h"
 
 namespace Carvelin {
 
@@ -325,6 +325,6 @@ std::vector<TCertificat> TVaspoDatabase::GetCertificats() {
   return Certs;
 }
 
-std::string TVaspoDatabase::NewGUIDText() { return Vantrel::NewUUIDText(); }
+std::string TVaspoDatabase::NewGUIDText() { return Vantrel::GUIDToHexText(Vantrel::NewGUID(), false); }
 
 }  // namespace Carvelin

@@ -245,3 +245,16 @@ TEST(UTF8Utils, guid_texts_lose_braces_and_upper_case_hex) {
   };
   for (auto C : Cases) EXPECT_EQ(NormalizeGUIDText(C.In), C.Out) << C.In;
 }
+
+TEST(UTF8Utils, ascii_case_folds_only_ascii_letters) {
+  struct Case { std::string_view A, B; bool Same; } Cases[] = {
+      {"Content-Type", "content-type", true},
+      {"WSS://", "wss://", true},
+      {"@[`{", "`{@[", false},          // neighbours of the letter ranges are not letters
+      {"\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9", false},  // "Été" / "été": UTF-8 is left alone
+      {"abc", "abcd", false},
+      {"", "", true},
+  };
+  for (auto C : Cases) EXPECT_EQ(SameText(C.A, C.B), C.Same) << C.A << " / " << C.B;
+  EXPECT_EQ(LowerCaseASCII("HTTPS://H\xC3\x89.Example:8443/A"), "https://h\xC3\x89.example:8443/a");
+}
