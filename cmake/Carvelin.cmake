@@ -23,11 +23,23 @@ add_compile_definitions(CARVELIN_VERSION="${PROJECT_VERSION}")
 # carvelin_layer(<folder> [QT] DEPS <targets...>)
 # Every .cpp of the folder (sub-folders included) goes into carvelin_<folder>.
 # A folder without sources yet gives an interface library, so later layers
-# can already name it.
+# can already name it. A QT layer gets moc, uic and rcc and links Qt Widgets
+# (other Qt modules come through DEPS); a layer without QT refuses any Qt
+# header, so that the sanitizer and fuzz builds, made without Qt, keep
+# building it.
 function(carvelin_layer folder)
   cmake_parse_arguments(L "QT" "" "DEPS" ${ARGN})
   set(target carvelin_${folder})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT L_QT)
+    file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h)
+    foreach(file IN LISTS sources headers)
+      file(STRINGS ${file} qt_includes REGEX "^[ \t]*#[ \t]*include[ \t]*<(Qt[A-Za-z]*/|Q[A-Z])")
+      if(qt_includes)
+        message(FATAL_ERROR "${file}: Qt header in ${folder}/, a layer built without Qt")
+      endif()
+    endforeach()
+  endif()
   if(sources)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/${folder})

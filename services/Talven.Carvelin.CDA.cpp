@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "Talven.Carvelin.Utils.h"
+#include "Talven.Carvelin.Utils.Network.h"
 #include "Vantrel.SOAP.h"
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.CDA.h"

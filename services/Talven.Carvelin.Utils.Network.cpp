@@ -1,5 +1,7 @@
 // Service utilities: proxy from the environment, strict date parsers, size
 // text, downloads over the program's HTTP client and ZIP unpacking (libzip).
+#include "Talven.Carvelin.Utils.Network.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "Talven.Carvelin.Utils.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.URL.h"
 #include "Vantrel.UTF8.Utils.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "../fixtures/http/TestServer.h"
-#include "Talven.Carvelin.Utils.h"
+#include "Talven.Carvelin.Utils.Network.h"
 #include "TestSupport.h"
 #include "Vantrel.HTTPClient.h"
 
