@@ -13,13 +13,16 @@ bash scripts/install-deps.sh test
 jobs=$(nproc)
 fuzz_seconds=${CARVELIN_FUZZ_SECONDS:-5}
 
+# Every option a build relies on is given each time, so a folder configured
+# otherwise before (by hand or by another script) is put back in shape.
 configure() {  # folder, extra cmake arguments...
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DCARVELIN_WERROR=ON "$@" >/dev/null
 }
 
 echo "== build (all layers)"
-configure build
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARVELIN_WITH_QT=ON -DCARVELIN_TESTS=ON \
+  -DCARVELIN_BENCH=ON -DCARVELIN_FUZZ=OFF -DCARVELIN_SANITIZE=OFF
 cmake --build build -j "$jobs"
 echo "== tests (all layers)"
 ctest --test-dir build -j "$jobs" --output-on-failure --no-tests=error
@@ -32,7 +35,8 @@ if compgen -G "build/bench/bench_*" >/dev/null; then
 fi
 
 echo "== build (sanitizers, layers without windows)"
-configure build-asan -DCMAKE_BUILD_TYPE=Debug -DCARVELIN_SANITIZE=ON -DCARVELIN_WITH_QT=OFF -DCARVELIN_BENCH=OFF
+configure build-asan -DCMAKE_BUILD_TYPE=Debug -DCARVELIN_SANITIZE=ON -DCARVELIN_WITH_QT=OFF \
+  -DCARVELIN_TESTS=ON -DCARVELIN_BENCH=OFF -DCARVELIN_FUZZ=OFF
 cmake --build build-asan -j "$jobs"
 echo "== tests under sanitizers (unit, peer)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -40,7 +44,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== fuzz targets (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARVELIN_FUZZ=ON \
-  -DCARVELIN_WITH_QT=OFF -DCARVELIN_TESTS=OFF -DCARVELIN_BENCH=OFF
+  -DCARVELIN_WITH_QT=OFF -DCARVELIN_TESTS=OFF -DCARVELIN_BENCH=OFF -DCARVELIN_SANITIZE=OFF
 cmake --build build-fuzz -j "$jobs"
 for f in build-fuzz/fuzz/fuzz_*; do
   [ -x "$f" ] || continue
