@@ -345,7 +345,8 @@ TEST(SQLite, open_failure_carries_sqlite_message) {
   const std::string Absent = (Dir / "absent" / "x.db3").string();
   EXPECT_EQ(ErrorOf([&] { DB.Open(Absent); }),
             "La base locale « " + Absent +
-                " » ne peut pas être ouverte ou écrite : vérifiez son dossier et ses droits (unable to open database file)");
+                " » ne peut pas être ouverte ou écrite : vérifiez son dossier et ses droits "
+                "(unable to open database file)");
   EXPECT_EQ(ErrorOf([&] { DB.ExecSQL("SELECT 1"); }), "Database not open");
   // Reopening another file closes the first.
   DB.Open((Dir / "a.db3").string());
@@ -377,7 +378,8 @@ TEST(SQLite, file_failures_have_their_own_text_and_lose_nothing_committed) {
        "Disque plein : la base locale « " + File + " » ne peut plus être écrite (database or disk is full)"},
       {"read-only", [&] { D.DB.ExecSQL("PRAGMA query_only = 1"); }, [&] { D.DB.ExecSQL("PRAGMA query_only = 0"); },
        SQLITE_READONLY,
-       "La base locale « " + File + " » est en lecture seule : impossible d'y écrire (attempt to write a readonly database)"},
+       "La base locale « " + File +
+           " » est en lecture seule : impossible d'y écrire (attempt to write a readonly database)"},
       // A folder where the rollback journal goes: the write cannot start.
       {"journal", [&] { std::filesystem::create_directory(File + "-journal"); },
        [&] { std::filesystem::remove(File + "-journal"); }, SQLITE_IOERR,
@@ -445,7 +447,8 @@ TEST(SQLite, damaged_file_is_refused_at_open) {
     std::string Detail;
   } Cases[] = {
       {"table root page overwritten",
-       Sound.substr(0, size_t(Root - 1) * PageSize) + std::string(PageSize, '\xA5') + Sound.substr(size_t(Root) * PageSize),
+       Sound.substr(0, size_t(Root - 1) * PageSize) + std::string(PageSize, '\xA5') +
+           Sound.substr(size_t(Root) * PageSize),
        SQLITE_CORRUPT, ""},
       {"not a database", TestSupport::RandomBytes(3 * PageSize, 7), SQLITE_NOTADB, " (file is not a database)"},
   };
