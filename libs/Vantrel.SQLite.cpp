@@ -50,6 +50,32 @@ std::string_view ColumnText(sqlite3_stmt* S, int Index) {
   return P ? std::string_view(P, size_t(sqlite3_column_bytes(S, Index))) : std::string_view();
 }
 
+// The user's text for a failure of the file itself (disk full, read-only,
+// damaged, input/output): it names the file and keeps SQLite's detail
+// after it; other failures keep Fallback.
+std::string FailureText(int Code, std::string_view File, std::string_view Detail, std::string Fallback) {
+  std::string_view Before, After;
+  switch (Code & 0xFF) {
+    case SQLITE_FULL: Before = "Disque plein : la base locale", After = " ne peut plus être écrite"; break;
+    case SQLITE_READONLY: Before = "La base locale", After = " est en lecture seule : impossible d'y écrire"; break;
+    case SQLITE_CANTOPEN:
+      Before = "La base locale", After = " ne peut pas être ouverte ou écrite : vérifiez son dossier et ses droits";
+      break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: Before = "La base locale", After = " est endommagée"; break;
+    case SQLITE_IOERR: Before = "Erreur d'accès au disque pour la base locale"; break;
+    default: return Fallback;
+  }
+  std::string Text(Before);
+  if (!File.empty()) Text.append(" « ").append(File).append(" »");
+  return Text.append(After).append(" (").append(Detail).append(")");
+}
+
+[[noreturn]] void RaiseFailure(sqlite3* Db, int Code, std::string Fallback) {
+  const char* File = sqlite3_db_filename(Db, "main");
+  throw ESQLite3Error(FailureText(Code, File ? File : "", sqlite3_errmsg(Db), std::move(Fallback)), Code);
+}
+
 // One step with the layer's error texts; true when a row came.
 bool Step(sqlite3_stmt* S) {
   int R = sqlite3_step(S);
@@ -58,7 +84,7 @@ bool Step(sqlite3_stmt* S) {
     case SQLITE_DONE: return false;
     case SQLITE_ERROR: throw ESQLite3Error("Fetch error", R);
     case SQLITE_CONSTRAINT: throw ESQLite3Error("Constraint error", R);
-    default: throw ESQLite3Error(CodeText("sqlite3_step error #", R), R);
+    default: RaiseFailure(sqlite3_db_handle(S), R, CodeText("sqlite3_step error #", R));
   }
 }
 
@@ -285,7 +311,7 @@ void TSQLite3Stmt::Close() {
 
 void TSQLite3Stmt::Reset() {
   int R = sqlite3_reset(FHandle);
-  if (R != SQLITE_OK) throw ESQLite3Error(CodeText("sqlite3_reset error #", R), R);
+  if (R != SQLITE_OK) RaiseFailure(sqlite3_db_handle(FHandle), R, CodeText("sqlite3_reset error #", R));
 }
 
 void TSQLite3Stmt::CheckColumn(int Index) const {
@@ -404,14 +430,37 @@ void TSQLite3::Open(const std::string& AFileName) {
   sqlite3* H = nullptr;
   int R = sqlite3_open_v2(AFileName.c_str(), &H, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (R != SQLITE_OK) {
-    std::string Message = H ? sqlite3_errmsg(H) : sqlite3_errstr(R);
+    std::string Detail = H ? sqlite3_errmsg(H) : sqlite3_errstr(R);
+    std::string Message = FailureText(R, AFileName, Detail, Detail);
     sqlite3_close(H);
     throw ESQLite3Error(Message, R);
   }
   sqlite3_db_config(H, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  // The file comes from the disk, not from us: its schema is not trusted.
+  // Nothing here creates triggers, so one found in the file was planted and
+  // never runs; defensive mode refuses writes to the schema table and other
+  // ways of damaging the file through SQL.
+  sqlite3_db_config(H, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(H, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(H, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
   sqlite3_busy_timeout(H, BusyTimeoutMs);
   FHandle = H;
   FFileName = AFileName;
+  try {
+    CheckIntegrity();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+// A damaged page is reported at opening rather than by later reads while
+// writes go on around it.
+void TSQLite3::CheckIntegrity() {
+  TSQLite3Stmt Stmt;
+  PrepareSQL("PRAGMA quick_check(1)", Stmt);
+  std::string Verdict = Stmt.Fetch() ? Stmt.AsString(0) : std::string();
+  if (Verdict != "ok") throw ESQLite3Error(FailureText(SQLITE_CORRUPT, FFileName, Verdict, {}), SQLITE_CORRUPT);
 }
 
 bool TSQLite3::Close() {
@@ -440,7 +489,7 @@ void TSQLite3::PrepareSQL(std::string_view SQL, TSQLite3Stmt& Stmt) {
   Stmt.FSQL = SQL;
   sqlite3_stmt* S = nullptr;
   int R = sqlite3_prepare_v2(FHandle, SQL.data(), int(SQL.size()), &S, nullptr);
-  if (R != SQLITE_OK) throw ESQLite3Error(sqlite3_errmsg(FHandle), R);
+  if (R != SQLITE_OK) RaiseFailure(FHandle, R, sqlite3_errmsg(FHandle));
   if (!S) throw ESQLite3Error("Empty statement", SQLITE_MISUSE);  // blanks or a comment only
   Stmt.FHandle = S;
   Stmt.FBof = true;

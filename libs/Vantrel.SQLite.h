@@ -16,12 +16,17 @@
 // Every SQLite failure raises ESQLite3Error: SQLite's own message for open
 // and prepare; "Fetch error", "Constraint error" or "sqlite3_step error #"
 // + code for a step; "sqlite3_reset error #" and "sqlite3_bind_... error #"
-// + code for reset and binding. Misuse (a non-record type, an update
-// without row id) raises too: checks must hold in release builds.
+// + code for reset and binding. A failure of the file itself (disk full,
+// read-only, cannot be opened, damaged, input/output error) has its own
+// French text naming the file, SQLite's words in parentheses, wherever it
+// occurs. Misuse (a non-record type, an update without row id) raises too:
+// checks must hold in release builds.
 //
 // The connection switches SQLite's double-quoted-string quirk off for
 // statements: "name" is always an identifier, so a missing column is an
 // error and never its own name as a text. Text literals take apostrophes.
+// The file is opened defensively: its schema is not trusted, triggers never
+// run, and a quick integrity check at Open refuses a damaged file at once.
 //
 // One connection belongs to the thread that opened it. A statement must not
 // outlive its connection's Close (Close answers false while one is open).
@@ -140,7 +145,8 @@ class TSQLite3 {
   TSQLite3(const TSQLite3&) = delete;
   TSQLite3& operator=(const TSQLite3&) = delete;
 
-  // Closes any open file, then opens AFileName read-write, creating it.
+  // Closes any open file, then opens AFileName read-write, creating it; a
+  // damaged file raises (code SQLITE_CORRUPT or SQLITE_NOTADB) and is left closed.
   void Open(const std::string& AFileName);
   // False (and still open) while a statement of the connection is open.
   bool Close();
@@ -194,6 +200,7 @@ class TSQLite3 {
  private:
   struct TCachedStmt;
   void CheckOpen() const;
+  void CheckIntegrity();
   // The kept statement of a mapping operation ('S'elect, 'I'nsert or
   // 'U'pdate) of Type with Tail (the Where text or the table name),
   // prepared on first use.

@@ -224,7 +224,8 @@ std::string TempFileNameWithPrefix(std::string_view Prefix) {
   }
 }
 
-void EnsureTrailingSlash(std::string& Path) {
+void EnsureTrailingBackslash(TDocImport& DocImport) {
+  std::string& Path = DocImport.Path;
   if (!Path.empty() && Path.back() != '/') Path += '/';
 }
 

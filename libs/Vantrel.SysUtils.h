@@ -41,9 +41,16 @@ bool StringToFile(const std::string& AFileName, std::string_view S);
 // returns its full name; empty when it cannot be created.
 std::string TempFileNameWithPrefix(std::string_view Prefix);
 
-// Appends the path delimiter '/' to a folder path that is not empty and
-// does not end with one.
-void EnsureTrailingSlash(std::string& Path);
+// The host import folder settings (section DocImport of the settings file).
+struct TDocImport {
+  std::string Path;  // folder into which documents are exported for the host program
+  std::string Icon;  // icon of the export button: file name, a comma, icon index
+  std::string Hint;  // hint of the export button
+};
+
+// Appends the path delimiter ('/' on this platform) to DocImport.Path when
+// it is not empty and does not end with one.
+void EnsureTrailingBackslash(TDocImport& DocImport);
 
 // The type of a document from its leading bytes: 1 PDF, 2 RTF, 3 BMP,
 // 4 TIFF, 5 JPEG, 6 PNG, 7 compound document (OLE), 10 ZIP, 11 the text

@@ -49,7 +49,7 @@ class TFd {
   int FFd;
 };
 
-[[noreturn]] void RaiseErrno(int Code, const char* What) {
+[[noreturn]] void RaiseErrno(int Code, const std::string& What) {
   throw std::system_error(Code, std::generic_category(), What);
 }
 
@@ -61,9 +61,21 @@ std::filesystem::path DataFolder() {
   return std::filesystem::path(Home) / ".local" / "share" / "Carvelin2";
 }
 
+// Why the key could not be had: an errno value (0: none) and the text for
+// the user, naming the file or folder at fault.
+struct TKeyError {
+  int Code = 0;
+  std::string Text;
+};
+
+TKeyError KeyError(int Code, std::string_view What, const std::filesystem::path& Where) {
+  return {Code, std::string(What) + " (" + Where.string() + ")"};
+}
+
 // Opens our folder (creating it and its parents with mode 0700 when asked);
-// refuses a symbolic link or a folder of another user.
-int OpenFolder(bool Create, int& Error) {
+// refuses a symbolic link, a folder of another user, or one that group or
+// others may write to (they could replace the key file).
+int OpenFolder(bool Create, TKeyError& Error) {
   std::filesystem::path Folder = DataFolder();
   if (Create) {
     std::string Partial;
@@ -72,41 +84,54 @@ int OpenFolder(bool Create, int& Error) {
       Partial += '/';
       Partial += Piece.string();
       if (mkdir(Partial.c_str(), 0700) != 0 && errno != EEXIST) {
-        Error = errno;
+        Error = KeyError(errno, "cannot create the key folder", Partial);
         return -1;
       }
     }
   }
-  int Fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int Fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (Fd < 0) {
-    Error = errno;
+    int Code = errno;
+    Error = KeyError(Code, Code == ELOOP || Code == ENOTDIR ? "the key folder is a symbolic link or not a folder"
+                                                            : "cannot open the key folder",
+                     Folder);
     return -1;
   }
   struct stat St {};
-  if (fstat(Fd, &St) != 0 || St.st_uid != geteuid()) {
+  if (fstat(Fd, &St) != 0) Error = KeyError(errno, "cannot examine the key folder", Folder);
+  else if (St.st_uid != geteuid()) Error = KeyError(EPERM, "the key folder belongs to another user", Folder);
+  else if ((St.st_mode & 022) != 0) Error = KeyError(EPERM, "the key folder may be written by other users", Folder);
+  if (Error.Code != 0) {
     close(Fd);
-    Error = EPERM;
     return -1;
   }
   return Fd;
 }
 
-// 0 on success, else an errno value. ENOENT: no key yet.
-int ReadKey(int Folder, TKey& Key) {
-  TFd Fd(openat(Folder, KeyName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (Fd.Get() < 0) return errno;
+// ENOENT: no key yet. The file is opened without waiting (a FIFO planted
+// there would block a plain open) and without following a link, and its
+// type is checked before a byte is read.
+TKeyError ReadKey(int Folder, TKey& Key) {
+  const std::filesystem::path Path = ProtectedStringKeyPath();
+  TFd Fd(openat(Folder, KeyName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (Fd.Get() < 0) {
+    int Code = errno;
+    return KeyError(Code, Code == ELOOP ? "the key file is a symbolic link" : "cannot open the key file", Path);
+  }
   struct stat St {};
-  if (fstat(Fd.Get(), &St) != 0) return errno;
-  if (!S_ISREG(St.st_mode) || St.st_uid != geteuid() || (St.st_mode & 077) != 0) return EPERM;
-  if (St.st_size != off_t(KeySize)) return EINVAL;
+  if (fstat(Fd.Get(), &St) != 0) return KeyError(errno, "cannot examine the key file", Path);
+  if (!S_ISREG(St.st_mode)) return KeyError(EPERM, "the key file is not a regular file", Path);
+  if (St.st_uid != geteuid()) return KeyError(EPERM, "the key file belongs to another user", Path);
+  if ((St.st_mode & 077) != 0) return KeyError(EPERM, "the key file is open to other users", Path);
+  if (St.st_size != off_t(KeySize)) return KeyError(EINVAL, "the key file is damaged (wrong size)", Path);
   size_t Got = 0;
   while (Got < KeySize) {
     ssize_t N = read(Fd.Get(), Key.data() + Got, KeySize - Got);
     if (N < 0 && errno == EINTR) continue;
-    if (N <= 0) return N < 0 ? errno : EINVAL;
+    if (N <= 0) return KeyError(N < 0 ? errno : EINVAL, "cannot read the key file", Path);
     Got += size_t(N);
   }
-  return 0;
+  return {};
 }
 
 // Writes a fresh key under a temporary name and links it into place, so a
@@ -138,14 +163,15 @@ int CreateKey(int Folder) {
   return Error;
 }
 
-int LoadKey(bool Create, TKey& Key) {
-  int Error = 0;
+TKeyError LoadKey(bool Create, TKey& Key) {
+  TKeyError Error;
   TFd Folder(OpenFolder(Create, Error));
   if (Folder.Get() < 0) return Error;
   Error = ReadKey(Folder.Get(), Key);
-  if (Error == ENOENT && Create) {
-    Error = CreateKey(Folder.Get());
-    if (Error == 0) Error = ReadKey(Folder.Get(), Key);
+  if (Error.Code == ENOENT && Create) {
+    if (int Code = CreateKey(Folder.Get()); Code != 0)
+      return KeyError(Code, "cannot create the key file", ProtectedStringKeyPath());
+    Error = ReadKey(Folder.Get(), Key);
   }
   return Error;
 }
@@ -165,7 +191,8 @@ std::string ProtectString(std::string_view S) {
   if (S.empty()) return {};
   if (S.size() > MaxText) RaiseErrno(EMSGSIZE, "ProtectString");
   TSecretKey Key;
-  if (int Error = LoadKey(true, Key.Bytes); Error != 0) RaiseErrno(Error, "ProtectString: key file");
+  if (TKeyError Error = LoadKey(true, Key.Bytes); Error.Code != 0)
+    RaiseErrno(Error.Code, "ProtectString: " + Error.Text);
 
   std::string Blob(Overhead + S.size(), '\0');
   auto* Out = reinterpret_cast<unsigned char*>(Blob.data());
@@ -189,7 +216,7 @@ std::string UnprotectString(std::string_view Data) {
   if (Data.size() < Overhead || Data.size() > Overhead + MaxText || uint8_t(Data[0]) != BlobVersion)
     return {};
   TSecretKey Key;
-  if (LoadKey(false, Key.Bytes) != 0) return {};
+  if (LoadKey(false, Key.Bytes).Code != 0) return {};
 
   const unsigned char* Nonce = Bytes(Data) + 1;
   const unsigned char* Cipher = Nonce + NonceSize;

@@ -3,8 +3,10 @@
 // machine. The seal is AES-256-GCM (NIST SP 800-38D) under a random key of
 // the user, kept in the file Carvelin2/cryptstring.key of the XDG data folder
 // ($XDG_DATA_HOME, else ~/.local/share), created on first use with mode 0600
-// in a folder of mode 0700; a key file that is a symbolic link, not the
-// user's, or readable by others is refused.
+// in a folder of mode 0700. A key file that is a symbolic link, not a
+// regular file (a FIFO planted there is refused without waiting), not the
+// user's, or readable by others is refused, and so is a key folder that is
+// a link, not the user's, or writable by group or others.
 //
 // Blob: version byte 1, 12-byte nonce, ciphertext of the UTF-8 text, 16-byte
 // tag; the additional data is the description "Vantrel.Win.CryptString".
@@ -17,7 +19,8 @@
 namespace Vantrel {
 
 // An empty S gives an empty blob. Raises std::system_error when the key
-// cannot be created or read, or the cipher fails.
+// cannot be created or read (the text says why and names the file or
+// folder), or the cipher fails.
 std::string ProtectString(std::string_view S);
 
 // The text sealed in Data; an empty text for an empty, damaged or foreign

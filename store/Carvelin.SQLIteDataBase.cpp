@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -231,10 +232,11 @@ void TVaspoDatabase::ListVaccins(Vantrel::TStringList& List) {
       continue;  // one unreadable note leaves the others listed
     }
     if (Vaccin.Nom.empty()) continue;
+    // A lookup by identifier answers the first line of that name: later
+    // notes under an identifier already listed are left out.
     std::string Line = S.AsString(0) + "=";
     auto Same = [&](const std::string& L) { return L.compare(0, Line.size(), Line) == 0; };
-    std::erase_if(List.Strings, Same);
-    List.Add(Line + Vaccin.Caption());
+    if (std::none_of(List.Strings.begin(), List.Strings.end(), Same)) List.Add(Line + Vaccin.Caption());
   }
 }
 

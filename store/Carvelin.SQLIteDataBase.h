@@ -83,7 +83,8 @@ class TVaspoDatabase {
   static std::string DefaultFileName(const std::string& ExeName);
 
   // Opens (a new file is created private to the user; an empty name stands
-  // for DefaultFileName) and brings the tables up to date.
+  // for DefaultFileName) and brings the tables up to date. A damaged file
+  // raises at once (Vantrel::ESQLite3Error with a French text).
   void Init(const std::string& AFileName);
   void Close();
 
@@ -105,7 +106,8 @@ class TVaspoDatabase {
   // Appends the live rows of one practitioner and patient, newest first, then by title.
   void GetDocumentsLocaux(int64_t Praticien, int64_t Patient, std::vector<std::unique_ptr<TDocumentLocal>>& List);
 
-  // "uniqueId=Caption" lines for every readable note of every patient.
+  // "uniqueId=Caption" lines for every readable note of every patient, one
+  // per identifier (the first note found under it).
   void ListVaccins(Vantrel::TStringList& List);
   bool LoadVaccin(std::string_view UniqueID, TVaspoVaccin& Vaccin);
 

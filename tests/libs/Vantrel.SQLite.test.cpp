@@ -342,12 +342,137 @@ TEST(SQLite, migration_helpers_find_columns_whatever_their_case) {
 TEST(SQLite, open_failure_carries_sqlite_message) {
   TestSupport::TempDir Dir;
   TSQLite3 DB;
-  EXPECT_EQ(ErrorOf([&] { DB.Open((Dir / "absent" / "x.db3").string()); }), "unable to open database file");
+  const std::string Absent = (Dir / "absent" / "x.db3").string();
+  EXPECT_EQ(ErrorOf([&] { DB.Open(Absent); }),
+            "La base locale « " + Absent +
+                " » ne peut pas être ouverte ou écrite : vérifiez son dossier et ses droits "
+                "(unable to open database file)");
   EXPECT_EQ(ErrorOf([&] { DB.ExecSQL("SELECT 1"); }), "Database not open");
   // Reopening another file closes the first.
   DB.Open((Dir / "a.db3").string());
   DB.Open((Dir / "b.db3").string());
   EXPECT_EQ(DB.FileName(), (Dir / "b.db3").string());
+}
+
+// Disk full, a connection that may not write and a journal that cannot be
+// made each have their own text; what was committed before stays.
+TEST(SQLite, file_failures_have_their_own_text_and_lose_nothing_committed) {
+  Db D;
+  const std::string File = D.DB.FileName();
+  D.DB.ExecSQL("CREATE TABLE T (Nom)");
+  D.DB.ExecSQL("INSERT INTO T VALUES ('premier')");
+  auto Count = [&] {
+    TSQLite3Stmt S;
+    D.DB.PrepareSQL("SELECT count(*) FROM T", S);
+    EXPECT_TRUE(S.Fetch());
+    return S.AsInteger(0);
+  };
+  struct Case {
+    const char* Name;
+    std::function<void()> Arrange, Restore;
+    int Code;
+    std::string Text;
+  } Cases[] = {
+      {"disk full", [&] { D.DB.ExecSQL("PRAGMA max_page_count = 2"); },
+       [&] { D.DB.ExecSQL("PRAGMA max_page_count = 1000000"); }, SQLITE_FULL,
+       "Disque plein : la base locale « " + File + " » ne peut plus être écrite (database or disk is full)"},
+      {"read-only", [&] { D.DB.ExecSQL("PRAGMA query_only = 1"); }, [&] { D.DB.ExecSQL("PRAGMA query_only = 0"); },
+       SQLITE_READONLY,
+       "La base locale « " + File +
+           " » est en lecture seule : impossible d'y écrire (attempt to write a readonly database)"},
+      // A folder where the rollback journal goes: the write cannot start.
+      {"journal", [&] { std::filesystem::create_directory(File + "-journal"); },
+       [&] { std::filesystem::remove(File + "-journal"); }, SQLITE_IOERR,
+       "Erreur d'accès au disque pour la base locale « " + File + " » (disk I/O error)"},
+  };
+  for (const Case& C : Cases) {
+    C.Arrange();
+    TSansRowId Big{std::string(20000, 'x')};
+    try {
+      D.DB.InsertType(Big, "T");
+      ADD_FAILURE() << C.Name << ": no error";
+    } catch (const ESQLite3Error& E) {
+      EXPECT_EQ(E.Code(), C.Code) << C.Name;
+      EXPECT_EQ(E.what(), C.Text) << C.Name;
+    }
+    C.Restore();
+    EXPECT_EQ(Count(), 1) << C.Name;
+  }
+  TSansRowId Next{"suivant"};
+  D.DB.InsertType(Next, "T");
+  EXPECT_EQ(Count(), 2);
+}
+
+// A trigger found in the file never runs, and the schema table cannot be
+// written through the connection.
+TEST(SQLite, triggers_never_run_and_the_schema_stays_read_only) {
+  Db D;
+  D.DB.ExecSQL("CREATE TABLE T (Nom)");
+  D.DB.ExecSQL("CREATE TABLE Copie (Nom)");
+  D.DB.ExecSQL("CREATE TRIGGER Espion AFTER INSERT ON T BEGIN INSERT INTO Copie VALUES (new.Nom); END");
+  D.DB.ExecSQL("INSERT INTO T VALUES ('secret')");
+  TSQLite3Stmt S;
+  D.DB.PrepareSQL("SELECT count(*) FROM Copie", S);
+  ASSERT_TRUE(S.Fetch());
+  EXPECT_EQ(S.AsInteger(0), 0);
+  S.Close();
+  D.DB.ExecSQL("PRAGMA writable_schema = ON");
+  EXPECT_NE(ErrorOf([&] { D.DB.ExecSQL("UPDATE sqlite_master SET sql = 'CREATE TABLE T (Autre)' WHERE name = 'T'"); }),
+            "(no error)");
+}
+
+// A file with a damaged page, or that is no database at all, is refused at
+// Open and the connection stays closed.
+TEST(SQLite, damaged_file_is_refused_at_open) {
+  TestSupport::TempDir Dir;
+  const auto File = Dir / "t.db3";
+  int64_t Root = 0;
+  {
+    TSQLite3 DB;
+    DB.Open(File.string());
+    DB.ExecSQL("CREATE TABLE T (Nom)");
+    for (int I = 0; I < 200; ++I) DB.ExecSQL("INSERT INTO T VALUES ('" + std::string(100, char('a' + I % 26)) + "')");
+    TSQLite3Stmt S;
+    DB.PrepareSQL("SELECT rootpage FROM sqlite_master WHERE name = 'T'", S);
+    ASSERT_TRUE(S.Fetch());
+    Root = S.AsInt64(0);
+  }
+  const std::string Sound = TestSupport::ReadFile(File);
+  const size_t PageSize = 4096;
+  ASSERT_GE(Sound.size(), size_t(Root) * PageSize);
+  struct Case {
+    const char* Name;
+    std::string Bytes;
+    int Code;
+    std::string Detail;
+  } Cases[] = {
+      {"table root page overwritten",
+       Sound.substr(0, size_t(Root - 1) * PageSize) + std::string(PageSize, '\xA5') +
+           Sound.substr(size_t(Root) * PageSize),
+       SQLITE_CORRUPT, ""},
+      {"not a database", TestSupport::RandomBytes(3 * PageSize, 7), SQLITE_NOTADB, " (file is not a database)"},
+  };
+  for (const Case& C : Cases) {
+    TestSupport::WriteFile(File, C.Bytes);
+    TSQLite3 DB;
+    try {
+      DB.Open(File.string());
+      ADD_FAILURE() << C.Name << ": opened";
+    } catch (const ESQLite3Error& E) {
+      EXPECT_EQ(E.Code(), C.Code) << C.Name;
+      const std::string Head = "La base locale « " + File.string() + " » est endommagée";
+      EXPECT_EQ(std::string(E.what()).substr(0, Head.size()), Head) << C.Name << ": " << E.what();
+      if (!C.Detail.empty()) {
+        EXPECT_EQ(E.what(), Head + C.Detail) << C.Name;
+      }
+    }
+    EXPECT_TRUE(DB.FileName().empty()) << C.Name;
+    EXPECT_EQ(DB.Handle(), nullptr) << C.Name;
+  }
+  // The sound file opens again.
+  TestSupport::WriteFile(File, Sound);
+  TSQLite3 DB;
+  DB.Open(File.string());
 }
 
 }  // namespace

@@ -317,12 +317,15 @@ TEST(SysUtils, temporary_files_are_new_empty_and_named_after_the_prefix) {
   else unsetenv("TMPDIR");
 }
 
-TEST(SysUtils, trailing_slash_is_added_once) {
+TEST(SysUtils, import_folder_gets_its_trailing_delimiter_once) {
   struct Case { std::string In, Out; } Cases[] = {
       {"", ""}, {"/home/u/import", "/home/u/import/"}, {"/home/u/import/", "/home/u/import/"}, {"/", "/"},
   };
   for (auto& C : Cases) {
-    EnsureTrailingSlash(C.In);
-    EXPECT_EQ(C.In, C.Out);
+    TDocImport DocImport{C.In, "/opt/carvelin/Carvelin2,0", "Exporter le document vers DocImport"};
+    EnsureTrailingBackslash(DocImport);
+    EXPECT_EQ(DocImport.Path, C.Out);
+    EXPECT_EQ(DocImport.Icon, "/opt/carvelin/Carvelin2,0");
+    EXPECT_EQ(DocImport.Hint, "Exporter le document vers DocImport");
   }
 }

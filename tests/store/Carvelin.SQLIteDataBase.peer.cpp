@@ -140,6 +140,37 @@ TEST(VaspoDatabasePeer, init_brings_an_older_file_up_to_date_and_keeps_its_rows)
             "2|1|1\nok\n");
 }
 
+// Someone who could write the file planted triggers that copy every new
+// patient elsewhere and rename the practitioners: saving through the store
+// runs neither.
+TEST(VaspoDatabasePeer, triggers_planted_in_the_file_never_run) {
+  SKIP_UNLESS_TOOL("sqlite3");
+  TestSupport::TempDir Dir;
+  auto File = Dir / "Carvelin2.db3";
+  {
+    TVaspoDatabase DB;
+    DB.Init(File.string());
+    TVaspoPraticien Pr;
+    Pr.IdNational = "810001234567";
+    Pr.Nom = "Martin";
+    DB.SavePraticien(Pr);
+  }
+  Sql(File,
+      "CREATE TABLE Fuite (Nom, INSN);\n"
+      "CREATE TRIGGER Espion AFTER INSERT ON Patients BEGIN INSERT INTO Fuite VALUES (new.Nom, new.INSN); "
+      "UPDATE Praticiens SET Nom = 'pirate'; END;\n");
+  {
+    TVaspoDatabase DB;
+    DB.Init(File.string());
+    TVaspoPatient P;
+    P.Nom = "Durand";
+    P.INSN = "255031234567812";
+    DB.SavePatient(P);
+  }
+  EXPECT_EQ(Sql(File, "SELECT count(*) FROM Fuite; SELECT Nom FROM Praticiens; SELECT count(*) FROM Patients;\n"),
+            "0\nMartin\n1\n");
+}
+
 // A child saves patients (and updates the one before) in a loop and reports
 // each save once it returned; it is killed at an arbitrary point.
 TEST(VaspoDatabasePeer, killed_writer_leaves_a_sound_file_with_every_committed_record) {

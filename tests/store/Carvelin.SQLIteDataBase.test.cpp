@@ -203,12 +203,14 @@ TEST(VaspoDatabase, vaccination_notes_listed_by_document_id_skipping_unreadable_
   W.Nom = "PREVENAR";
   W.Date = 0;
   Note("u7'--", Vantrel::JSON::buildJSON(W));
+  Note("u1", Vantrel::JSON::buildJSON(W));  // a second note under u1: the first one stays
 
   Vantrel::TStringList List;
   List.Add("ancienne ligne");
   S.DB.ListVaccins(List);
   EXPECT_EQ(List.Strings,
             (std::vector<std::string>{"u1=VAXIGRIPTETRA [L'123] 15/10/2024", "u7'--=PREVENAR [L'123] "}));
+  EXPECT_EQ(List.Objects.size(), List.Strings.size());
 
   TVaspoVaccin Back;
   ASSERT_TRUE(S.DB.LoadVaccin("u7'--", Back));
