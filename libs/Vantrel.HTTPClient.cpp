@@ -124,7 +124,8 @@ void InflateBody(std::string& Stream, size_t BodyStart, size_t Max) {
 int StatusCode(std::string_view StatusLine) {
   size_t Space = StatusLine.find(' ');
   std::string_view Code = Space == std::string_view::npos ? std::string_view() : StatusLine.substr(Space + 1, 4);
-  bool Ok = Code.size() >= 3 && std::all_of(Code.begin(), Code.begin() + 3, [](char C) { return C >= '0' && C <= '9'; }) &&
+  auto Digit = [](char C) { return C >= '0' && C <= '9'; };
+  bool Ok = Code.size() >= 3 && std::all_of(Code.begin(), Code.begin() + 3, Digit) &&
             (Code.size() == 3 || Code[3] == ' ');
   if (!Ok) throw std::runtime_error("Invalid status line: " + std::string(StatusLine.substr(0, 64)));
   return (Code[0] - '0') * 100 + (Code[1] - '0') * 10 + (Code[2] - '0');
@@ -657,10 +658,9 @@ void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
 }
 
 bool THTTPClient::ReadBody(std::string& Stream, bool HeadRequest) {
-  // RFC 9112 §6.3: whatever the head says, these end with it. A 101 switched
-  // the connection to another protocol.
-  if (HeadRequest || FResponseCode == 204 || FResponseCode == 304 || FResponseCode == 101)
-    return FResponseCode != 101;
+  // RFC 9112 §6.3: whatever the head says, these end with it.
+  if (FResponseCode == 101) return false;  // the connection speaks another protocol now
+  if (HeadRequest || FResponseCode == 204 || FResponseCode == 304) return true;
   size_t BodyStart = Stream.size();
   std::string Length = GetHeader("Content-Length");
   bool Chunked = GetHeader("Transfer-Encoding") == "chunked";
@@ -685,7 +685,8 @@ bool THTTPClient::ReadBody(std::string& Stream, bool HeadRequest) {
   if (HasHeader("Content-Encoding", "gzip")) InflateBody(Stream, BodyStart, FMaxBodySize);
   // RFC 9112 §6.1: a message with both framings may be an attempt to smuggle
   // a second answer into the connection; it ends with this one.
-  return !(Length.size() && GetHeader("Transfer-Encoding").size());
+  bool BothFramings = !Length.empty() && !GetHeader("Transfer-Encoding").empty();
+  return !BothFramings;
 }
 
 void THTTPClient::Get(std::string_view URL, std::string& Stream) { Request("GET", URL, std::nullopt, Stream); }

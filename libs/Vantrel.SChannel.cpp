@@ -688,6 +688,9 @@ int TSChannelSocket::Read(void* Data, size_t Size) {
   if (!FSSL) return TTCPSocket::Read(Data, Size);
   FSSL->SetDeadline(FDeadline);
   int Got = FSSL->Read(Data, int(std::min<size_t>(Size, 1 << 30)));
+  // A time-out raises what a plain socket's does: the server may have acted
+  // on the request, so it is not one the HTTP client may send again.
+  if (Got < 0 && FSSL->Error() == "recv returns " + Hex8(10060)) throw ESocketError("recv", 10060);
   if (Got < 0) throw ESSLError(FSSL->ErrNo(), FSSL->Error());
   return Got;
 }

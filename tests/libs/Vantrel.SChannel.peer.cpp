@@ -417,14 +417,16 @@ TEST_F(SChannel, socket_raises_the_refusal_as_ssl_error) {
 // A server that drops the TCP connection in the middle of a body, without
 // close_notify, has cut it short whatever its framing: both engines refuse
 // it as "Read Error". A close-delimited body ended by close_notify is whole.
-TEST_F(SChannel, body_cut_without_close_notify_is_an_error_on_both_engines) {
+// A server that stalls gives both the plain socket's time-out, and the
+// request is not sent again.
+TEST_F(SChannel, cut_or_stalled_answers_are_errors_alike_on_both_engines) {
   RegisterTinyTLSEngine();
   RegisterSChannelSocketMaker();
   for (TTLSEngine Engine : {TTLSEngine::TinyTLS, TTLSEngine::SChannel}) {
     SCOPED_TRACE(Engine == TTLSEngine::TinyTLS ? "own engine" : "system client");
     HTTPTest::TServerProcess Server({TestSupport::Python, TestSupport::Fixture("http/tls_cut_server.py").string(),
                                      Pki()("rsa-server.pem"), Pki()("rsa-server.key"), "length", "chunked", "close",
-                                     "notify"});
+                                     "notify", "stall"});
     int Port = std::atoi(Server.ReadLine().c_str());
     ASSERT_GT(Port, 0);
     auto Own = std::make_shared<TTLS>();
@@ -445,6 +447,13 @@ TEST_F(SChannel, body_cut_without_close_notify_is_an_error_on_both_engines) {
     std::string Whole;
     for (int I = 0; I < 100; ++I) Whole += "0123456789";
     EXPECT_EQ(Client.Get(URL), Whole);
+    Client.SetTimeout(500);
+    try {
+      Client.Get(URL);
+      ADD_FAILURE() << "no time-out";
+    } catch (const std::exception& E) {
+      EXPECT_STREQ(E.what(), "WINSOCK Error #0000274C on function recv");
+    }
     EXPECT_TRUE(Server.WaitExit());
   }
 }
