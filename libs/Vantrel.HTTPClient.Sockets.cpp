@@ -236,7 +236,23 @@ bool TTCPSocket::Closed() {
   return (P.revents & (POLLERR | POLLHUP | POLLNVAL | POLLIN)) || !(P.revents & POLLOUT);
 }
 
+bool WaitReadable(int Fd, std::chrono::steady_clock::time_point Deadline) {
+  using namespace std::chrono;
+  if (Deadline == steady_clock::time_point::max()) return true;
+  for (;;) {
+    auto Left = duration_cast<milliseconds>(Deadline - steady_clock::now()).count();
+    if (Left <= 0) return false;
+    pollfd P{Fd, POLLIN, 0};
+    int Rc = poll(&P, 1, int(std::min<int64_t>(Left, 1 << 30)));
+    if (Rc > 0) return true;  // bytes, the peer's close or an error: the receive tells
+    if (Rc < 0 && errno != EINTR) return true;
+  }
+}
+
 int TTCPSocket::Read(void* Data, size_t Size) {
+  // A server dripping bytes never lets a receive time out: the deadline
+  // bounds the whole read.
+  if (!WaitReadable(FHandle, FDeadline)) throw ESocketError("recv", WSAETIMEDOUT);
   ssize_t Got;
   Size = std::min<size_t>(Size, 1 << 30);
   do Got = recv(FHandle, Data, Size, 0);

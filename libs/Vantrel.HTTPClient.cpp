@@ -57,25 +57,27 @@ int ParsePort(std::string_view Text) {
   return int(V);
 }
 
-// Inflates one or more gzip members (windowBits 31: gzip only).
-std::string Gunzip(std::string_view In, size_t Max) {
-  std::string Out;
-  if (In.empty()) return Out;
+// Inflates one or more gzip members (windowBits 31: gzip only) and answers
+// the inflated size; more than Max bytes is "Response body too large".
+// Without Out the bytes are only counted, through a small scratch buffer;
+// with Out they are written there, Out having room for Max bytes.
+size_t Gunzip(std::string_view In, size_t Max, char* Out) {
+  if (In.empty()) return 0;
   z_stream Z{};
   if (inflateInit2(&Z, 31) != Z_OK) throw std::runtime_error("gzip: inflateInit failed");
-  constexpr size_t Piece = 1 << 20;
+  char Scratch[16384];
   Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(In.data()));
   Z.avail_in = uInt(In.size());  // bodies are capped far below 4 GiB
-  int Rc = Z_OK;
+  size_t Total = 0;
   try {
     for (;;) {
-      size_t At = Out.size();
-      if (At > Max) throw std::runtime_error("Response body too large");
-      Out.resize(At + Piece);
-      Z.next_out = reinterpret_cast<Bytef*>(Out.data() + At);
-      Z.avail_out = uInt(Piece);
-      Rc = inflate(&Z, Z_NO_FLUSH);
-      Out.resize(At + Piece - Z.avail_out);
+      size_t Room = Out ? Max - Total : sizeof Scratch;
+      Z.next_out = reinterpret_cast<Bytef*>(Out ? Out + Total : Scratch);
+      Z.avail_out = uInt(Room);
+      int Rc = inflate(&Z, Z_NO_FLUSH);
+      Total += Room - Z.avail_out;
+      if (Total > Max || (Out && Total == Max && Rc == Z_BUF_ERROR && Z.avail_in))
+        throw std::runtime_error("Response body too large");
       if (Rc == Z_STREAM_END) {
         if (!Z.avail_in) break;
         inflateReset(&Z);  // another member follows
@@ -84,14 +86,44 @@ std::string Gunzip(std::string_view In, size_t Max) {
       if (Rc == Z_BUF_ERROR && !Z.avail_in) throw std::runtime_error("gzip: truncated content");
       if (Rc != Z_OK && Rc != Z_BUF_ERROR) throw std::runtime_error("gzip: invalid content");
     }
-    if (Out.size() > Max) throw std::runtime_error("Response body too large");
   } catch (...) {
     inflateEnd(&Z);
     throw;
   }
   inflateEnd(&Z);
-  return Out;
+  return Total;
 }
+
+// Replaces the gzip body from BodyStart on by its inflated bytes; on failure
+// only what the caller had before BodyStart stays. The size is counted first,
+// so that a bomb is refused before anything is allocated for it, and a body
+// that fits is inflated once into memory of its exact size.
+void InflateBody(std::string& Stream, size_t BodyStart, size_t Max) {
+  try {
+    std::string_view Packed = std::string_view(Stream).substr(BodyStart);
+    std::string Plain(Gunzip(Packed, Max, nullptr), '\0');
+    Gunzip(Packed, Plain.size(), Plain.data());
+    if (BodyStart) Stream.replace(BodyStart, std::string::npos, Plain);
+    else Stream.swap(Plain);
+  } catch (...) {
+    Stream.resize(BodyStart);
+    throw;
+  }
+}
+
+// The status code of a status line (RFC 9112 §4): exactly three digits
+// after the first space, ending the line or followed by a space.
+int StatusCode(std::string_view StatusLine) {
+  size_t Space = StatusLine.find(' ');
+  std::string_view Code = Space == std::string_view::npos ? std::string_view() : StatusLine.substr(Space + 1, 4);
+  auto Digit = [](char C) { return C >= '0' && C <= '9'; };
+  bool Ok = Code.size() >= 3 && std::all_of(Code.begin(), Code.begin() + 3, Digit) &&
+            (Code.size() == 3 || Code[3] == ' ');
+  if (!Ok) throw std::runtime_error("Invalid status line: " + std::string(StatusLine.substr(0, 64)));
+  return (Code[0] - '0') * 100 + (Code[1] - '0') * 10 + (Code[2] - '0');
+}
+
+bool IsInterim(int Code) { return Code >= 100 && Code < 200 && Code != 101; }
 
 // Windows-1252 bytes to UTF-8 (the undefined positions map to C1 controls).
 std::string Windows1252ToUTF8(std::string_view S) {
@@ -194,6 +226,12 @@ void TURL::Decode(std::string_view URL, bool TLS) {
     HostName = std::string(HostPart);
     Port = Protocol == "https" ? "443" : "80";
   }
+}
+
+std::string TURL::Authority() const {
+  int64_t Number = 0;
+  bool Default = ParseInt(Port, Number) && Number == (Protocol == "https" ? 443 : 80);
+  return Default ? HostName : HostName + ":" + Port;
 }
 
 std::string TURL::Encode(std::string_view Text) {
@@ -444,21 +482,25 @@ void TCustomHTTPClient::SendRequest(std::string_view Head) {
   }
 }
 
+void TCustomHTTPClient::ReadResponseHead() {
+  if (FTimeoutMs > 0)
+    FSocket->SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeoutMs));
+  for (size_t Interim = 0;; ++Interim) {
+    FHeader.clear();
+    FSocket->ReadHeader(FHeader, MaxHeadSize);
+    std::string_view H = FHeader;
+    if (!IsInterim(StatusCode(H.substr(0, H.find('\r'))))) break;
+    if (Interim == MaxInterimResponses) throw std::runtime_error("Too many interim responses");
+  }
+  FSocket->SetDeadline(std::chrono::steady_clock::time_point::max());
+  ParseResponseHeader();
+}
+
 void TCustomHTTPClient::ParseResponseHeader() {
   std::string_view H = FHeader;
   size_t LineEnd = H.find("\r\n");
   FResponse = std::string(H.substr(0, H.find('\r')));
-  FResponseCode = 0;
-  size_t Space = FResponse.find(' ');
-  if (Space != std::string::npos) {
-    const char* P = FResponse.data() + Space + 1;
-    const char* End = FResponse.data() + FResponse.size();
-    const char* Digits = P;
-    while (Digits < End && *Digits >= '0' && *Digits <= '9' && Digits - P < 9) ++Digits;
-    int Code = 0;
-    if (Digits > P) std::from_chars(P, Digits, Code);
-    FResponseCode = Code;
-  }
+  FResponseCode = StatusCode(FResponse);
   std::vector<THeaderField> Lines;
   size_t At = LineEnd == std::string_view::npos ? H.size() : LineEnd + 2;
   while (At < H.size()) {
@@ -527,7 +569,7 @@ std::string THTTPClient::BuildHead(std::string_view Verb, const TURL& URL,
   Head.reserve(512);
   Head.append(Verb).append(" ").append(URL.URI).append(" HTTP/1.1\r\n");
   Head.append("Connection: ").append(FKeepAlive ? "keep-alive" : "close").append("\r\n");
-  Head.append("Host: ").append(URL.HostName).append("\r\n");
+  Head.append("Host: ").append(URL.Authority()).append("\r\n");
   const std::string& Type = FContentType.empty() ? std::string("text/html; charset=UTF-8") : FContentType;
   CheckHeadText(Type);
   Head.append("Content-Type: ").append(Type).append("\r\n");
@@ -563,8 +605,9 @@ void THTTPClient::Request(std::string_view Verb, std::string_view URL,
   SetPort(Port);
   SetUseTLS(U.Protocol == "https");
   std::string Head = BuildHead(Verb, U, Content);  // the cookie line is the new host's
+  bool HeadRequest = Verb == "HEAD";
   try {
-    Exchange(Head, Stream, Content);
+    Exchange(Head, Stream, Content, HeadRequest);
     return;
   } catch (const EClosedSocketError&) {
     // A kept-alive connection that the server dropped: only when nothing of
@@ -574,11 +617,11 @@ void THTTPClient::Request(std::string_view Verb, std::string_view URL,
     if (E.Code() != SEC_I_CONTEXT_EXPIRED || FResponseStarted) throw;
   }
   Close();
-  Exchange(Head, Stream, Content);
+  Exchange(Head, Stream, Content, HeadRequest);
 }
 
 void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
-                           std::optional<std::string_view> Content) {
+                           std::optional<std::string_view> Content, bool HeadRequest) {
   FResponseStarted = false;
   try {
     try {
@@ -588,17 +631,16 @@ void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
     }
     if (Content) FSocket->SendStream(*Content);
     try {
-      FSocket->ReadHeader(FHeader, MaxHeadSize);
+      ReadResponseHead();
     } catch (const ESSLError&) {
       if (!FHeader.empty() || FSocket->Received() || FSocket->Buffered()) throw;
       Close();
       SendRequest(Head);
       if (Content) FSocket->SendStream(*Content);
-      FSocket->ReadHeader(FHeader, MaxHeadSize);
+      ReadResponseHead();
     }
-    ParseResponseHeader();
-    ReadBody(Stream);
-    EndResponse();
+    if (ReadBody(Stream, HeadRequest)) EndResponse();
+    else Close();
   } catch (...) {
     FResponseStarted =
         !FHeader.empty() || (FSocket && (FSocket->Received() > 0 || FSocket->Buffered() > 0));
@@ -607,38 +649,36 @@ void THTTPClient::Exchange(std::string_view Head, std::string& Stream,
   }
 }
 
-void THTTPClient::ReadBody(std::string& Stream) {
+bool THTTPClient::ReadBody(std::string& Stream, bool HeadRequest) {
+  // RFC 9112 §6.3: whatever the head says, these end with it.
+  if (FResponseCode == 101) return false;  // the connection speaks another protocol now
+  if (HeadRequest || FResponseCode == 204 || FResponseCode == 304) return true;
   size_t BodyStart = Stream.size();
   std::string Length = GetHeader("Content-Length");
+  bool Chunked = GetHeader("Transfer-Encoding") == "chunked";
   int64_t Size = 0;
   bool Negative = !Length.empty() && Length.front() == '-';
   std::string_view Digits = std::string_view(Length).substr(Negative ? 1 : 0);
   bool IsNumber = !Digits.empty() && std::all_of(Digits.begin(), Digits.end(),
                                                  [](char C) { return C >= '0' && C <= '9'; });
-  if (IsNumber) {
+  if (IsNumber && !Chunked) {
     if (Negative) throw std::runtime_error("Invalid Content-Length: " + Length);
     if (!ParseInt(Digits, Size) || uint64_t(Size) > FMaxBodySize)
       throw std::runtime_error("Response body too large");
     FSocket->ReadStream(Stream, size_t(Size));
-  } else if (GetHeader("Transfer-Encoding") == "chunked") {
+  } else if (Chunked) {
     FSocket->ReadChunks(Stream, FMaxBodySize);
   } else if (GetHeader("Connection") == "close") {
     FSocket->ReadUntilClosed(Stream, FMaxBodySize);
   } else {
     throw std::runtime_error("No content-length");
   }
-  if (HasHeader("Content-Encoding", "gzip")) {
-    // Only the body just read is inflated; what the caller had stays.
-    std::string Plain;
-    try {
-      Plain = Gunzip(std::string_view(Stream).substr(BodyStart), FMaxBodySize);
-    } catch (...) {
-      Stream.resize(BodyStart);
-      throw;
-    }
-    Stream.resize(BodyStart);
-    Stream += Plain;
-  }
+  // Only the body just read is inflated; what the caller had stays.
+  if (HasHeader("Content-Encoding", "gzip")) InflateBody(Stream, BodyStart, FMaxBodySize);
+  // RFC 9112 §6.1: a message with both framings may be an attempt to smuggle
+  // a second answer into the connection; it ends with this one.
+  bool BothFramings = !Length.empty() && !GetHeader("Transfer-Encoding").empty();
+  return !BothFramings;
 }
 
 void THTTPClient::Get(std::string_view URL, std::string& Stream) { Request("GET", URL, std::nullopt, Stream); }

@@ -11,9 +11,13 @@
 // THTTPClient: synchronous; one object holds at most one connection to one
 // host and port and keeps it alive between requests (60 s, or the server's
 // Keep-Alive timeout); keeps a cookie jar; reads Content-Length, chunked and
-// close-delimited bodies and inflates gzip ones. It follows no redirects and
-// knows no proxy. A request is sent once more on a new connection when the
-// connection turns out closed before any byte of the answer arrived.
+// close-delimited bodies (RFC 9112 §6.3: interim 1xx answers are skipped;
+// 204, 304 and answers to HEAD have no body; chunked wins over
+// Content-Length, and such a connection is not reused) and inflates gzip
+// ones. It follows no redirects and knows no proxy. A request is sent once
+// more on a new connection when the connection turns out closed before any
+// byte of the answer arrived. Every request has a time-out (60 s unless
+// set) for each receive and for the whole response head.
 //
 // Everything read from the peer is bounded: the response head (MaxHeadSize,
 // each line MaxHeaderLine, MaxHeaderCount fields), chunk-size lines and
@@ -129,6 +133,9 @@ class TTCPSocket {
 
   // Receive and send time-out of each later operation, milliseconds (0: none).
   void SetTimeout(int Milliseconds);
+  // Receives after Deadline raise the time-out error whatever the time-out;
+  // time_point::max() (the default) for none.
+  void SetDeadline(std::chrono::steady_clock::time_point Deadline) { FDeadline = Deadline; }
 
   void ReadBytes(std::string& Bytes, size_t ACount);  // appends ACount bytes
   std::string ReadLn(size_t Max);                     // the line before CRLF, "Line too long" past Max
@@ -163,8 +170,13 @@ class TTCPSocket {
   std::string FHost;
   TByteBuffer FRecv;
   int FTimeout = 0;
+  std::chrono::steady_clock::time_point FDeadline = std::chrono::steady_clock::time_point::max();
   uint64_t FReceived = 0;
 };
+
+// Waits until Fd has bytes to read or Deadline passes (false then). A
+// deadline of time_point::max() does not wait.
+bool WaitReadable(int Fd, std::chrono::steady_clock::time_point Deadline);
 
 // What TLS sockets share: the TLS layer starts as soon as the TCP connection
 // stands (unless FExplicit), and decrypted application data waits in FData
@@ -228,6 +240,9 @@ struct TURL {
   // Form encoding: A-Z a-z 0-9 - . _ ~ stay, a space gives '+', every other
   // byte '%' and two upper-case hexadecimal digits.
   static std::string Encode(std::string_view Text);
+  // The Host line's value: HostName, with ":" + Port when Port is not the
+  // scheme's default (RFC 9110 §7.2).
+  std::string Authority() const;
 };
 
 struct THeaderField {
@@ -264,6 +279,8 @@ class TCustomHTTPClient {
   static constexpr size_t MaxHeadSize = 65536;
   static constexpr size_t MaxHeaderLine = 8192;
   static constexpr size_t MaxHeaderCount = 256;
+  static constexpr size_t MaxInterimResponses = 16;
+  static constexpr int DefaultTimeout = 60000;  // milliseconds
 
   TCustomHTTPClient();
   virtual ~TCustomHTTPClient();
@@ -291,7 +308,9 @@ class TCustomHTTPClient {
   void SetKeepAliveTimeout(unsigned Seconds) { FKeepAliveTimeout = Seconds; }
   // Extra request header lines "Name: value", sent in order.
   std::vector<std::string>& CustomHeaders() { return FCustomHeaders; }
-  // Connect, receive and send time-out in milliseconds; 0 waits for ever.
+  // Connect, receive and send time-out in milliseconds, DefaultTimeout
+  // unless set; the whole response head must also arrive within it. 0
+  // waits for ever.
   int Timeout() const { return FTimeoutMs; }
   void SetTimeout(int Milliseconds) {
     FTimeoutMs = Milliseconds;
@@ -333,6 +352,9 @@ class TCustomHTTPClient {
   // Opens a connection to Host():Port(); tests replace it.
   virtual std::unique_ptr<TTCPSocket> OpenSocket();
   void ParseResponseHeader();
+  // Reads response heads into FHeader until a final one, skipping interim
+  // (1xx) answers, all within the time-out from now.
+  void ReadResponseHead();
   // The Cookie line (with CRLF) for the current host; empty when none.
   std::string CookieLine() const;
   // Starts the keep-alive allowance after a response, or closes.
@@ -356,7 +378,7 @@ class TCustomHTTPClient {
   TTLSEngine FTLSEngine = TTLSEngine::TinyTLS;
   std::vector<std::string> FCustomHeaders;
   std::string FResponse;
-  int FTimeoutMs = 0;
+  int FTimeoutMs = DefaultTimeout;
   size_t FMaxBodySize = size_t(512) << 20;
   // Some byte of the answer had arrived when the last exchange failed.
   bool FResponseStarted = false;
@@ -404,8 +426,11 @@ class THTTPClient : public TCustomHTTPClient {
                         std::optional<std::string_view> Content) const;
 
  protected:
-  void Exchange(std::string_view Head, std::string& Stream, std::optional<std::string_view> Content);
-  void ReadBody(std::string& Stream);
+  void Exchange(std::string_view Head, std::string& Stream, std::optional<std::string_view> Content,
+                bool HeadRequest);
+  // Appends the body (none after HEAD, 204, 304); false when the connection
+  // cannot carry another request.
+  bool ReadBody(std::string& Stream, bool HeadRequest);
 
  private:
   std::string FContentType;

@@ -296,8 +296,13 @@ struct TSSLContextAccess {
     auto* Self = static_cast<TSSLContext*>(BIO_get_data(B));
     BIO_clear_retry_flags(B);
     ssize_t Got;
-    do Got = recv(Self->FSocket, Data, size_t(std::max(Size, 0)), 0);
-    while (Got < 0 && errno == EINTR);
+    if (!WaitReadable(Self->FSocket, Self->FDeadline)) {
+      Got = -1;
+      errno = ETIMEDOUT;
+    } else {
+      do Got = recv(Self->FSocket, Data, size_t(std::max(Size, 0)), 0);
+      while (Got < 0 && errno == EINTR);
+    }
     if (Got > 0) return int(Got);
     uint32_t Code = 0;
     if (Got < 0) Code = errno == EAGAIN || errno == EWOULDBLOCK ? 10060 : WSAErrorFromErrno(errno);
@@ -623,9 +628,9 @@ int TSSLContext::FailedIO(int Result) {
   ERR_clear_error();
   if (Reason == SSL_ERROR_ZERO_RETURN) return 0;  // close_notify
   if (FSocketError) {
-    // The peer closed the connection: an end, not a failure.
-    if (FSocketText == "recv returns 00000000") return 0;
-    Fail(0, FSocketText);
+    // Without close_notify nothing tells a cut from the end of the data
+    // (RFC 5246 §7.2.1): a failure, as the own engine's "Read Error".
+    Fail(0, FSocketText == "recv returns 00000000" ? "Read Error" : FSocketText);
     return -1;
   }
   Fail(SEC_E_DECRYPT_FAILURE, "DecryptMessage returns " + Hex8(uint32_t(SEC_E_DECRYPT_FAILURE)));
@@ -681,7 +686,11 @@ void TSChannelSocket::StartTLS() {
 
 int TSChannelSocket::Read(void* Data, size_t Size) {
   if (!FSSL) return TTCPSocket::Read(Data, Size);
+  FSSL->SetDeadline(FDeadline);
   int Got = FSSL->Read(Data, int(std::min<size_t>(Size, 1 << 30)));
+  // A time-out raises what a plain socket's does: the server may have acted
+  // on the request, so it is not one the HTTP client may send again.
+  if (Got < 0 && FSSL->Error() == "recv returns " + Hex8(10060)) throw ESocketError("recv", 10060);
   if (Got < 0) throw ESSLError(FSSL->ErrNo(), FSSL->Error());
   return Got;
 }

@@ -16,6 +16,7 @@
 // message builders and certificate dialogs use ("CN=Dupont, O=Hôpital, C=FR").
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -135,8 +136,9 @@ class TSSLContext {
   // server certificate for Host; Store nullptr: MyStore(). False with ErrNo
   // and Error set on failure.
   bool Start(int Socket, uint32_t Protocols, const std::string& Host, TCertificateStore* Store);
-  // Up to Size decrypted bytes; 0 when the server ended the session or closed
-  // the connection; -1 on failure.
+  // Up to Size decrypted bytes; 0 when the server ended the session
+  // (close_notify); -1 on failure. A connection closed without close_notify
+  // may have cut the data short: a failure with Error "Read Error".
   int Read(void* Data, int Size);
   // Encrypts and sends all Size bytes; Size, or 0 or less on failure.
   int Write(const void* Data, int Size);
@@ -144,6 +146,8 @@ class TSSLContext {
   bool Pending(int AMSec);
   // Renews the shared provider for the next start.
   void Shutdown();
+  // Receives after Deadline fail as timed out (see TTCPSocket::SetDeadline).
+  void SetDeadline(std::chrono::steady_clock::time_point Deadline) { FDeadline = Deadline; }
 
   int32_t ErrNo() const { return FErrNo; }
   const std::string& Error() const { return FError; }
@@ -170,6 +174,7 @@ class TSSLContext {
   // The last socket failure seen by the transport below libssl.
   int32_t FSocketError = 0;
   std::string FSocketText;
+  std::chrono::steady_clock::time_point FDeadline = std::chrono::steady_clock::time_point::max();
 };
 
 // ---- Socket ----

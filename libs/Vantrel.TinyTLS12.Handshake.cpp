@@ -440,6 +440,9 @@ void TTinyTLS::ServerHello(std::string_view Body) {
   FSessionID.assign(Session);
   const TSuite* Chosen = FindSuite(Suite);
   if (!Chosen) Raise("Unsupported CipherSuite");
+  // RFC 5246 §7.4.1.3: the suite must be one the client offered.
+  if (std::find(FCipherSuites.begin(), FCipherSuites.end(), Suite) == FCipherSuites.end())
+    RaiseHandshakeFailure("CipherSuite not offered");
   while (!Extensions.Empty()) {
     uint16_t Type = 0, Length = 0;
     TByteReader Data;

@@ -298,11 +298,11 @@ void TWebSocket::ReceiveLoop(const std::atomic<bool>& Stop) {
     if (Stop) return;
     FShared->LiveHandle = FSocket->Handle();
   }
-  FSocket->ReadHeader(FHeader, MaxHeadSize);
-  ParseResponseHeader();
+  ReadResponseHead();
   if (FResponseCode != 101 || !HasToken(GetHeader("Connection"), "Upgrade") ||
       !SameText(TrimBlanks(GetHeader("Upgrade")), "websocket") || GetHeader("Sec-Websocket-Accept") != FSign)
     return;
+  FSocket->SetTimeout(0);  // messages come whenever the other side sends one
   ReceiveFrames(
       *FSocket, [&](const std::string& Message, bool Text) { Deliver(Message, Text, Stop); }, Stop);
 }

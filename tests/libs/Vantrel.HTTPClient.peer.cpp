@@ -18,6 +18,7 @@ namespace {
 std::string Recv() { return R"({"recv": 1})"; }
 std::string Send(std::string_view Bytes) { return R"({"send": ")" + Base64Encode(Bytes) + "\"}"; }
 std::string Close() { return R"({"close": 1})"; }
+std::string Sleep(double Seconds) { return R"({"sleep": )" + std::to_string(Seconds) + "}"; }
 std::string Body(int Seed, bool Gzip, bool Chunked) {
   return R"({"body": {"seed": )" + std::to_string(Seed) + R"(, "size": 20000, "gzip": )" +
          (Gzip ? "true" : "false") + R"(, "chunked": )" + (Chunked ? "true" : "false") + "}}";
@@ -82,7 +83,7 @@ TEST(HTTPClientPeer, request_head_reaches_the_wire_byte_for_byte) {
   EXPECT_EQ(Client.Post(Server.URL("/svc?a=1#frag"), "<xml/>"), "done");
   ASSERT_TRUE(Server.Finished());
   EXPECT_EQ(Server.Read("req-0-0"),
-            "POST /svc?a=1 HTTP/1.1\r\nConnection: keep-alive\r\nHost: 127.0.0.1\r\n"
+            "POST /svc?a=1 HTTP/1.1\r\nConnection: keep-alive\r\nHost: 127.0.0.1:" + std::to_string(Server.Port) + "\r\n"
             "Content-Type: text/html; charset=UTF-8\r\nContent-Length: 6\r\nAccept: */*\r\n"
             "User-Agent: test-agent\r\nSOAPAction: \"urn:x\"\r\n"
             "Authorization: " + BasicAuthorization("médecin", "p@ss:wörd") + "\r\n\r\n<xml/>");
@@ -127,6 +128,33 @@ TEST(HTTPClientPeer, server_closing_mid_answer_is_an_error_without_resend) {
       EXPECT_EQ(E.Code(), 0u);
     }
     ASSERT_TRUE(Server.Finished());
+  }
+}
+
+// A silent server, and one that drips its head a line at a time, each line
+// well within the receive time-out: both end in the time-out error, and the
+// request is not sent again.
+TEST(HTTPClientPeer, silent_or_dripping_server_times_out) {
+  EXPECT_EQ(THTTPClient().Timeout(), 60000);
+  std::vector<std::string> Drip{Recv(), Send("HTTP/1.1 200 OK\r\n")};
+  for (int I = 0; I < 12; ++I) {
+    Drip.push_back(Sleep(0.25));
+    Drip.push_back(Send("X-" + std::to_string(I) + ": drip\r\n"));
+  }
+  Drip.push_back(Send("Content-Length: 0\r\n\r\n"));
+  for (const auto& Steps : {std::vector<std::string>{Recv(), Sleep(3)}, Drip}) {
+    TRecorder Server({Steps});
+    THTTPClient Client;
+    Client.SetTimeout(1000);
+    try {
+      Client.Get(Server.URL("/slow"));
+      ADD_FAILURE() << "no time-out";
+    } catch (const ESocketError& E) {
+      EXPECT_STREQ(E.what(), "WINSOCK Error #0000274C on function recv");
+    }
+    EXPECT_FALSE(Client.Response().starts_with("HTTP/1.1 200"));
+    ASSERT_TRUE(Server.Finished());
+    EXPECT_FALSE(Server.Has("req-0-1"));
   }
 }
 

@@ -6,13 +6,39 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <malloc.h>
+
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <deque>
 #include <functional>
+#include <new>
 
 #include <gtest/gtest.h>
 
 using namespace Vantrel;
+
+// Bytes held through operator new, and the most held since PeakBytes was
+// last set: what a call needs shows as the peak over what was held before.
+std::atomic<size_t> HeldBytes{0}, PeakBytes{0};
+
+void* operator new(std::size_t Size) {
+  void* P = std::malloc(Size ? Size : 1);
+  if (!P) throw std::bad_alloc();
+  size_t Now = HeldBytes += malloc_usable_size(P);
+  for (size_t Peak = PeakBytes; Now > Peak && !PeakBytes.compare_exchange_weak(Peak, Now);) {
+  }
+  return P;
+}
+
+void operator delete(void* P) noexcept {
+  if (!P) return;
+  HeldBytes -= malloc_usable_size(P);
+  std::free(P);
+}
+
+void operator delete(void* P, std::size_t) noexcept { operator delete(P); }
 
 namespace {
 
@@ -132,7 +158,7 @@ TEST(HTTPClient, request_head_is_written_in_order) {
   const std::string UA = "User-Agent: " + TCustomHTTPClient::DefaultUserAgent() + "\r\n";
   {
     TReplayClient C({Ok("")});
-    C.Get("http://h:8080/x");
+    C.Get("http://h/x");
     EXPECT_EQ(C.Wire[0], "GET /x HTTP/1.1\r\nConnection: keep-alive\r\nHost: h\r\n"
                          "Content-Type: text/html; charset=UTF-8\r\nAccept: */*\r\n" + UA + "\r\n");
   }
@@ -158,6 +184,14 @@ TEST(HTTPClient, request_head_is_written_in_order) {
     C.Post("http://h/f", TFormFields{{"a", "1 2"}, {"b", "é&"}});
     EXPECT_TRUE(C.Wire[0].ends_with("\r\n\r\na=1+2&b=%C3%A9%26"));
     EXPECT_EQ(C.ContentType(), "application/x-www-form-urlencoded");
+  }
+  // RFC 9110 §7.2: the port goes along unless it is the scheme's default.
+  for (auto [URL, Host] : {std::pair{"http://h:80/", "h"}, {"http://h:8080/", "h:8080"}, {"https://h/", "h"},
+                           {"https://h:443/", "h"}, {"https://h:80/", "h:80"}, {"http://h:443/", "h:443"}}) {
+    TURL U;
+    U.Decode(URL, false);
+    EXPECT_NE(THTTPClient().BuildHead("GET", U, std::nullopt).find("\r\nHost: " + std::string(Host) + "\r\n"),
+              std::string::npos) << URL;
   }
   EXPECT_TRUE(TCustomHTTPClient::DefaultUserAgent().starts_with("Mozilla/5.0 ("));
   EXPECT_TRUE(TCustomHTTPClient::DefaultUserAgent().ends_with(") Vantrel.HTTPClient/1.0"));
@@ -206,6 +240,49 @@ TEST(HTTPClient, bodies_are_framed_by_length_chunks_or_close) {
   }
 }
 
+// RFC 9112 §6: what ends a body, and whether the connection carries the
+// next answer (each answer is followed by Ok("next") on the same connection).
+TEST(HTTPClient, framing_follows_the_status_the_verb_and_both_length_headers) {
+  const std::string Chunked = "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n";
+  struct Case { const char* Name; std::string Answer; const char* Verb; std::string Result; int Code; bool Reused; } Cases[] = {
+      {"chunked wins over Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n" + Chunked, "GET", "hello", 200, false},
+      {"100 Continue skipped", "HTTP/1.1 100 Continue\r\n\r\n" + Ok("body"), "GET", "body", 200, true},
+      {"103 hints skipped", "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\nHTTP/1.1 100 x\r\n\r\n" + Ok("b"),
+       "GET", "b", 200, true},
+      {"204 has no body", "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", "GET", "", 204, true},
+      {"304 has no body", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", "GET", "", 304, true},
+      {"HEAD answer has no body", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", "HEAD", "", 200, true},
+      {"four-digit status", "HTTP/1.1 2000 OK\r\nContent-Length: 0\r\n\r\n", "GET",
+       "Invalid status line: HTTP/1.1 2000 OK", 0, false},
+      {"two-digit status", "HTTP/1.1 20 OK\r\nContent-Length: 0\r\n\r\n", "GET",
+       "Invalid status line: HTTP/1.1 20 OK", 0, false},
+      {"no status", "HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "GET", "Invalid status line: HTTP/1.1", 0, false},
+      {"status without reason", "HTTP/1.1 201\r\nContent-Length: 1\r\n\r\nx", "GET", "x", 201, true},
+      {"endless hints", [] {
+         std::string Many;
+         for (int I = 0; I < 20; ++I) Many += "HTTP/1.1 103 Early Hints\r\n\r\n";
+         return Many + Ok("late");
+       }(), "GET", "Too many interim responses", 0, false},
+  };
+  for (const auto& K : Cases) {
+    SCOPED_TRACE(K.Name);
+    TReplayClient C({K.Answer + Ok("next")}, 7);
+    std::string Result;
+    try {
+      C.Request(K.Verb, "http://h/", std::nullopt, Result);
+    } catch (const std::exception& E) {
+      Result = E.what();
+    }
+    EXPECT_EQ(Result, K.Result);
+    EXPECT_EQ(C.ResponseCode(), K.Code);
+    EXPECT_EQ(C.Connected(), K.Reused);
+    if (K.Reused) {
+      EXPECT_EQ(C.Get("http://h/"), "next");
+      EXPECT_EQ(C.Wire.size(), 1u);
+    }
+  }
+}
+
 TEST(HTTPClient, head_longer_than_the_buffer_is_read_whole) {
   std::string Big(3000, 'v');
   TReplayClient C({Ok("x", "X-Big: " + Big + "\r\n")}, 700);
@@ -219,7 +296,7 @@ TEST(HTTPClient, bad_framing_gives_clear_errors) {
   std::string Many;
   for (int I = 0; I < 300; ++I) Many += "X-" + std::to_string(I) + ": v\r\n";
   struct Case { std::string Answer, Error; } Cases[] = {
-      {"HTTP/1.1 204 No Content\r\n\r\n", "No content-length"},
+      {"HTTP/1.1 200 OK\r\n\r\n", "No content-length"},
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n0\r\n\r\n", "No content-length"},
       {"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", "Invalid Content-Length: -5"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", "Response body too large"},
@@ -261,6 +338,24 @@ TEST(HTTPClient, bodies_held_in_memory_are_capped) {
   TReplayClient Exact({Closed});
   Exact.SetMaxBodySize(17);
   EXPECT_EQ(Exact.Get("http://h/"), std::string(17, 'c'));
+}
+
+// A gzip body is inflated straight into memory of its final size: a bomb
+// costs nothing beyond its compressed bytes, a body that fits is not copied
+// on the way.
+TEST(HTTPClient, gzip_bodies_need_no_more_memory_than_their_inflated_size) {
+  constexpr size_t Cap = size_t(4) << 20, Margin = 256 << 10;
+  for (size_t Plain : {size_t(16) << 20, size_t(3) << 20}) {
+    SCOPED_TRACE(Plain);
+    TReplayClient C({Ok(GzipOf(std::string(Plain, 'z')), "Content-Encoding: gzip\r\n")});
+    C.SetMaxBodySize(Cap);
+    size_t Before = HeldBytes;
+    PeakBytes = Before;
+    std::string Error = ErrorOf(C);
+    size_t Peak = PeakBytes - Before;
+    EXPECT_EQ(Error, Plain > Cap ? "Response body too large" : "no error");
+    EXPECT_LE(Peak, std::min(Plain, Cap) + Margin);
+  }
 }
 
 TEST(HTTPClient, keep_alive_allowance_follows_the_server) {

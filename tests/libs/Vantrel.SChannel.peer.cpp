@@ -59,6 +59,8 @@ struct TPki {
     Authority("ca", "/CN=Autorite serveurs test");
     Issue("server", "/CN=localhost", "ca",
           "subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n", "ec:" + (*this)("ca.pem"));
+    // For servers both TLS engines talk to.
+    Issue("rsa-server", "/CN=localhost", "ca", "subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n");
     Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
              "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", (*this)("self.key"), "-out", (*this)("self.pem")});
     Authority("cps-ca", "/C=FR/O=Sante test/CN=AC classe 1");
@@ -409,6 +411,50 @@ TEST_F(SChannel, socket_raises_the_refusal_as_ssl_error) {
   } catch (const ESSLError& E) {
     EXPECT_EQ(uint32_t(E.Code()), 0x800B0109u);
     EXPECT_STREQ(E.what(), "Le certificat du serveur est réfusé car autosigné");
+  }
+}
+
+// A server that drops the TCP connection in the middle of a body, without
+// close_notify, has cut it short whatever its framing: both engines refuse
+// it as "Read Error". A close-delimited body ended by close_notify is whole.
+// A server that stalls gives both the plain socket's time-out, and the
+// request is not sent again.
+TEST_F(SChannel, cut_or_stalled_answers_are_errors_alike_on_both_engines) {
+  RegisterTinyTLSEngine();
+  RegisterSChannelSocketMaker();
+  for (TTLSEngine Engine : {TTLSEngine::TinyTLS, TTLSEngine::SChannel}) {
+    SCOPED_TRACE(Engine == TTLSEngine::TinyTLS ? "own engine" : "system client");
+    HTTPTest::TServerProcess Server({TestSupport::Python, TestSupport::Fixture("http/tls_cut_server.py").string(),
+                                     Pki()("rsa-server.pem"), Pki()("rsa-server.key"), "length", "chunked", "close",
+                                     "notify", "stall"});
+    int Port = std::atoi(Server.ReadLine().c_str());
+    ASSERT_GT(Port, 0);
+    auto Own = std::make_shared<TTLS>();
+    Own->CAFile = Pki()("ca.pem");
+    THTTPClient Client;
+    Client.ReplaceTLS(Own);
+    Client.SetTLSEngine(Engine);
+    Client.SetTimeout(10000);
+    std::string URL = "https://localhost:" + std::to_string(Port) + "/";
+    for (const char* Mode : {"length", "chunked", "close"}) {
+      try {
+        Client.Get(URL);
+        ADD_FAILURE() << Mode << ": the cut body was taken as whole";
+      } catch (const std::exception& E) {
+        EXPECT_STREQ(E.what(), "Read Error") << Mode;
+      }
+    }
+    std::string Whole;
+    for (int I = 0; I < 100; ++I) Whole += "0123456789";
+    EXPECT_EQ(Client.Get(URL), Whole);
+    Client.SetTimeout(500);
+    try {
+      Client.Get(URL);
+      ADD_FAILURE() << "no time-out";
+    } catch (const std::exception& E) {
+      EXPECT_STREQ(E.what(), "WINSOCK Error #0000274C on function recv");
+    }
+    EXPECT_TRUE(Server.WaitExit());
   }
 }
 

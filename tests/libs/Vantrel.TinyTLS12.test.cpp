@@ -143,6 +143,8 @@ TEST(TinyTLS12, server_first_flight_checks) {
        "Not a TLS 1.2 message handshake failure"},
       {"record version", {Record(22, Good, 0x0301)}, "Not a TLS 1.2 message handshake failure"},
       {"suite", {Record(22, Handshake(htServerHello, ServerHelloBody(0xC013)))}, "Unsupported CipherSuite"},
+      {"known suite not offered", {Record(22, Handshake(htServerHello, ServerHelloBody(0x009C)))},
+       "CipherSuite not offered handshake failure"},
       {"truncated", {Record(22, Handshake(htServerHello, ServerHelloBody(0xC02F).substr(0, 34)))},
        "HelloServer overflow"},
       {"extension past the block",
