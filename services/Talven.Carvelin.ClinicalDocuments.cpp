@@ -365,13 +365,6 @@ void WriteSanitisedHtml(THtml& H, std::string_view S) {
   }
 }
 
-// The HTML types (RFC 2854, RFC 3236), without case and parameters.
-bool IsHtmlType(std::string_view MimeType) {
-  std::string Type = AsciiLower(MimeType.substr(0, MimeType.find(';')));
-  std::erase_if(Type, IsHtmlSpace);
-  return Type == "text/html" || Type == "application/xhtml+xml";
-}
-
 // ---------------------------------------------------------------------------
 // Header page pieces
 
@@ -897,7 +890,7 @@ void TRenderer::NonXML(THtml& H, PXMLNode Text) {
     H.Markup("<a href=\"#\">Document au format PDF (").Markup(Size).Line(")</a>");
   } else {
     H.Text(Doc.mimeType).Markup(" (").Markup(Size).Line(")");
-    if (IsHtmlType(Doc.mimeType)) {
+    if (IsHtmlMediaType(Doc.mimeType)) {
       // Shown by the same view as a structured body: written again through the allow-list.
       const std::string Html = std::move(Doc.NonXMLBody);
       THtml Body(Doc.NonXMLBody);
@@ -998,6 +991,12 @@ void TRenderer::Body() {
 }
 
 }  // namespace
+
+bool IsHtmlMediaType(std::string_view MimeType) {
+  std::string Type = AsciiLower(MimeType.substr(0, MimeType.find(';')));
+  std::erase_if(Type, IsHtmlSpace);
+  return Type == "text/html" || Type == "application/xhtml+xml";
+}
 
 TClinicalDocument::TClinicalDocument(TClinicalDocumentClock Clock) : FClock(std::move(Clock)) {}
 

@@ -96,6 +96,11 @@ inline constexpr std::string_view CodeTableParticipantClass =
 // "{$code=" + Code + "}". Plain text, not escaped.
 std::string CodeLabel(std::string_view Code, std::string_view Table, std::string_view Default);
 
+// True for the HTML media types (text/html, RFC 2854; application/xhtml+xml,
+// RFC 3236), without regard to case or parameters: a non-XML body of such a
+// type is made a page like a structured body.
+bool IsHtmlMediaType(std::string_view MimeType);
+
 // An HL7 time (yyyymmdd[hh[mm[ss]]][+zzzz]) as French text: "5 Mars 2024",
 // "5 Mars 2024, 14:30:00 +0100"; empty below 8 characters. Copies characters
 // of the input: plain text, not escaped.
