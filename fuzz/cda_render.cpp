@@ -17,7 +17,9 @@ namespace {
 constexpr std::string_view Tags[] = {
     "!DOCTYPE", "!--", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "h4", "table", "tr", "th",
     "td", "strong", "br", "hr", "a", "ul", "ol", "li", "div", "span", "img", "html", "linkHtml", "sub", "sup",
-    "footnote", "footnoteRef", "paragraph", "caption", "thead", "tbody", "tfoot", "colgroup", "col"};
+    "footnote", "footnoteRef", "paragraph", "caption", "thead", "tbody", "tfoot", "colgroup", "col",
+    // the plain HTML that a non-XML body in HTML keeps
+    "p", "b", "i", "u", "em", "small", "code", "pre", "blockquote", "h5", "h6", "dl", "dt", "dd"};
 
 bool KnownTag(std::string_view Name) {
   for (std::string_view T : Tags)
@@ -67,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   }
   if (D.Version < 1) abort();
   CheckPage(D.HtmlStream);
-  if (D.mimeType == "text/html") CheckPage(D.NonXMLBody);
+  if (Talven::IsHtmlMediaType(D.mimeType)) CheckPage(D.NonXMLBody);
   for (char C : D.mimeType)
     if (static_cast<unsigned char>(C) < 0x20 || C == 0x7F) abort();
   for (const auto& M : D.MediaList.Items())

@@ -55,7 +55,8 @@ void TMimePart::GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const
   if (ClassifyType(Field->TypeInfo()) == TTypeDetail::dtBytes)
     *static_cast<TBytes*>(Field->Data(Instance)) = TBytes(std::string(Content.View()));
   else
-    detail::StoreFieldText(*Field, Instance, Content.Value());
+    // A host program's text may hold a stray "&#": kept, not an error.
+    detail::StoreFieldText(*Field, Instance, XMLDecodeEntitiesKeepingMalformed(Content.View()));
 }
 
 void TMimeDecoder::GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const {

@@ -46,8 +46,8 @@ struct TMimePart {
   // Stores the content into the record field named by the form-data name
   // (FindRecordField rules): a byte array receives the raw bytes, a date
   // kind the value of the JSON date reader, any other field the text with
-  // XML references decoded, "0"/"1" as false/true for a Boolean, through
-  // SetValueFromString. A part without a name or with an unknown one is
+  // XML references decoded (a malformed numeric reference kept as written),
+  // "0"/"1" as false/true for a Boolean, through SetValueFromString. A part without a name or with an unknown one is
   // skipped. Raises what the date reader and SetValueFromString raise.
   void GetFormDataType(void* Instance, const TTypeInfo* TypeInfo) const;
 };

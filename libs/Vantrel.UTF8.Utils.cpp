@@ -274,6 +274,26 @@ std::string UTF16ToUTF8(std::u16string_view Text) {
   return S;
 }
 
+size_t ReadUTF8(std::string_view S, uint32_t& CodePoint) {
+  if (S.empty()) return 0;
+  const uint8_t B = uint8_t(S[0]);
+  CodePoint = B;
+  if (B < 0x80) return 1;
+  const size_t Need = B >= 0xC2 && B <= 0xDF ? 1 : B >= 0xE0 && B <= 0xEF ? 2 : B >= 0xF0 && B <= 0xF4 ? 3 : 0;
+  if (Need == 0 || Need >= S.size()) return 0;
+  CodePoint = Need == 1 ? B & 0x1F : Need == 2 ? B & 0x0F : B & 0x07;
+  for (size_t K = 1; K <= Need; ++K) {
+    const uint8_t C = uint8_t(S[K]);
+    if ((C & 0xC0) != 0x80) return 0;
+    // RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF.
+    if (K == 1 && ((B == 0xE0 && C < 0xA0) || (B == 0xED && C > 0x9F) || (B == 0xF0 && C < 0x90) ||
+                   (B == 0xF4 && C > 0x8F)))
+      return 0;
+    CodePoint = CodePoint << 6 | (C & 0x3F);
+  }
+  return Need + 1;
+}
+
 std::u16string UTF8ToUTF16(std::string_view Text) {
   std::u16string Out;
   Out.reserve(Text.size());
@@ -285,19 +305,9 @@ std::u16string UTF8ToUTF16(std::string_view Text) {
       ++I;
       continue;
     }
-    size_t Need = B >= 0xC2 && B <= 0xDF ? 1 : B >= 0xE0 && B <= 0xEF ? 2 : B >= 0xF0 && B <= 0xF4 ? 3 : 0;
-    uint32_t CP = Need == 1 ? B & 0x1F : Need == 2 ? B & 0x0F : B & 0x07;
-    bool Ok = Need > 0 && I + Need < Text.size();
-    for (size_t K = 1; Ok && K <= Need; ++K) {
-      uint8_t C = uint8_t(Text[I + K]);
-      if ((C & 0xC0) != 0x80) Ok = false;
-      // RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF.
-      if (K == 1 && ((B == 0xE0 && C < 0xA0) || (B == 0xED && C > 0x9F) || (B == 0xF0 && C < 0x90) ||
-                     (B == 0xF4 && C > 0x8F)))
-        Ok = false;
-      CP = CP << 6 | (C & 0x3F);
-    }
-    if (!Ok) {
+    uint32_t CP = 0;
+    const size_t Length = ReadUTF8(Text.substr(I), CP);
+    if (Length == 0) {
       Out += char16_t(0xFFFD);
       ++I;
       continue;
@@ -308,7 +318,7 @@ std::u16string UTF8ToUTF16(std::string_view Text) {
     } else {
       Out += char16_t(CP);
     }
-    I += Need + 1;
+    I += Length;
   }
   return Out;
 }

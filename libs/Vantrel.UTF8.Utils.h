@@ -69,6 +69,10 @@ inline void AppendUTF8(std::string& Out, uint32_t CodePoint) {
   }
 }
 
+// The code point of the well-formed UTF-8 sequence (RFC 3629) that S starts
+// with, and its length in bytes; 0 when S is empty or starts otherwise.
+size_t ReadUTF8(std::string_view S, uint32_t& CodePoint);
+
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string UTF16ToUTF8(std::u16string_view Text);
 // UTF-8 to UTF-16; a byte that is not part of a valid sequence becomes U+FFFD.

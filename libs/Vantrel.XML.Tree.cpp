@@ -400,8 +400,33 @@ TDateTime TXMLString::AsDateTime() const {
 
 namespace {
 
-// False at a numeric reference with a character that is no digit.
-bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
+// What a malformed numeric reference does: fail the decoding, or stay as written.
+enum class TMalformed : uint8_t { Fail, Keep };
+
+// A well-formed character reference (XML 1.0 §4.1: "#" decimal digits ";" or
+// "#x" hexadecimal digits ";", naming a character of §2.2) at the start of
+// Rest, which follows the '&': its code point and its length, 0 when Rest
+// holds none.
+size_t WellFormedCharReference(std::string_view Rest, uint32_t& Code) {
+  const bool Hex = Rest.starts_with("#x");
+  size_t J = Hex ? 2 : 1;
+  const size_t First = J;
+  Code = 0;
+  for (; J < Rest.size() && Rest[J] != ';'; ++J) {
+    const uint8_t D = Digits[uint8_t(Rest[J])];
+    if (D >= (Hex ? 16 : 10)) return 0;
+    Code = std::min<uint32_t>(Code * (Hex ? 16 : 10) + D, 0x110000);
+  }
+  const bool Char = Code == 0x9 || Code == 0xA || Code == 0xD || (Code >= 0x20 && Code <= 0xD7FF) ||
+                    (Code >= 0xE000 && Code <= 0xFFFD) || (Code >= 0x10000 && Code <= 0x10FFFF);
+  if (J == First || J == Rest.size() || !Char) return 0;
+  return J + 1;
+}
+
+// False at a numeric reference with a character that is no digit, unless
+// Malformed keeps such references as written (with the stricter form above).
+bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result,
+                       TMalformed Malformed = TMalformed::Fail) {
   size_t Amp = S.find('&');
   if (Amp == std::string_view::npos) {
     Result.assign(S);
@@ -409,6 +434,12 @@ bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
   }
   static constexpr std::pair<std::string_view, char> Named[] = {
       {"amp;", '&'}, {"apos;", '\''}, {"gt;", '>'}, {"lt;", '<'}, {"quot;", '"'}};
+  auto AppendCode = [&](uint32_t Code) {
+    if (UTF8)
+      AppendUTF8(Result, Code == 0 ? 0xFFFD : Code);  // no NUL in a value
+    else
+      Result += (Code == 0 || Code > 255) ? '?' : char(Code);
+  };
   Result.clear();
   Result.reserve(S.size());
   size_t I = 0, N = S.size();
@@ -424,8 +455,15 @@ bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
         Done = true;
         break;
       }
-    if (!Done && Rest.starts_with('#')) {
-      // XML 1.0 §4.1 character reference, up to ';' or the end of the text.
+    if (!Done && Rest.starts_with('#') && Malformed == TMalformed::Keep) {
+      uint32_t Code = 0;
+      if (size_t Length = WellFormedCharReference(Rest, Code)) {
+        AppendCode(Code);
+        I += Length;
+        Done = true;
+      }
+    } else if (!Done && Rest.starts_with('#')) {
+      // Up to ';' or the end of the text; every letter counts as a hexadecimal digit.
       size_t J = I + 1;
       bool Hex = J < N && S[J] == 'x';
       if (Hex) ++J;
@@ -435,10 +473,7 @@ bool TryDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
         if (D == NotDigit || (!Hex && D > 9)) return false;
         Code = std::min<uint32_t>(Code * (Hex ? 16 : 10) + D, 0x110000);
       }
-      if (UTF8)
-        AppendUTF8(Result, Code == 0 ? 0xFFFD : Code);  // no NUL in a value
-      else
-        Result += (Code == 0 || Code > 255) ? '?' : char(Code);
+      AppendCode(Code);
       I = J < N ? J + 1 : N;
       Done = true;
     }
@@ -460,6 +495,50 @@ std::string NamespaceValue(const TXMLString& S) {
 
 void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result) {
   if (!TryDecodeEntities(S, UTF8, Result)) throw std::runtime_error("Invalid numeric character");
+}
+
+size_t XMLReferenceLength(std::string_view S) {
+  static constexpr std::string_view Named[] = {"&amp;", "&apos;", "&gt;", "&lt;", "&quot;"};
+  for (std::string_view Name : Named)
+    if (S.starts_with(Name)) return Name.size();
+  uint32_t Code = 0;
+  const size_t Length = S.starts_with("&#") ? WellFormedCharReference(S.substr(1), Code) : 0;
+  return Length ? Length + 1 : 0;
+}
+
+namespace {
+
+// XML 1.0 (fifth edition) §2.3 NameStartChar and NameChar, without ':'.
+bool IsNameStartChar(uint32_t C) {
+  return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || C == '_' || (C >= 0xC0 && C <= 0xD6) ||
+         (C >= 0xD8 && C <= 0xF6) || (C >= 0xF8 && C <= 0x2FF) || (C >= 0x370 && C <= 0x37D) ||
+         (C >= 0x37F && C <= 0x1FFF) || (C >= 0x200C && C <= 0x200D) || (C >= 0x2070 && C <= 0x218F) ||
+         (C >= 0x2C00 && C <= 0x2FEF) || (C >= 0x3001 && C <= 0xD7FF) || (C >= 0xF900 && C <= 0xFDCF) ||
+         (C >= 0xFDF0 && C <= 0xFFFD) || (C >= 0x10000 && C <= 0xEFFFF);
+}
+
+bool IsNameChar(uint32_t C) {
+  return IsNameStartChar(C) || C == '-' || C == '.' || (C >= '0' && C <= '9') || C == 0xB7 ||
+         (C >= 0x300 && C <= 0x36F) || (C >= 0x203F && C <= 0x2040);
+}
+
+}  // namespace
+
+bool IsNCName(std::string_view S) {
+  if (S.empty()) return false;
+  for (size_t I = 0; I < S.size();) {
+    uint32_t C = 0;
+    const size_t Length = ReadUTF8(S.substr(I), C);
+    if (Length == 0 || !(I == 0 ? IsNameStartChar(C) : IsNameChar(C))) return false;
+    I += Length;
+  }
+  return true;
+}
+
+std::string XMLDecodeEntitiesKeepingMalformed(std::string_view S) {
+  std::string R;
+  TryDecodeEntities(S, true, R, TMalformed::Keep);
+  return R;
 }
 
 // ---------------------------------------------------------------------------

@@ -155,6 +155,21 @@ struct TXMLString {
 // as written. Raises std::runtime_error("Invalid numeric character").
 void XMLDecodeEntities(std::string_view S, bool UTF8, std::string& Result);
 
+// The same decoding (numeric references as UTF-8) for values that may hold a
+// stray '&' (form fields): a numeric reference that is not well-formed
+// ("&#" decimal digits ";" or "&#x" hexadecimal digits ";", naming a
+// character that XML allows, XML 1.0 §2.2 and §4.1) is kept as written.
+// Never raises.
+std::string XMLDecodeEntitiesKeepingMalformed(std::string_view S);
+
+// The length of the predefined entity reference or well-formed character
+// reference (as above) that S starts with, '&' included; 0 when none.
+size_t XMLReferenceLength(std::string_view S);
+
+// True when S is an XML name without ':' (Namespaces in XML 1.0 §3 NCName,
+// over the XML 1.0 fifth edition name characters), in well-formed UTF-8.
+bool IsNCName(std::string_view S);
+
 struct TXMLAttribute {
   TXMLString Prefix;  // before the first ':' (empty, Start at the name, when none)
   TXMLString Name;    // local name

@@ -311,22 +311,70 @@ namespace {
 
 constexpr std::string_view Prefix = "ns2:";
 
-// A source attribute as it stands; a double quote inside a value written
-// between single quotes becomes &quot;, and a bare '<' (which the reader
-// lets through) &lt;, so the copy stays well-formed.
-void CopyAttribute(std::string& Out, const TXMLAttribute& A) {
-  Out += ' ';
-  Out += A.FullName();
-  Out += "=\"";
-  for (char Ch : A.Value.View()) {
+// The refusal of an entry whose copy would not be XML.
+[[noreturn]] void Unwritable(std::string_view What, std::string_view Name) {
+  throw std::runtime_error("Entrée du registre non réécrite : " + std::string(What) + " \"" +
+                           std::string(Name) + "\"");
+}
+
+// An attribute's name as written, prefix included (an empty one too).
+std::string_view WrittenName(const TXMLAttribute& A) {
+  return {A.Prefix.Start, size_t(A.Name.Start + A.Name.Len - A.Prefix.Start)};
+}
+
+// A copied attribute name is a qualified name (Namespaces in XML 1.0 §4):
+// the reader lets through names such as ":a" or "a<b".
+void CheckAttributeName(const TXMLAttribute& A) {
+  const bool Prefixed = A.Prefix.Start != A.Name.Start;
+  if (!IsNCName(A.Name.View()) || (Prefixed && !IsNCName(A.Prefix.View())))
+    Unwritable("nom d'attribut invalide", WrittenName(A));
+}
+
+// Source text as it stands, with what the reader lets through made
+// well-formed: '<', '>' and '"' as references, and a '&' that starts no
+// reference as "&amp;".
+void CopyEscaped(std::string& Out, std::string_view S) {
+  for (size_t I = 0; I < S.size(); ++I) {
+    const char Ch = S[I];
     if (Ch == '"')
       Out += "&quot;";
     else if (Ch == '<')
       Out += "&lt;";
+    else if (Ch == '>')
+      Out += "&gt;";
+    else if (Ch == '&' && XMLReferenceLength(S.substr(I)) == 0)
+      Out += "&amp;";
     else
       Out += Ch;
   }
-  Out += '"';
+}
+
+// The source attributes but those Skip leaves out, each under its name as
+// written; the copy holds each name once.
+void CopyAttributes(std::string& Out, const TXMLNode& Node, bool (*Skip)(const TXMLAttribute&)) {
+  const auto Attrs = Node.Attrs();
+  for (size_t I = 0; I < Attrs.size(); ++I) {
+    const TXMLAttribute& A = Attrs[I];
+    if (Skip(A)) continue;
+    CheckAttributeName(A);
+    for (size_t J = 0; J < I; ++J)
+      if (!Skip(Attrs[J]) && WrittenName(Attrs[J]) == WrittenName(A)) Unwritable("attribut en double", WrittenName(A));
+    Out += ' ';
+    Out += WrittenName(A);
+    Out += "=\"";
+    CopyEscaped(Out, A.Value.View());
+    Out += '"';
+  }
+}
+
+bool KeepAll(const TXMLAttribute&) { return false; }
+bool OwnId(const TXMLAttribute& A) { return A.Prefix.Start == A.Name.Start && A.Name.Compare("id"); }
+
+// The element's name under the prefix "ns2:": its local name must be a name.
+void CopyElementName(std::string& Out, const TXMLNode& Node) {
+  if (!IsNCName(Node.Name.View())) Unwritable("nom d'élément invalide", Node.Name.View());
+  Out += Prefix;
+  Out += Node.Name.View();
 }
 
 // Text as it stands in the source; a CDATA section's text is escaped, since
@@ -335,15 +383,14 @@ void CopyText(std::string& Out, const TXMLNode& Text) {
   if (Text.IsCDATA())
     Out += XMLEscape(Text.Text.View());
   else
-    Out += Text.Text.View();
+    CopyEscaped(Out, Text.Text.View());
 }
 
 void CopyElement(std::string& Out, const TXMLNode& Node) {
   if (Node.IsText()) return CopyText(Out, Node);
   Out += '<';
-  Out += Prefix;
-  Out += Node.Name.View();
-  for (const TXMLAttribute& A : Node.Attrs()) CopyAttribute(Out, A);
+  CopyElementName(Out, Node);
+  CopyAttributes(Out, Node, KeepAll);
   if (Node.Children().empty()) {
     Out += "/>";
     return;
@@ -351,8 +398,7 @@ void CopyElement(std::string& Out, const TXMLNode& Node) {
   Out += '>';
   for (const TXMLNode& Child : Node.Children()) CopyElement(Out, Child);
   Out += "</";
-  Out += Prefix;
-  Out += Node.Name.View();
+  CopyElementName(Out, Node);
   Out += '>';
 }
 
@@ -382,10 +428,10 @@ void UpdatedDocumentEntry(PXMLNode Entry, uint32_t VisibilityBits, std::string& 
   OldVersionName = Version ? AttributeValue(*Version, "versionName") : std::string();
   const std::string NewVersion = Decimal(int64_t(StrToInt(OldVersionName)) + 1);
 
-  std::string S = "<" + std::string(Prefix) + std::string(Entry->Name.View()) + " " +
-                  Attr("id", EntryId);
-  for (const TXMLAttribute& A : Entry->Attrs())
-    if (!(A.Prefix.Len == 0 && A.Name.Compare("id"))) CopyAttribute(S, A);
+  std::string S = "<";
+  CopyElementName(S, *Entry);
+  S += " " + Attr("id", EntryId);
+  CopyAttributes(S, *Entry, OwnId);
   S += '>';
   bool ConfidentialityDone = false;
   for (const TXMLNode& Child : Entry->Children()) {
@@ -399,7 +445,9 @@ void UpdatedDocumentEntry(PXMLNode Entry, uint32_t VisibilityBits, std::string& 
       CopyElement(S, Child);
     }
   }
-  S += "</" + std::string(Prefix) + std::string(Entry->Name.View()) + ">";
+  S += "</";
+  CopyElementName(S, *Entry);
+  S += '>';
   EntryText = std::move(S);
 }
 

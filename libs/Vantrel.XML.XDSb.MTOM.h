@@ -151,9 +151,14 @@ std::string ProvideAndRegisterLotRequest(const TXDSbInfo<TCDAInfo, TDOCInfo>& In
 // A retrieved ExtrinsicObject written back as "document01" for an update
 // of its metadata: VersionInfo carries the next version, the confidentiality
 // classifications are replaced once by those of VisibilityBits, everything
-// else is copied with the prefix "ns2:" and the source's escaping.
+// else is copied with the prefix "ns2:", attributes under their names as
+// written, and the source's escaping (a '&' that starts no reference, '<',
+// '>' and '"' escaped, so the copy is well-formed).
 // std::runtime_error ("'x' is not a valid integer value") when the entry
-// has no VersionInfo or its versionName is not a decimal number.
+// has no VersionInfo or its versionName is not a decimal number;
+// std::runtime_error ("Entrée du registre non réécrite : ...") when an
+// element or attribute name is no qualified XML name, or an attribute is
+// repeated.
 void UpdatedDocumentEntry(PXMLNode Entry, uint32_t VisibilityBits, std::string& EntryText,
                           std::string& OldVersionName, std::string& EntryId);
 

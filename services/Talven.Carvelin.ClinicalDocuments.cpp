@@ -1,5 +1,6 @@
 #include "Talven.Carvelin.ClinicalDocuments.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <utility>
@@ -162,15 +163,15 @@ constexpr TNameMap NarrativeAttributes[] = {
     {"scope", "scope"},     {"rowspan", "rowspan"},      {"colspan", "colspan"},
 };
 
-std::string_view Lookup(std::span<const TNameMap> Map, const TXMLString& Name) {
+std::string_view Lookup(std::span<const TNameMap> Map, std::string_view Name) {
   for (const TNameMap& M : Map)
-    if (Name.Compare(M.From)) return M.To;
+    if (Name == M.From) return M.To;
   return {};
 }
 
 // The HTML name of a narrative element, empty when it is not copied.
 std::string_view HtmlElementName(const TXMLNode& E) {
-  std::string_view Name = Lookup(NarrativeElements, E.Name);
+  std::string_view Name = Lookup(NarrativeElements, E.Name.View());
   if (E.Name.Compare("list")) {
     const TXMLString* Type = E.GetAttribute("listType");
     Name = Type && Type->Compare("ordered") ? "ol" : "ul";
@@ -191,16 +192,20 @@ bool IsMediumName(std::string_view V) {
   return true;
 }
 
+// An allowed attribute, given its HTML name and raw value: a link only to a
+// fragment, an image only from a medium.
+void WriteAttribute(THtml& H, std::string_view To, std::string_view V) {
+  if (To == "href" && (V.empty() || V[0] != '#')) return;
+  if (To == "src" && !IsMediumName(V)) return;
+  H.Markup(" ").Markup(To).Markup("=\"").Raw(V).Markup("\"");
+}
+
 void WriteStartTag(THtml& H, const TXMLNode& E, std::string_view Name) {
   H.Markup("<").Markup(Name);
   for (const Vantrel::TXMLAttribute& A : E.Attrs()) {
     if (A.Prefix.Len != 0) continue;
-    const std::string_view To = Lookup(NarrativeAttributes, A.Name);
-    if (To.empty()) continue;
-    const std::string_view V = A.Value.View();
-    if (To == "href" && (V.empty() || V[0] != '#')) continue;
-    if (To == "src" && !IsMediumName(V)) continue;
-    H.Markup(" ").Markup(To).Markup("=\"").Raw(V).Markup("\"");
+    const std::string_view To = Lookup(NarrativeAttributes, A.Name.View());
+    if (!To.empty()) WriteAttribute(H, To, A.Value.View());
   }
   H.Markup(">");
 }
@@ -235,6 +240,128 @@ void WriteNarrative(THtml& H, PXMLNode Text) {
     const std::string_view Name = HtmlElementName(C);
     if (!Name.empty()) WriteStartTag(H, C, Name);
     Stack.push_back({&C, 0, Name});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A non-XML body in HTML is written again, never passed on as it came: only
+// the elements below come out, as tags written here, with the narrative's
+// attributes that are plain HTML (their names in lower case); text is copied
+// as a raw value; comments, declarations and the content of the elements
+// that hold script, style, frames or a title are dropped. The tokenizer
+// follows the HTML syntax loosely: whatever it makes of odd markup, what it
+// writes holds no other tag and no other attribute.
+
+constexpr std::string_view HtmlBodyElements[] = {
+    "p",  "div", "span",  "br",    "hr",    "b",     "i",        "u",     "em",       "strong", "small",
+    "sub", "sup", "code", "pre",   "blockquote", "h1", "h2",      "h3",    "h4",       "h5",     "h6",
+    "ul", "ol",  "li",    "dl",    "dt",    "dd",    "table",    "caption", "thead",  "tbody",  "tfoot",
+    "colgroup", "col", "tr", "th", "td",    "a",
+};
+
+// Elements whose content is no text to show (HTML raw-text and escapable
+// raw-text elements, and the frames and fallbacks of active content).
+constexpr std::string_view HtmlDroppedContent[] = {
+    "script", "style", "title", "textarea", "xmp", "iframe", "noembed", "noframes", "noscript", "plaintext",
+};
+
+bool IsHtmlSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\r' || C == '\f'; }
+bool IsAsciiLetter(char C) { return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z'); }
+bool IsAsciiLetterOrDigit(char C) { return IsAsciiLetter(C) || (C >= '0' && C <= '9'); }
+
+std::string AsciiLower(std::string_view S) {
+  std::string R(S);
+  for (char& C : R)
+    if (C >= 'A' && C <= 'Z') C = char(C - 'A' + 'a');
+  return R;
+}
+
+// The index after the first occurrence of What (lower case) at or after
+// From, ASCII letters of S without case; the end of S when there is none.
+size_t SkipPast(std::string_view S, std::string_view What, size_t From) {
+  const auto SameLetter = [](char A, char B) { return (A >= 'A' && A <= 'Z' ? char(A - 'A' + 'a') : A) == B; };
+  const auto At = std::search(S.begin() + std::ptrdiff_t(std::min(From, S.size())), S.end(), What.begin(),
+                              What.end(), SameLetter);
+  return At == S.end() ? S.size() : size_t(At - S.begin()) + What.size();
+}
+
+struct THtmlAttribute {
+  std::string Name;  // lower case
+  std::string_view Value;
+};
+
+// The attributes of a tag from S[I] on, up to its '>': the index after the
+// '>', or npos when the text ends first (HTML drops such a tag).
+size_t ReadHtmlAttributes(std::string_view S, size_t I, std::vector<THtmlAttribute>& Attrs) {
+  const size_t N = S.size();
+  for (;;) {
+    while (I < N && (IsHtmlSpace(S[I]) || S[I] == '/')) ++I;
+    if (I >= N) return std::string_view::npos;
+    if (S[I] == '>') return I + 1;
+    const size_t NameAt = I++;
+    while (I < N && !IsHtmlSpace(S[I]) && S[I] != '/' && S[I] != '>' && S[I] != '=') ++I;
+    THtmlAttribute& A = Attrs.emplace_back();
+    A.Name = AsciiLower(S.substr(NameAt, I - NameAt));
+    while (I < N && IsHtmlSpace(S[I])) ++I;
+    if (I >= N || S[I] != '=') continue;
+    ++I;
+    while (I < N && IsHtmlSpace(S[I])) ++I;
+    if (I < N && (S[I] == '"' || S[I] == '\'')) {
+      const size_t Close = S.find(S[I], I + 1);
+      if (Close == std::string_view::npos) return std::string_view::npos;
+      A.Value = S.substr(I + 1, Close - I - 1);
+      I = Close + 1;
+    } else {
+      const size_t ValueAt = I;
+      while (I < N && !IsHtmlSpace(S[I]) && S[I] != '>') ++I;
+      A.Value = S.substr(ValueAt, I - ValueAt);
+    }
+  }
+}
+
+void WriteSanitisedHtml(THtml& H, std::string_view S) {
+  const auto Listed = [](std::span<const std::string_view> List, std::string_view Name) {
+    return std::find(List.begin(), List.end(), Name) != List.end();
+  };
+  std::vector<THtmlAttribute> Attrs;
+  size_t I = 0;
+  while (I < S.size()) {
+    const size_t Lt = std::min(S.find('<', I), S.size());
+    H.Raw(S.substr(I, Lt - I));
+    if (Lt == S.size()) break;
+    I = Lt + 1;
+    const bool End = I < S.size() && S[I] == '/';
+    const size_t NameAt = I + (End ? 1 : 0);
+    size_t NameEnd = NameAt;
+    if (NameAt < S.size() && IsAsciiLetter(S[NameAt]))
+      while (NameEnd < S.size() && IsAsciiLetterOrDigit(S[NameEnd])) ++NameEnd;
+    if (NameEnd == NameAt) {
+      if (S.substr(I).starts_with("!--"))
+        I = SkipPast(S, "-->", I + 3);  // a comment
+      else if (End || (I < S.size() && (S[I] == '!' || S[I] == '?')))
+        I = SkipPast(S, ">", I);  // a declaration, a processing instruction or a bogus comment
+      else
+        H.Markup("&lt;");  // a '<' that starts no tag
+      continue;
+    }
+    const std::string Name = AsciiLower(S.substr(NameAt, NameEnd - NameAt));
+    Attrs.clear();
+    I = ReadHtmlAttributes(S, NameEnd, Attrs);
+    if (I == std::string_view::npos) break;
+    if (!End && Listed(HtmlDroppedContent, Name)) {
+      I = Name == "plaintext" ? S.size() : SkipPast(S, ">", SkipPast(S, "</" + Name, I));
+      continue;
+    }
+    if (!Listed(HtmlBodyElements, Name)) continue;
+    H.Markup(End ? "</" : "<").Markup(Name);
+    if (!End)
+      for (const THtmlAttribute& A : Attrs) {
+        // Names are in lower case: the narrative's own (styleCode,
+        // referencedObject, ID) never match, its plain HTML ones do.
+        const std::string_view To = Lookup(NarrativeAttributes, A.Name);
+        if (!To.empty()) WriteAttribute(H, To, A.Value);
+      }
+    H.Markup(">");
   }
 }
 
@@ -763,6 +890,15 @@ void TRenderer::NonXML(THtml& H, PXMLNode Text) {
     H.Markup("<a href=\"#\">Document au format PDF (").Markup(Size).Line(")</a>");
   } else {
     H.Text(Doc.mimeType).Markup(" (").Markup(Size).Line(")");
+    if (IsHtmlMediaType(Doc.mimeType)) {
+      // Shown by the same view as a structured body: written again through the allow-list.
+      const std::string Html = std::move(Doc.NonXMLBody);
+      THtml Body(Doc.NonXMLBody);
+      Body.Out.clear();
+      Head(Body, true);
+      WriteSanitisedHtml(Body, Html);
+      Body.EndLine().Line("</body>").Line("</html>");
+    }
   }
 }
 
@@ -855,6 +991,12 @@ void TRenderer::Body() {
 }
 
 }  // namespace
+
+bool IsHtmlMediaType(std::string_view MimeType) {
+  std::string Type = AsciiLower(MimeType.substr(0, MimeType.find(';')));
+  std::erase_if(Type, IsHtmlSpace);
+  return Type == "text/html" || Type == "application/xhtml+xml";
+}
 
 TClinicalDocument::TClinicalDocument(TClinicalDocumentClock Clock) : FClock(std::move(Clock)) {}
 

@@ -9,9 +9,11 @@
 // script. Every value copied from the document is escaped where it is written
 // (decoded values: & < > "; raw values, whose references are kept: < > ");
 // the narrative passes through an allow-list of CDA narrative elements and
-// attributes, every link kept is a fragment ("#..."), an image source is a
-// bare identifier naming a medium, and MIME types lose their control
-// characters. Output is UTF-8.
+// attributes, a non-XML body in HTML is written again through a like
+// allow-list of plain HTML (no script, style, frame, image or event
+// attribute comes out), every link kept is a fragment ("#..."), an image
+// source is a bare identifier naming a medium, and MIME types lose their
+// control characters. Output is UTF-8.
 //
 // The renderer does no input or output and holds no global state; the time
 // written into the pages comes from the clock it is given.
@@ -65,7 +67,7 @@ class TClinicalDocument {
   std::string HtmlStream;   // the header page
   std::string mimeType;     // "text/html" for a structured body, else the non-XML body's type
   bool TextIsUTF8 = false;  // a plain-text body holds UTF-8 with multi-byte sequences
-  std::string NonXMLBody;   // the body page or the decoded non-XML body
+  std::string NonXMLBody;   // the body page, or the decoded non-XML body (an HTML one made a page)
   TMediaList MediaList;
 
  private:
@@ -93,6 +95,11 @@ inline constexpr std::string_view CodeTableParticipantClass =
 // The label of Code in Table; else Default when it is non-empty, else
 // "{$code=" + Code + "}". Plain text, not escaped.
 std::string CodeLabel(std::string_view Code, std::string_view Table, std::string_view Default);
+
+// True for the HTML media types (text/html, RFC 2854; application/xhtml+xml,
+// RFC 3236), without regard to case or parameters: a non-XML body of such a
+// type is made a page like a structured body.
+bool IsHtmlMediaType(std::string_view MimeType);
 
 // An HL7 time (yyyymmdd[hh[mm[ss]]][+zzzz]) as French text: "5 Mars 2024",
 // "5 Mars 2024, 14:30:00 +0100"; empty below 8 characters. Copies characters

@@ -196,3 +196,40 @@ TEST(MimeDecoder, form_data_fills_record_fields_by_name) {
   ASSERT_TRUE(D.Decode(BadDate));
   EXPECT_THROW(D.GetFormDataType(Doc), std::exception);
 }
+
+// A text field from a host program may hold any '&': a reference that is not
+// well-formed stays as written and never fails the form; well-formed ones
+// are decoded.
+TEST(MimeDecoder, form_text_keeps_malformed_references_as_written) {
+  struct Case {
+    std::string_view Content, Titre;
+  } Cases[] = {
+      {"a &# b", "a &# b"},
+      {"&#", "&#"},
+      {"&#x", "&#x"},
+      {"&#xZZ;", "&#xZZ;"},
+      {"&#xG1;", "&#xG1;"},
+      {"&#12", "&#12"},
+      {"n\xC2\xB0&#12 rue", "n\xC2\xB0&#12 rue"},
+      {"&#;", "&#;"},
+      {"&#x;", "&#x;"},
+      {"&#6a;", "&#6a;"},
+      {"&#99999999999;", "&#99999999999;"},
+      {"&#1114112;", "&#1114112;"},
+      {"&amp", "&amp"},
+      {"&eacute;", "&eacute;"},
+      {"&#&#233;", "&#\xC3\xA9"},
+      {"R&amp;D &lt;x&gt; &quot;&apos;", "R&D <x> \"'"},
+      {"&#233;t&#xE9;&#XE9;", "\xC3\xA9t\xC3\xA9&#XE9;"},
+      {"&#1114111;&#x1F600;&#65", "\xF4\x8F\xBF\xBF\xF0\x9F\x98\x80&#65"},
+      {"&#0;&#xD800;&#x1;&#9;", "&#0;&#xD800;&#x1;\t"},
+  };
+  for (const Case& C : Cases) {
+    const std::string Body = FormPart("Content-Disposition: form-data; name=\"Titre\"\r\n", C.Content) + "--X--";
+    TMimeDecoder D;
+    ASSERT_TRUE(D.Decode(Body)) << D.Error;
+    TPutDocument Doc;
+    ASSERT_NO_THROW(D.GetFormDataType(Doc)) << C.Content;
+    EXPECT_EQ(Doc.Titre, C.Titre) << C.Content;
+  }
+}

@@ -321,6 +321,64 @@ TEST(MTOM, updated_entry_carries_next_version_and_new_confidentiality_once) {
             std::string::npos);
 }
 
+// The reader lets through names that are no XML names (":a", "a<b"): such an
+// entry is refused; what is written is well-formed for xmllint, with every
+// attribute under its name as written and the reader's leniencies escaped.
+TEST(MTOM, updated_entry_is_well_formed_or_refused) {
+  SKIP_UNLESS_TOOL("xmllint");
+  struct Case {
+    const char* Entry;
+    const char* Refusal;  // nullptr: written
+    std::vector<std::string> Written;
+  } Cases[] = {
+      {"<Extrinsicect :><=\"\"><VersionInfo versionName=\"1\"/></Extrinsicect>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \":><\"", {}},
+      {"<E :id=\"x\"><VersionInfo versionName=\"1\"/></E>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \":id\"", {}},
+      {"<E a<b=\"1\"><VersionInfo versionName=\"1\"/></E>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \"a<b\"", {}},
+      {"<E p:=\"1\"><VersionInfo versionName=\"1\"/></E>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \"p:\"", {}},
+      {"<E a:b:c=\"1\"><VersionInfo versionName=\"1\"/></E>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \"a:b:c\"", {}},
+      {"<E><VersionInfo versionName=\"1\"/><Slot n\"x=\"1\"/></E>",
+       "Entrée du registre non réécrite : nom d'attribut invalide \"n\"x\"", {}},
+      {"<E><VersionInfo versionName=\"1\"/><a\"b/></E>",
+       "Entrée du registre non réécrite : nom d'élément invalide \"a\"b\"", {}},
+      {"<1E><VersionInfo versionName=\"1\"/></1E>",
+       "Entrée du registre non réécrite : nom d'élément invalide \"1E\"", {}},
+      {"<E a=\"1\" a=\"2\"><VersionInfo versionName=\"1\"/></E>",
+       "Entrée du registre non réécrite : attribut en double \"a\"", {}},
+      {"<rim:E xmlns:rim=\"urn:r\" rim:lid=\"l\" xml:lang=\"fr\" \xC3\xA9t\xC3\xA9=\"1\" id=\"old\">"
+       "<VersionInfo versionName=\"1\"/><Slot name='a \"&amp; b' v=\"x & y &#12\">1 > 0 ]]> &#xE9; & &#0;</Slot></rim:E>",
+       nullptr,
+       {"<ns2:E id=\"document01\" xmlns:rim=\"urn:r\" rim:lid=\"l\" xml:lang=\"fr\" \xC3\xA9t\xC3\xA9=\"1\">",
+        "<ns2:Slot name=\"a &quot;&amp; b\" v=\"x &amp; y &amp;#12\">1 &gt; 0 ]]&gt; &#xE9; &amp; &amp;#0;</ns2:Slot>"}},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Entry);
+    TXMLTree Tree;
+    Tree.Build(C.Entry);
+    std::string Text = "kept", Old, Id;
+    if (C.Refusal) {
+      try {
+        UpdatedDocumentEntry(&Tree.Root(), 0, Text, Old, Id);
+        ADD_FAILURE() << "written: " << Text;
+      } catch (const std::runtime_error& E) {
+        EXPECT_STREQ(E.what(), C.Refusal);
+      }
+      EXPECT_EQ(Text, "kept");
+      continue;
+    }
+    UpdatedDocumentEntry(&Tree.Root(), 0, Text, Old, Id);
+    for (const std::string& Piece : C.Written) EXPECT_NE(Text.find(Piece), std::string::npos) << Text;
+    const auto R = TestSupport::Run(
+        {"xmllint", "--noout", "-"}, "<w xmlns:ns2=\"urn:oasis:names:tc:ebxml-regrep:xsd:rim:3.0\">" + Text + "</w>");
+    EXPECT_EQ(R.Status, 0) << R.Err << Text;
+    EXPECT_EQ(R.Err, "") << Text;
+  }
+}
+
 TEST(MTOM, updated_entry_needs_a_decimal_version) {
   struct Case {
     const char* Entry;

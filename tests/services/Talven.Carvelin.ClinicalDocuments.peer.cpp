@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "Vantrel.UTF8.Utils.h"
 
 using namespace Talven;
 namespace fs = std::filesystem;
@@ -28,6 +29,9 @@ OURS = {'head', 'meta', 'title', 'style', 'body', 'h1', 'h2', 'h3', 'h4', 'table
         'strong', 'br', 'hr', 'a', 'ul', 'ol', 'li', 'div', 'html'}
 NARRATIVE = {'span', 'img', 'li', 'ul', 'ol', 'linkhtml', 'sub', 'sup', 'br', 'footnote', 'footnoteref',
              'paragraph', 'table', 'caption', 'thead', 'tbody', 'tfoot', 'colgroup', 'col', 'tr', 'th', 'td'}
+FORMATTING = {'p', 'b', 'i', 'u', 'em', 'small', 'code', 'pre', 'blockquote', 'h5', 'h6', 'dl', 'dt', 'dd'}
+REMOTE = {'background', 'data', 'action', 'formaction', 'poster', 'srcset', 'longdesc', 'cite', 'codebase',
+          'xlink:href', 'lowsrc', 'dynsrc', 'profile', 'manifest', 'ping'}
 faults = []
 
 class Page(HTMLParser):
@@ -36,8 +40,10 @@ class Page(HTMLParser):
         self.name, self.text, self.open, self.styles = name, [], [], 0
     def handle_starttag(self, tag, attrs):
         where = '%s <%s %s>' % (self.name, tag, attrs)
-        if tag not in OURS | NARRATIVE:
+        if tag not in OURS | NARRATIVE | FORMATTING:
             faults.append('unexpected element ' + where)
+        if tag == 'meta' and (self.open != ['head'] or [n for n, v in attrs if n != 'charset']):
+            faults.append('meta beyond the charset ' + where)
         if tag == 'script':
             faults.append('script ' + where)
         if tag == 'style':
@@ -53,6 +59,8 @@ class Page(HTMLParser):
                 faults.append('image source is a URL ' + where)
             if name.lower() in ('style',) and tag != 'div':
                 faults.append('style attribute ' + where)
+            if name.lower() in REMOTE:
+                faults.append('remote attribute ' + where)
         if tag in ('head', 'body'):
             self.open.append(tag)
     def handle_endtag(self, tag):
@@ -60,6 +68,8 @@ class Page(HTMLParser):
             self.open.pop()
     def handle_data(self, data):
         self.text.append(data)
+        if self.open and self.open[-1] == 'head' and re.search(r'url\s*\(|@import', data, re.I):
+            faults.append('%s: remote style %r' % (self.name, data))
 
 def norm(s):
     return ' '.join(s.split())
@@ -105,13 +115,16 @@ for path, label in pages:
 print('\n'.join(faults))
 )PY";
 
-// Faults that Python finds in the pages of one rendered document.
-std::string PageFaults(const fs::path& Xml, const TClinicalDocument& D, const TestSupport::TempDir& Dir) {
+// Faults that Python finds in the pages of one rendered document; the body
+// is checked as a page when it is HTML (a structured body, or a non-XML
+// body whose type is HTML).
+std::string PageFaults(const fs::path& Xml, const TClinicalDocument& D, const TestSupport::TempDir& Dir,
+                       bool BodyIsHtml) {
   const fs::path Header = Dir / "header.html", Body = Dir / "body.html";
   TestSupport::WriteFile(Header, D.HtmlStream);
   TestSupport::WriteFile(Body, D.NonXMLBody);
-  const auto R = TestSupport::RunPython(
-      CheckScript, {Xml.string(), Header.string(), D.mimeType == "text/html" ? Body.string() : std::string()});
+  const auto R = TestSupport::RunPython(CheckScript,
+                                        {Xml.string(), Header.string(), BodyIsHtml ? Body.string() : std::string()});
   if (R.Status != 0) return "python failed: " + R.Err;
   return R.Out == "\n" ? std::string() : R.Out;
 }
@@ -143,7 +156,7 @@ void CheckDocument(const fs::path& Xml) {
   TClinicalDocument D;
   ASSERT_NO_THROW(D.Parse(TestSupport::ReadFile(Xml)));
   TestSupport::TempDir Dir;
-  EXPECT_EQ(PageFaults(Xml, D, Dir), "");
+  EXPECT_EQ(PageFaults(Xml, D, Dir, D.mimeType == "text/html"), "");
   if (D.mimeType != "text/html" && !D.NonXMLBody.empty()) {
     EXPECT_TRUE(D.NonXMLBody == DecodedByPeers(Xml, "//*[local-name()='nonXMLBody']/*[local-name()='text']"))
         << "decoded body differs";
@@ -181,7 +194,33 @@ TEST(ClinicalDocuments, injection_fixture_shows_nothing_active) {
   // same title and patient.
   const fs::path Twin = Dir / "twin.xml";
   TestSupport::WriteFile(Twin, TestSupport::ReadFile(TestSupport::Fixture("cda/injection-names.xml")));
-  EXPECT_EQ(PageFaults(Twin, D, Dir), "");
+  EXPECT_EQ(PageFaults(Twin, D, Dir, true), "");
+}
+
+// A non-XML body in HTML goes to the view that shows a structured body:
+// nothing active or remote that it holds may come out, whatever the case or
+// parameters of its type; its text and plain formatting stay.
+TEST(ClinicalDocuments, html_body_shows_nothing_active_or_remote) {
+  const std::string Html = TestSupport::ReadFile(TestSupport::Fixture("cda/hostile-body.html"));
+  for (const std::string Type : {"text/html", "Text/HTML; charset=UTF-8", "application/xhtml+xml"}) {
+    SCOPED_TRACE(Type);
+    TestSupport::TempDir Dir;
+    const fs::path Xml = Dir / "html-body.xml";
+    TestSupport::WriteFile(Xml, "<ClinicalDocument xmlns=\"urn:hl7-org:v3\"><title>Compte rendu HTML</title>"
+                                "<component><nonXMLBody><text mediaType=\"" + Type + "\" representation=\"B64\">" +
+                                    Vantrel::Base64Encode(Html) + "</text></nonXMLBody></component></ClinicalDocument>");
+    TClinicalDocument D;
+    D.Parse(TestSupport::ReadFile(Xml));
+    EXPECT_EQ(D.mimeType, Type);
+    EXPECT_EQ(PageFaults(Xml, D, Dir, true), "");
+    for (const char* Gone : {"evil.example", "javascript", "alert(", "url(", "<script", "<iframe", "<img", "<svg"})
+      EXPECT_EQ(D.NonXMLBody.find(Gone), std::string::npos) << Gone << "\n" << D.NonXMLBody;
+    for (const char* Kept : {"<h1>Compte rendu HTML</h1>", "<h2>Compte rendu</h2>",
+                             "<p title=\"R\xC3\xA9sultat\">R\xC3\xA9sultat <b>normal</b> &eacute;t&#233; &lt;ok&gt;</p>",
+                             "<a href=\"#suite\" name=\"suite\">suite</a>", "<table border=\"1\">",
+                             "<td colspan=\"2\">cellule</td>", "<p>fin</p>", "<p>guillemets</p>"})
+      EXPECT_NE(D.NonXMLBody.find(Kept), std::string::npos) << Kept << "\n" << D.NonXMLBody;
+  }
 }
 
 TEST(ClinicalDocuments, driver_prints_pages_and_media) {

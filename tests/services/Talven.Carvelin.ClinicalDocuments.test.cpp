@@ -205,6 +205,19 @@ TEST(ClinicalDocuments, non_xml_bodies_decode_with_their_line) {
   }
 }
 
+TEST(ClinicalDocuments, html_media_types_read_without_case_or_parameters) {
+  for (const char* Type : {"text/html", "TEXT/HTML", "text/html; charset=UTF-8", " text/html ;x", "application/xhtml+xml"})
+    EXPECT_TRUE(IsHtmlMediaType(Type)) << Type;
+  for (const char* Type : {"", "text/plain", "text/htmlx", "text/xml", "image/svg+xml", "text/rtf; x=text/html"})
+    EXPECT_FALSE(IsHtmlMediaType(Type)) << Type;
+  // The one shown by the document view is a page of its own, not the bytes received.
+  const TClinicalDocument D = Render(NonXML("Text/HTML", "B64", "<p onclick=\"x()\">a<script>b</script></p>"));
+  EXPECT_EQ(D.mimeType, "Text/HTML");
+  EXPECT_TRUE(D.NonXMLBody.starts_with("<!DOCTYPE HTML SYSTEM>\n")) << D.NonXMLBody;
+  EXPECT_NE(D.NonXMLBody.find("<h1>T</h1>\n<p>a</p>\n</body>\n</html>\n"), std::string::npos) << D.NonXMLBody;
+  EXPECT_NE(D.HtmlStream.find("<hr>\nText/HTML (40 octets)\n"), std::string::npos) << D.HtmlStream;
+}
+
 TEST(ClinicalDocuments, sections_without_template_get_no_contents) {
   const TClinicalDocument D = Render(
       Doc("<component><structuredBody><component><section><title>A</title><text>x</text></section></component>"
