@@ -265,7 +265,7 @@ std::string TWebSocket::BuildHead(std::string_view AURL, std::string_view Key) {
   std::string Head;
   Head.append("GET ").append(U.URI).append(" HTTP/1.1\r\n");
   Head.append("Connection: Keep-Alive\r\n");
-  Head.append("Host: ").append(U.HostName).append("\r\n");
+  Head.append("Host: ").append(U.Authority()).append("\r\n");  // RFC 6455 §4.1: the port unless the default
   Head.append("Connection: Upgrade\r\n");
   Head.append("Upgrade: websocket\r\n");
   Head.append("Content-Type: application/json\r\n");

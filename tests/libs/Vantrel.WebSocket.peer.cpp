@@ -133,8 +133,8 @@ TEST_F(WebSocketPeer, crafted_answers) {
       EXPECT_NE(Log.find("\npong 8a 129 07\n"), std::string::npos) << Log;
     }
     if (std::string_view(Case.Mode) != "tokens") continue;
-    EXPECT_TRUE(Log.starts_with("GET /hello?id=1 HTTP/1.1\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n"
-                                "Connection: Upgrade\r\nUpgrade: websocket\r\n"))
+    EXPECT_TRUE(Log.starts_with("GET /hello?id=1 HTTP/1.1\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1:" +
+                                std::to_string(Server.Port) + "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"))
         << Log;
     EXPECT_NE(Log.find("\r\nSec-WebSocket-Version: 13\r\n"), std::string::npos);
     size_t K = Log.find("Sec-WebSocket-Key: ");

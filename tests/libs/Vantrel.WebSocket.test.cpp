@@ -152,11 +152,14 @@ TEST(WebSocketHead, request_head_of_a_wss_url) {
     std::string URL, Host;
     int Port;
     bool TLS;
-    std::string Line;
+    std::string Line, HostLine;
   } Cases[] = {
-      {"wss://relay.example.fr/hello?id=1", "relay.example.fr", 443, true, "GET /hello?id=1 HTTP/1.1\r\n"},
-      {"ws://127.0.0.1:8080", "127.0.0.1", 8080, false, "GET / HTTP/1.1\r\n"},
-      {"https://relay.example.fr:9443/a", "relay.example.fr", 9443, true, "GET /a HTTP/1.1\r\n"},
+      {"wss://relay.example.fr/hello?id=1", "relay.example.fr", 443, true, "GET /hello?id=1 HTTP/1.1\r\n",
+       "relay.example.fr"},
+      {"ws://127.0.0.1:8080", "127.0.0.1", 8080, false, "GET / HTTP/1.1\r\n", "127.0.0.1:8080"},
+      {"https://relay.example.fr:9443/a", "relay.example.fr", 9443, true, "GET /a HTTP/1.1\r\n",
+       "relay.example.fr:9443"},
+      {"ws://relay.example.fr:80/", "relay.example.fr", 80, false, "GET / HTTP/1.1\r\n", "relay.example.fr"},
   };
   for (const auto& Case : Cases) {
     TWebSocket WS;
@@ -164,7 +167,7 @@ TEST(WebSocketHead, request_head_of_a_wss_url) {
     WS.CustomHeaders().push_back("X-Relay: 1");
     WS.SetAuthorization("Bearer t");
     std::string Head = WS.BuildHead(Case.URL, "AAECAwQFBgcICQoLDA0ODw==");
-    EXPECT_EQ(Head, Case.Line + "Connection: Keep-Alive\r\nHost: " + Case.Host +
+    EXPECT_EQ(Head, Case.Line + "Connection: Keep-Alive\r\nHost: " + Case.HostLine +
                         "\r\nConnection: Upgrade\r\nUpgrade: websocket\r\nContent-Type: application/json\r\n"
                         "Accept: */*\r\nAccept-Encoding: gzip\r\nUser-Agent: Agent/1\r\n"
                         "Sec-WebSocket-Key: AAECAwQFBgcICQoLDA0ODw==\r\nSec-WebSocket-Version: 13\r\n"
