@@ -13,7 +13,7 @@
 
 #include "Talven.Carvelin.CDA.h"
 #include "TestSupport.h"
-#include "Vantrel.SChannel.h"
+#include "Vantrel.WinSSPI.h"
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.XAdES.h"
 
@@ -94,11 +94,11 @@ class XAdES : public ::testing::Test {
     Intermediate = P("int.pem");
     TestSupport::WriteFile(P("authorities.pem"),
                            TestSupport::ReadFile(Root) + TestSupport::ReadFile(Intermediate));
-    TSecur32::SetExtraCAFile(P("authorities.pem"));
+    SetExtraCAFile(P("authorities.pem"));
   }
 
   static void TearDownTestSuite() {
-    TSecur32::SetExtraCAFile({});
+    SetExtraCAFile({});
     Dir.reset();
   }
 
@@ -293,10 +293,10 @@ TEST_F(XAdES, certificate_blocks_follow_the_chain_end_entity_first) {
 }
 
 TEST_F(XAdES, chain_stops_where_the_store_ends) {
-  TSecur32::SetExtraCAFile({});
+  SetExtraCAFile({});
   std::string Blocks;
   int R = SigningCertificateXML(SignerDER, Blocks);
-  TSecur32::SetExtraCAFile((*Dir / "authorities.pem").string());
+  SetExtraCAFile((*Dir / "authorities.pem").string());
   ASSERT_EQ(R, 0);
   EXPECT_EQ(Count(Blocks, "<Cert>"), 1);
 }
