@@ -89,7 +89,6 @@ void CheckStatus(uint32_t Status) {
 // ---- Public keys ----
 
 struct TEVPKey {
-  TX509Ptr Cert;
   TPKeyPtr Key;
 };
 
@@ -99,7 +98,7 @@ uint32_t TPublicKey::FromCertificate(std::string_view DER, TPublicKey& Key) {
   if (!Cert || P != Bytes(DER) + DER.size()) return Failed();
   TPKeyPtr PKey(X509_get_pubkey(Cert.get()));
   if (!PKey) return Failed(STATUS_NOT_SUPPORTED);
-  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(Cert), std::move(PKey)});
+  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(PKey)});
   return STATUS_SUCCESS;
 }
 

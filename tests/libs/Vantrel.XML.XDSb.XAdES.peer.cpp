@@ -13,6 +13,7 @@
 
 #include "Talven.Carvelin.CDA.h"
 #include "TestSupport.h"
+#include "Vantrel.SChannel.h"
 #include "Vantrel.WinSSPI.h"
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.XAdES.h"
@@ -299,6 +300,18 @@ TEST_F(XAdES, chain_stops_where_the_store_ends) {
   SetExtraCAFile((*Dir / "authorities.pem").string());
   ASSERT_EQ(R, 0);
   EXPECT_EQ(Count(Blocks, "<Cert>"), 1);
+}
+
+// A card callback may sign inside a system-TLS handshake, whose lock is held
+// for the whole handshake: the signer's chain must not need that lock.
+TEST_F(XAdES, chain_is_built_while_a_system_tls_handshake_holds_its_lock) {
+  std::shared_ptr<TSecur32> Handshake = TSecur32::Lock();
+  ASSERT_TRUE(Handshake);
+  std::string Blocks;
+  int R = SigningCertificateXML(SignerDER, Blocks);
+  TSecur32::UnLock(Handshake);
+  EXPECT_EQ(R, 0);
+  EXPECT_EQ(Count(Blocks, "<Cert>"), 3);
 }
 
 TEST_F(XAdES, failures_return_their_code_and_write_nothing) {
