@@ -1,8 +1,6 @@
 #include "Vantrel.GUID.h"
 
-#include <openssl/rand.h>
-
-#include <stdexcept>
+#include "Vantrel.Winapi.BCrypt.h"
 
 namespace Vantrel {
 
@@ -23,8 +21,7 @@ TGUID GUIDFromBytes(const std::array<uint8_t, 16>& B) {
 
 TGUID NewGUID() {
   std::array<uint8_t, 16> B;
-  if (RAND_bytes(B.data(), int(B.size())) != 1)
-    throw std::runtime_error("RAND_bytes failed: no random GUID");
+  GenRandomBytes(B.data(), B.size());
   B[6] = uint8_t((B[6] & 0x0F) | 0x40);  // version 4
   B[8] = uint8_t((B[8] & 0x3F) | 0x80);  // RFC 4122 variant
   return GUIDFromBytes(B);

@@ -174,8 +174,9 @@ std::string OperatingSystemName() {
   return Text;
 }
 
-std::mutex MakersLock;
+std::mutex MakersLock;  // guards the two below
 TTLSSocketMaker Makers[2];
+TStoreSelector OwnEngineStore;
 
 std::unique_ptr<TCustomTLSSocket> MakeTLSSocket(TTLSEngine Engine, TCustomHTTPClient& Client) {
   TTLSSocketMaker Maker;
@@ -194,6 +195,20 @@ std::unique_ptr<TCustomTLSSocket> MakeTLSSocket(TTLSEngine Engine, TCustomHTTPCl
 void RegisterTLSSocketMaker(TTLSEngine Engine, TTLSSocketMaker Maker) {
   std::lock_guard<std::mutex> Guard(MakersLock);
   Makers[int(Engine)] = std::move(Maker);
+}
+
+void RegisterOwnEngineStore(TStoreSelector Selector) {
+  std::lock_guard<std::mutex> Guard(MakersLock);
+  OwnEngineStore = std::move(Selector);
+}
+
+std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client) {
+  TStoreSelector Selector;
+  {
+    std::lock_guard<std::mutex> Guard(MakersLock);
+    Selector = OwnEngineStore;
+  }
+  return Selector ? Selector(Client) : nullptr;
 }
 
 // ---- TURL ----

@@ -38,6 +38,8 @@
 #include <utility>
 #include <vector>
 
+#include "Vantrel.WinSSPI.h"
+
 namespace Vantrel {
 
 // ---- Errors ----
@@ -71,9 +73,6 @@ class ESSLError : public std::runtime_error {
  private:
   int32_t FCode;
 };
-
-// The SSPI status telling that the server has closed the TLS session.
-inline constexpr int32_t SEC_I_CONTEXT_EXPIRED = 0x00090317;
 
 // The Winsock number of an errno value (ECONNREFUSED gives 10061,
 // ECONNRESET 10054, ...); one without a Winsock counterpart is kept as it is.
@@ -271,6 +270,17 @@ using TTLSSocketMaker = std::function<std::unique_ptr<TCustomTLSSocket>(TCustomH
 // The TLS engine units register their maker once at start-up; an empty
 // maker removes it. HTTPS without a maker fails with a clear error.
 void RegisterTLSSocketMaker(TTLSEngine Engine, TTLSSocketMaker Maker);
+
+// A client's certificate as a store, for the engine that takes its client
+// certificate from one (the system client).
+using TStoreSelector = std::function<std::shared_ptr<TCertificateStore>(TCustomHTTPClient& Client)>;
+// The own engine's unit registers the store of its engine's certificate
+// (the chain from OnCertificateRequest, the signature through
+// OnCertificateVerify), so that a connection reopened over the system client
+// after the own engine was refused keeps that certificate.
+void RegisterOwnEngineStore(TStoreSelector Selector);
+// nullptr when nothing is registered, or the client's engine has no certificate.
+std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client);
 
 class TTLS;  // the own TLS engine object, supplied by its unit
 

@@ -5,8 +5,6 @@
 
 #include "Vantrel.SChannel.h"
 
-#include "Vantrel.TinyTLS12.h"
-
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -32,170 +30,7 @@ std::string Hex8(uint32_t Value) {
   return Out;
 }
 
-std::string HexBytes(const unsigned char* Data, size_t Size) {
-  static const char Digits[] = "0123456789ABCDEF";
-  std::string Out;
-  Out.reserve(Size * 2);
-  for (size_t I = 0; I < Size; ++I) {
-    Out += Digits[Data[I] >> 4];
-    Out += Digits[Data[I] & 15];
-  }
-  return Out;
-}
-
-// ---- Certificate names ----
-
-const char* ShortName(int Nid) {
-  switch (Nid) {
-    case NID_commonName: return "CN";
-    case NID_localityName: return "L";
-    case NID_organizationName: return "O";
-    case NID_organizationalUnitName: return "OU";
-    case NID_pkcs9_emailAddress: return "E";
-    case NID_countryName: return "C";
-    case NID_stateOrProvinceName: return "S";
-    case NID_streetAddress: return "STREET";
-    case NID_title: return "T";
-    case NID_givenName: return "G";
-    case NID_initials: return "I";
-    case NID_surname: return "SN";
-    case NID_domainComponent: return "DC";
-    case NID_serialNumber: return "SERIALNUMBER";
-    default: return nullptr;
-  }
-}
-
-std::string DottedOID(const ASN1_OBJECT* Object) {
-  char Buffer[128];
-  int Len = OBJ_obj2txt(Buffer, sizeof Buffer, Object, 1);
-  if (Len <= 0 || size_t(Len) >= sizeof Buffer) return {};
-  return std::string(Buffer, size_t(Len));
-}
-
-bool IsCharacterString(int Type) {
-  switch (Type) {
-    case V_ASN1_UTF8STRING:
-    case V_ASN1_PRINTABLESTRING:
-    case V_ASN1_IA5STRING:
-    case V_ASN1_T61STRING:
-    case V_ASN1_BMPSTRING:
-    case V_ASN1_UNIVERSALSTRING:
-    case V_ASN1_VISIBLESTRING:
-    case V_ASN1_NUMERICSTRING:
-      return true;
-    default:
-      return false;
-  }
-}
-
-std::string ValueText(const ASN1_STRING* Value) {
-  int Type = ASN1_STRING_type(Value);
-  if (IsCharacterString(Type)) {
-    unsigned char* Utf8 = nullptr;
-    int Len = ASN1_STRING_to_UTF8(&Utf8, Value);
-    if (Len < 0) return {};
-    std::string Out(reinterpret_cast<char*>(Utf8), size_t(Len));
-    OPENSSL_free(Utf8);
-    return Out;
-  }
-  // Anything else is shown as its DER, like the platform does.
-  ASN1_TYPE* Any = ASN1_TYPE_new();
-  if (!Any) return {};
-  ASN1_STRING* Copy = ASN1_STRING_dup(Value);
-  if (!Copy) {
-    ASN1_TYPE_free(Any);
-    return {};
-  }
-  ASN1_TYPE_set(Any, Type, Copy);
-  unsigned char* Der = nullptr;
-  int Len = i2d_ASN1_TYPE(Any, &Der);
-  ASN1_TYPE_free(Any);
-  if (Len <= 0) return "#";
-  std::string Out = "#" + HexBytes(Der, size_t(Len));
-  OPENSSL_free(Der);
-  return Out;
-}
-
-void AppendQuoted(std::string& Out, const std::string& Value) {
-  bool Quote = Value.empty() || Value.front() == ' ' || Value.back() == ' ' ||
-               Value.find_first_of(",+=\"<>#;\r\n") != std::string::npos;
-  if (!Quote) {
-    Out += Value;
-    return;
-  }
-  Out += '"';
-  for (char C : Value) {
-    if (C == '"') Out += '"';
-    Out += C;
-  }
-  Out += '"';
-}
-
 }  // namespace
-
-std::string CertNameText(std::string_view Name, uint32_t Type) {
-  if (Name.empty() || Name.size() > (1u << 20)) return {};
-  const unsigned char* P = reinterpret_cast<const unsigned char*>(Name.data());
-  X509_NAME* Parsed = d2i_X509_NAME(nullptr, &P, long(Name.size()));
-  if (!Parsed) return {};
-  // Relative names in encoded order, each the list of its attributes (kept
-  // in encoded order whatever the flags).
-  std::vector<std::vector<std::string>> Names;
-  int LastSet = -1;
-  int Count = X509_NAME_entry_count(Parsed);
-  uint32_t Form = Type & 0xFFFF;
-  for (int I = 0; I < Count; ++I) {
-    const X509_NAME_ENTRY* Entry = X509_NAME_get_entry(Parsed, I);
-    const ASN1_OBJECT* Object = X509_NAME_ENTRY_get_object(Entry);
-    std::string Item;
-    if (Form != CERT_SIMPLE_NAME_STR) {
-      const char* Short = Form == CERT_X500_NAME_STR ? ShortName(OBJ_obj2nid(Object)) : nullptr;
-      if (Short) Item = Short;
-      else Item = (Form == CERT_X500_NAME_STR ? "OID." : "") + DottedOID(Object);
-      Item += '=';
-    }
-    std::string Value = ValueText(X509_NAME_ENTRY_get_data(Entry));
-    AppendQuoted(Item, Value);
-    int Set = X509_NAME_ENTRY_set(Entry);
-    if (Set != LastSet || Names.empty()) Names.emplace_back();
-    LastSet = Set;
-    Names.back().push_back(std::move(Item));
-  }
-  X509_NAME_free(Parsed);
-  if (Type & CERT_NAME_STR_REVERSE_FLAG) std::reverse(Names.begin(), Names.end());
-  std::string_view Plus = Type & CERT_NAME_STR_NO_PLUS_FLAG ? ", " : " + ";
-  std::string Out;
-  for (const auto& Relative : Names) {
-    for (size_t I = 0; I < Relative.size(); ++I) {
-      if (!Out.empty()) Out += I ? Plus : ", ";
-      Out += Relative[I];
-    }
-  }
-  return Out;
-}
-
-// ---- Certificate store ----
-
-void TCertificateStore::Add(TClientCertificate Certificate) {
-  auto Item = std::make_shared<const TClientCertificate>(std::move(Certificate));
-  std::lock_guard<std::mutex> Guard(FLock);
-  FItems.push_back(std::move(Item));
-}
-
-void TCertificateStore::Clear() {
-  std::lock_guard<std::mutex> Guard(FLock);
-  FItems.clear();
-}
-
-std::vector<std::shared_ptr<const TClientCertificate>> TCertificateStore::Certificates() const {
-  std::lock_guard<std::mutex> Guard(FLock);
-  return FItems;
-}
-
-TCertificateStore& MyStore() {
-  static TCertificateStore Store;
-  return Store;
-}
 
 // ---- Shared provider ----
 
@@ -204,32 +39,20 @@ namespace {
 // One lock for the handshakes of all instances: a renewed provider must not
 // let a new handshake run beside one still going on the old instance.
 std::mutex HandshakeLock;
-std::mutex SharedLock;  // guards the three below
+std::mutex SharedLock;  // guards the two below
 std::shared_ptr<TSecur32> Shared;
 bool ShutdownRequested = false;
-std::string ExtraCAFile;
 
 }  // namespace
 
-TSecur32::~TSecur32() {
-  SSL_CTX_free(FContext);
-  X509_STORE_free(FStore);
-}
+TSecur32::~TSecur32() { SSL_CTX_free(FContext); }
 
 bool TSecur32::Load() {
   if (FContext) return true;
-  std::string Extra;
-  {
-    std::lock_guard<std::mutex> Guard(SharedLock);
-    Extra = ExtraCAFile;
-  }
   // Not const: the setter's macro casts its argument to char*.
   static char ClientSigalgs[] = "RSA+SHA256:RSA+SHA384:RSA+SHA1";
   SSL_CTX* Context = SSL_CTX_new(TLS_client_method());
-  X509_STORE* Store = X509_STORE_new();
-  bool Ok = Context && Store && X509_STORE_set_default_paths(Store) == 1 &&
-            (Extra.empty() || X509_STORE_load_file(Store, Extra.c_str()) == 1) &&
-            SSL_CTX_set_min_proto_version(Context, TLS1_2_VERSION) == 1 &&
+  bool Ok = Context && SSL_CTX_set_min_proto_version(Context, TLS1_2_VERSION) == 1 &&
             SSL_CTX_set_max_proto_version(Context, TLS1_2_VERSION) == 1 &&
             // AES-256 and AES-128 with SHA-384 or SHA-256 only.
             SSL_CTX_set_cipher_list(Context, "AESGCM:AES+SHA256:AES+SHA384:!aNULL:!PSK:!SRP:!DSS") == 1 &&
@@ -238,7 +61,6 @@ bool TSecur32::Load() {
   ERR_clear_error();
   if (!Ok) {
     SSL_CTX_free(Context);
-    X509_STORE_free(Store);
     return false;
   }
   // The server's chain is checked after the handshake, with the policy's own
@@ -246,7 +68,6 @@ bool TSecur32::Load() {
   SSL_CTX_set_verify(Context, SSL_VERIFY_NONE, nullptr);
   SSL_CTX_set_mode(Context, SSL_MODE_AUTO_RETRY);
   FContext = Context;
-  FStore = Store;
   return true;
 }
 
@@ -278,12 +99,6 @@ void TSecur32::UnLock(const std::shared_ptr<TSecur32>& Instance) {
 void TSecur32::Shutdown() {
   std::lock_guard<std::mutex> Guard(SharedLock);
   ShutdownRequested = true;
-}
-
-void TSecur32::SetExtraCAFile(std::string Path) {
-  std::lock_guard<std::mutex> Guard(SharedLock);
-  ExtraCAFile = std::move(Path);
-  Shared.reset();
 }
 
 // ---- The transport under libssl ----
@@ -498,11 +313,11 @@ bool TSSLContext::Start(int Socket, uint32_t Protocols, const std::string& Host,
   FServername = Host;
   FStore = Store;
   FProtocols = Protocols;
-  bool Ok = Handshake(Provider->Context(), Provider->Store());
+  bool Ok = Handshake(Provider->Context());
   TSecur32::UnLock(Provider);
   if (!Ok) {
     Cleanup();
-    if (FErrNo == int32_t(0x80090020) || FErrNo == SEC_E_INTERNAL_ERROR || FErrNo == SEC_E_ILLEGAL_MESSAGE)
+    if (FErrNo == NTE_FAIL || FErrNo == SEC_E_INTERNAL_ERROR || FErrNo == SEC_E_ILLEGAL_MESSAGE)
       Shutdown();
   }
   return Ok;
@@ -531,7 +346,7 @@ bool IsAddressLiteral(const std::string& Host) {
 
 }  // namespace
 
-bool TSSLContext::Handshake(SSL_CTX* Context, X509_STORE* Store) {
+bool TSSLContext::Handshake(SSL_CTX* Context) {
   auto HandshakeFailed = [this](int32_t Status) {
     Fail(Status, "InitializeSecurityContext returns 0x" + Hex8(uint32_t(Status)));
     return false;
@@ -548,7 +363,7 @@ bool TSSLContext::Handshake(SSL_CTX* Context, X509_STORE* Store) {
   BIO_set_init(Transport, 1);
   SSL_set_bio(FSSL, Transport, Transport);
   if (!Min || SSL_set_min_proto_version(FSSL, Min) != 1 || SSL_set_max_proto_version(FSSL, Max) != 1)
-    return HandshakeFailed(int32_t(0x80090331));  // no protocol in common
+    return HandshakeFailed(SEC_E_ALGORITHM_MISMATCH);
   if (!FServername.empty() && !IsAddressLiteral(FServername))
     SSL_set_tlsext_host_name(FSSL, FServername.c_str());
   SSL_set_cert_cb(FSSL, TSSLContextAccess::ChooseCertificate, this);
@@ -565,57 +380,25 @@ bool TSSLContext::Handshake(SSL_CTX* Context, X509_STORE* Store) {
     }
     return HandshakeFailed(SEC_E_ILLEGAL_MESSAGE);
   }
-  return CheckServer(Store);
+  return CheckServer();
 }
 
-namespace {
-
-constexpr uint32_t TRUST_E_CERT_SIGNATURE = 0x80096004;
-
-uint32_t PolicyStatus(int VerifyError) {
-  switch (VerifyError) {
-    case X509_V_OK: return 0;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-    case X509_V_ERR_CERT_REJECTED:
-      return CERT_E_UNTRUSTEDROOT;
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-      return CERT_E_EXPIRED;
-    case X509_V_ERR_INVALID_PURPOSE:
-      return CERT_E_WRONG_USAGE;
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-      return TRUST_E_CERT_SIGNATURE;
-    default:  // no chain up to a known authority, and the rest
-      return CERT_E_CHAINING;
+bool TSSLContext::CheckServer() {
+  STACK_OF(X509)* Sent = SSL_get_peer_cert_chain(FSSL);  // the server's certificate first
+  std::vector<std::string> Certificates;
+  for (int I = 0, Count = Sent ? sk_X509_num(Sent) : 0; I < Count; ++I) {
+    unsigned char* Der = nullptr;
+    int Len = i2d_X509(sk_X509_value(Sent, I), &Der);
+    if (Len > 0) Certificates.emplace_back(reinterpret_cast<const char*>(Der), size_t(Len));
+    OPENSSL_free(Der);
   }
-}
-
-}  // namespace
-
-bool TSSLContext::CheckServer(X509_STORE* Store) {
-  X509* Leaf = SSL_get0_peer_certificate(FSSL);
-  if (!Leaf) {
+  ERR_clear_error();
+  if (Certificates.empty()) {
     Fail(SEC_E_INTERNAL_ERROR, "QueryContextAttributes returns " + Hex8(uint32_t(SEC_E_INTERNAL_ERROR)));
     return false;
   }
-  X509_STORE_CTX* Check = X509_STORE_CTX_new();
-  if (!Check || X509_STORE_CTX_init(Check, Store, Leaf, SSL_get_peer_cert_chain(FSSL)) != 1) {
-    X509_STORE_CTX_free(Check);
-    return false;  // the chain could not be built
-  }
-  X509_STORE_CTX_set_purpose(Check, X509_PURPOSE_SSL_SERVER);
-  int Verified = X509_verify_cert(Check);
-  uint32_t Status = Verified == 1 ? 0 : PolicyStatus(X509_STORE_CTX_get_error(Check));
-  X509_STORE_CTX_free(Check);
-  ERR_clear_error();
-  if (Verified < 0) return false;  // the check itself failed
-  if (!Status) {
-    int Match = IsAddressLiteral(FServername) ? X509_check_ip_asc(Leaf, FServername.c_str(), 0)
-                                              : X509_check_host(Leaf, FServername.data(), FServername.size(), 0, nullptr);
-    if (Match != 1) Status = CERT_E_CN_NO_MATCH;
-  }
+  uint32_t Status = 0;
+  if (!VerifyServerChain(Certificates, FServername, Status)) return false;  // the chain could not be built
   FCertStatus = Status;
   if (!Status) return true;
   if (Status == CERT_E_UNTRUSTEDROOT) Fail(int32_t(Status), "Le certificat du serveur est réfusé car autosigné");
@@ -705,23 +488,6 @@ int TSChannelSocket::Write(const void* Data, size_t Size) {
 void TSChannelSocket::OnDisconnect() {
   TTCPSocket::OnDisconnect();
   FSSL.reset();
-}
-
-std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client) {
-  TTinyTLS* Engine = Client.TLS();
-  if (!Engine || !Engine->OnCertificateRequest || !Engine->OnCertificateVerify) return nullptr;
-  TClientCertificate Certificate;
-  Engine->OnCertificateRequest(*Engine, Certificate.Chain);
-  if (Certificate.Chain.empty()) return nullptr;
-  // The engine lives as long as the client, which outlives its connections.
-  Certificate.Sign = [Engine](std::string_view, std::string_view Digest) {
-    std::string Signature;
-    Engine->OnCertificateVerify(*Engine, std::string(Digest), Signature);
-    return Signature;
-  };
-  auto Store = std::make_shared<TCertificateStore>();
-  Store->Add(std::move(Certificate));
-  return Store;
 }
 
 void RegisterSChannelSocketMaker(TStoreSelector Selector) {

@@ -4,16 +4,13 @@
 // TSSLContext drives one client connection on a connected socket handle.
 // All contexts share one SSL_CTX held by TSecur32, and every handshake of
 // every thread runs under its lock, one after the other. The server's chain
-// is checked after the handshake against the system CA bundle plus an
-// optional extra CA file, with the host name, and refused with the
-// SSPI-style policy statuses (0x800B0109 untrusted root, 0x800B010F wrong
-// name, ...). A client certificate is taken from a TCertificateStore when
-// the server asks for one, matched against the server's list of accepted
-// issuers; its private-key operation goes to the holder's signing callback,
-// so the key itself never has to be available to this process.
-//
-// CertNameText writes a DER-encoded X.501 name in the X.500 text form the
-// message builders and certificate dialogs use ("CN=Dupont, O=Hôpital, C=FR").
+// is checked after the handshake by the trust store's chain check
+// (Vantrel.WinSSPI), with the host name, and refused with the SSPI-style
+// policy statuses (0x800B0109 untrusted root, 0x800B010F wrong name, ...).
+// A client certificate is taken from a TCertificateStore when the server
+// asks for one, matched against the server's list of accepted issuers; its
+// private-key operation goes to the holder's signing callback, so the key
+// itself never has to be available to this process.
 #pragma once
 
 #include <chrono>
@@ -26,73 +23,18 @@
 #include <vector>
 
 #include "Vantrel.HTTPClient.h"
+#include "Vantrel.WinSSPI.h"
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
-typedef struct x509_store_st X509_STORE;
 
 namespace Vantrel {
 
-// ---- Certificate names ----
-
-// Flags of CertNameText (the values of the platform's name-to-string call).
-inline constexpr uint32_t CERT_SIMPLE_NAME_STR = 1;
-inline constexpr uint32_t CERT_OID_NAME_STR = 2;
-inline constexpr uint32_t CERT_X500_NAME_STR = 3;
-inline constexpr uint32_t CERT_NAME_STR_REVERSE_FLAG = 0x02000000;
-inline constexpr uint32_t CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
-
-// The text of a DER-encoded name: relative names in encoded order ("C=FR,
-// O=..., CN=..."), last-encoded first with the reverse flag, joined with
-// ", "; the attributes of one relative name in encoded order, joined with
-// " + " (with the no-plus flag, with ", "). Type X500 writes short names
-// (CN, O, OU, C, L, S, STREET, E, T, G, SN, I, DC, SERIALNUMBER; others
-// "OID." + dotted number), type OID the dotted numbers, type simple the
-// values alone. A value that is empty or holds , + = " < > # ; a line break
-// or outer blanks is quoted, its quotes doubled; a value that is no
-// character string is "#" + the hexadecimal of its DER. Empty for an empty
-// or undecodable name.
-std::string CertNameText(std::string_view Name, uint32_t Type);
-
-// ---- Client certificates ----
-
-// A certificate the program holds for client authentication: its chain (DER,
-// end-entity first) and the holder's RSA signing operation. Sign receives
-// the digest algorithm ("SHA1", "SHA256", "SHA384", "SHA512") and the
-// digest, and answers the PKCS #1 v1.5 signature (empty on failure).
-struct TClientCertificate {
-  std::vector<std::string> Chain;
-  std::function<std::string(std::string_view Algorithm, std::string_view Digest)> Sign;
-};
-
-// The certificates a context may choose from; thread-safe.
-class TCertificateStore {
- public:
-  void Add(TClientCertificate Certificate);
-  void Clear();
-  std::vector<std::shared_ptr<const TClientCertificate>> Certificates() const;
-
- private:
-  mutable std::mutex FLock;
-  std::vector<std::shared_ptr<const TClientCertificate>> FItems;
-};
-
-// The program's own store, used when a context is given none.
-TCertificateStore& MyStore();
-
 // ---- Shared provider ----
 
-// Statuses of this client (SSPI values).
-inline constexpr int32_t SEC_E_INTERNAL_ERROR = int32_t(0x80090304);
-inline constexpr int32_t SEC_E_ILLEGAL_MESSAGE = int32_t(0x80090326);
-inline constexpr int32_t SEC_E_DECRYPT_FAILURE = int32_t(0x80090330);
-// The policy statuses of a refused server chain are the own engine's
-// CERT_E_* values (Vantrel.TinyTLS12.h).
-
 // The process-wide TLS provider: one SSL_CTX (TLS 1.2, AES-GCM/CBC with
-// SHA-256/384) and the trust store. Lock hands the shared instance with the
-// handshake lock taken (nullptr, lock released, when the provider cannot be
-// set up); UnLock releases it and, once Shutdown was requested, drops the
+// SHA-256/384). Lock hands the shared instance with the handshake lock
+// taken (nullptr, lock released, when the provider cannot be set up); UnLock releases it and, once Shutdown was requested, drops the
 // instance so that every later Lock sets up a fresh one. The lock is one
 // for the process, so renewals never let two handshakes overlap.
 class TSecur32 {
@@ -105,19 +47,13 @@ class TSecur32 {
   static void UnLock(const std::shared_ptr<TSecur32>& Instance);
   static void Shutdown();
 
-  // A PEM file of further trusted authorities, read when the provider is
-  // next set up (after SetExtraCAFile, the current one is renewed).
-  static void SetExtraCAFile(std::string Path);
-
   SSL_CTX* Context() const { return FContext; }
-  X509_STORE* Store() const { return FStore; }
 
  private:
   TSecur32() = default;
   bool Load();
 
   SSL_CTX* FContext = nullptr;
-  X509_STORE* FStore = nullptr;
 };
 
 // ---- Context ----
@@ -156,8 +92,8 @@ class TSSLContext {
  private:
   friend struct TSSLContextAccess;
   void Fail(int32_t Code, std::string Text);
-  bool Handshake(SSL_CTX* Context, X509_STORE* Store);
-  bool CheckServer(X509_STORE* Store);
+  bool Handshake(SSL_CTX* Context);
+  bool CheckServer();
   int FailedIO(int Result);
   void Cleanup();
 
@@ -197,14 +133,6 @@ class TSChannelSocket : public TCustomTLSSocket {
   std::shared_ptr<TCertificateStore> FStore;
 };
 
-// The client certificate of a client's own TLS engine as a store: its chain
-// from OnCertificateRequest, its signature through OnCertificateVerify.
-// nullptr when the client has no engine or the engine no such events.
-std::shared_ptr<TCertificateStore> StoreOfOwnEngine(TCustomHTTPClient& Client);
-
-// Chooses the client-certificate store of a client's connections; nullptr
-// gives MyStore().
-using TStoreSelector = std::function<std::shared_ptr<TCertificateStore>(TCustomHTTPClient& Client)>;
 // Makes TSChannelSocket the HTTP client's system TLS engine. By default a
 // client's connections present its own engine's certificate (so that a
 // connection reopened here after the own engine was refused keeps it),

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "Vantrel.Winapi.BCrypt.h"
+
 namespace Vantrel {
 
 namespace {

@@ -1,22 +1,16 @@
-// The crypto layer of the own TLS engine: the one place that calls
-// libcrypto. Every call's result is checked; failures come back as
+// The crypto layer of the own TLS engine: the one place of the engine that
+// calls libcrypto. Every call's result is checked; failures come back as
 // NTSTATUS-style codes (CheckStatus turns them into a fatal decrypt_error
 // alert) and the error queue is drained so that no stale error leaks into
 // the next call. Owners of libcrypto objects are unique_ptr with deleters.
 #include <openssl/core_names.h>
-#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <mutex>
 
 #include "Vantrel.ByteReader.h"
 #include "Vantrel.TinyTLS12.h"
@@ -36,7 +30,6 @@ using TPKeyPtr = std::unique_ptr<EVP_PKEY, TDeleter<EVP_PKEY_free>>;
 using TPKeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, TDeleter<EVP_PKEY_CTX_free>>;
 using TMDCtxPtr = std::unique_ptr<EVP_MD_CTX, TDeleter<EVP_MD_CTX_free>>;
 using TX509Ptr = std::unique_ptr<X509, TDeleter<X509_free>>;
-using TStoreCtxPtr = std::unique_ptr<X509_STORE_CTX, TDeleter<X509_STORE_CTX_free>>;
 
 // The status of a failed call, with the error queue emptied.
 uint32_t Failed(uint32_t Status = STATUS_INVALID_PARAMETER) {
@@ -85,56 +78,17 @@ const EVP_MD* DigestOfHashByte(uint8_t Hash) {
   }
 }
 
-void AppendHex(std::string& Text, uint32_t V) {
-  static constexpr char Digits[] = "0123456789ABCDEF";
-  for (int Shift = 28; Shift >= 0; Shift -= 4) Text += Digits[(V >> Shift) & 0xF];
-}
-
 }  // namespace
 
 // ---- Results ----
-
-std::string NTStatusText(uint32_t Status) {
-  switch (Status) {
-    case STATUS_SUCCESS: return {};
-    case STATUS_INVALID_HANDLE: return "STATUS_INVALID_HANDLE";
-    case STATUS_INVALID_PARAMETER: return "STATUS_INVALID_PARAMETER";
-    case STATUS_BUFFER_TOO_SMALL: return "STATUS_BUFFER_TOO_SMALL";
-    case STATUS_NOT_SUPPORTED: return "STATUS_NOT_SUPPORTED";
-    case STATUS_INVALID_BUFFER_SIZE: return "STATUS_INVALID_BUFFER_SIZE";
-    case STATUS_AUTH_TAG_MISMATCH: return "STATUS_AUTH_TAG_MISMATCH ";
-    default: {
-      std::string Text = "NTSTATUS ";
-      AppendHex(Text, Status);
-      return Text;
-    }
-  }
-}
 
 void CheckStatus(uint32_t Status) {
   if (Status != STATUS_SUCCESS) throw TLSAlert(2, 51, NTStatusText(Status));
 }
 
-void GenRandomBytes(void* Buffer, size_t Count) {
-  if (Count && RAND_bytes(static_cast<unsigned char*>(Buffer), int(Count)) != 1) {
-    ERR_clear_error();
-    throw std::runtime_error("random generator failure");
-  }
-}
-
-void WipeBytes(std::string& Bytes) {
-  if (!Bytes.empty()) OPENSSL_cleanse(Bytes.data(), Bytes.size());
-  Bytes.clear();
-}
-
-bool ConstantTimeEqual(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && CRYPTO_memcmp(A.data(), B.data(), A.size()) == 0;
-}
-
 // ---- Public keys ----
 
 struct TEVPKey {
-  TX509Ptr Cert;
   TPKeyPtr Key;
 };
 
@@ -144,7 +98,7 @@ uint32_t TPublicKey::FromCertificate(std::string_view DER, TPublicKey& Key) {
   if (!Cert || P != Bytes(DER) + DER.size()) return Failed();
   TPKeyPtr PKey(X509_get_pubkey(Cert.get()));
   if (!PKey) return Failed(STATUS_NOT_SUPPORTED);
-  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(Cert), std::move(PKey)});
+  Key.FKey = std::make_shared<TEVPKey>(TEVPKey{std::move(PKey)});
   return STATUS_SUCCESS;
 }
 
@@ -175,96 +129,6 @@ uint32_t TPublicKey::EncryptPKCS1(std::string_view In, std::string& Out) const {
   if (EVP_PKEY_encrypt(Ctx.get(), Bytes(Out), &Len, Bytes(In), In.size()) != 1) return Failed();
   Out.resize(Len);
   return STATUS_SUCCESS;
-}
-
-// ---- Server chain ----
-
-namespace {
-
-// One store per extra CA file, built once: the system bundle plus the file.
-X509_STORE* StoreFor(const std::string& ExtraCAFile) {
-  static std::mutex Lock;
-  // Kept for the whole run, never destroyed: a store may be in use by a
-  // connection of another thread while the program ends.
-  static auto* Stores = new std::map<std::string, X509_STORE*>;
-  std::lock_guard<std::mutex> Guard(Lock);
-  auto It = Stores->find(ExtraCAFile);
-  if (It != Stores->end()) return It->second;
-  X509_STORE* Store = X509_STORE_new();
-  if (!Store) return nullptr;
-  X509_STORE_set_default_paths(Store);
-  if (!ExtraCAFile.empty() && X509_STORE_load_file(Store, ExtraCAFile.c_str()) != 1) {
-    X509_STORE_free(Store);
-    ERR_clear_error();
-    return nullptr;
-  }
-  ERR_clear_error();
-  Stores->emplace(ExtraCAFile, Store);
-  return Store;
-}
-
-uint32_t ChainStatus(int Error) {
-  switch (Error) {
-    case X509_V_OK: return 0;
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-    case X509_V_ERR_CRL_HAS_EXPIRED: return CERT_E_EXPIRED;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED: return CERT_E_UNTRUSTEDROOT;
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return CERT_E_CHAINING;
-    case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH: return CERT_E_CN_NO_MATCH;
-    default: return TRUST_E_FAIL;
-  }
-}
-
-}  // namespace
-
-uint32_t VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host,
-                           const std::string& ExtraCAFile, const TPublicKey* Leaf) {
-  if (Certificates.empty()) return TRUST_E_FAIL;
-  std::vector<TX509Ptr> Certs;
-  bool First = true;
-  for (const std::string& DER : Certificates) {
-    if (First && Leaf && Leaf->FKey && Leaf->FKey->Cert && X509_up_ref(Leaf->FKey->Cert.get()) == 1) {
-      Certs.emplace_back(Leaf->FKey->Cert.get());
-      First = false;
-      continue;
-    }
-    First = false;
-    const unsigned char* P = Bytes(DER);
-    TX509Ptr Cert(d2i_X509(nullptr, &P, long(DER.size())));
-    if (!Cert) {
-      ERR_clear_error();
-      if (Certs.empty()) return TRUST_E_FAIL;
-      continue;  // an unreadable intermediate is no help to the chain
-    }
-    Certs.push_back(std::move(Cert));
-  }
-  X509_STORE* Store = StoreFor(ExtraCAFile);
-  if (!Store) return TRUST_E_FAIL;
-  struct TStackFree {
-    void operator()(STACK_OF(X509) * S) const { sk_X509_free(S); }
-  };
-  std::unique_ptr<STACK_OF(X509), TStackFree> Untrusted(sk_X509_new_null());
-  TStoreCtxPtr Ctx(X509_STORE_CTX_new());
-  if (!Untrusted || !Ctx) return Failed(TRUST_E_FAIL);
-  for (size_t I = 1; I < Certs.size(); ++I) sk_X509_push(Untrusted.get(), Certs[I].get());
-  if (X509_STORE_CTX_init(Ctx.get(), Store, Certs[0].get(), Untrusted.get()) != 1 ||
-      X509_STORE_CTX_set_purpose(Ctx.get(), X509_PURPOSE_SSL_SERVER) != 1)
-    return Failed(TRUST_E_FAIL);
-  int Verified = X509_verify_cert(Ctx.get());
-  int Error = X509_STORE_CTX_get_error(Ctx.get());
-  ERR_clear_error();
-  if (Verified != 1) return Error == X509_V_OK ? TRUST_E_FAIL : ChainStatus(Error);
-  int Match = X509_check_ip_asc(Certs[0].get(), Host.c_str(), 0);
-  if (Match < 0) Match = Host.empty() ? 0 : X509_check_host(Certs[0].get(), Host.data(), Host.size(), 0, nullptr);
-  ERR_clear_error();
-  return Match == 1 ? 0 : CERT_E_CN_NO_MATCH;
 }
 
 // ---- Hashes ----
@@ -587,8 +451,7 @@ void TAESCipherGCM::Decrypt(TTLSRecord& Record) {
   CheckStatus(Ok ? 0 : Failed());
   unsigned char Last[16];
   if (EVP_DecryptFinal_ex(Ctx, Last, &Len) != 1) {
-    OPENSSL_cleanse(FPlain.data(), FPlain.size());
-    FPlain.clear();
+    WipeBytes(FPlain);
     CheckStatus(Failed(STATUS_AUTH_TAG_MISMATCH));
   }
   Record.Fragment = FPlain;
@@ -649,7 +512,7 @@ void TAESCipherCBC::Encrypt(uint8_t ContentType, std::string_view Plaintext, std
        EVP_EncryptUpdate(Ctx, Frag + 16, &Len1, Bytes(Plaintext), int(P)) == 1 &&
        EVP_EncryptUpdate(Ctx, Frag + 16 + Len1, &Len2, Tail, int(MacSize + K)) == 1 &&
        size_t(Len1 + Len2) == P + MacSize + K;
-  OPENSSL_cleanse(Tail, sizeof Tail);
+  SecureZeroMemory(Tail, sizeof Tail);
   CheckStatus(Ok ? 0 : Failed());
 }
 
@@ -681,7 +544,8 @@ void TAESCipherCBC::Decrypt(TTLSRecord& Record) {
   Ok = RecordMac(FState->MacDec.get(), DecryptSeqNum++, Record.ContentType, Record.Version,
                  std::string_view(FPlain.data(), DataLen), Mac, MacSize);
   CheckStatus(Ok ? 0 : Failed());
-  bool MacGood = CRYPTO_memcmp(Mac, Plain + DataLen, MacSize) == 0;
+  bool MacGood = ConstantTimeEqual({reinterpret_cast<const char*>(Mac), MacSize},
+                                   std::string_view(FPlain.data() + DataLen, MacSize));
   if (!Good) RaiseHandshakeFailure("CBC Padding");
   if (!MacGood) RaiseHandshakeFailure("HMAC");
   FPlain.resize(DataLen);

@@ -9,6 +9,7 @@
 
 #include "Vantrel.ByteReader.h"
 #include "Vantrel.TinyTLS12.h"
+#include "Vantrel.WinSSPI.h"
 
 namespace Vantrel {
 
@@ -150,12 +151,6 @@ std::shared_ptr<IHashAlgorithm> HashFor(int Bits) {
   return std::make_shared<TSHA2Hash>(Bits);
 }
 
-// Options for the next engines' CAFile.
-std::string& DefaultCAFile() {
-  static std::string File;
-  return File;
-}
-
 }  // namespace
 
 const THandshakeShape& EcdheHandshakeShape() { return EcdheShape; }
@@ -177,14 +172,11 @@ void IHashAlgorithm::PRF(std::string_view Label, const TRandom& Random1, const T
 
 // ---- Engine ----
 
-void TTinyTLS::SetDefaultCAFile(std::string File) { DefaultCAFile() = std::move(File); }
-
 TTinyTLS::TTinyTLS()
     : FCipherSuites{0xC02C, 0xC030, 0xC02F, 0xC028, 0xC027},
       FCompressions{0},
       FSupportedGroups{TCurveName::secp256r1, TCurveName::secp384r1, TCurveName::x25519},
       FSignatures{0x0203, 0x0201, 0x0401, 0x0501} {
-  CAFile = DefaultCAFile();
   RegisterTinyTLSEngine();
 }
 
@@ -480,7 +472,8 @@ void TTinyTLS::Certificate(std::string_view Body) {
     RaiseHandshakeFailure("CertCreateCertificateContext fails to load the certificate");
   FCertificates = std::move(Certificates);
   FPubKey = Key;
-  uint32_t Status = VerifyServerChain(FCertificates, FHost, CAFile, &FPubKey);
+  uint32_t Status = 0;
+  VerifyServerChain(FCertificates, FHost, Status);  // a check that cannot be made gives TRUST_E_FAIL
   if (Status != 0 && OnVerifyServer) OnVerifyServer(*this, FCertificates, Status);
   if (Status != 0) throw ECertException("Invalid certificate", Status);
   if (FShape == &RsaShape) FKeyExchangeAlgorithm = std::make_unique<TRSAClientKeyExchange>(FPubKey);

@@ -5,6 +5,7 @@
 
 #include "Vantrel.ByteReader.h"
 #include "Vantrel.TinyTLS12.h"
+#include "Vantrel.WinSSPI.h"
 
 namespace Vantrel {
 
@@ -92,8 +93,33 @@ bool TTinyTLSSocket::PeerRefusedHandshake(const std::exception& E) const {
   return dynamic_cast<const ETLSAlert*>(&E) != nullptr;
 }
 
+namespace {
+
+// The client certificate of a client's own engine as a store: its chain from
+// OnCertificateRequest, its signature through OnCertificateVerify. nullptr
+// when the client has no engine or the engine no such events.
+std::shared_ptr<TCertificateStore> StoreOfEngine(TCustomHTTPClient& Client) {
+  TTinyTLS* Engine = Client.TLS();
+  if (!Engine || !Engine->OnCertificateRequest || !Engine->OnCertificateVerify) return nullptr;
+  TClientCertificate Certificate;
+  Engine->OnCertificateRequest(*Engine, Certificate.Chain);
+  if (Certificate.Chain.empty()) return nullptr;
+  // The engine lives as long as the client, which outlives its connections.
+  Certificate.Sign = [Engine](std::string_view, std::string_view Digest) {
+    std::string Signature;
+    Engine->OnCertificateVerify(*Engine, std::string(Digest), Signature);
+    return Signature;
+  };
+  auto Store = std::make_shared<TCertificateStore>();
+  Store->Add(std::move(Certificate));
+  return Store;
+}
+
+}  // namespace
+
 void RegisterTinyTLSEngine() {
   static const bool Done = [] {
+    RegisterOwnEngineStore(StoreOfEngine);
     RegisterTLSSocketMaker(TTLSEngine::TinyTLS, [](TCustomHTTPClient& Client) {
       if (!Client.TLS()) Client.ReplaceTLS(std::make_shared<TTLS>());
       // The client owns its engine and drops its socket before it (and

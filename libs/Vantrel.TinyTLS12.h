@@ -10,9 +10,11 @@
 // never renegotiates; every failure is an exception and leaves the engine to
 // be Reset before the next connection.
 //
-// Layers: the crypto layer (hashes, PRF, key exchanges, record ciphers,
-// server chain check) is the only code that calls libcrypto; its failures are
-// NTSTATUS-style codes turned into TLSAlert by CheckStatus. The handshake is
+// Layers: the crypto layer (hashes, PRF, key exchanges, record ciphers) is
+// the only code of the engine that calls libcrypto; its failures are
+// NTSTATUS-style codes (Vantrel.Winapi.BCrypt) turned into TLSAlert by
+// CheckStatus. The server's chain is checked by the trust store's chain
+// check (Vantrel.WinSSPI). The handshake is
 // driven by a table of expected messages per shape (see THandshakeStep).
 //
 // Bounds: a record holds at most MaxRecordFragment bytes; a handshake
@@ -32,37 +34,14 @@
 #include <vector>
 
 #include "Vantrel.HTTPClient.h"
+#include "Vantrel.Winapi.BCrypt.h"
 
 namespace Vantrel {
 
 // ---- Results of the crypto layer ----
 
-inline constexpr uint32_t STATUS_SUCCESS = 0;
-inline constexpr uint32_t STATUS_INVALID_HANDLE = 0xC0000008;
-inline constexpr uint32_t STATUS_INVALID_PARAMETER = 0xC000000D;
-inline constexpr uint32_t STATUS_BUFFER_TOO_SMALL = 0xC0000023;
-inline constexpr uint32_t STATUS_NOT_SUPPORTED = 0xC00000BB;
-inline constexpr uint32_t STATUS_INVALID_BUFFER_SIZE = 0xC0000206;
-inline constexpr uint32_t STATUS_INVALID_SIGNATURE = 0xC000A000;
-inline constexpr uint32_t STATUS_AUTH_TAG_MISMATCH = 0xC000A002;
-
-// "" for 0, the status name for the known ones, else "NTSTATUS " + 8 hex digits.
-std::string NTStatusText(uint32_t Status);
 // 0 passes; any other status raises TLSAlert(fatal, decrypt_error, NTStatusText).
 void CheckStatus(uint32_t Status);
-void GenRandomBytes(void* Buffer, size_t Count);
-// Overwrites Bytes with zeros (not optimised away) and empties it.
-void WipeBytes(std::string& Bytes);
-// Equal sizes and bytes, compared in time independent of the contents.
-bool ConstantTimeEqual(std::string_view A, std::string_view B);
-
-// Server chain results, as the certificate chain policy reports them.
-inline constexpr uint32_t CERT_E_EXPIRED = 0x800B0101;
-inline constexpr uint32_t CERT_E_UNTRUSTEDROOT = 0x800B0109;
-inline constexpr uint32_t CERT_E_CHAINING = 0x800B010A;
-inline constexpr uint32_t TRUST_E_FAIL = 0x800B010B;
-inline constexpr uint32_t CERT_E_CN_NO_MATCH = 0x800B010F;
-inline constexpr uint32_t CERT_E_WRONG_USAGE = 0x800B0110;
 
 // ---- Wire constants ----
 
@@ -158,18 +137,8 @@ class TPublicKey {
   uint32_t EncryptPKCS1(std::string_view In, std::string& Out) const;
 
  private:
-  friend uint32_t VerifyServerChain(const std::vector<std::string>&, const std::string&, const std::string&,
-                                    const TPublicKey*);
   std::shared_ptr<TEVPKey> FKey;
 };
-
-// Checks the server's chain (end-entity first, the rest offered as
-// intermediates) against the system CA bundle plus ExtraCAFile, for a TLS
-// server called Host, now. Returns 0 or a CERT_E_ / TRUST_E_ code; a chain
-// that cannot be built is refused (CERT_E_CHAINING).
-// Leaf, when given, is the key already read from Certificates[0].
-uint32_t VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host,
-                           const std::string& ExtraCAFile, const TPublicKey* Leaf = nullptr);
 
 class IHashAlgorithm {
  public:
@@ -409,11 +378,6 @@ class TTinyTLS {
   const std::vector<std::string>& DistinguishedNames() const { return FDistinguishedNames; }
   const std::vector<std::string>& ServerCertificates() const { return FCertificates; }
 
-  // A PEM file of CAs trusted beside the system bundle; empty: none.
-  std::string CAFile;
-  // The CAFile of engines created from now on.
-  static void SetDefaultCAFile(std::string File);
-
  protected:
   virtual void CertificateRequest(std::vector<std::string>& Certificates);
   virtual void CertificateVerify(const std::string& Hash, std::string& Signature);
@@ -515,8 +479,10 @@ class TTinyTLSSocket : public TCustomTLSSocket {
   bool FStarted = false;
 };
 
-// Makes the HTTP client's https connections use TTinyTLSSocket: called at
-// start-up; creating the first engine does it too. Later calls do nothing.
+// Makes the HTTP client's https connections use TTinyTLSSocket, and
+// registers the store of an engine's client certificate for the system
+// client (RegisterOwnEngineStore): called at start-up; creating the first
+// engine does it too. Later calls do nothing.
 void RegisterTinyTLSEngine();
 
 }  // namespace Vantrel

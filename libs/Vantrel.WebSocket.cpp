@@ -1,6 +1,5 @@
 #include "Vantrel.WebSocket.h"
 
-#include <openssl/rand.h>
 #include <sys/socket.h>
 
 #include <charconv>
@@ -8,6 +7,7 @@
 
 #include "Vantrel.SHA1.h"
 #include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.Winapi.BCrypt.h"
 
 namespace Vantrel {
 
@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view AcceptGUID = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 
 void RandomBytes(uint8_t* Out, size_t Count) {
-  if (RAND_bytes(Out, int(Count)) != 1) throw std::runtime_error("No random bytes available");
+  if (GenRandom(Out, Count) != STATUS_SUCCESS) throw std::runtime_error("No random bytes available");
 }
 
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }

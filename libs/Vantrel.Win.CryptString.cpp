@@ -4,17 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <system_error>
+
+#include "Vantrel.Winapi.BCrypt.h"
 
 namespace Vantrel {
 
@@ -23,7 +20,7 @@ namespace {
 constexpr std::string_view Description = "Vantrel.Win.CryptString";
 constexpr char KeyName[] = "cryptstring.key";
 constexpr uint8_t BlobVersion = 1;
-constexpr size_t KeySize = 32, NonceSize = 12, TagSize = 16;
+constexpr size_t KeySize = 32, NonceSize = 12, TagSize = AESGCMTagSize;
 constexpr size_t Overhead = 1 + NonceSize + TagSize;
 constexpr size_t MaxText = 1 << 20;  // secrets are short; keeps sizes within int
 
@@ -32,7 +29,7 @@ using TKey = std::array<unsigned char, KeySize>;
 // The key wiped when it goes out of scope.
 struct TSecretKey {
   TKey Bytes{};
-  ~TSecretKey() { OPENSSL_cleanse(Bytes.data(), Bytes.size()); }
+  ~TSecretKey() { SecureZeroMemory(Bytes.data(), Bytes.size()); }
 };
 
 class TFd {
@@ -139,10 +136,8 @@ TKeyError ReadKey(int Folder, TKey& Key) {
 int CreateKey(int Folder) {
   unsigned char Suffix[8];
   TSecretKey Key;
-  if (RAND_bytes(Suffix, sizeof Suffix) != 1 || RAND_bytes(Key.Bytes.data(), int(KeySize)) != 1) {
-    ERR_clear_error();
+  if (GenRandom(Suffix, sizeof Suffix) != STATUS_SUCCESS || GenRandom(Key.Bytes.data(), KeySize) != STATUS_SUCCESS)
     return EIO;
-  }
   std::string Temp = std::string(KeyName) + ".";
   for (unsigned char B : Suffix) Temp += "0123456789abcdef"[B & 15];
   int Error = 0;
@@ -176,12 +171,7 @@ TKeyError LoadKey(bool Create, TKey& Key) {
   return Error;
 }
 
-struct TCipherCtxFree {
-  void operator()(EVP_CIPHER_CTX* C) const { EVP_CIPHER_CTX_free(C); }
-};
-using TCipherCtx = std::unique_ptr<EVP_CIPHER_CTX, TCipherCtxFree>;
-
-const unsigned char* Bytes(std::string_view S) { return reinterpret_cast<const unsigned char*>(S.data()); }
+std::string_view View(const TKey& Key) { return {reinterpret_cast<const char*>(Key.data()), Key.size()}; }
 
 }  // namespace
 
@@ -195,19 +185,10 @@ std::string ProtectString(std::string_view S) {
     RaiseErrno(Error.Code, "ProtectString: " + Error.Text);
 
   std::string Blob(Overhead + S.size(), '\0');
-  auto* Out = reinterpret_cast<unsigned char*>(Blob.data());
-  Out[0] = BlobVersion;
-  unsigned char* Nonce = Out + 1;
-  unsigned char* Cipher = Nonce + NonceSize;
-  TCipherCtx Ctx(EVP_CIPHER_CTX_new());
-  int N = 0, Final = 0;
-  bool Ok = Ctx && RAND_bytes(Nonce, int(NonceSize)) == 1 &&
-            EVP_EncryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, Key.Bytes.data(), Nonce) == 1 &&
-            EVP_EncryptUpdate(Ctx.get(), nullptr, &N, Bytes(Description), int(Description.size())) == 1 &&
-            EVP_EncryptUpdate(Ctx.get(), Cipher, &N, Bytes(S), int(S.size())) == 1 &&
-            EVP_EncryptFinal_ex(Ctx.get(), Cipher + N, &Final) == 1 &&
-            EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_GET_TAG, int(TagSize), Cipher + S.size()) == 1;
-  ERR_clear_error();
+  Blob[0] = char(BlobVersion);
+  char* Nonce = Blob.data() + 1;
+  bool Ok = GenRandom(Nonce, NonceSize) == STATUS_SUCCESS &&
+            AESGCMEncrypt(View(Key.Bytes), {Nonce, NonceSize}, Description, S, Nonce + NonceSize) == STATUS_SUCCESS;
   if (!Ok) RaiseErrno(EIO, "ProtectString: AES-GCM");
   return Blob;
 }
@@ -218,26 +199,10 @@ std::string UnprotectString(std::string_view Data) {
   TSecretKey Key;
   if (LoadKey(false, Key.Bytes).Code != 0) return {};
 
-  const unsigned char* Nonce = Bytes(Data) + 1;
-  const unsigned char* Cipher = Nonce + NonceSize;
-  size_t Size = Data.size() - Overhead;
-  std::string Text(Size, '\0');
-  auto* Out = reinterpret_cast<unsigned char*>(Text.data());
-  // The tag is set before the last call, which checks it.
-  unsigned char Tag[TagSize];
-  std::copy(Cipher + Size, Cipher + Size + TagSize, Tag);
-  TCipherCtx Ctx(EVP_CIPHER_CTX_new());
-  int N = 0, Final = 0;
-  bool Ok = Ctx && EVP_DecryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, Key.Bytes.data(), Nonce) == 1 &&
-            EVP_DecryptUpdate(Ctx.get(), nullptr, &N, Bytes(Description), int(Description.size())) == 1 &&
-            EVP_DecryptUpdate(Ctx.get(), Out, &N, Cipher, int(Size)) == 1 &&
-            EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_SET_TAG, int(TagSize), Tag) == 1 &&
-            EVP_DecryptFinal_ex(Ctx.get(), Out + N, &Final) == 1;
-  ERR_clear_error();
-  if (!Ok) {
-    OPENSSL_cleanse(Text.data(), Text.size());
-    return {};
-  }
+  std::string_view Nonce = Data.substr(1, NonceSize);
+  std::string_view Sealed = Data.substr(1 + NonceSize);
+  std::string Text(Sealed.size() - TagSize, '\0');
+  if (AESGCMDecrypt(View(Key.Bytes), Nonce, Description, Sealed, Text.data()) != STATUS_SUCCESS) return {};
   return Text;
 }
 

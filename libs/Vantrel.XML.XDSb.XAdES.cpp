@@ -1,7 +1,6 @@
 #include "Vantrel.XML.XDSb.XAdES.h"
 
 #include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <functional>
@@ -9,10 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "Vantrel.SChannel.h"
 #include "Vantrel.SHA1.h"
 #include "Vantrel.SOAP.h"
 #include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.WinSSPI.h"
 #include "Vantrel.XML.c14n.h"
 
 namespace Vantrel {
@@ -25,34 +24,10 @@ constexpr std::string_view SHA1Method = "Algorithm=\"http://www.w3.org/2000/09/x
 constexpr std::string_view C14NWithComments =
     "Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments\"";
 
-// A certificate larger than this is no signer's certificate.
-constexpr size_t MaxCertificateSize = 64 * 1024;
-
 struct TX509Free {
   void operator()(X509* C) const { X509_free(C); }
 };
-struct TStoreCtxFree {
-  void operator()(X509_STORE_CTX* C) const { X509_STORE_CTX_free(C); }
-};
 using TX509 = std::unique_ptr<X509, TX509Free>;
-
-// The whole DER text must be one certificate.
-TX509 DecodeCertificate(std::string_view DER) {
-  if (DER.empty() || DER.size() > MaxCertificateSize) return nullptr;
-  const auto* P = reinterpret_cast<const unsigned char*>(DER.data());
-  TX509 Cert(d2i_X509(nullptr, &P, long(DER.size())));
-  if (Cert && P != reinterpret_cast<const unsigned char*>(DER.data() + DER.size())) Cert.reset();
-  return Cert;
-}
-
-std::string EncodedBytes(X509* Cert) {
-  unsigned char* Buf = nullptr;
-  int Len = i2d_X509(Cert, &Buf);
-  if (Len <= 0) return {};
-  std::string S(reinterpret_cast<const char*>(Buf), size_t(Len));
-  OPENSSL_free(Buf);
-  return S;
-}
 
 std::string IssuerText(X509* Cert) {
   unsigned char* Buf = nullptr;
@@ -72,46 +47,20 @@ std::string SerialText(X509* Cert) {
   return SerialNumberDecimal(LittleEndian);
 }
 
-std::string CertBlock(X509* Cert) {
-  const std::string DER = EncodedBytes(Cert);
+// The Cert block of one certificate of the chain (DER).
+std::string CertBlock(std::string_view DER) {
+  const auto* P = reinterpret_cast<const unsigned char*>(DER.data());
+  TX509 Cert(d2i_X509(nullptr, &P, long(DER.size())));
+  if (!Cert) throw std::runtime_error("unreadable certificate in the signer's chain");
   const std::string Digest =
       XMLElement("CertDigest", {},
                  XMLElement("DigestMethod", SHA1Method, {}) +
                      XMLElement("DigestValue", {}, SHA1Base64(DER)));
   const std::string Issuer =
       XMLElement("IssuerSerial", {},
-                 XMLElement("ds:X509IssuerName", {}, XMLEscape(NormalizeIssuerName(IssuerText(Cert)))) +
-                     XMLElement("ds:X509SerialNumber", {}, SerialText(Cert)));
+                 XMLElement("ds:X509IssuerName", {}, XMLEscape(NormalizeIssuerName(IssuerText(Cert.get())))) +
+                     XMLElement("ds:X509SerialNumber", {}, SerialText(Cert.get())));
   return XMLElement("Cert", {}, Digest + Issuer);
-}
-
-// Only builds the chain: every verification error is let through, so the
-// chain goes as far as the store reaches (the partial chain of a signer
-// whose root is not installed), up to the self-signed root when it is
-// there. X509_V_FLAG_PARTIAL_CHAIN is left off on purpose: it would end the
-// chain at the first authority of the store, leaving out the root that the
-// signature lists. The server judges the signer.
-int KeepBuilding(int, X509_STORE_CTX*) { return 1; }
-
-int ChainBlocks(X509* Cert, std::string& Text) {
-  std::shared_ptr<TSecur32> Provider = TSecur32::Lock();
-  if (!Provider) return -2;
-  std::unique_ptr<X509_STORE_CTX, TStoreCtxFree> Ctx(X509_STORE_CTX_new());
-  int Result = -2;
-  if (Ctx && X509_STORE_CTX_init(Ctx.get(), Provider->Store(), Cert, nullptr) == 1) {
-    X509_STORE_CTX_set_verify_cb(Ctx.get(), KeepBuilding);
-    if (X509_verify_cert(Ctx.get()) >= 0) {
-      STACK_OF(X509)* Chain = X509_STORE_CTX_get0_chain(Ctx.get());
-      const int Count = Chain ? sk_X509_num(Chain) : 0;
-      std::string S;
-      for (int I = 0; I < Count; ++I) S += CertBlock(sk_X509_value(Chain, I));
-      Result = Count > 0 ? 0 : -3;
-      if (Result == 0) Text = std::move(S);
-    }
-  }
-  Ctx.reset();
-  TSecur32::UnLock(Provider);
-  return Result;
 }
 
 std::string Reference(std::string_view Attributes, std::string_view TransformsMarkup,
@@ -133,11 +82,7 @@ int Sign(const detail::TXAdESParams& P, const std::function<std::string()>& Docu
          std::string& Out) {
   if (!P.Sign || !*P.Sign) throw std::invalid_argument("no signing callback");
   std::string CertBlocks;
-  {
-    TX509 Cert = DecodeCertificate(P.Certificat);
-    if (!Cert) return -1;
-    if (int R = ChainBlocks(Cert.get(), CertBlocks); R != 0) return R;
-  }
+  if (int R = SigningCertificateXML(P.Certificat, CertBlocks); R != 0) return R;
   const std::vector<std::string> Ds = {std::string(DsNamespace)};
   // The submission set is referenced with a fixed placeholder digest.
   const std::string Manifest =
@@ -216,9 +161,14 @@ std::string PKCS1DigestInfo(std::string_view Hash) {
 }
 
 int SigningCertificateXML(std::string_view CertificateDER, std::string& Text) {
-  TX509 Cert = DecodeCertificate(CertificateDER);
-  if (!Cert) return -1;
-  return ChainBlocks(Cert.get(), Text);
+  // As far as the trust store reaches, whatever the trust: the server judges
+  // the signer.
+  std::vector<std::string> Chain;
+  if (int R = BuildCertificateChain(CertificateDER, Chain); R != 0) return R;
+  std::string Blocks;
+  for (const std::string& DER : Chain) Blocks += CertBlock(DER);
+  Text = std::move(Blocks);
+  return 0;
 }
 
 std::string NormalizeIssuerName(std::string_view Name) {

@@ -10,9 +10,9 @@
 // PKCS1DigestInfo builds it).
 //
 // The signer's chain for the SigningCertificate block is built from the
-// program's trust store (the system CA bundle plus the extra CA file of
-// TSecur32): as far as the store reaches, end-entity first, never refused
-// for trust; the server judges the chain.
+// program's trust store (BuildCertificateChain of Vantrel.WinSSPI): as far as
+// the store reaches, end-entity first, never refused for trust; the server
+// judges the chain.
 //
 // Escaping: identifiers (OIDs) are escaped where they are inserted; the
 // signature text and the references text of a batch are markup.

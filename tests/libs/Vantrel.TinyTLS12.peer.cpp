@@ -196,7 +196,7 @@ TFetch Fetch(int Port, const TClientSetup& Setup) {
   auto TLS = std::make_shared<TTLS>();
   if (!Setup.Suites.empty()) TLS->CipherSuites() = Setup.Suites;
   if (!Setup.Groups.empty()) TLS->SupportedGroups() = Setup.Groups;
-  TLS->CAFile = Setup.CAFile;
+  SetExtraCAFile(Setup.CAFile);
   if (Setup.ClientCert) {
     TLS->OnCertificateRequest = [&F](TTinyTLS& Sender, std::vector<std::string>& Chain) {
       F.Requested = true;

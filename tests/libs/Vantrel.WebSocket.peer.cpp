@@ -82,7 +82,7 @@ TEST_F(WebSocketPeer, websockets_server_over_ws_and_wss) {
     Args.insert(Args.begin(), "openssl");
     ASSERT_EQ(TestSupport::Run(Args).Status, 0);
   }
-  TSecur32::SetExtraCAFile(P("ca.pem"));
+  SetExtraCAFile(P("ca.pem"));
   RegisterSChannelSocketMaker();
   for (bool Secure : {false, true}) {
     std::vector<std::string> Argv{TestSupport::Python, Fixture("ws_server.py")};

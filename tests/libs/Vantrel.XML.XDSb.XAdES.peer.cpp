@@ -14,6 +14,7 @@
 #include "Talven.Carvelin.CDA.h"
 #include "TestSupport.h"
 #include "Vantrel.SChannel.h"
+#include "Vantrel.WinSSPI.h"
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.XAdES.h"
 
@@ -94,11 +95,11 @@ class XAdES : public ::testing::Test {
     Intermediate = P("int.pem");
     TestSupport::WriteFile(P("authorities.pem"),
                            TestSupport::ReadFile(Root) + TestSupport::ReadFile(Intermediate));
-    TSecur32::SetExtraCAFile(P("authorities.pem"));
+    SetExtraCAFile(P("authorities.pem"));
   }
 
   static void TearDownTestSuite() {
-    TSecur32::SetExtraCAFile({});
+    SetExtraCAFile({});
     Dir.reset();
   }
 
@@ -293,12 +294,24 @@ TEST_F(XAdES, certificate_blocks_follow_the_chain_end_entity_first) {
 }
 
 TEST_F(XAdES, chain_stops_where_the_store_ends) {
-  TSecur32::SetExtraCAFile({});
+  SetExtraCAFile({});
   std::string Blocks;
   int R = SigningCertificateXML(SignerDER, Blocks);
-  TSecur32::SetExtraCAFile((*Dir / "authorities.pem").string());
+  SetExtraCAFile((*Dir / "authorities.pem").string());
   ASSERT_EQ(R, 0);
   EXPECT_EQ(Count(Blocks, "<Cert>"), 1);
+}
+
+// A card callback may sign inside a system-TLS handshake, whose lock is held
+// for the whole handshake: the signer's chain must not need that lock.
+TEST_F(XAdES, chain_is_built_while_a_system_tls_handshake_holds_its_lock) {
+  std::shared_ptr<TSecur32> Handshake = TSecur32::Lock();
+  ASSERT_TRUE(Handshake);
+  std::string Blocks;
+  int R = SigningCertificateXML(SignerDER, Blocks);
+  TSecur32::UnLock(Handshake);
+  EXPECT_EQ(R, 0);
+  EXPECT_EQ(Count(Blocks, "<Cert>"), 3);
 }
 
 TEST_F(XAdES, failures_return_their_code_and_write_nothing) {

@@ -21,6 +21,7 @@
 
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.TinyTLS12.h"
+#include "Vantrel.WinSSPI.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
   }
   try {
     auto TLS = std::make_shared<Vantrel::TTLS>();
-    TLS->CAFile = CAFile;
+    Vantrel::SetExtraCAFile(CAFile);
     if (!Cert.empty()) {
       auto Chain = ReadChain(Cert);
       auto Key = ReadKey(KeyFile);
