@@ -18,7 +18,7 @@ const std::filesystem::path& PKIDir() {
   static const std::filesystem::path Dir = CARVELIN_PKI_DIR;
   static std::once_flag Made;
   // The folder appears whole or not at all (the script renames it into
-  // place), so its last file tells that it is there.
+  // place): any of its files tells that it is made.
   std::call_once(Made, [] {
     if (std::filesystem::exists(Dir / "trust.pem")) return;
     auto R = Run({"bash", CARVELIN_PKI_SCRIPT, Dir.string(), std::to_string(CARVELIN_PKI_CRL_PORT)});
