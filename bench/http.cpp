@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../tests/fixtures/http/TestServer.h"
+#include "TestServer.h"
 #include "Vantrel.HTTPClient.h"
 
 namespace {

@@ -5,14 +5,11 @@
 // counter "libssl/ours" above 1 means our engine was faster.
 // The download size is CARVELIN_TLS_BENCH_MB (default 16; 256 for the
 // figure the targets are read on).
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,9 +17,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "TestPKI.h"
+#include "TestSupport.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.WinSSPI.h"
 
@@ -38,47 +36,21 @@ size_t BulkSize() {
   return size_t(Value > 0 ? Value : 16) << 20;
 }
 
-int FreePort() {
-  int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t Len = sizeof A;
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
-
-int Connect(int Port) {
-  int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(uint16_t(Port));
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
-    close(Fd);
-    return -1;
-  }
-  return Fd;
-}
-
-// A certificate for 127.0.0.1, a sparse file to serve and s_server -WWW.
+// s_server -WWW with the test PKI's RSA server certificate, sending its
+// intermediate (the clients trust the root only), and a sparse file to serve.
 class TServer {
  public:
   TServer() {
     char Templ[] = "/tmp/carvelin-bench-tls-XXXXXX";
     if (!mkdtemp(Templ)) return;
     Dir = Templ;
-    std::string Cmd = "openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + Path("key.pem") + "' -out '" +
-                      Path("cert.pem") +
-                      "' -subj /CN=localhost -days 2 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
-    if (std::system(Cmd.c_str()) != 0) return;
-    Vantrel::SetExtraCAFile(Path("cert.pem"));
+    const std::string Cert = TestSupport::PKIFile("server.pem"), Key = TestSupport::PKIFile("server.key"),
+                      Chain = TestSupport::PKIFile("ca-serveurs.pem");
+    Vantrel::SetExtraCAFile(TestSupport::PKIFile("root-ca.pem"));
     int Fd = open(Path("big").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     if (Fd < 0 || ftruncate(Fd, off_t(BulkSize())) != 0) return;
     close(Fd);
-    Port = FreePort();
+    Port = TestSupport::FreePort();
     Pid = fork();
     if (Pid == 0) {
       int Null = open("/dev/null", O_RDWR);
@@ -87,19 +59,11 @@ class TServer {
       dup2(Null, 2);
       if (chdir(Dir.c_str()) != 0) _exit(127);
       std::string Accept = "127.0.0.1:" + std::to_string(Port);
-      execlp("openssl", "openssl", "s_server", "-quiet", "-accept", Accept.c_str(), "-tls1_2", "-cert", "cert.pem",
-             "-key", "key.pem", "-groups", "P-256", "-WWW", static_cast<char*>(nullptr));
+      execlp("openssl", "openssl", "s_server", "-quiet", "-accept", Accept.c_str(), "-tls1_2", "-cert", Cert.c_str(),
+             "-key", Key.c_str(), "-cert_chain", Chain.c_str(), "-groups", "P-256", "-WWW", static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int I = 0; I < 200 && !Ready; ++I) {
-      int Probe = Connect(Port);
-      if (Probe >= 0) {
-        close(Probe);
-        Ready = true;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
+    Ready = TestSupport::WaitForPort(Port);
   }
   ~TServer() {
     if (Pid > 0) {
@@ -144,7 +108,7 @@ size_t OursFetch(uint16_t Suite, bool Download) {
 
 // libssl with the same suite, group and checks.
 size_t LibsslFetch(SSL_CTX* Ctx, bool Download) {
-  int Fd = Connect(Server().Port);
+  int Fd = TestSupport::ConnectLoopback(Server().Port);
   if (Fd < 0) return 0;
   SSL* S = SSL_new(Ctx);
   SSL_set_fd(S, Fd);
@@ -168,7 +132,7 @@ SSL_CTX* LibsslContext(const char* Cipher) {
   SSL_CTX_set_cipher_list(Ctx, Cipher);
   char Groups[] = "P-256";
   SSL_CTX_set1_groups_list(Ctx, Groups);
-  SSL_CTX_load_verify_locations(Ctx, Server().Path("cert.pem").c_str(), nullptr);
+  SSL_CTX_load_verify_locations(Ctx, TestSupport::PKIFile("root-ca.pem").c_str(), nullptr);
   SSL_CTX_set_verify(Ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_OFF);  // full handshakes only
   SSL_CTX_set_options(Ctx, SSL_OP_NO_TICKET);

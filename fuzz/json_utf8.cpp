@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../tests/fixtures/json/Records.h"
+#include "../tests/support/Records.h"
 #include "Vantrel.JSON.UTF8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {

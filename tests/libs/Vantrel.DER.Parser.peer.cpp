@@ -9,6 +9,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "TestPKI.h"
 #include "TestSupport.h"
 
 using namespace Vantrel;
@@ -54,21 +55,23 @@ std::vector<TRow> OurRows(const std::string& Der) {
 
 }  // namespace
 
+// Certificates of the test PKI: RSA and ECDSA keys and signatures, SHA-1,
+// a UTF-8 name, a policy, CRL distribution points.
 TEST(DERParserPeer, walks_real_certificates_like_openssl_asn1parse) {
   SKIP_UNLESS_TOOL("openssl");
   TestSupport::TempDir Dir;
-  const std::vector<std::vector<std::string>> KeyArgs = {
-      {"-newkey", "rsa:2048"}, {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"}};
-  for (const auto& Key : KeyArgs) {
-    std::vector<std::string> Args = {"openssl", "req", "-x509", "-nodes", "-days", "30", "-keyout",
-                                     (Dir / "key.pem").string(), "-outform", "DER", "-out", (Dir / "cert.der").string(),
-                                     "-subj", "/C=FR/O=Cabinet H\xC3\xA9l\xC3\xA8ne/CN=Dr H\xC3\xA9l\xC3\xA8ne Dupont",
-                                     "-addext", "subjectAltName=email:helene@example.org",
-                                     "-addext", "certificatePolicies=1.2.250.1.71.2.6.1"};
-    Args.insert(Args.begin() + 3, Key.begin(), Key.end());
-    auto R = TestSupport::Run(Args);
-    ASSERT_EQ(R.Status, 0) << R.Err;
-    std::string Der = TestSupport::ReadFile(Dir / "cert.der");
+  struct {
+    const char* File;
+    const char* SignatureOID;
+  } Cases[] = {
+      {"server.pem", "1.2.840.113549.1.1.11"},        {"server-ec.pem", "1.2.840.113549.1.1.11"},
+      {"client.pem", "1.2.840.113549.1.1.11"},        {"rogue-server.pem", "1.2.840.10045.4.3.2"},
+      {"revocation/server.pem", "1.2.840.113549.1.1.11"}, {"weak/sha1.pem", "1.2.840.113549.1.1.5"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.File);
+    std::string Der = TestSupport::CertificatesDER(TestSupport::PKIFile(Case.File))[0];
+    TestSupport::WriteFile(Dir / "cert.der", Der);
     const unsigned char* P = reinterpret_cast<const unsigned char*>(Der.data());
     X509* Cert = d2i_X509(nullptr, &P, long(Der.size()));
     ASSERT_NE(Cert, nullptr);
@@ -84,7 +87,7 @@ TEST(DERParserPeer, walks_real_certificates_like_openssl_asn1parse) {
     C.SkipTag(0x30);
     C.GetChunk(Sub);
     Sub.EnterTag(6);
-    EXPECT_EQ(Sub.AsOID(), Key[1] == "ec" ? "1.2.840.10045.4.3.2" : "1.2.840.113549.1.1.11");
+    EXPECT_EQ(Sub.AsOID(), Case.SignatureOID);
   }
 }
 

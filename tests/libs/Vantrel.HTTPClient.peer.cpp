@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "../fixtures/http/TestServer.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 #include "Vantrel.UTF8.Utils.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <random>
 
-#include "../fixtures/json/Records.h"
+#include "Records.h"
 #include "TestSupport.h"
 #include "Vantrel.UTF8.Utils.h"
 

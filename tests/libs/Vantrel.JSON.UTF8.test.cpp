@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "../fixtures/json/Records.h"
+#include "Records.h"
 #include "TestSupport.h"
 
 namespace JSONUnit {

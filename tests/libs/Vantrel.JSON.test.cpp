@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../fixtures/json/Records.h"
+#include "Records.h"
 #include "TestSupport.h"
 #include "Vantrel.UTF8.Utils.h"
 

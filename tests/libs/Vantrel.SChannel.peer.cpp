@@ -4,8 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,132 +11,59 @@
 #include <map>
 #include <thread>
 
-#include "../fixtures/http/TestServer.h"
+#include "TestPKI.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 
 using namespace Vantrel;
 
 namespace {
 
-// Certificates made once for the whole suite: a server CA and its server
-// certificate (localhost, 127.0.0.1), a self-signed server, and two client
-// CAs each with a client certificate. Only the client keys are RSA, the
-// kind the signing callback serves; the rest is on P-256, quick to make.
-struct TPki {
-  TestSupport::TempDir Dir;
-  bool Ok = true;
-
-  std::string operator()(std::string_view Name) const { return (Dir / Name).string(); }
-
-  void Openssl(const std::vector<std::string>& Args) {
-    std::vector<std::string> Argv{"openssl"};
-    Argv.insert(Argv.end(), Args.begin(), Args.end());
-    auto R = TestSupport::Run(Argv);
-    if (R.Status != 0) {
-      ADD_FAILURE() << "openssl failed: " << R.Err;
-      Ok = false;
-    }
-  }
-  void Authority(const std::string& Name, const std::string& Subject) {
-    Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", Subject, "-keyout",
-             (*this)(Name + ".key"), "-out", (*this)(Name + ".pem"), "-addext", "basicConstraints=critical,CA:TRUE",
-             "-addext", "keyUsage=critical,keyCertSign"});
-  }
-  void Issue(const std::string& Name, const std::string& Subject, const std::string& Ca, const std::string& Ext,
-             const std::string& Key = "rsa:2048") {
-    TestSupport::WriteFile(Dir / (Name + ".ext"), Ext);
-    Openssl({"req", "-new", "-newkey", Key, "-nodes", "-subj", Subject, "-keyout", (*this)(Name + ".key"),
-             "-out", (*this)(Name + ".csr")});
-    Openssl({"x509", "-req", "-in", (*this)(Name + ".csr"), "-CA", (*this)(Ca + ".pem"), "-CAkey",
-             (*this)(Ca + ".key"), "-CAcreateserial", "-days", "2", "-extfile", (*this)(Name + ".ext"), "-out",
-             (*this)(Name + ".pem")});
-  }
-
-  TPki() {
-    Authority("ca", "/CN=Autorite serveurs test");
-    Issue("server", "/CN=localhost", "ca",
-          "subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n", "ec:" + (*this)("ca.pem"));
-    // For servers both TLS engines talk to.
-    Issue("rsa-server", "/CN=localhost", "ca", "subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n");
-    Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
-             "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", (*this)("self.key"), "-out", (*this)("self.pem")});
-    Authority("cps-ca", "/C=FR/O=Sante test/CN=AC classe 1");
-    Authority("other-ca", "/C=FR/CN=Autre autorite");
-    Issue("doctor", "/C=FR/O=Cabinet/CN=Docteur Test", "cps-ca", "extendedKeyUsage=clientAuth\n");
-    Issue("stranger", "/C=FR/CN=Inconnu", "other-ca", "extendedKeyUsage=clientAuth\n");
-    SetExtraCAFile((*this)("ca.pem"));
-  }
-};
-
-// Made on first use, kept for the whole run; its CA file is trusted.
-TPki& Pki() {
-  static TPki* P = new TPki;
-  EXPECT_TRUE(P->Ok);
-  return *P;
+// The test PKI's files; on first use its authorities become the extra CA
+// file. The server certificate is the ECDSA one of the system-TLS profile;
+// the client certificates are RSA, the kind the signing callback serves.
+std::string Pki(std::string_view Name) {
+  static const bool Trusted = [] {
+    SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
+    return true;
+  }();
+  (void)Trusted;
+  return TestSupport::PKIFile(Name);
 }
 
-std::string DerOf(const std::string& PemPath) {
-  auto R = TestSupport::Run({"openssl", "x509", "-in", PemPath, "-outform", "DER"});
-  return R.Out;
-}
+std::vector<std::string> Chain(std::string_view Pem) { return TestSupport::CertificatesDER(Pki(Pem)); }
 
-// The holder's key stays with the test: only its sign operation is handed in.
-struct TSoftwareKey {
-  EVP_PKEY* Key = nullptr;
+// The holder's key stays with the test: only its sign operation is handed
+// in, counted, and timed to show signatures that overlap.
+struct TCardKey {
+  TestSupport::TSoftwareKey Key;
   std::atomic<int> Calls{0};
   std::atomic<int> Busy{0};
   std::atomic<int> MaxBusy{0};
   int DelayMs = 0;
 
-  explicit TSoftwareKey(const std::string& Path) {
-    FILE* F = fopen(Path.c_str(), "r");
-    if (F) {
-      Key = PEM_read_PrivateKey(F, nullptr, nullptr, nullptr);
-      fclose(F);
-    }
-  }
-  ~TSoftwareKey() { EVP_PKEY_free(Key); }
+  explicit TCardKey(const std::string& Path) : Key(Path) {}
 
   std::string Sign(std::string_view Algorithm, std::string_view Digest) {
     ++Calls;
     int Now = ++Busy;
     for (int M = MaxBusy; Now > M && !MaxBusy.compare_exchange_weak(M, Now);) {}
     if (DelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
-    std::string Out;
-    EVP_PKEY_CTX* C = EVP_PKEY_CTX_new(Key, nullptr);
-    size_t Len = 0;
-    const EVP_MD* Md = EVP_get_digestbyname(std::string(Algorithm).c_str());
-    if (C && Md && EVP_PKEY_sign_init(C) == 1 && EVP_PKEY_CTX_set_rsa_padding(C, RSA_PKCS1_PADDING) == 1 &&
-        EVP_PKEY_CTX_set_signature_md(C, Md) == 1 &&
-        EVP_PKEY_sign(C, nullptr, &Len, reinterpret_cast<const unsigned char*>(Digest.data()), Digest.size()) == 1) {
-      Out.resize(Len);
-      if (EVP_PKEY_sign(C, reinterpret_cast<unsigned char*>(Out.data()), &Len,
-                        reinterpret_cast<const unsigned char*>(Digest.data()), Digest.size()) == 1)
-        Out.resize(Len);
-      else Out.clear();
-    }
-    EVP_PKEY_CTX_free(C);
+    std::string Out = Key.SignDigest(Digest, Algorithm);
     --Busy;
     return Out;
   }
 
-  TClientCertificate Holder(const std::vector<std::string>& Chain) {
-    return {Chain, [this](std::string_view A, std::string_view D) { return Sign(A, D); }};
+  TClientCertificate Holder(const std::vector<std::string>& Certificates) {
+    return {Certificates, [this](std::string_view A, std::string_view D) { return Sign(A, D); }};
   }
 };
 
 using TestSupport::FreePort;
 
 int Connect(int Port) {
-  int S = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(uint16_t(Port));
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
-    close(S);
-    return -1;
-  }
+  int S = TestSupport::ConnectLoopback(Port);
+  if (S < 0) return -1;
   timeval T{10, 0};
   setsockopt(S, SOL_SOCKET, SO_RCVTIMEO, &T, sizeof T);
   return S;
@@ -175,14 +100,10 @@ std::string Fetch(TSSLContext& Context) {
 struct TGnutlsServer {
   int Port = FreePort();
   HTTPTest::TServerProcess Process{{"gnutls-serv", "--http", "--port", std::to_string(Port), "--x509certfile",
-                                    Pki()("server.pem"), "--x509keyfile", Pki()("server.key"), "--x509cafile",
-                                    Pki()("cps-ca.pem"), "--require-client-cert", "--verify-client-cert"}};
+                                    Pki("server-ec.pem"), "--x509keyfile", Pki("server-ec.key"), "--x509cafile",
+                                    Pki("trust.pem"), "--require-client-cert", "--verify-client-cert"}};
   TGnutlsServer() {
-    int S = -1;
-    for (int I = 0; I < 200 && (S = Connect(Port)) < 0; ++I)
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    if (S < 0) Port = 0;
-    close(S);
+    if (!TestSupport::WaitForPort(Port)) Port = 0;
   }
 };
 
@@ -206,7 +127,7 @@ class SChannel : public ::testing::Test {
 };
 
 TEST_F(SChannel, refuses_self_signed_server_with_untrusted_root_text) {
-  TOpensslServer Server(Pki()("self.pem"), Pki()("self.key"));
+  TOpensslServer Server(Pki("self-signed.pem"), Pki("self-signed.key"));
   ASSERT_GT(Server.Port, 0);
   int S = Connect(Server.Port);
   TSSLContext Context;
@@ -218,7 +139,7 @@ TEST_F(SChannel, refuses_self_signed_server_with_untrusted_root_text) {
 }
 
 TEST_F(SChannel, refuses_certificate_of_another_host) {
-  TOpensslServer Server(Pki()("server.pem"), Pki()("server.key"));
+  TOpensslServer Server(Pki("server-ec.pem"), Pki("server-ec.key"));
   ASSERT_GT(Server.Port, 0);
   int S = Connect(Server.Port);
   TSSLContext Context;
@@ -230,7 +151,7 @@ TEST_F(SChannel, refuses_certificate_of_another_host) {
 
 TEST_F(SChannel, trusted_server_serves_data_until_close_notify) {
   for (std::string Host : {"localhost", "127.0.0.1"}) {
-    TOpensslServer Server(Pki()("server.pem"), Pki()("server.key"));
+    TOpensslServer Server(Pki("server-ec.pem"), Pki("server-ec.key"));
     ASSERT_GT(Server.Port, 0);
     int S = Connect(Server.Port);
     TSSLContext Context;
@@ -245,13 +166,13 @@ TEST_F(SChannel, trusted_server_serves_data_until_close_notify) {
 }
 
 TEST_F(SChannel, client_certificate_chosen_by_issuer_and_signed_through_callback) {
-  TSoftwareKey Stranger(Pki()("stranger.key")), Doctor(Pki()("doctor.key"));
+  TCardKey Stranger(Pki("rogue-client.key")), Doctor(Pki("client.key"));
   ASSERT_TRUE(Stranger.Key && Doctor.Key);
   TCertificateStore Store;
-  Store.Add(Stranger.Holder({DerOf(Pki()("stranger.pem"))}));
-  Store.Add(Doctor.Holder({DerOf(Pki()("doctor.pem")), DerOf(Pki()("cps-ca.pem"))}));
-  TOpensslServer Server(Pki()("server.pem"), Pki()("server.key"),
-                        {"-Verify", "1", "-CAfile", Pki()("cps-ca.pem"), "-verify_return_error"});
+  Store.Add(Stranger.Holder(Chain("rogue-client.pem")));
+  Store.Add(Doctor.Holder(Chain("client-chain.pem")));
+  TOpensslServer Server(Pki("server-ec.pem"), Pki("server-ec.key"),
+                        {"-Verify", "1", "-CAfile", Pki("trust.pem"), "-verify_return_error"});
   ASSERT_GT(Server.Port, 0);
   int S = Connect(Server.Port);
   TSSLContext Context;
@@ -259,22 +180,22 @@ TEST_F(SChannel, client_certificate_chosen_by_issuer_and_signed_through_callback
   EXPECT_EQ(Context.ErrNo(), 0);
   std::string Page = Fetch(Context);
   // The server's status page names the certificate it received.
-  EXPECT_NE(Page.find("Docteur Test"), std::string::npos) << Page;
+  EXPECT_NE(Page.find("Docteur Jean Test"), std::string::npos) << Page;
   EXPECT_EQ(Doctor.Calls, 1);
   EXPECT_EQ(Stranger.Calls, 0);
   close(S);
 }
 
 TEST_F(SChannel, no_certificate_of_an_accepted_issuer_lets_the_server_decide) {
-  TSoftwareKey Stranger(Pki()("stranger.key"));
-  MyStore().Add(Stranger.Holder({DerOf(Pki()("stranger.pem"))}));
+  TCardKey Stranger(Pki("rogue-client.key"));
+  MyStore().Add(Stranger.Holder(Chain("rogue-client.pem")));
   struct TCase {
     std::string Verify;
     bool Accepted;
   } Cases[] = {{"-verify", true}, {"-Verify", false}};
   for (const auto& Case : Cases) {
-    TOpensslServer Server(Pki()("server.pem"), Pki()("server.key"),
-                          {Case.Verify, "1", "-CAfile", Pki()("cps-ca.pem"), "-verify_return_error"});
+    TOpensslServer Server(Pki("server-ec.pem"), Pki("server-ec.key"),
+                          {Case.Verify, "1", "-CAfile", Pki("trust.pem"), "-verify_return_error"});
     ASSERT_GT(Server.Port, 0);
     int S = Connect(Server.Port);
     TSSLContext Context;
@@ -296,15 +217,15 @@ TEST_F(SChannel, no_certificate_of_an_accepted_issuer_lets_the_server_decide) {
 
 TEST_F(SChannel, gnutls_server_requiring_client_certificate) {
   SKIP_UNLESS_TOOL("gnutls-serv");
-  TSoftwareKey Doctor(Pki()("doctor.key"));
-  MyStore().Add(Doctor.Holder({DerOf(Pki()("doctor.pem"))}));
+  TCardKey Doctor(Pki("client.key"));
+  MyStore().Add(Doctor.Holder(Chain("client.pem")));
   TGnutlsServer Server;
   ASSERT_GT(Server.Port, 0);
   int S = Connect(Server.Port);
   TSSLContext Context;
   ASSERT_TRUE(Context.Start(S, TSSLContext::TLS12Protocols, "localhost", nullptr)) << Context.Error();
   std::string Page = FetchUntil(Context, "</HTML>");
-  EXPECT_NE(Page.find("Docteur Test"), std::string::npos) << Page;
+  EXPECT_NE(Page.find("Docteur Jean Test"), std::string::npos) << Page;
   EXPECT_NE(Page.find("TLS1.2"), std::string::npos);
   EXPECT_EQ(Doctor.Calls, 1);
   close(S);
@@ -312,9 +233,9 @@ TEST_F(SChannel, gnutls_server_requiring_client_certificate) {
 
 TEST_F(SChannel, handshakes_of_eight_threads_run_one_after_the_other) {
   SKIP_UNLESS_TOOL("gnutls-serv");
-  TSoftwareKey Doctor(Pki()("doctor.key"));
+  TCardKey Doctor(Pki("client.key"));
   Doctor.DelayMs = 20;  // a slow card: overlapping handshakes would show
-  MyStore().Add(Doctor.Holder({DerOf(Pki()("doctor.pem"))}));
+  MyStore().Add(Doctor.Holder(Chain("client.pem")));
   TGnutlsServer Server;  // serves connections side by side, unlike s_server
   ASSERT_GT(Server.Port, 0);
   TSecur32::Shutdown();  // from now on every start renews the provider, still one at a time
@@ -325,7 +246,7 @@ TEST_F(SChannel, handshakes_of_eight_threads_run_one_after_the_other) {
       int S = Connect(Server.Port);
       TSSLContext Context;
       if (S >= 0 && Context.Start(S, TSSLContext::TLS12Protocols, "localhost", nullptr) &&
-          FetchUntil(Context, "Docteur Test").find("Docteur Test") != std::string::npos)
+          FetchUntil(Context, "Docteur Jean Test").find("Docteur Jean Test") != std::string::npos)
         ++Started;
       close(S);
     });
@@ -367,14 +288,14 @@ TEST_F(SChannel, connection_closed_during_handshake_fails_the_start) {
 TEST_F(SChannel, http_client_falls_back_after_own_engine_alert_with_same_certificate) {
   RegisterTinyTLSEngine();
   HTTPTest::TServerProcess Server({TestSupport::Python, TestSupport::Fixture("schannel/https_server.py").string(),
-                                   Pki()("server.pem"), Pki()("server.key"), "ECDHE-ECDSA-AES128-GCM-SHA256",
-                                   Pki()("cps-ca.pem")});
+                                   Pki("server-ec.pem"), Pki("server-ec.key"), "ECDHE-ECDSA-AES128-GCM-SHA256",
+                                   Pki("trust.pem")});
   int Port = std::atoi(Server.ReadLine().c_str());
   ASSERT_GT(Port, 0);
-  TSoftwareKey Doctor(Pki()("doctor.key"));
+  TCardKey Doctor(Pki("client.key"));
   auto Engine = std::make_shared<TTLS>();
-  std::string Chain = DerOf(Pki()("doctor.pem"));
-  Engine->OnCertificateRequest = [&](TTinyTLS&, std::vector<std::string>& Certificates) { Certificates = {Chain}; };
+  std::string Certificate = Chain("client.pem")[0];
+  Engine->OnCertificateRequest = [&](TTinyTLS&, std::vector<std::string>& Certificates) { Certificates = {Certificate}; };
   Engine->OnCertificateVerify = [&](TTinyTLS&, const std::string& Hash, std::string& Signature) {
     Signature = Doctor.Sign(Hash.size() == 20 ? "SHA1" : Hash.size() == 48 ? "SHA384" : "SHA256", Hash);
   };
@@ -393,14 +314,14 @@ TEST_F(SChannel, http_client_falls_back_after_own_engine_alert_with_same_certifi
   RegisterSChannelSocketMaker();
   std::string Page;
   EXPECT_NO_THROW(Page = Client.Get(URL));
-  EXPECT_EQ(Page, "served over TLSv1.2 to Docteur Test");
+  EXPECT_EQ(Page, "served over TLSv1.2 to Docteur Jean Test");
   EXPECT_EQ(Doctor.Calls, 1);
   EXPECT_EQ(Client.TLSEngine(), TTLSEngine::TinyTLS);  // the next connection tries the own engine again
 }
 
 TEST_F(SChannel, socket_raises_the_refusal_as_ssl_error) {
   RegisterSChannelSocketMaker();
-  TOpensslServer Server(Pki()("self.pem"), Pki()("self.key"));
+  TOpensslServer Server(Pki("self-signed.pem"), Pki("self-signed.key"));
   ASSERT_GT(Server.Port, 0);
   THTTPClient Client;
   Client.SetTLSEngine(TTLSEngine::SChannel);
@@ -424,7 +345,7 @@ TEST_F(SChannel, cut_or_stalled_answers_are_errors_alike_on_both_engines) {
   for (TTLSEngine Engine : {TTLSEngine::TinyTLS, TTLSEngine::SChannel}) {
     SCOPED_TRACE(Engine == TTLSEngine::TinyTLS ? "own engine" : "system client");
     HTTPTest::TServerProcess Server({TestSupport::Python, TestSupport::Fixture("http/tls_cut_server.py").string(),
-                                     Pki()("rsa-server.pem"), Pki()("rsa-server.key"), "length", "chunked", "close",
+                                     Pki("server.pem"), Pki("server.key"), "length", "chunked", "close",
                                      "notify", "stall"});
     int Port = std::atoi(Server.ReadLine().c_str());
     ASSERT_GT(Port, 0);

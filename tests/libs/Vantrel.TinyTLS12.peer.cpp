@@ -1,20 +1,16 @@
 // The own TLS engine against real peers: openssl s_server over every suite
 // and group with client authentication, servers it must refuse, gnutls-serv
 // as a second stack, and the PRF and ECDH results against openssl's own.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "TestPKI.h"
 #include "TestSupport.h"
 #include "Vantrel.TinyTLS12.h"
 
@@ -24,65 +20,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ---- Test PKI, made once with openssl req / x509 ----
+// ---- Certificates: the test PKI, and a 3072-bit server key it does not hold ----
 
 struct TPKI {
-  TestSupport::TempDir Dir;
+  TestSupport::TempDir Dir;  // server logs, served files, keys made here
+  TestSupport::TSoftwareKey Client{TestSupport::PKIFile("client.key")};
   bool Ok = false;
   std::string Error;
-  std::string Path(std::string_view Name) const { return (Dir / Name).string(); }
+  static std::string Path(std::string_view Name) { return TestSupport::PKIFile(Name); }
+  std::string Work(std::string_view Name) const { return (Dir / Name).string(); }
 };
 TPKI* PKI = nullptr;
 
-bool Openssl(const std::vector<std::string>& Args, std::string& Error, const std::string& Prefix = {}) {
-  std::vector<std::string> Argv;
-  if (!Prefix.empty()) Argv = {"faketime", Prefix};
-  Argv.push_back("openssl");
+bool Openssl(const std::vector<std::string>& Args, std::string& Error) {
+  std::vector<std::string> Argv{"openssl"};
   Argv.insert(Argv.end(), Args.begin(), Args.end());
   auto R = TestSupport::Run(Argv);
   if (R.Status != 0) Error += R.Err;
   return R.Status == 0;
 }
 
-void MakePKI(TPKI& P) {
+void MakeBigServer(TPKI& P) {
   TestSupport::WriteFile(P.Dir / "ext.cnf",
-                         "[ca]\nbasicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
-                         "subjectKeyIdentifier=hash\n"
                          "[srv]\nbasicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1,DNS:localhost\n"
-                         "extendedKeyUsage=serverAuth\n"
-                         "[other]\nbasicConstraints=CA:FALSE\nsubjectAltName=DNS:other.example\n"
-                         "extendedKeyUsage=serverAuth\n"
-                         "[cli]\nbasicConstraints=CA:FALSE\nextendedKeyUsage=clientAuth\n");
-  std::string Ext = P.Path("ext.cnf");
-  std::string& E = P.Error;
-  auto Key = [&](const std::string& Name) {
-    return Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", P.Path(Name)}, E);
-  };
-  int Serial = 1000;
-  auto Sign = [&](const std::string& Name, const std::string& Subject, const std::string& Section,
-                  const std::string& Time = {}) {
-    return Openssl({"req", "-new", "-key", P.Path(Name + ".key"), "-subj", Subject, "-out", P.Path(Name + ".csr")},
-                   E) &&
-           Openssl({"x509", "-req", "-in", P.Path(Name + ".csr"), "-CA", P.Path("ca.pem"), "-CAkey",
-                    P.Path("ca.key"), "-set_serial", std::to_string(++Serial), "-days", "30",
-                    "-extfile", Ext, "-extensions", Section, "-out", P.Path(Name + ".pem")},
-                   E, Time);
-  };
-  P.Ok = Key("ca.key") &&
-         Openssl({"req", "-x509", "-new", "-key", P.Path("ca.key"), "-subj", "/C=FR/O=Vantrel Test/CN=Test CA",
-                  "-days", "30", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-                  "keyUsage=critical,keyCertSign,cRLSign", "-out", P.Path("ca.pem")},
-                 E) &&
-         Key("srv.key") && Sign("srv", "/CN=localhost", "srv") && Key("cli.key") &&
-         Sign("cli", "/C=FR/CN=Client Test", "cli") && Key("other.key") && Sign("other", "/CN=other.example", "other") &&
-         Key("old.key") && Sign("old", "/CN=localhost", "srv", "2020-01-01 00:00:00") &&
-         Openssl({"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", P.Path("ec.key")}, E) &&
-         Sign("ec", "/CN=localhost", "srv") &&
-         Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:3072", "-out", P.Path("big.key")}, E) &&
-         Sign("big", "/CN=localhost", "srv") && Key("self.key") &&
-         Openssl({"req", "-x509", "-new", "-key", P.Path("self.key"), "-subj", "/CN=localhost", "-days", "30",
-                  "-addext", "subjectAltName=IP:127.0.0.1", "-out", P.Path("self.pem")},
-                 E);
+                         "extendedKeyUsage=serverAuth\n");
+  P.Ok = Openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:3072", "-out", P.Work("big.key")},
+                 P.Error) &&
+         Openssl({"req", "-new", "-key", P.Work("big.key"), "-subj", "/CN=localhost", "-out", P.Work("big.csr")},
+                 P.Error) &&
+         Openssl({"x509", "-req", "-in", P.Work("big.csr"), "-CA", P.Path("ca-serveurs.pem"), "-CAkey",
+                  P.Path("ca-serveurs.key"), "-set_serial", "3072", "-days", "30", "-extfile", P.Work("ext.cnf"),
+                  "-extensions", "srv", "-out", P.Work("big.pem")},
+                 P.Error);
 }
 
 class TinyTLSPeer : public ::testing::Test {
@@ -90,7 +59,7 @@ class TinyTLSPeer : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!TestSupport::HaveTool("openssl")) return;
     PKI = new TPKI;
-    MakePKI(*PKI);
+    MakeBigServer(*PKI);
   }
   static void TearDownTestSuite() {
     delete PKI;
@@ -104,23 +73,10 @@ class TinyTLSPeer : public ::testing::Test {
 
 // ---- Servers ----
 
-using TestSupport::FreePort;
-
-bool PortOpen(int Port) {
-  int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(uint16_t(Port));
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool Ok = connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-  close(Fd);
-  return Ok;
-}
-
 // openssl s_server on 127.0.0.1, started in Folder, stopped when destroyed.
 class TServer {
  public:
-  TServer(std::vector<std::string> Args, const fs::path& Folder) : Port(FreePort()) {
+  TServer(std::vector<std::string> Args, const fs::path& Folder) : Port(TestSupport::FreePort()) {
     std::vector<std::string> Argv = {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(Port),
                                      "-tls1_2", "-quiet"};
     Argv.insert(Argv.end(), Args.begin(), Args.end());
@@ -139,7 +95,7 @@ class TServer {
       execvp("openssl", C.data());
       _exit(127);
     }
-    for (int I = 0; I < 100 && !PortOpen(Port); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    TestSupport::WaitForPort(Port);
   }
   ~TServer() {
     if (FPid > 0) {
@@ -167,27 +123,11 @@ struct TFetch {
   std::vector<std::string> CANames;
 };
 
-std::string ReadPem(const std::string& File) {
-  auto R = TestSupport::Run({"openssl", "x509", "-in", File, "-outform", "DER"});
-  return R.Out;
-}
-
-// The software-key signature of a digest, the card's job: openssl pkeyutl
-// wraps it in its DigestInfo.
-std::string SignDigest(const std::string& Digest, const fs::path& Folder) {
-  const char* Md = Digest.size() == 20 ? "sha1" : Digest.size() == 32 ? "sha256" : "sha384";
-  auto R = TestSupport::Run({"openssl", "pkeyutl", "-sign", "-inkey", PKI->Path("cli.key"), "-pkeyopt", "rsa_padding_mode:pkcs1",
-                "-pkeyopt", std::string("digest:") + Md},
-               Digest);
-  (void)Folder;
-  return R.Out;
-}
-
 struct TClientSetup {
   std::vector<uint16_t> Suites;
   std::vector<TCurveName> Groups;
   bool ClientCert = true;
-  std::string CAFile;  // default: the test CA
+  std::string CAFile;  // empty: the system's authorities only
   bool AcceptAnyServer = false;
 };
 
@@ -202,11 +142,11 @@ TFetch Fetch(int Port, const TClientSetup& Setup) {
       F.Requested = true;
       F.RequestedSchemes = Sender.RequestedSignatureSchemes();
       F.CANames = Sender.DistinguishedNames();
-      Chain = {ReadPem(PKI->Path("cli.pem"))};
+      Chain = {TestSupport::CertificatesDER(PKI->Path("client.pem"))[0]};
     };
     TLS->OnCertificateVerify = [&F](TTinyTLS&, const std::string& Hash, std::string& Signature) {
       F.SignedHashSize = Hash.size();
-      Signature = SignDigest(Hash, PKI->Dir.Path());
+      Signature = PKI->Client.SignDigest(Hash);
     };
   } else {
     TLS->OnCertificateRequest = [&F](TTinyTLS&, std::vector<std::string>&) { F.Requested = true; };
@@ -243,7 +183,7 @@ std::string Hex4(uint16_t V) {
 // ---- Tests ----
 
 TEST_F(TinyTLSPeer, every_suite_and_group_with_client_auth_and_small_fragments) {
-  TServer Server({"-cert", PKI->Path("srv.pem"), "-key", PKI->Path("srv.key"), "-CAfile", PKI->Path("ca.pem"),
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-CAfile", PKI->Path("trust.pem"),
                   "-Verify", "1", "-www", "-max_send_frag", "512", "-groups", "P-256:P-384:X25519"},
                  PKI->Dir.Path());
   struct {
@@ -260,28 +200,33 @@ TEST_F(TinyTLSPeer, every_suite_and_group_with_client_auth_and_small_fragments) 
   for (const auto& S : Suites) {
     for (const auto& G : Groups) {
       SCOPED_TRACE(std::string(S.Name) + " " + G.Name);
-      TFetch F = Fetch(Server.Port, {{S.Suite}, {G.Group}, true, PKI->Path("ca.pem")});
+      TFetch F = Fetch(Server.Port, {{S.Suite}, {G.Group}, true, PKI->Path("trust.pem")});
       ASSERT_EQ(F.Error, "");
       EXPECT_EQ(F.Suite, S.Suite);
       EXPECT_EQ(F.Curve, G.Group);
       EXPECT_NE(F.Page.find(std::string("Cipher is ") + S.Name), std::string::npos) << F.Page.substr(0, 400);
       ASSERT_TRUE(F.Requested);
-      EXPECT_EQ(F.CANames, std::vector<std::string>{"/C=FR/ORG:=Vantrel Test/CN:=Test CA"});
+      // The authorities of trust.pem, in file order (stateOrProvinceName has no short name here).
+      EXPECT_EQ(F.CANames,
+                (std::vector<std::string>{
+                    "/C=FR/ORG:=Carvelin Test/CN:=Carvelin Test Root CA",
+                    "/C=FR/8:=Ile-de-France/ORG:=Carvelin Test/OU:=IGC Test/CN:=Carvelin Test CA Personnes",
+                    "/C=FR/ORG:=Carvelin Test/OU:=IGC Test/CN:=Carvelin Test CA Serveurs"}));
       // SHA-1 only when the server lists it, else SHA-256.
       bool Sha1 = std::find(F.RequestedSchemes.begin(), F.RequestedSchemes.end(), 0x0201) != F.RequestedSchemes.end();
       EXPECT_EQ(F.SignedHashSize, Sha1 ? 20u : 32u);
     }
   }
   // The RSA key exchange, not offered by default.
-  TFetch F = Fetch(Server.Port, {{0x009C}, {}, true, PKI->Path("ca.pem")});
+  TFetch F = Fetch(Server.Port, {{0x009C}, {}, true, PKI->Path("trust.pem")});
   ASSERT_EQ(F.Error, "");
   EXPECT_EQ(F.Suite, 0x009C);
   EXPECT_NE(F.Page.find("Cipher is AES128-GCM-SHA256"), std::string::npos);
 }
 
 TEST_F(TinyTLSPeer, server_without_client_auth_gets_the_first_suite) {
-  TServer Server({"-cert", PKI->Path("srv.pem"), "-key", PKI->Path("srv.key"), "-www"}, PKI->Dir.Path());
-  TFetch F = Fetch(Server.Port, {{}, {}, true, PKI->Path("ca.pem")});
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-www"}, PKI->Dir.Path());
+  TFetch F = Fetch(Server.Port, {{}, {}, true, PKI->Path("trust.pem")});
   ASSERT_EQ(F.Error, "");
   EXPECT_FALSE(F.Requested);
   EXPECT_EQ(Hex4(F.Suite), "C030");
@@ -289,10 +234,10 @@ TEST_F(TinyTLSPeer, server_without_client_auth_gets_the_first_suite) {
 }
 
 TEST_F(TinyTLSPeer, client_without_certificate_is_refused_by_the_server) {
-  TServer Server({"-cert", PKI->Path("srv.pem"), "-key", PKI->Path("srv.key"), "-CAfile", PKI->Path("ca.pem"),
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-CAfile", PKI->Path("trust.pem"),
                   "-Verify", "1", "-www"},
                  PKI->Dir.Path());
-  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
+  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("trust.pem")});
   EXPECT_TRUE(F.Requested);
   EXPECT_NE(F.Error, "");  // an alert, or the connection dropped
 }
@@ -304,36 +249,36 @@ TEST_F(TinyTLSPeer, refused_servers_give_their_codes) {
     bool TrustCA;
     uint32_t Status;
   } Cases[] = {
-      {"self-signed", "self", true, CERT_E_UNTRUSTEDROOT},
-      {"wrong host name", "other", true, CERT_E_CN_NO_MATCH},
-      {"expired", "old", true, CERT_E_EXPIRED},
-      {"issuer unknown: no chain", "srv", false, CERT_E_CHAINING},
+      {"self-signed", "self-signed", true, CERT_E_UNTRUSTEDROOT},
+      {"wrong host name", "wrong-name", true, CERT_E_CN_NO_MATCH},
+      {"expired", "expired", true, CERT_E_EXPIRED},
+      {"issuer unknown: no chain", "server", false, CERT_E_CHAINING},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
     std::string Cert = C.Cert;
     TServer Server({"-cert", PKI->Path(Cert + ".pem"), "-key", PKI->Path(Cert + ".key"), "-www"}, PKI->Dir.Path());
-    TFetch F = Fetch(Server.Port, {{}, {}, false, C.TrustCA ? PKI->Path("ca.pem") : ""});
+    TFetch F = Fetch(Server.Port, {{}, {}, false, C.TrustCA ? PKI->Path("trust.pem") : ""});
     EXPECT_EQ(F.Error, "Invalid certificate");
     EXPECT_EQ(F.CertStatus, C.Status) << std::hex << F.CertStatus;
     // An OnVerifyServer handler that clears the status accepts the server.
-    TFetch Accepted = Fetch(Server.Port, {{}, {}, false, C.TrustCA ? PKI->Path("ca.pem") : "", true});
+    TFetch Accepted = Fetch(Server.Port, {{}, {}, false, C.TrustCA ? PKI->Path("trust.pem") : "", true});
     EXPECT_EQ(Accepted.Error, "");
     EXPECT_NE(Accepted.Page.find("Cipher is"), std::string::npos);
   }
 }
 
 TEST_F(TinyTLSPeer, server_offering_only_a_refused_suite_answers_an_alert) {
-  TServer Server({"-cert", PKI->Path("srv.pem"), "-key", PKI->Path("srv.key"), "-cipher", "AES128-SHA", "-www"},
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-cipher", "AES128-SHA", "-www"},
                  PKI->Dir.Path());
-  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
+  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("trust.pem")});
   EXPECT_EQ(F.Error, "CiperSuites or SignatureAlgorithms refused by server (fatal handshake_failure)");
 }
 
 // A 3072-bit server key: the RSA key exchange encrypts to the key's own size.
 TEST_F(TinyTLSPeer, rsa_key_exchange_with_a_3072_bit_server_key) {
-  TServer Server({"-cert", PKI->Path("big.pem"), "-key", PKI->Path("big.key"), "-www"}, PKI->Dir.Path());
-  TFetch F = Fetch(Server.Port, {{0x009C}, {}, false, PKI->Path("ca.pem")});
+  TServer Server({"-cert", PKI->Work("big.pem"), "-key", PKI->Work("big.key"), "-www"}, PKI->Dir.Path());
+  TFetch F = Fetch(Server.Port, {{0x009C}, {}, false, PKI->Path("trust.pem")});
   ASSERT_EQ(F.Error, "");
   EXPECT_NE(F.Page.find("Cipher is AES128-GCM-SHA256"), std::string::npos);
 }
@@ -341,10 +286,10 @@ TEST_F(TinyTLSPeer, rsa_key_exchange_with_a_3072_bit_server_key) {
 // An ECDSA server key: the suite 0xC02C with the one ECDSA scheme offered
 // (SHA-1, which the server allows only at security level 0).
 TEST_F(TinyTLSPeer, ecdsa_server_key_with_the_ecdsa_suite) {
-  TServer Server({"-cert", PKI->Path("ec.pem"), "-key", PKI->Path("ec.key"), "-cipher",
+  TServer Server({"-cert", PKI->Path("server-ec.pem"), "-key", PKI->Path("server-ec.key"), "-cipher",
                   "ECDHE-ECDSA-AES256-GCM-SHA384:@SECLEVEL=0", "-www"},
                  PKI->Dir.Path());
-  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("ca.pem")});
+  TFetch F = Fetch(Server.Port, {{}, {}, false, PKI->Path("trust.pem")});
   ASSERT_EQ(F.Error, "");
   EXPECT_EQ(Hex4(F.Suite), "C02C");
   EXPECT_NE(F.Page.find("Cipher is ECDHE-ECDSA-AES256-GCM-SHA384"), std::string::npos);
@@ -354,11 +299,11 @@ TEST_F(TinyTLSPeer, http_client_fetches_a_large_body_with_the_driver) {
   std::string Body = TestSupport::RandomBytes(300000, 8);
   TestSupport::WriteFile(PKI->Dir / "big.bin",
                          "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(Body.size()) + "\r\n\r\n" + Body);
-  TServer Server({"-cert", PKI->Path("srv.pem"), "-key", PKI->Path("srv.key"), "-CAfile", PKI->Path("ca.pem"),
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-CAfile", PKI->Path("trust.pem"),
                   "-Verify", "1", "-HTTP"},
                  PKI->Dir.Path());
-  auto R = TestSupport::Run({TestSupport::ToolPath("https-get"), "--cert", PKI->Path("cli.pem"), "--key", PKI->Path("cli.key"),
-                "--cafile", PKI->Path("ca.pem"), "https://127.0.0.1:" + std::to_string(Server.Port) + "/big.bin"});
+  auto R = TestSupport::Run({TestSupport::ToolPath("https-get"), "--cert", PKI->Path("client.pem"), "--key", PKI->Path("client.key"),
+                "--cafile", PKI->Path("trust.pem"), "https://127.0.0.1:" + std::to_string(Server.Port) + "/big.bin"});
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_EQ(R.Out.size(), Body.size());
   EXPECT_TRUE(R.Out == Body);
@@ -379,13 +324,13 @@ TEST_F(TinyTLSPeer, gnutls_server_with_client_certificate_required) {
     SCOPED_TRACE(C.Priority);
     std::string Script =
         "ip link set lo up || exit 3\n"
-        "gnutls-serv --http --port 4433 --x509certfile '" + PKI->Path("srv.pem") + "' --x509keyfile '" +
-        PKI->Path("srv.key") + "' --x509cafile '" + PKI->Path("ca.pem") +
+        "gnutls-serv --http --port 4433 --x509certfile '" + PKI->Path("server.pem") + "' --x509keyfile '" +
+        PKI->Path("server.key") + "' --x509cafile '" + PKI->Path("trust.pem") +
         "' --require-client-cert --priority '" + C.Priority + "' >/dev/null 2>&1 &\n"
         "S=$!\n"
         "for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/4433) 2>/dev/null && break; sleep 0.05; done\n"
-        "'" + TestSupport::ToolPath("https-get") + "' --raw --cert '" + PKI->Path("cli.pem") + "' --key '" +
-        PKI->Path("cli.key") + "' --cafile '" + PKI->Path("ca.pem") + "' https://127.0.0.1:4433/\n"
+        "'" + TestSupport::ToolPath("https-get") + "' --raw --cert '" + PKI->Path("client.pem") + "' --key '" +
+        PKI->Path("client.key") + "' --cafile '" + PKI->Path("trust.pem") + "' https://127.0.0.1:4433/\n"
         "R=$?\nkill $S\nwait $S\nexit $R\n";
     auto R = TestSupport::Run({"unshare", "-n", "bash", "-c", Script});
     if (R.Status == 3) GTEST_SKIP() << "no network namespace here: " << R.Err;
@@ -437,7 +382,7 @@ TEST_F(TinyTLSPeer, ecdh_secret_agrees_with_openssl_pkeyutl) {
     std::string Spec = C.GenArgs;
     std::string Algorithm = Spec.substr(0, Spec.find(':'));
     std::string Option = Spec.substr(Spec.find(':') + 1);
-    std::string PeerKey = PKI->Path("peer" + std::to_string(++Index) + ".pem");
+    std::string PeerKey = PKI->Work("peer" + std::to_string(++Index) + ".pem");
     std::vector<std::string> Gen = {"openssl", "genpkey", "-algorithm", Algorithm, "-out", PeerKey};
     if (!Option.empty()) Gen.insert(Gen.end(), {"-pkeyopt", Option});
     ASSERT_EQ(TestSupport::Run(Gen).Status, 0);

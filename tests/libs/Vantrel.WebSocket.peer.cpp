@@ -6,7 +6,7 @@
 #include <deque>
 #include <mutex>
 
-#include "../fixtures/http/TestServer.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 #include "Vantrel.SChannel.h"
 #include "Vantrel.UTF8.Utils.h"

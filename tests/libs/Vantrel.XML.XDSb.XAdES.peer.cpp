@@ -1,10 +1,6 @@
-// Document signatures checked by xmlsec1 against a test chain made with the
-// openssl tool (root, intermediate, signer), digests by xmllint + openssl,
+// Document signatures checked by xmlsec1 against the test PKI (root, card
+// authority, software client certificate), digests by xmllint + openssl,
 // certificate blocks by openssl and Python.
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +8,7 @@
 #include <vector>
 
 #include "Talven.Carvelin.CDA.h"
+#include "TestPKI.h"
 #include "TestSupport.h"
 #include "Vantrel.SChannel.h"
 #include "Vantrel.WinSSPI.h"
@@ -48,54 +45,22 @@ int Count(const std::string& S, const std::string& What) {
   return N;
 }
 
-void Must(const TestSupport::RunResult& R) {
-  ASSERT_EQ(R.Status, 0) << R.Out << R.Err;
-}
-
-// The test chain, made once: root and intermediate authorities and the
-// signer, whose key signs in software as the card would.
+// The test PKI's software client certificate signs, its key standing for
+// the card's; the root and the card authority make the chain.
 class XAdES : public ::testing::Test {
  protected:
   static inline std::unique_ptr<TestSupport::TempDir> Dir;
-  static inline std::string Root, Intermediate, SignerDER;
-  static inline const std::string IntermediateSubject =
-      "/C=FR/ST=Ile-de-France/O=Carvelin Test/GN=Jean/CN=Intermediaire Test";
-  static inline const std::string SignerSerialHex = "00F1E2D3C4B5A69788796A5B4C3D2E1F";
+  static inline std::string Root, Intermediate, SignerPEM, SignerDER;
+  static inline TestSupport::TSoftwareKey SignerKey;
 
   static void SetUpTestSuite() {
-    if (!TestSupport::HaveTool("openssl") || !TestSupport::HaveTool("xmlsec1")) return;
     Dir = std::make_unique<TestSupport::TempDir>();
-    auto P = [](const char* Name) { return (*Dir / Name).string(); };
-    const std::string Cnf = TestSupport::Fixture("xades/ca.cnf").string();
-    auto Req = [&](const char* Key, const char* Csr, const std::string& Subject) {
-      Must(Tool({"openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", P(Key),
-                "-out", P(Csr), "-subj", Subject}));
-    };
-    auto Sign = [&](const char* Csr, const char* CA, const char* CAKey, const char* Ext,
-                    const char* Out, const std::string& Serial) {
-      std::vector<std::string> Args = {"openssl", "x509", "-req", "-in", P(Csr), "-days", "30",
-                                       "-extfile", Cnf, "-extensions", Ext, "-set_serial", Serial,
-                                       "-out", P(Out)};
-      if (CA) {
-        Args.insert(Args.end(), {"-CA", P(CA), "-CAkey", P(CAKey)});
-      } else {
-        Args.insert(Args.end(), {"-signkey", P(CAKey)});
-      }
-      Must(Tool(Args));
-    };
-    Req("root.key", "root.csr", "/C=FR/O=Carvelin Test/CN=Racine Test");
-    Sign("root.csr", nullptr, "root.key", "ca", "root.pem", "7");
-    Req("int.key", "int.csr", IntermediateSubject);
-    Sign("int.csr", "root.pem", "root.key", "ca", "int.pem", "0x0100");
-    Req("signer.key", "signer.csr", "/C=FR/O=Cabinet Test/CN=Dr Test Signataire");
-    Sign("signer.csr", "int.pem", "int.key", "signer", "signer.pem", "0x" + SignerSerialHex);
-    Must(Tool({"openssl", "x509", "-in", P("signer.pem"), "-outform", "DER", "-out", P("signer.der")}));
-    SignerDER = TestSupport::ReadFile(P("signer.der"));
-    Root = P("root.pem");
-    Intermediate = P("int.pem");
-    TestSupport::WriteFile(P("authorities.pem"),
-                           TestSupport::ReadFile(Root) + TestSupport::ReadFile(Intermediate));
-    SetExtraCAFile(P("authorities.pem"));
+    Root = TestSupport::PKIFile("root-ca.pem");
+    Intermediate = TestSupport::PKIFile("ca-personnes.pem");
+    SignerPEM = TestSupport::PKIFile("client.pem");
+    SignerDER = TestSupport::CertificatesDER(SignerPEM)[0];
+    SignerKey = TestSupport::TSoftwareKey(TestSupport::PKIFile("client.key"));
+    SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
   }
 
   static void TearDownTestSuite() {
@@ -111,25 +76,8 @@ class XAdES : public ::testing::Test {
 
   // RSA PKCS #1 v1.5 over the DigestInfo of the hash, with the signer's key.
   static int SoftwareSign(const std::string& Hash, std::string& Signature) {
-    std::string Pem = TestSupport::ReadFile(*Dir / "signer.key");
-    std::unique_ptr<BIO, decltype(&BIO_free)> Bio(BIO_new_mem_buf(Pem.data(), int(Pem.size())),
-                                                   BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> Key(
-        PEM_read_bio_PrivateKey(Bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> Ctx(
-        EVP_PKEY_CTX_new(Key.get(), nullptr), EVP_PKEY_CTX_free);
-    const std::string In = PKCS1DigestInfo(Hash);
-    size_t Len = 0;
-    if (!Key || EVP_PKEY_sign_init(Ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(Ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_sign(Ctx.get(), nullptr, &Len, reinterpret_cast<const unsigned char*>(In.data()),
-                      In.size()) != 1)
-      return 99;
-    std::string Out(Len, '\0');
-    if (EVP_PKEY_sign(Ctx.get(), reinterpret_cast<unsigned char*>(Out.data()), &Len,
-                      reinterpret_cast<const unsigned char*>(In.data()), In.size()) != 1)
-      return 99;
-    Out.resize(Len);
+    const std::string Out = SignerKey.SignDigest(Hash);
+    if (Out.empty()) return 99;
     Signature = Base64Encode(Out);
     return 0;
   }
@@ -275,7 +223,7 @@ TEST_F(XAdES, certificate_blocks_follow_the_chain_end_entity_first) {
   std::string Blocks;
   ASSERT_EQ(SigningCertificateXML(SignerDER, Blocks), 0);
   ASSERT_EQ(Count(Blocks, "<Cert>"), 3);
-  const std::vector<std::string> Chain = {(*Dir / "signer.pem").string(), Intermediate, Root};
+  const std::vector<std::string> Chain = {SignerPEM, Intermediate, Root};
   for (int I = 0; I < 3; ++I) {
     SCOPED_TRACE(Chain[size_t(I)]);
     auto DER = Tool({"openssl", "x509", "-in", Chain[size_t(I)], "-outform", "DER"});
@@ -288,16 +236,16 @@ TEST_F(XAdES, certificate_blocks_follow_the_chain_end_entity_first) {
     EXPECT_EQ(Between(Blocks, "<ds:X509SerialNumber>", "<", I), Decimal.Out);
   }
   // The signer's issuer in the order of RFC 4514 (last relative name
-  // first), as X509IssuerName wants it; G and S written GN and ST.
+  // first), as X509IssuerName wants it; S written ST.
   EXPECT_EQ(Between(Blocks, "<ds:X509IssuerName>", "<"),
-            "CN=Intermediaire Test, GN=Jean,O=Carvelin Test, ST=Ile-de-France,C=FR");
+            "CN=Carvelin Test CA Personnes,OU=IGC Test,O=Carvelin Test, ST=Ile-de-France,C=FR");
 }
 
 TEST_F(XAdES, chain_stops_where_the_store_ends) {
   SetExtraCAFile({});
   std::string Blocks;
   int R = SigningCertificateXML(SignerDER, Blocks);
-  SetExtraCAFile((*Dir / "authorities.pem").string());
+  SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
   ASSERT_EQ(R, 0);
   EXPECT_EQ(Count(Blocks, "<Cert>"), 1);
 }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../fixtures/http/TestServer.h"
+#include "TestServer.h"
 #include "Talven.Carvelin.Utils.Network.h"
 #include "TestSupport.h"
 #include "Vantrel.HTTPClient.h"
@@ -181,7 +181,7 @@ TEST(ServiceUtils, downloads_follow_a_few_redirects_and_fail_cleanly) {
   EXPECT_EQ(St.st_mode & 0777, 0600u);
   fs::remove(File);
   File = "stale";
-  DownloadToTempFile("http://127.0.0.1:" + std::to_string(HTTPTest::FreePort()) + "/x", File);
+  DownloadToTempFile("http://127.0.0.1:" + std::to_string(TestSupport::FreePort()) + "/x", File);
   EXPECT_EQ(File, "");
   DownloadToTempFile(Nginx.URL("/absent"), File);
   EXPECT_EQ(File, "");

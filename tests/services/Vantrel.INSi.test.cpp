@@ -11,7 +11,8 @@ using INSiTest::TFakeSession;
 
 namespace {
 
-// A CPS-card session of a test card with one activity, signing with a fresh key.
+// A CPS-card session of a test card with one activity, signing with the
+// test PKI's client key.
 TFakeSession& Session() {
   static TFakeSession S;
   static const bool Ready = [] {
@@ -21,7 +22,7 @@ TFakeSession& Session() {
     S.Activite.Entite.Code = "SA07";
     S.Activite.NumFacturation = "751234567";
     S.Certificat = {"CN=DOC0012345+SN=MEDECIN, O=Cabinet, C=FR", "\x30\x03\x02\x01\x01", true};
-    S.Key = INSiTest::NewKey();
+    S.Key = TestSupport::TSoftwareKey(TestSupport::PKIFile("client.key"));
     return true;
   }();
   (void)Ready;

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -65,6 +67,14 @@ void Pump(int InFd, int OutFd, int ErrFd, std::string_view Input, RunResult& R) 
     }
   }
   CloseFd(InFd);
+}
+
+sockaddr_in Loopback(int Port) {
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_port = htons(uint16_t(Port));
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return A;
 }
 
 }  // namespace
@@ -166,15 +176,37 @@ TempDir::~TempDir() {
 int FreePort() {
   int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (Fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in A = Loopback(0);
   socklen_t Len = sizeof A;
   bool Ok = bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
             getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) == 0;
   close(Fd);
   if (!Ok) throw std::runtime_error("no free loopback port");
   return ntohs(A.sin_port);
+}
+
+int ConnectLoopback(int Port) {
+  int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (Fd < 0) return -1;
+  sockaddr_in A = Loopback(Port);
+  if (connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+
+bool WaitForPort(int Port, int TimeoutMs) {
+  auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  for (;;) {
+    int Fd = ConnectLoopback(Port);
+    if (Fd >= 0) {
+      close(Fd);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= Deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::string RandomBytes(size_t Count, uint64_t Seed) {

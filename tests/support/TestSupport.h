@@ -1,5 +1,6 @@
 // Helpers shared by the test programs: running a reference tool with given
-// input, temporary files and folders, the shared test data, random inputs.
+// input, temporary files and folders, the shared test data, loopback ports,
+// random inputs. The test PKI has its own header (TestPKI.h).
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,12 @@ class TempDir {
 
 // A loopback port that was free a moment ago (for servers started by tests).
 int FreePort();
+
+// A socket connected to 127.0.0.1:Port, or -1 when nothing accepts there.
+int ConnectLoopback(int Port);
+
+// True once something accepts connections on 127.0.0.1:Port.
+bool WaitForPort(int Port, int TimeoutMs = 10000);
 
 // Reproducible pseudo-random bytes.
 std::string RandomBytes(size_t Count, uint64_t Seed);

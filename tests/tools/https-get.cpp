@@ -7,69 +7,18 @@
 // authentication is answered in the engine's callbacks with a software key,
 // the way the card answers it: the chain on request, then a PKCS #1 v1.5
 // signature of the digest handed over.
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "TestPKI.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.WinSSPI.h"
 
 namespace {
-
-std::vector<std::string> ReadChain(const std::string& File) {
-  std::vector<std::string> Chain;
-  FILE* F = std::fopen(File.c_str(), "r");
-  if (!F) throw std::runtime_error("cannot open " + File);
-  while (X509* Cert = PEM_read_X509(F, nullptr, nullptr, nullptr)) {
-    unsigned char* Der = nullptr;
-    int Len = i2d_X509(Cert, &Der);
-    if (Len > 0) Chain.emplace_back(reinterpret_cast<char*>(Der), size_t(Len));
-    OPENSSL_free(Der);
-    X509_free(Cert);
-  }
-  ERR_clear_error();
-  std::fclose(F);
-  if (Chain.empty()) throw std::runtime_error("no certificate in " + File);
-  return Chain;
-}
-
-std::shared_ptr<EVP_PKEY> ReadKey(const std::string& File) {
-  FILE* F = std::fopen(File.c_str(), "r");
-  if (!F) throw std::runtime_error("cannot open " + File);
-  EVP_PKEY* Key = PEM_read_PrivateKey(F, nullptr, nullptr, nullptr);
-  std::fclose(F);
-  if (!Key) throw std::runtime_error("no private key in " + File);
-  return std::shared_ptr<EVP_PKEY>(Key, EVP_PKEY_free);
-}
-
-// RSA PKCS #1 v1.5 over a digest: the DigestInfo is chosen by its length.
-std::string SignDigest(EVP_PKEY* Key, const std::string& Digest) {
-  const EVP_MD* Md = Digest.size() == 20 ? EVP_sha1() : Digest.size() == 32 ? EVP_sha256() : EVP_sha384();
-  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> Ctx(EVP_PKEY_CTX_new(Key, nullptr),
-                                                                  EVP_PKEY_CTX_free);
-  size_t Len = 0;
-  if (!Ctx || EVP_PKEY_sign_init(Ctx.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(Ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-      EVP_PKEY_CTX_set_signature_md(Ctx.get(), Md) != 1 ||
-      EVP_PKEY_sign(Ctx.get(), nullptr, &Len, reinterpret_cast<const unsigned char*>(Digest.data()),
-                    Digest.size()) != 1)
-    return {};
-  std::string Signature(Len, '\0');
-  if (EVP_PKEY_sign(Ctx.get(), reinterpret_cast<unsigned char*>(Signature.data()), &Len,
-                    reinterpret_cast<const unsigned char*>(Digest.data()), Digest.size()) != 1)
-    return {};
-  Signature.resize(Len);
-  return Signature;
-}
 
 int RawGet(const std::shared_ptr<Vantrel::TTLS>& TLS, const std::string& URL) {
   Vantrel::TURL U;
@@ -121,13 +70,13 @@ int main(int argc, char** argv) {
     auto TLS = std::make_shared<Vantrel::TTLS>();
     Vantrel::SetExtraCAFile(CAFile);
     if (!Cert.empty()) {
-      auto Chain = ReadChain(Cert);
-      auto Key = ReadKey(KeyFile);
+      auto Chain = TestSupport::CertificatesDER(Cert);
+      TestSupport::TSoftwareKey Key(KeyFile);
       TLS->OnCertificateRequest = [Chain](Vantrel::TTinyTLS&, std::vector<std::string>& Certificates) {
         Certificates = Chain;
       };
       TLS->OnCertificateVerify = [Key](Vantrel::TTinyTLS&, const std::string& Hash, std::string& Signature) {
-        Signature = SignDigest(Key.get(), Hash);
+        Signature = Key.SignDigest(Hash);
       };
     }
     if (Raw) return RawGet(TLS, URL);
