@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "Vantrel.ByteReader.h"
+#include "Vantrel.DER.Parser.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.WinSSPI.h"
 
@@ -103,43 +104,82 @@ const char* AttributeName(uint8_t X) {
   }
 }
 
-// One DER Name of a CertificateRequest as "/CN=...": X.520 attributes with
-// UTF8String (name + ":") or PrintableString values (X.690 §8.1 lengths).
-std::string DistinguishedNameText(std::string_view Name) {
-  TByteReader R(Name);
-  uint8_t Tag = 0, L = 0;
-  if (!R.ReadU8(Tag) || !R.ReadU8(L)) RaiseDecodeError("DistinguishedName");
+// One DER element: its tag and content (X.690 §8.1: short length form, or a
+// long form of one or two bytes, enough for a name of a CertificateRequest).
+// False when the element runs past its reader.
+bool ReadElement(TByteReader& R, uint8_t& Tag, TByteReader& Content) {
+  uint8_t L = 0;
+  if (!R.ReadU8(Tag) || !R.ReadU8(L)) return false;
   size_t Length = L;
   if (L == 0x81 || L == 0x82) {
     uint16_t Long = 0;
     uint8_t Short = 0;
-    bool Ok = L == 0x81 ? R.ReadU8(Short) : R.ReadU16(Long);
-    if (!Ok) RaiseOverflow("DistinguishedName");
+    if (!(L == 0x81 ? R.ReadU8(Short) : R.ReadU16(Long))) return false;
     Length = L == 0x81 ? Short : Long;
   } else if (L & 0x80) {
-    RaiseOverflow("DistinguishedName");
+    return false;
   }
-  if (Tag != 0x30 || Length != R.Remaining()) RaiseDecodeError("DistinguishedName");
+  return R.Sub(Length, Content);
+}
+
+// An attribute type as the text of a name: the X.520 short names, another
+// X.520 attribute by its number, any other type in dotted form.
+std::string AttributeTypeText(std::string_view Oid) {
+  if (Oid.size() == 3 && Oid[0] == 0x55 && Oid[1] == 0x04) {
+    const char* Known = AttributeName(uint8_t(Oid[2]));
+    return Known ? Known : std::to_string(uint8_t(Oid[2]));
+  }
+  std::string Element = std::string("\x06", 1) + char(Oid.size()) + std::string(Oid);
+  TDERChunk Whole = TDERChunk::Init(Element), Value;
+  Whole.GetChunk(Value);
+  return Value.AsOID();
+}
+
+// One DER Name of a CertificateRequest as "/CN=...", one "/type=value" per
+// attribute in encoded order; a UTF8String value marks its type with ":".
+// Character strings are copied as they are; a value of another type is "#"
+// and its hexadecimal bytes (RFC 4514 §2.4). The texts are for the owner
+// only: a name the engine cannot read well refuses the handshake only when
+// its DER is broken.
+std::string DistinguishedNameText(std::string_view Name) {
+  TByteReader R(Name), Sequence;
+  uint8_t Tag = 0;
+  if (!ReadElement(R, Tag, Sequence)) RaiseOverflow("DistinguishedName");
+  if (Tag != 0x30 || !R.Empty()) RaiseDecodeError("DistinguishedName");
   std::string Text;
-  while (!R.Empty()) {
-    uint8_t SetTag = 0, SetLen = 0;
+  while (!Sequence.Empty()) {
     TByteReader Set;
-    if (!R.ReadU8(SetTag) || SetTag != 0x31 || !R.ReadU8(SetLen) || (SetLen & 0x80) || !R.Sub(SetLen, Set))
-      RaiseOverflow("DistinguishedName");
-    uint8_t SeqTag = 0, SeqLen = 0, OidTag = 0, OidLen = 0, ValueTag = 0, ValueLen = 0;
-    std::string_view Oid, Value;
-    bool Ok = Set.ReadU8(SeqTag) && SeqTag == 0x30 && Set.ReadU8(SeqLen) && SeqLen == Set.Remaining() &&
-              Set.ReadU8(OidTag) && OidTag == 0x06 && Set.ReadU8(OidLen) && OidLen == 3 && Set.ReadBytes(3, Oid) &&
-              Oid[0] == 0x55 && Oid[1] == 0x04 && Set.ReadU8(ValueTag) && (ValueTag == 0x0C || ValueTag == 0x13) &&
-              Set.ReadU8(ValueLen) && ValueLen == Set.Remaining() && Set.ReadBytes(ValueLen, Value);
-    if (!Ok) RaiseDecodeError("DistinguishedName");
-    uint8_t X = uint8_t(Oid[2]);
-    const char* Known = AttributeName(X);
-    Text += '/';
-    Text += Known ? Known : std::to_string(X);
-    if (ValueTag == 0x0C) Text += ':';
-    Text += '=';
-    Text += Value;
+    if (!ReadElement(Sequence, Tag, Set) || Tag != 0x31) RaiseOverflow("DistinguishedName");
+    while (!Set.Empty()) {
+      TByteReader Attribute, Oid, Value;
+      uint8_t OidTag = 0, ValueTag = 0;
+      std::string_view OidBytes, ValueBytes;
+      bool Ok = ReadElement(Set, Tag, Attribute) && Tag == 0x30 && ReadElement(Attribute, OidTag, Oid) &&
+                OidTag == 0x06 && Oid.Remaining() > 0 && Oid.Remaining() < 128 &&
+                Oid.ReadBytes(Oid.Remaining(), OidBytes) && ReadElement(Attribute, ValueTag, Value) &&
+                Attribute.Empty() && Value.ReadBytes(Value.Remaining(), ValueBytes);
+      if (!Ok) RaiseDecodeError("DistinguishedName");
+      try {
+        Text += '/';
+        Text += AttributeTypeText(OidBytes);
+      } catch (const EDERError&) {
+        RaiseDecodeError("DistinguishedName");
+      }
+      if (ValueTag == 0x0C) Text += ':';
+      Text += '=';
+      // UTF8, Numeric, Printable, Teletex, IA5 and Visible strings.
+      constexpr std::string_view Strings = "\x0C\x12\x13\x14\x16\x1A";
+      if (Strings.find(char(ValueTag)) != std::string_view::npos) {
+        Text += ValueBytes;
+      } else {
+        static constexpr char Hex[] = "0123456789ABCDEF";
+        Text += '#';
+        for (char C : ValueBytes) {
+          Text += Hex[uint8_t(C) >> 4];
+          Text += Hex[uint8_t(C) & 15];
+        }
+      }
+    }
   }
   return Text;
 }

@@ -233,6 +233,31 @@ TEST_F(TinyTLSPeer, server_without_client_auth_gets_the_first_suite) {
   EXPECT_NE(F.Page.find("Cipher is ECDHE-RSA-AES256-GCM-SHA384"), std::string::npos);
 }
 
+// Authorities in a server's request list whose names hold more than X.520
+// strings (an e-mail address, a multi-valued name longer than 127 bytes) are
+// names like any other: the handshake goes on and the texts say what they hold.
+TEST_F(TinyTLSPeer, any_well_formed_authority_name_is_read) {
+  std::string Error;
+  const std::string Unit(60, 'U'), Common(60, 'C');
+  ASSERT_TRUE(Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
+                       "-subj", "/C=FR/emailAddress=ac@example.fr/OU=" + Unit + "+CN=" + Common,
+                       "-multivalue-rdn", "-keyout", PKI->Work("names.key"), "-out", PKI->Work("names.pem")},
+                      Error))
+      << Error;
+  TestSupport::WriteFile(PKI->Dir / "names-ca.pem", TestSupport::ReadFile(PKI->Work("names.pem")) +
+                                                        TestSupport::ReadFile(PKI->Path("ca-personnes.pem")));
+  TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-CAfile",
+                  PKI->Work("names-ca.pem"), "-Verify", "1", "-www"},
+                 PKI->Dir.Path());
+  TFetch F = Fetch(Server.Port, {{}, {}, true, PKI->Path("trust.pem")});
+  EXPECT_TRUE(F.Requested);
+  EXPECT_EQ(F.CANames,
+            (std::vector<std::string>{
+                // DER sorts a SET: CN before OU.
+                "/C=FR/1.2.840.113549.1.9.1=ac@example.fr/CN:=" + Common + "/OU:=" + Unit,
+                "/C=FR/8:=Ile-de-France/ORG:=Carvelin Test/OU:=IGC Test/CN:=Carvelin Test CA Personnes"}));
+}
+
 TEST_F(TinyTLSPeer, client_without_certificate_is_refused_by_the_server) {
   TServer Server({"-cert", PKI->Path("server.pem"), "-key", PKI->Path("server.key"), "-CAfile", PKI->Path("trust.pem"),
                   "-Verify", "1", "-www"},
