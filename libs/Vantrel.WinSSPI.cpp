@@ -1,6 +1,5 @@
 #include "Vantrel.WinSSPI.h"
 
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -10,14 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.SHA256.h"
+#include "Vantrel.SysUtils.h"
 
 namespace Vantrel {
 
@@ -447,84 +445,28 @@ TCRL UsableCRL(std::string_view DER, X509* Issuer, time_t Now) {
   return Ok ? std::move(CRL) : nullptr;
 }
 
-class TFd {
- public:
-  explicit TFd(int Fd) : FFd(Fd) {}
-  ~TFd() {
-    if (FFd >= 0) close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-
- private:
-  int FFd;
-};
-
-// The cache folder, made when missing and kept to its owner; -1 when it
-// cannot be had or is not this user's.
-int OpenCacheFolder() {
-  std::filesystem::path Folder = CRLCacheFolder();
-  if (Folder.empty()) return -1;
+// The cache folder, made when missing: a folder of this user's, kept to
+// them (0700), or none. Nobody else can then place a file in it, so its
+// files are read and written by name.
+bool PrivateCacheFolder(const std::filesystem::path& Folder) {
   std::error_code Ignored;
   std::filesystem::create_directories(Folder, Ignored);
-  TFd Fd(open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat St {};
-  if (Fd.Get() < 0 || fstat(Fd.Get(), &St) != 0 || St.st_uid != geteuid() ||
-      ((St.st_mode & 077) != 0 && fchmod(Fd.Get(), 0700) != 0))
-    return -1;
-  return dup(Fd.Get());
-}
-
-// A cached file of this user's, read without following a link or waiting.
-std::string ReadCached(int Folder, const std::string& Name) {
-  TFd Fd(openat(Folder, Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat St {};
-  if (Fd.Get() < 0 || fstat(Fd.Get(), &St) != 0 || !S_ISREG(St.st_mode) || St.st_uid != geteuid() ||
-      St.st_size <= 0 || size_t(St.st_size) > MaxCRLSize)
-    return {};
-  std::string Data(size_t(St.st_size), '\0');
-  size_t Got = 0;
-  while (Got < Data.size()) {
-    ssize_t N = read(Fd.Get(), Data.data() + Got, Data.size() - Got);
-    if (N < 0 && errno == EINTR) continue;
-    if (N <= 0) return {};
-    Got += size_t(N);
-  }
-  return Data;
-}
-
-// Written under a name of its own and renamed into place, so a reader never
-// sees part of a file. A cache that cannot be written is no failure.
-void WriteCached(int Folder, const std::string& Name, std::string_view Data) {
-  static std::atomic<unsigned> Counter{0};
-  std::string Temp = Name + "." + std::to_string(getpid()) + "." + std::to_string(Counter++);
-  bool Ok;
-  {
-    TFd Fd(openat(Folder, Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (Fd.Get() < 0) return;
-    size_t Put = 0;
-    while (Put < Data.size()) {
-      ssize_t N = write(Fd.Get(), Data.data() + Put, Data.size() - Put);
-      if (N < 0 && errno == EINTR) continue;
-      if (N <= 0) break;
-      Put += size_t(N);
-    }
-    Ok = Put == Data.size();
-  }
-  if (!Ok || renameat(Folder, Temp.c_str(), Folder, Name.c_str()) != 0) unlinkat(Folder, Temp.c_str(), 0);
+  return !Folder.empty() && lstat(Folder.c_str(), &St) == 0 && S_ISDIR(St.st_mode) && St.st_uid == geteuid() &&
+         ((St.st_mode & 077) == 0 || chmod(Folder.c_str(), 0700) == 0);
 }
 
 // The CRL of Issuer at URL: the cached copy while it is usable, else a fresh
 // one, kept when usable.
 TCRL RevocationList(const std::string& URL, X509* Issuer, time_t Now) {
-  TFd Folder(OpenCacheFolder());
-  std::string Name = CRLCacheFile(URL).filename();
-  if (Folder.Get() >= 0)
-    if (TCRL Cached = UsableCRL(ReadCached(Folder.Get(), Name), Issuer, Now)) return Cached;
+  std::filesystem::path File = CRLCacheFile(URL);
+  bool Cache = PrivateCacheFolder(File.parent_path());
+  std::error_code Ignored;
+  if (Cache && std::filesystem::file_size(File, Ignored) <= MaxCRLSize)
+    if (TCRL Cached = UsableCRL(FileToUTF8(File.string()), Issuer, Now)) return Cached;
   std::string Fetched = Fetch(URL);
   TCRL CRL = UsableCRL(Fetched, Issuer, Now);
-  if (CRL && Folder.Get() >= 0) WriteCached(Folder.Get(), Name, Fetched);
+  if (CRL && Cache) UTF8ToFile(File.string(), Fetched);  // a cache that cannot be written is no failure
   return CRL;
 }
 
