@@ -325,21 +325,21 @@ bool HostMatches(X509* Leaf, const std::string& Host) {
 // RSA keys under 2048 bits and EC keys under 256 (NIST SP 800-131A), MD5 and
 // SHA-1 signatures (RFC 6151, RFC 9155): refused below the root, whose own
 // key and self-signature are trusted as the store holds them.
-bool HasWeakCredentials(STACK_OF(X509) * Chain) {
-  for (int I = 0, Below = sk_X509_num(Chain) - 1; I < Below; ++I) {
-    X509* Cert = sk_X509_value(Chain, I);
-    EVP_PKEY* Key = X509_get0_pubkey(Cert);
-    int Type = Key ? EVP_PKEY_get_base_id(Key) : NID_undef;
-    int Bits = Key ? EVP_PKEY_get_bits(Key) : 0;
-    if ((Type == EVP_PKEY_RSA || Type == EVP_PKEY_RSA_PSS) && Bits < 2048) return true;
-    if (Type == EVP_PKEY_EC && Bits < 256) return true;
-    int Digest = NID_undef;
-    if (X509_get_signature_info(Cert, &Digest, nullptr, nullptr, nullptr) == 1 &&
-        (Digest == NID_sha1 || Digest == NID_md5 || Digest == NID_md5_sha1 || Digest == NID_md4 ||
-         Digest == NID_md2))
-      return true;
-  }
+bool IsWeak(X509* Cert) {
+  EVP_PKEY* Key = X509_get0_pubkey(Cert);
+  int Type = Key ? EVP_PKEY_get_base_id(Key) : NID_undef;
+  int Bits = Key ? EVP_PKEY_get_bits(Key) : 0;
+  int Digest = NID_undef;
+  bool Known = X509_get_signature_info(Cert, &Digest, nullptr, nullptr, nullptr) == 1;
   ERR_clear_error();
+  return ((Type == EVP_PKEY_RSA || Type == EVP_PKEY_RSA_PSS) && Bits < 2048) || (Type == EVP_PKEY_EC && Bits < 256) ||
+         (Known && (Digest == NID_sha1 || Digest == NID_md5 || Digest == NID_md5_sha1 || Digest == NID_md4 ||
+                    Digest == NID_md2));
+}
+
+bool HasWeakCredentials(STACK_OF(X509) * Chain) {
+  for (int I = 0, Below = sk_X509_num(Chain) - 1; I < Below; ++I)
+    if (IsWeak(sk_X509_value(Chain, I))) return true;
   return false;
 }
 
@@ -420,7 +420,9 @@ std::vector<std::string> DistributionPointURLs(X509* Cert) {
       if (One->type != GEN_URI) continue;
       std::string URL(reinterpret_cast<const char*>(ASN1_STRING_get0_data(One->d.uniformResourceIdentifier)),
                       size_t(ASN1_STRING_length(One->d.uniformResourceIdentifier)));
-      if (URL.size() > 7 && std::equal(URL.begin(), URL.begin() + 7, "http://", [](char A, char B) {
+      // Printable characters only: the URL goes into the request line as it is.
+      bool Plain = std::all_of(URL.begin(), URL.end(), [](char C) { return C > ' ' && C < 0x7F; });
+      if (Plain && URL.size() > 7 && std::equal(URL.begin(), URL.begin() + 7, "http://", [](char A, char B) {
             return std::tolower(static_cast<unsigned char>(A)) == B;
           }))
         URLs.push_back(std::move(URL));
