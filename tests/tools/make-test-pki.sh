@@ -83,7 +83,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
   echo "usage: make-test-pki.sh DIR [CRL_PORT]" >&2
   exit 2
 fi
-dir=${1%/}
+dir=$(realpath -m "$1")
 crl_port=${2:-28080}
 stamp=made-$(sha256sum <"${BASH_SOURCE[0]}" | cut -c1-16)
 [ -f "$dir/$stamp" ] && exit 0
