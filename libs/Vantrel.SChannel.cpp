@@ -315,6 +315,9 @@ bool TSSLContext::Start(int Socket, uint32_t Protocols, const std::string& Host,
   FProtocols = Protocols;
   bool Ok = Handshake(Provider->Context());
   TSecur32::UnLock(Provider);
+  // The server's chain is checked once the lock is released: its revocation
+  // lists may have to be fetched, which must not hold up other handshakes.
+  if (Ok) Ok = CheckServer();
   if (!Ok) {
     Cleanup();
     if (FErrNo == NTE_FAIL || FErrNo == SEC_E_INTERNAL_ERROR || FErrNo == SEC_E_ILLEGAL_MESSAGE)
@@ -380,7 +383,7 @@ bool TSSLContext::Handshake(SSL_CTX* Context) {
     }
     return HandshakeFailed(SEC_E_ILLEGAL_MESSAGE);
   }
-  return CheckServer();
+  return true;
 }
 
 bool TSSLContext::CheckServer() {

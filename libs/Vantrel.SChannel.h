@@ -4,9 +4,11 @@
 // TSSLContext drives one client connection on a connected socket handle.
 // All contexts share one SSL_CTX held by TSecur32, and every handshake of
 // every thread runs under its lock, one after the other. The server's chain
-// is checked after the handshake by the trust store's chain check
-// (Vantrel.WinSSPI), with the host name, and refused with the SSPI-style
-// policy statuses (0x800B0109 untrusted root, 0x800B010F wrong name, ...).
+// is checked after the handshake, outside the lock, by the trust store's
+// chain check (Vantrel.WinSSPI: host name, strength, revocation from the
+// certificates' CRLs, as the own engine does), and refused with the
+// SSPI-style policy statuses (0x800B0109 untrusted root, 0x800B010F wrong
+// name, 0x800B010C revoked, ...).
 // A client certificate is taken from a TCertificateStore when the server
 // asks for one, matched against the server's list of accepted issuers; its
 // private-key operation goes to the holder's signing callback, so the key

@@ -14,8 +14,10 @@
 // the only code of the engine that calls libcrypto; its failures are
 // NTSTATUS-style codes (Vantrel.Winapi.BCrypt) turned into TLSAlert by
 // CheckStatus. The server's chain is checked by the trust store's chain
-// check (Vantrel.WinSSPI). The handshake is
-// driven by a table of expected messages per shape (see THandshakeStep).
+// check (Vantrel.WinSSPI: name, strength, revocation; its CRLs may be
+// fetched over http while the Certificate message is handled). The
+// handshake is driven by a table of expected messages per shape (see
+// THandshakeStep).
 //
 // Bounds: a record holds at most MaxRecordFragment bytes; a handshake
 // message, reassembled across records, at most MaxHandshakeMessage bytes;

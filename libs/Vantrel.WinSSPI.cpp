@@ -1,11 +1,21 @@
 #include "Vantrel.WinSSPI.h"
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+
+#include "Vantrel.HTTPClient.h"
+#include "Vantrel.SHA256.h"
+#include "Vantrel.SysUtils.h"
 
 namespace Vantrel {
 
@@ -193,6 +203,17 @@ struct TStoreCtxFree {
 struct TStackFree {
   void operator()(STACK_OF(X509) * S) const { sk_X509_free(S); }
 };
+struct TChainFree {
+  void operator()(STACK_OF(X509) * S) const { sk_X509_pop_free(S, X509_free); }
+};
+using TChain = std::unique_ptr<STACK_OF(X509), TChainFree>;
+struct TCRLFree {
+  void operator()(X509_CRL* C) const { X509_CRL_free(C); }
+};
+using TCRL = std::unique_ptr<X509_CRL, TCRLFree>;
+struct TCRLsFree {
+  void operator()(STACK_OF(X509_CRL) * S) const { sk_X509_CRL_pop_free(S, X509_CRL_free); }
+};
 
 // The whole DER text must be one certificate.
 TX509 DecodeCertificate(std::string_view DER) {
@@ -213,10 +234,13 @@ std::string EncodedBytes(X509* Cert) {
   return S;
 }
 
+std::string HTTPFetch(const std::string& URL);
+
 struct TTrust {
-  std::mutex Lock;  // guards the two below; never held during a check
+  std::mutex Lock;  // guards the three below; never held during a check
   std::string ExtraCAFile;
   std::shared_ptr<X509_STORE> Store;  // nullptr until first used after a change
+  TCRLFetcher Fetcher = HTTPFetch;
 };
 
 // Never destroyed: a check of another thread may still run while the
@@ -242,33 +266,51 @@ std::shared_ptr<X509_STORE> TrustStore() {
   return T.Store;
 }
 
+bool NamesDistributionPoint(X509* Cert) { return X509_get_ext_by_NID(Cert, NID_crl_distribution_points, -1) >= 0; }
+
 // Lets every verification error through, so that the chain goes as far as
 // the store reaches, up to the self-signed root when it is there.
 int KeepBuilding(int, X509_STORE_CTX*) { return 1; }
 
+// Revocation is asked of every certificate of the chain: a missing CRL is
+// no fault for the root, nor for a certificate that names no distribution
+// point.
+int SkipUnnamedRevocation(int Ok, X509_STORE_CTX* Ctx) {
+  if (Ok || X509_STORE_CTX_get_error(Ctx) != X509_V_ERR_UNABLE_TO_GET_CRL) return Ok;
+  int Depth = X509_STORE_CTX_get_error_depth(Ctx);
+  STACK_OF(X509)* Chain = X509_STORE_CTX_get0_chain(Ctx);
+  X509* Cert = X509_STORE_CTX_get_current_cert(Ctx);
+  return !Chain || Depth >= sk_X509_num(Chain) - 1 || !Cert || !NamesDistributionPoint(Cert);
+}
+
+struct TCheckOptions {
+  int Purpose = 0;                     // 0: no usage asked for
+  bool BuildOnly = false;              // every error let through
+  STACK_OF(X509_CRL)* CRLs = nullptr;  // revocation checked against these
+};
+
 // The one chain check: the chain of Leaf over the trust store, now, with
-// Untrusted offered as intermediates. Purpose 0 asks for no usage; with
-// BuildOnly every error is let through. Chain, when given, receives the
-// chain built (DER, end-entity first). Returns X509_verify_cert's result
-// (1 verified, 0 refused with Error set, below 0 the check failed), -1 when
-// the check could not start.
-int CheckChain(X509* Leaf, STACK_OF(X509) * Untrusted, int Purpose, bool BuildOnly, int& Error,
-               std::vector<std::string>* Chain) {
+// Untrusted offered as intermediates. Chain, when given, receives the chain
+// built, end-entity first. Returns X509_verify_cert's result (1 verified, 0
+// refused with Error set, below 0 the check failed), -1 when the check could
+// not start.
+int CheckChain(X509* Leaf, STACK_OF(X509) * Untrusted, const TCheckOptions& Options, int& Error, TChain* Chain) {
   std::shared_ptr<X509_STORE> Store = TrustStore();
   std::unique_ptr<X509_STORE_CTX, TStoreCtxFree> Ctx(X509_STORE_CTX_new());
   if (!Store || !Ctx || X509_STORE_CTX_init(Ctx.get(), Store.get(), Leaf, Untrusted) != 1 ||
-      (Purpose && X509_STORE_CTX_set_purpose(Ctx.get(), Purpose) != 1)) {
+      (Options.Purpose && X509_STORE_CTX_set_purpose(Ctx.get(), Options.Purpose) != 1)) {
     ERR_clear_error();
     return -1;
   }
-  if (BuildOnly) X509_STORE_CTX_set_verify_cb(Ctx.get(), KeepBuilding);
+  if (Options.BuildOnly) X509_STORE_CTX_set_verify_cb(Ctx.get(), KeepBuilding);
+  if (Options.CRLs) {
+    X509_STORE_CTX_set0_crls(Ctx.get(), Options.CRLs);
+    X509_STORE_CTX_set_flags(Ctx.get(), X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+    X509_STORE_CTX_set_verify_cb(Ctx.get(), SkipUnnamedRevocation);
+  }
   int Verified = X509_verify_cert(Ctx.get());
   Error = X509_STORE_CTX_get_error(Ctx.get());
-  if (Chain && Verified >= 0) {
-    STACK_OF(X509)* Built = X509_STORE_CTX_get0_chain(Ctx.get());
-    for (int I = 0, Count = Built ? sk_X509_num(Built) : 0; I < Count; ++I)
-      Chain->push_back(EncodedBytes(sk_X509_value(Built, I)));
-  }
+  if (Chain && Verified >= 0) Chain->reset(X509_STORE_CTX_get1_chain(Ctx.get()));
   ERR_clear_error();
   return Verified;
 }
@@ -278,6 +320,27 @@ bool HostMatches(X509* Leaf, const std::string& Host) {
   if (Match < 0) Match = Host.empty() ? 0 : X509_check_host(Leaf, Host.data(), Host.size(), 0, nullptr);
   ERR_clear_error();
   return Match == 1;
+}
+
+// RSA keys under 2048 bits and EC keys under 256 (NIST SP 800-131A), MD5 and
+// SHA-1 signatures (RFC 6151, RFC 9155): refused below the root, whose own
+// key and self-signature are trusted as the store holds them.
+bool IsWeak(X509* Cert) {
+  EVP_PKEY* Key = X509_get0_pubkey(Cert);
+  int Type = Key ? EVP_PKEY_get_base_id(Key) : NID_undef;
+  int Bits = Key ? EVP_PKEY_get_bits(Key) : 0;
+  int Digest = NID_undef;
+  bool Known = X509_get_signature_info(Cert, &Digest, nullptr, nullptr, nullptr) == 1;
+  ERR_clear_error();
+  return ((Type == EVP_PKEY_RSA || Type == EVP_PKEY_RSA_PSS) && Bits < 2048) || (Type == EVP_PKEY_EC && Bits < 256) ||
+         (Known && (Digest == NID_sha1 || Digest == NID_md5 || Digest == NID_md5_sha1 || Digest == NID_md4 ||
+                    Digest == NID_md2));
+}
+
+bool HasWeakCredentials(STACK_OF(X509) * Chain) {
+  for (int I = 0, Below = sk_X509_num(Chain) - 1; I < Below; ++I)
+    if (IsWeak(sk_X509_value(Chain, I))) return true;
+  return false;
 }
 
 // What the certificate chain policy reports for each verification result;
@@ -301,13 +364,140 @@ constexpr TChainPolicyRow ChainPolicyRows[] = {
     {X509_V_ERR_HOSTNAME_MISMATCH, CERT_E_CN_NO_MATCH},
     {X509_V_ERR_IP_ADDRESS_MISMATCH, CERT_E_CN_NO_MATCH},
     {X509_V_ERR_CERT_SIGNATURE_FAILURE, TRUST_E_CERT_SIGNATURE},
-    {X509_V_ERR_CERT_REVOKED, CRYPT_E_REVOKED},
-    // A revocation list that cannot be had, or is out of date, leaves the
-    // revocation unknown: neither the certificate's dates nor the chain.
+    {X509_V_ERR_CERT_REVOKED, CERT_E_REVOKED},
+    // A revocation list that cannot be had or trusted, or is out of date,
+    // leaves the revocation unknown: neither the certificate's dates nor the chain.
     {X509_V_ERR_UNABLE_TO_GET_CRL, CRYPT_E_REVOCATION_OFFLINE},
     {X509_V_ERR_CRL_HAS_EXPIRED, CRYPT_E_REVOCATION_OFFLINE},
     {X509_V_ERR_CRL_NOT_YET_VALID, CRYPT_E_REVOCATION_OFFLINE},
+    {X509_V_ERR_CRL_SIGNATURE_FAILURE, CRYPT_E_REVOCATION_OFFLINE},
+    {X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER, CRYPT_E_REVOCATION_OFFLINE},
+    {X509_V_ERR_KEYUSAGE_NO_CRL_SIGN, CRYPT_E_REVOCATION_OFFLINE},
+    {X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION, CRYPT_E_REVOCATION_OFFLINE},
+    {X509_V_ERR_DIFFERENT_CRL_SCOPE, CRYPT_E_REVOCATION_OFFLINE},
 };
+
+uint32_t StatusOf(int Verified, int Error) {
+  if (Verified == 1) return 0;
+  return Error == X509_V_OK ? TRUST_E_FAIL : ChainPolicyStatus(Error);
+}
+
+// ---- Revocation lists ----
+
+std::string HTTPFetch(const std::string& URL) {
+  try {
+    THTTPClient Client;
+    Client.SetKeepAlive(false);
+    Client.SetTimeout(CRLFetchTimeout);
+    Client.SetMaxBodySize(MaxCRLSize);
+    std::string Body;
+    Client.Get(URL, Body);
+    return Client.ResponseCode() == 200 ? Body : std::string();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string Fetch(const std::string& URL) {
+  TCRLFetcher Fetcher;
+  {
+    TTrust& T = Trust();
+    std::lock_guard<std::mutex> Guard(T.Lock);
+    Fetcher = T.Fetcher;
+  }
+  return Fetcher(URL);
+}
+
+// The http URLs of a certificate's distribution points, in order.
+std::vector<std::string> DistributionPointURLs(X509* Cert) {
+  std::vector<std::string> URLs;
+  auto* Points = static_cast<CRL_DIST_POINTS*>(X509_get_ext_d2i(Cert, NID_crl_distribution_points, nullptr, nullptr));
+  for (int I = 0; Points && I < sk_DIST_POINT_num(Points); ++I) {
+    const DIST_POINT_NAME* Name = sk_DIST_POINT_value(Points, I)->distpoint;
+    if (!Name || Name->type != 0) continue;  // a name relative to the issuer is no URL
+    for (int J = 0; J < sk_GENERAL_NAME_num(Name->name.fullname); ++J) {
+      const GENERAL_NAME* One = sk_GENERAL_NAME_value(Name->name.fullname, J);
+      if (One->type != GEN_URI) continue;
+      std::string URL(reinterpret_cast<const char*>(ASN1_STRING_get0_data(One->d.uniformResourceIdentifier)),
+                      size_t(ASN1_STRING_length(One->d.uniformResourceIdentifier)));
+      // Printable characters only: the URL goes into the request line as it is.
+      bool Plain = std::all_of(URL.begin(), URL.end(), [](char C) { return C > ' ' && C < 0x7F; });
+      if (Plain && URL.size() > 7 && std::equal(URL.begin(), URL.begin() + 7, "http://", [](char A, char B) {
+            return std::tolower(static_cast<unsigned char>(A)) == B;
+          }))
+        URLs.push_back(std::move(URL));
+    }
+  }
+  CRL_DIST_POINTS_free(Points);
+  ERR_clear_error();
+  return URLs;
+}
+
+// A CRL of Issuer, signed with its key, current at Now.
+TCRL UsableCRL(std::string_view DER, X509* Issuer, time_t Now) {
+  if (DER.empty() || DER.size() > MaxCRLSize) return nullptr;
+  const auto* P = reinterpret_cast<const unsigned char*>(DER.data());
+  TCRL CRL(d2i_X509_CRL(nullptr, &P, long(DER.size())));
+  bool Ok = CRL && P == reinterpret_cast<const unsigned char*>(DER.data() + DER.size()) &&
+            X509_NAME_cmp(X509_CRL_get_issuer(CRL.get()), X509_get_subject_name(Issuer)) == 0 &&
+            X509_CRL_verify(CRL.get(), X509_get0_pubkey(Issuer)) == 1 &&
+            X509_cmp_time(X509_CRL_get0_lastUpdate(CRL.get()), &Now) == -1 &&
+            X509_CRL_get0_nextUpdate(CRL.get()) && X509_cmp_time(X509_CRL_get0_nextUpdate(CRL.get()), &Now) == 1;
+  ERR_clear_error();
+  return Ok ? std::move(CRL) : nullptr;
+}
+
+// The cache folder, made when missing: a folder of this user's, kept to
+// them (0700), or none. Nobody else can then place a file in it, so its
+// files are read and written by name.
+bool PrivateCacheFolder(const std::filesystem::path& Folder) {
+  std::error_code Ignored;
+  std::filesystem::create_directories(Folder, Ignored);
+  struct stat St {};
+  return !Folder.empty() && lstat(Folder.c_str(), &St) == 0 && S_ISDIR(St.st_mode) && St.st_uid == geteuid() &&
+         ((St.st_mode & 077) == 0 || chmod(Folder.c_str(), 0700) == 0);
+}
+
+// The CRL of Issuer at URL: the cached copy while it is usable, else a fresh
+// one, kept when usable.
+TCRL RevocationList(const std::string& URL, X509* Issuer, time_t Now) {
+  std::filesystem::path File = CRLCacheFile(URL);
+  bool Cache = PrivateCacheFolder(File.parent_path());
+  std::error_code Ignored;
+  if (Cache && std::filesystem::file_size(File, Ignored) <= MaxCRLSize)
+    if (TCRL Cached = UsableCRL(FileToUTF8(File.string()), Issuer, Now)) return Cached;
+  std::string Fetched = Fetch(URL);
+  TCRL CRL = UsableCRL(Fetched, Issuer, Now);
+  if (CRL && Cache) UTF8ToFile(File.string(), Fetched);  // a cache that cannot be written is no failure
+  return CRL;
+}
+
+// The revocation status of a verified chain: the CRLs that its certificates
+// below the root name are had first, then the chain is checked again with
+// them. Only a chain already verified comes here, so that no URL of a
+// forged certificate is ever fetched.
+uint32_t RevocationStatus(X509* Leaf, STACK_OF(X509) * Untrusted, STACK_OF(X509) * Chain) {
+  std::unique_ptr<STACK_OF(X509_CRL), TCRLsFree> CRLs(sk_X509_CRL_new_null());
+  if (!CRLs) return TRUST_E_FAIL;
+  bool Named = false;
+  time_t Now = time(nullptr);
+  for (int I = 0, Below = sk_X509_num(Chain) - 1; I < Below; ++I) {
+    X509* Cert = sk_X509_value(Chain, I);
+    if (!NamesDistributionPoint(Cert)) continue;
+    Named = true;
+    for (const std::string& URL : DistributionPointURLs(Cert)) {
+      TCRL CRL = RevocationList(URL, sk_X509_value(Chain, I + 1), Now);
+      if (CRL && sk_X509_CRL_push(CRLs.get(), CRL.get())) {
+        CRL.release();
+        break;
+      }
+    }
+  }
+  if (!Named) return 0;
+  int Error = X509_V_OK;
+  int Verified = CheckChain(Leaf, Untrusted, {X509_PURPOSE_SSL_SERVER, false, CRLs.get()}, Error, nullptr);
+  return Verified < 0 ? TRUST_E_FAIL : StatusOf(Verified, Error);
+}
 
 }  // namespace
 
@@ -339,22 +529,51 @@ bool VerifyServerChain(const std::vector<std::string>& Certificates, const std::
     Offered.push_back(std::move(Cert));
   }
   int Error = X509_V_OK;
-  int Verified = CheckChain(Leaf.get(), Untrusted.get(), X509_PURPOSE_SSL_SERVER, false, Error, nullptr);
-  if (Verified < 0) return false;
-  if (Verified != 1) Status = Error == X509_V_OK ? TRUST_E_FAIL : ChainPolicyStatus(Error);
-  else Status = HostMatches(Leaf.get(), Host) ? 0 : CERT_E_CN_NO_MATCH;
+  TChain Chain;
+  int Verified = CheckChain(Leaf.get(), Untrusted.get(), {X509_PURPOSE_SSL_SERVER}, Error, &Chain);
+  if (Verified < 0 || (Verified == 1 && !Chain)) return false;
+  if (Verified != 1) Status = StatusOf(Verified, Error);
+  else if (!HostMatches(Leaf.get(), Host)) Status = CERT_E_CN_NO_MATCH;
+  else if (HasWeakCredentials(Chain.get())) Status = TRUST_E_CERT_SIGNATURE;
+  else Status = RevocationStatus(Leaf.get(), Untrusted.get(), Chain.get());
   return true;
 }
 
 int BuildCertificateChain(std::string_view Certificate, std::vector<std::string>& Chain) {
   TX509 Cert = DecodeCertificate(Certificate);
   if (!Cert) return -1;
-  std::vector<std::string> Built;
   int Error = X509_V_OK;
-  if (CheckChain(Cert.get(), nullptr, 0, true, Error, &Built) < 0) return -2;
-  if (Built.empty()) return -3;
-  Chain = std::move(Built);
+  TChain Built;
+  if (CheckChain(Cert.get(), nullptr, {0, true}, Error, &Built) < 0) return -2;
+  if (!Built || sk_X509_num(Built.get()) == 0) return -3;
+  std::vector<std::string> Encoded;
+  for (int I = 0; I < sk_X509_num(Built.get()); ++I) Encoded.push_back(EncodedBytes(sk_X509_value(Built.get(), I)));
+  Chain = std::move(Encoded);
   return 0;
+}
+
+// ---- Revocation lists ----
+
+std::filesystem::path CRLCacheFolder() {
+  const char* Xdg = std::getenv("XDG_CACHE_HOME");
+  if (Xdg && Xdg[0] == '/') return std::filesystem::path(Xdg) / "Carvelin2" / "crl";
+  const char* Home = std::getenv("HOME");
+  if (!Home || Home[0] != '/') return {};
+  return std::filesystem::path(Home) / ".cache" / "Carvelin2" / "crl";
+}
+
+std::filesystem::path CRLCacheFile(std::string_view URL) {
+  TSHA256Context Context;
+  SHA256Init(Context);
+  SHA256Update(Context, URL.data(), URL.size());
+  std::string Digest = SHA256Final(Context);
+  return CRLCacheFolder() / (HexBytes(reinterpret_cast<const unsigned char*>(Digest.data()), Digest.size()) + ".crl");
+}
+
+void SetCRLFetcher(TCRLFetcher Fetcher) {
+  TTrust& T = Trust();
+  std::lock_guard<std::mutex> Guard(T.Lock);
+  T.Fetcher = Fetcher ? std::move(Fetcher) : HTTPFetch;
 }
 
 }  // namespace Vantrel

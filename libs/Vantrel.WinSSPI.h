@@ -9,9 +9,16 @@
 // while the store is taken or replaced, never during a check or a handshake:
 // a check keeps the store it took, so a new extra file never disturbs a
 // check under way, and a chain may be built from inside a TLS handshake.
+//
+// A server's chain is also checked for revocation, from the CRLs that its
+// certificates name (RFC 5280 §4.2.1.13), the root's own excepted. Only http
+// distribution points are used, so fetching a CRL never starts TLS. Fetched
+// CRLs are kept in CRLCacheFolder() until their next update; a CRL is used
+// and kept only when it is its issuer's, signed by its key and current.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,10 +43,12 @@ inline constexpr uint32_t CERT_E_EXPIRED = 0x800B0101;
 inline constexpr uint32_t CERT_E_UNTRUSTEDROOT = 0x800B0109;
 inline constexpr uint32_t CERT_E_CHAINING = 0x800B010A;
 inline constexpr uint32_t TRUST_E_FAIL = 0x800B010B;
+inline constexpr uint32_t CERT_E_REVOKED = 0x800B010C;
 inline constexpr uint32_t CERT_E_CN_NO_MATCH = 0x800B010F;
 inline constexpr uint32_t CERT_E_WRONG_USAGE = 0x800B0110;
+// Also the status of a certificate below the root with a weak key or digest,
+// as the platform reports a weak signature.
 inline constexpr uint32_t TRUST_E_CERT_SIGNATURE = 0x80096004;
-inline constexpr uint32_t CRYPT_E_REVOKED = 0x80092010;
 inline constexpr uint32_t CRYPT_E_REVOCATION_OFFLINE = 0x80092013;
 
 // ---- Certificate names ----
@@ -101,16 +110,40 @@ uint32_t ChainPolicyStatus(int VerifyResult);
 
 // Checks the chain of a TLS server called Host (a name or an IP address),
 // now: Certificates[0] is the server's (DER), the rest are offered as
-// intermediates; the trust store supplies the authorities. Status: 0 or the
-// policy status. False, with Status TRUST_E_FAIL, when the check could not
-// be made (no readable server certificate, no trust store, the verification
-// call itself failed).
+// intermediates; the trust store supplies the authorities. In this order:
+// the chain (its policy status), the name (CERT_E_CN_NO_MATCH), the strength
+// of every certificate below the root (TRUST_E_CERT_SIGNATURE for an RSA key
+// under 2048 bits, an EC key under 256 bits, an MD5 or SHA-1 signature),
+// then revocation: CERT_E_REVOKED, or CRYPT_E_REVOCATION_OFFLINE when a
+// certificate names distribution points but no usable CRL can be had from
+// them. Status: 0 or the policy status. False, with Status TRUST_E_FAIL,
+// when the check could not be made (no readable server certificate, no
+// trust store, the verification call itself failed).
 bool VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host, uint32_t& Status);
 
 // The chain of a DER certificate over the trust store, end-entity first, as
-// far as the store reaches, whatever its trust or dates. 0; -1 when the
+// far as the store reaches, whatever its trust, dates, strength or
+// revocation (the signer's own chain, for the reader to judge). 0; -1 when the
 // certificate cannot be decoded; -2 when the chain cannot be built; -3 when
 // it is empty.
 int BuildCertificateChain(std::string_view Certificate, std::vector<std::string>& Chain);
+
+// ---- Revocation lists ----
+
+inline constexpr size_t MaxCRLSize = size_t(1) << 20;
+inline constexpr int CRLFetchTimeout = 5000;  // milliseconds
+
+// $XDG_CACHE_HOME/Carvelin2/crl, else ~/.cache/Carvelin2/crl (mode 0700);
+// empty when neither is known.
+std::filesystem::path CRLCacheFolder();
+// The file of the CRL of an URL there: the SHA-256 of the URL in hexadecimal
+// + ".crl" (mode 0600, DER).
+std::filesystem::path CRLCacheFile(std::string_view URL);
+
+// The body at an http URL; empty when it cannot be had.
+using TCRLFetcher = std::function<std::string(const std::string& URL)>;
+// How CRLs are fetched; an empty Fetcher restores the default: the HTTP
+// client, MaxCRLSize at most, CRLFetchTimeout, status 200 only.
+void SetCRLFetcher(TCRLFetcher Fetcher);
 
 }  // namespace Vantrel

@@ -32,7 +32,7 @@ std::string X509Text(const std::string& Cert, const std::vector<std::string>& Op
 
 const char* const Certificates[] = {
     "root-ca.pem", "ca-personnes.pem", "ca-serveurs.pem", "server.pem", "server-ec.pem", "wrong-name.pem",
-    "expired.pem", "self-signed.pem", "client.pem", "rogue-ca.pem", "rogue-server.pem", "rogue-client.pem",
+    "expired.pem", "not-yet-valid.pem", "self-signed.pem", "client.pem", "rogue-ca.pem", "rogue-server.pem", "rogue-client.pem",
     "revocation/ca-revocation.pem", "revocation/ca-revoked.pem", "revocation/server.pem",
     "revocation/revoked-server.pem", "revocation/revoked-ca-server.pem", "revocation/unreachable-server.pem",
     "weak/rsa1024.pem", "weak/sha1.pem"};
@@ -54,6 +54,7 @@ TEST(TestPKI, certificates_verify_as_documented) {
       {"client.pem", {"-purpose", "sslclient"}, ""},
       {"wrong-name.pem", Server, "error 62 at 0 depth lookup: hostname mismatch"},
       {"expired.pem", Server, "error 10 at 0 depth lookup: certificate has expired"},
+      {"not-yet-valid.pem", Server, "error 9 at 0 depth lookup: certificate is not yet valid"},
       {"self-signed.pem", Server, "error 18 at 0 depth lookup: self-signed certificate"},
       {"rogue-server.pem", {"-untrusted", PKIFile("rogue-server-chain.pem")},
        "error 19 at 1 depth lookup: self-signed certificate in certificate chain"},
@@ -99,6 +100,10 @@ TEST(TestPKI, revocation_set_names_its_crls_which_refuse_the_revoked) {
       WithChain.insert(WithChain.end(), {"-untrusted", PKIFile(Cert.substr(0, Cert.size() - 4) + "-chain.pem")});
     EXPECT_EQ(Verify(Cert, WithChain), C.Error);
   }
+  EXPECT_EQ(Verify("revocation/server.pem",
+                   {"-crl_check", "-untrusted", PKIFile("revocation/server-chain.pem"), "-CRLfile",
+                    PKIFile("revocation/expired-ca-revocation.crl")}),
+            "error 12 at 0 depth lookup: CRL has expired");
   // The main set names no distribution point.
   for (const char* Cert : Certificates) {
     if (std::string_view(Cert).find('/') != std::string_view::npos) continue;

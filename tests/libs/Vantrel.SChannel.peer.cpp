@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -373,6 +375,100 @@ TEST_F(SChannel, cut_or_stalled_answers_are_errors_alike_on_both_engines) {
     }
     EXPECT_TRUE(Server.WaitExit());
   }
+}
+
+// ---- Revocation and strength of the server's chain, alike on both engines ----
+
+// openssl s_server presenting a PKI certificate with its chain; the weak
+// ones load only at security level 0.
+std::unique_ptr<TOpensslServer> ServerOf(const std::string& Name) {
+  return std::make_unique<TOpensslServer>(Pki(Name + ".pem"), Pki(Name + ".key"),
+                                          std::vector<std::string>{"-cert_chain", Pki(Name + "-chain.pem"), "-cipher",
+                                                                   "DEFAULT:@SECLEVEL=0"});
+}
+
+// A connection of one engine (its handshake and the check of the server's
+// chain): 0 when the server is accepted, else the status of its refusal,
+// with the engine's own text.
+uint32_t RefusalOf(TTLSEngine Engine, int Port) {
+  std::unique_ptr<TCustomTLSSocket> Socket;
+  if (Engine == TTLSEngine::TinyTLS) Socket = std::make_unique<TTinyTLSSocket>();
+  else Socket = std::make_unique<TSChannelSocket>();
+  Socket->SetTimeout(10000);
+  try {
+    Socket->DoConnect("localhost", uint16_t(Port), 10000);
+    return 0;
+  } catch (const ECertException& E) {
+    EXPECT_STREQ(E.what(), "Invalid certificate");
+    return E.Status();
+  } catch (const ESSLError& E) {
+    char Text[64];
+    std::snprintf(Text, sizeof Text, "CertVerifyCertificateChainPolicy.Status = %08X", unsigned(E.Code()));
+    EXPECT_STREQ(E.what(), Text);
+    return uint32_t(E.Code());
+  }
+}
+
+// The CRL port is served by this test only. Each connection starts with an
+// empty cache, so every list is fetched from the server over http.
+TEST_F(SChannel, both_engines_refuse_revoked_and_weak_servers_alike) {
+  int CRLPort = TestSupport::PKICRLPort();
+  HTTPTest::TServerProcess Lists({TestSupport::Python, "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                                  Pki("revocation/crl"), std::to_string(CRLPort)});
+  ASSERT_TRUE(TestSupport::WaitForPort(CRLPort));
+  TestSupport::TempDir Cache;
+  setenv("XDG_CACHE_HOME", Cache.Path().c_str(), 1);
+  struct {
+    const char* Server;
+    uint32_t Status;
+  } Cases[] = {
+      {"revocation/server", 0},
+      {"revocation/revoked-server", CERT_E_REVOKED},
+      {"revocation/revoked-ca-server", CERT_E_REVOKED},
+      {"revocation/unreachable-server", CRYPT_E_REVOCATION_OFFLINE},
+      {"weak/rsa1024", TRUST_E_CERT_SIGNATURE},
+      {"weak/sha1", TRUST_E_CERT_SIGNATURE},
+  };
+  for (const auto& C : Cases) {
+    auto Server = ServerOf(C.Server);
+    ASSERT_GT(Server->Port, 0) << C.Server;
+    for (TTLSEngine Engine : {TTLSEngine::TinyTLS, TTLSEngine::SChannel}) {
+      std::filesystem::remove_all(Cache.Path() / "Carvelin2");
+      EXPECT_EQ(RefusalOf(Engine, Server->Port), C.Status)
+          << C.Server << (Engine == TTLSEngine::TinyTLS ? " over the own engine" : " over the system client");
+    }
+  }
+  unsetenv("XDG_CACHE_HOME");
+}
+
+// The lists are fetched once the handshake lock is free: another
+// handshake may start meanwhile.
+TEST_F(SChannel, revocation_lists_are_fetched_outside_the_handshake_lock) {
+  TestSupport::TempDir Cache;
+  setenv("XDG_CACHE_HOME", Cache.Path().c_str(), 1);
+  int Fetches = 0;
+  bool LockFree = true;
+  SetCRLFetcher([&](const std::string& URL) {
+    ++Fetches;
+    auto Taken = std::make_shared<std::promise<void>>();
+    auto Done = Taken->get_future();
+    std::thread([Taken] {
+      TSecur32::UnLock(TSecur32::Lock());
+      Taken->set_value();
+    }).detach();
+    LockFree = LockFree && Done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    return TestSupport::ReadFile(Pki("revocation/crl/" + URL.substr(URL.rfind('/') + 1)));
+  });
+  auto Server = ServerOf("revocation/server");
+  ASSERT_GT(Server->Port, 0);
+  int S = Connect(Server->Port);
+  TSSLContext Context;
+  EXPECT_TRUE(Context.Start(S, TSSLContext::TLS12Protocols, "localhost", nullptr)) << Context.Error();
+  EXPECT_EQ(Fetches, 2);
+  EXPECT_TRUE(LockFree);
+  close(S);
+  SetCRLFetcher({});
+  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

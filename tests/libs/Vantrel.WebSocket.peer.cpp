@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 
+#include "TestPKI.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 #include "Vantrel.SChannel.h"
@@ -70,23 +71,11 @@ class WebSocketPeer : public ::testing::Test {
 };
 
 TEST_F(WebSocketPeer, websockets_server_over_ws_and_wss) {
-  SKIP_UNLESS_TOOL("openssl");
-  TestSupport::TempDir Dir;
-  auto P = [&](const char* N) { return (Dir / N).string(); };
-  for (auto Args : std::vector<std::vector<std::string>>{
-           {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Relais test", "-addext",
-            "basicConstraints=critical,CA:TRUE", "-keyout", P("ca.key"), "-out", P("ca.pem")},
-           {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-CA", P("ca.pem"),
-            "-CAkey", P("ca.key"), "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", P("srv.key"), "-out",
-            P("srv.pem")}}) {
-    Args.insert(Args.begin(), "openssl");
-    ASSERT_EQ(TestSupport::Run(Args).Status, 0);
-  }
-  SetExtraCAFile(P("ca.pem"));
+  SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
   RegisterSChannelSocketMaker();
   for (bool Secure : {false, true}) {
     std::vector<std::string> Argv{TestSupport::Python, Fixture("ws_server.py")};
-    if (Secure) Argv.insert(Argv.end(), {P("srv.pem"), P("srv.key")});
+    if (Secure) Argv.insert(Argv.end(), {TestSupport::PKIFile("server-chain.pem"), TestSupport::PKIFile("server.key")});
     TPythonServer Server(Argv);
     ASSERT_GT(Server.Port, 0);
     TWebSocket WS;

@@ -1,20 +1,20 @@
 // The chain policy table, and the one chain check over the one trust store
-// with certificates made in the test (P-256 keys, quick to make): the
-// statuses a TLS server's chain gets, and the signer's chain that the same
-// extra CA file extends.
+// with the test PKI: the statuses a TLS server's chain gets, the signer's
+// chain that the same extra CA file extends, and the revocation lists' cache
+// (CRLs fetched from the PKI's files, without a network).
 #include "Vantrel.WinSSPI.h"
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
-#include <openssl/x509v3.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <map>
 
+#include "TestPKI.h"
 #include "TestSupport.h"
 
 using namespace Vantrel;
+using TestSupport::PKIFile;
 
 namespace {
 
@@ -37,10 +37,15 @@ TEST(WinSSPI, verification_results_map_to_policy_statuses) {
       {X509_V_ERR_HOSTNAME_MISMATCH, CERT_E_CN_NO_MATCH},
       {X509_V_ERR_IP_ADDRESS_MISMATCH, CERT_E_CN_NO_MATCH},
       {X509_V_ERR_CERT_SIGNATURE_FAILURE, TRUST_E_CERT_SIGNATURE},
-      {X509_V_ERR_CERT_REVOKED, CRYPT_E_REVOKED},
+      {X509_V_ERR_CERT_REVOKED, CERT_E_REVOKED},
       {X509_V_ERR_UNABLE_TO_GET_CRL, CRYPT_E_REVOCATION_OFFLINE},
       {X509_V_ERR_CRL_HAS_EXPIRED, CRYPT_E_REVOCATION_OFFLINE},
       {X509_V_ERR_CRL_NOT_YET_VALID, CRYPT_E_REVOCATION_OFFLINE},
+      {X509_V_ERR_CRL_SIGNATURE_FAILURE, CRYPT_E_REVOCATION_OFFLINE},
+      {X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER, CRYPT_E_REVOCATION_OFFLINE},
+      {X509_V_ERR_KEYUSAGE_NO_CRL_SIGN, CRYPT_E_REVOCATION_OFFLINE},
+      {X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION, CRYPT_E_REVOCATION_OFFLINE},
+      {X509_V_ERR_DIFFERENT_CRL_SCOPE, CRYPT_E_REVOCATION_OFFLINE},
       // No status of their own: the policy's generic refusal.
       {X509_V_ERR_PATH_LENGTH_EXCEEDED, TRUST_E_FAIL},
       {X509_V_ERR_INVALID_CA, TRUST_E_FAIL},
@@ -50,89 +55,15 @@ TEST(WinSSPI, verification_results_map_to_policy_statuses) {
     EXPECT_EQ(ChainPolicyStatus(Row.Result), Row.Status) << X509_verify_cert_error_string(Row.Result);
 }
 
-// ---- Certificates made here ----
+std::vector<std::string> Chain(std::string_view Pem) { return TestSupport::CertificatesDER(PKIFile(Pem)); }
+std::string Leaf(std::string_view Pem) { return Chain(Pem)[0]; }
 
-struct TKeyFree {
-  void operator()(EVP_PKEY* K) const { EVP_PKEY_free(K); }
-};
-using TKey = std::unique_ptr<EVP_PKEY, TKeyFree>;
-struct TCertFree {
-  void operator()(X509* C) const { X509_free(C); }
-};
-using TCert = std::unique_ptr<X509, TCertFree>;
-
-TKey NewKey() { return TKey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")); }
-
-struct TCertSpec {
-  std::string CN;
-  std::string Extensions;  // "name=value" lines
-  long FromDays = -1, ToDays = 2;
-};
-
-// Signed by IssuerKey under Issuer's subject; self-signed without Issuer.
-TCert Issue(const TCertSpec& Spec, EVP_PKEY* Key, X509* Issuer, EVP_PKEY* IssuerKey) {
-  static long Serial = 1;
-  TCert C(X509_new());
-  X509_set_version(C.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(C.get()), ++Serial);
-  X509_gmtime_adj(X509_getm_notBefore(C.get()), Spec.FromDays * 86400);
-  X509_gmtime_adj(X509_getm_notAfter(C.get()), Spec.ToDays * 86400);
-  X509_NAME* Name = X509_get_subject_name(C.get());
-  X509_NAME_add_entry_by_txt(Name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(Spec.CN.c_str()), -1,
-                             -1, 0);
-  X509_set_issuer_name(C.get(), Issuer ? X509_get_subject_name(Issuer) : Name);
-  X509_set_pubkey(C.get(), Key);
-  X509V3_CTX Ctx;
-  X509V3_set_ctx_nodb(&Ctx);
-  X509V3_set_ctx(&Ctx, Issuer ? Issuer : C.get(), C.get(), nullptr, nullptr, 0);
-  for (size_t At = 0; At < Spec.Extensions.size();) {
-    size_t End = Spec.Extensions.find('\n', At);
-    std::string Line = Spec.Extensions.substr(At, End - At);
-    At = End == std::string::npos ? Spec.Extensions.size() : End + 1;
-    size_t Eq = Line.find('=');
-    X509_EXTENSION* Ext = X509V3_EXT_nconf(nullptr, &Ctx, Line.substr(0, Eq).c_str(), Line.substr(Eq + 1).c_str());
-    EXPECT_TRUE(Ext) << Line;
-    if (Ext) X509_add_ext(C.get(), Ext, -1);
-    X509_EXTENSION_free(Ext);
-  }
-  EXPECT_GT(X509_sign(C.get(), IssuerKey ? IssuerKey : Key, EVP_sha256()), 0);
-  return C;
-}
-
-std::string Der(X509* C) {
-  unsigned char* P = nullptr;
-  int Len = i2d_X509(C, &P);
-  std::string Out(reinterpret_cast<const char*>(P), size_t(std::max(Len, 0)));
-  OPENSSL_free(P);
-  return Out;
-}
-
-const std::string Authority = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign";
-const std::string Server = "subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth";
-
-// A root in the extra CA file, an intermediate under it, and a rogue root
-// that no store holds.
+// The PKI's root alone in the extra CA file: servers send their intermediate.
 class WinSSPITrust : public ::testing::Test {
  protected:
-  TestSupport::TempDir Dir;
-  TKey RootKey = NewKey(), IntermediateKey = NewKey(), RogueKey = NewKey(), LeafKey = NewKey();
-  TCert Root = Issue({"Racine Test", Authority}, RootKey.get(), nullptr, nullptr);
-  TCert Intermediate = Issue({"Intermediaire Test", Authority}, IntermediateKey.get(), Root.get(), RootKey.get());
-  TCert Rogue = Issue({"Racine Inconnue", Authority}, RogueKey.get(), nullptr, nullptr);
-  std::string RootFile = (Dir / "root.pem").string();
-
-  void SetUp() override {
-    FILE* F = fopen(RootFile.c_str(), "w");
-    ASSERT_TRUE(F);
-    PEM_write_X509(F, Root.get());
-    fclose(F);
-    SetExtraCAFile(RootFile);
-  }
+  void SetUp() override { SetExtraCAFile(PKIFile("root-ca.pem")); }
   void TearDown() override { SetExtraCAFile({}); }
 
-  std::string Leaf(const TCertSpec& Spec, X509* Issuer, EVP_PKEY* IssuerKey) {
-    return Der(Issue(Spec, LeafKey.get(), Issuer, IssuerKey).get());
-  }
   uint32_t Check(const std::vector<std::string>& Certificates, const std::string& Host) {
     uint32_t Status = 0xFFFFFFFF;
     EXPECT_TRUE(VerifyServerChain(Certificates, Host, Status));
@@ -141,37 +72,39 @@ class WinSSPITrust : public ::testing::Test {
 };
 
 TEST_F(WinSSPITrust, server_chains_get_the_policy_status) {
-  std::string Good = Leaf({"localhost", Server}, Root.get(), RootKey.get());
-  std::string Deep = Leaf({"localhost", Server}, Intermediate.get(), IntermediateKey.get());
+  // The server's certificate with one bit of its signature changed.
+  std::vector<std::string> Forged = Chain("server-chain.pem");
+  Forged[0].back() ^= 1;
   struct {
     const char* Name;
     std::vector<std::string> Chain;
     std::string Host;
     uint32_t Status;
   } Cases[] = {
-      {"trusted, by name", {Good}, "localhost", 0},
-      {"trusted, by address", {Good}, "127.0.0.1", 0},
-      {"intermediate sent by the server", {Deep, Der(Intermediate.get())}, "localhost", 0},
-      {"intermediate missing", {Deep}, "localhost", CERT_E_CHAINING},
-      {"another host", {Good}, "other.example", CERT_E_CN_NO_MATCH},
-      {"another address", {Good}, "127.0.0.2", CERT_E_CN_NO_MATCH},
-      {"no host", {Good}, "", CERT_E_CN_NO_MATCH},
-      {"expired", {Leaf({"localhost", Server, -3, -1}, Root.get(), RootKey.get())}, "localhost", CERT_E_EXPIRED},
-      {"not yet valid", {Leaf({"localhost", Server, 1, 3}, Root.get(), RootKey.get())}, "localhost", CERT_E_EXPIRED},
-      {"client certificate",
-       {Leaf({"localhost", "subjectAltName=DNS:localhost\nextendedKeyUsage=clientAuth"}, Root.get(), RootKey.get())},
-       "localhost", CERT_E_WRONG_USAGE},
-      {"self-signed", {Leaf({"localhost", Server}, nullptr, nullptr)}, "localhost", CERT_E_UNTRUSTEDROOT},
-      {"unknown authority", {Leaf({"localhost", Server}, Rogue.get(), RogueKey.get())}, "localhost", CERT_E_CHAINING},
-      // Named after the trusted root but signed by another key.
-      {"forged signature", {Leaf({"localhost", Server}, Root.get(), RogueKey.get())}, "localhost",
-       TRUST_E_CERT_SIGNATURE},
+      {"trusted, by name", Chain("server-chain.pem"), "localhost", 0},
+      {"trusted, by address", Chain("server-chain.pem"), "127.0.0.1", 0},
+      {"EC key", Chain("server-ec-chain.pem"), "localhost", 0},
+      {"intermediate missing", {Leaf("server.pem")}, "localhost", CERT_E_CHAINING},
+      {"another host", Chain("server-chain.pem"), "other.example", CERT_E_CN_NO_MATCH},
+      {"another address", Chain("server-chain.pem"), "127.0.0.2", CERT_E_CN_NO_MATCH},
+      {"no host", Chain("server-chain.pem"), "", CERT_E_CN_NO_MATCH},
+      {"certificate of another name", Chain("wrong-name-chain.pem"), "localhost", CERT_E_CN_NO_MATCH},
+      {"expired", Chain("expired-chain.pem"), "localhost", CERT_E_EXPIRED},
+      {"not yet valid", Chain("not-yet-valid-chain.pem"), "localhost", CERT_E_EXPIRED},
+      {"client certificate", Chain("client-chain.pem"), "localhost", CERT_E_WRONG_USAGE},
+      {"self-signed", {Leaf("self-signed.pem")}, "localhost", CERT_E_UNTRUSTEDROOT},
+      {"unknown authority", {Leaf("rogue-server.pem")}, "localhost", CERT_E_CHAINING},
+      {"unknown authority sent by the server", Chain("rogue-server-chain.pem"), "localhost", CERT_E_UNTRUSTEDROOT},
+      {"forged signature", Forged, "localhost", TRUST_E_CERT_SIGNATURE},
+      // Weak credentials below the root.
+      {"1024-bit RSA key", Chain("weak/rsa1024-chain.pem"), "localhost", TRUST_E_CERT_SIGNATURE},
+      {"signed with SHA-1", Chain("weak/sha1-chain.pem"), "localhost", TRUST_E_CERT_SIGNATURE},
   };
   for (const auto& C : Cases) EXPECT_EQ(Check(C.Chain, C.Host), C.Status) << C.Name;
 }
 
 TEST_F(WinSSPITrust, unusable_input_or_store_is_no_check) {
-  std::string Good = Leaf({"localhost", Server}, Root.get(), RootKey.get());
+  std::string Good = Leaf("server.pem");
   struct {
     const char* Name;
     std::vector<std::string> Chain;
@@ -181,40 +114,139 @@ TEST_F(WinSSPITrust, unusable_input_or_store_is_no_check) {
     EXPECT_FALSE(VerifyServerChain(C.Chain, "localhost", Status)) << C.Name;
     EXPECT_EQ(Status, TRUST_E_FAIL) << C.Name;
   }
+  TestSupport::TempDir Dir;
   SetExtraCAFile((Dir / "missing.pem").string());
   uint32_t Status = 0;
   EXPECT_FALSE(VerifyServerChain({Good}, "localhost", Status));
   EXPECT_EQ(Status, TRUST_E_FAIL);
-  std::vector<std::string> Chain;
-  EXPECT_EQ(BuildCertificateChain(Good, Chain), -2);
-  EXPECT_EQ(BuildCertificateChain("not a certificate", Chain), -1);
-  EXPECT_TRUE(Chain.empty());
+  std::vector<std::string> Built;
+  EXPECT_EQ(BuildCertificateChain(Good, Built), -2);
+  EXPECT_EQ(BuildCertificateChain("not a certificate", Built), -1);
+  EXPECT_TRUE(Built.empty());
 }
 
 // The server check (both TLS engines) and the signer's chain (the document
-// signature) read the one store: one extra CA file changes both.
+// signature) read the one store: one extra CA file changes both. The
+// signer's chain is built whatever its strength: a card is what it is.
 TEST_F(WinSSPITrust, one_extra_file_serves_the_server_check_and_the_signer_chain) {
-  std::string ServerCert = Leaf({"localhost", Server}, Root.get(), RootKey.get());
-  std::string Signer = Leaf({"Dr Test", "keyUsage=critical,nonRepudiation"}, Intermediate.get(), IntermediateKey.get());
+  std::vector<std::string> Server = Chain("server-chain.pem");
+  std::string Signer = Leaf("client.pem");
   auto Expect = [&](uint32_t ServerStatus, std::vector<std::string> SignerChain) {
-    EXPECT_EQ(Check({ServerCert}, "localhost"), ServerStatus);
-    std::vector<std::string> Chain;
-    ASSERT_EQ(BuildCertificateChain(Signer, Chain), 0);
-    EXPECT_EQ(Chain, SignerChain);
+    EXPECT_EQ(Check(Server, "localhost"), ServerStatus);
+    std::vector<std::string> Built;
+    ASSERT_EQ(BuildCertificateChain(Signer, Built), 0);
+    EXPECT_EQ(Built, SignerChain);
   };
-  // The intermediate is not in the file: the signer's chain stops at it,
+  // The signer's intermediate is not in the file: its chain stops at it,
   // whatever its trust.
+  SetExtraCAFile(PKIFile("root-ca.pem"));
   Expect(0, {Signer});
   SetExtraCAFile({});
   Expect(CERT_E_CHAINING, {Signer});
-  std::string Both = (Dir / "both.pem").string();
-  FILE* F = fopen(Both.c_str(), "w");
-  ASSERT_TRUE(F);
-  PEM_write_X509(F, Root.get());
-  PEM_write_X509(F, Intermediate.get());
-  fclose(F);
-  SetExtraCAFile(Both);
-  Expect(0, {Signer, Der(Intermediate.get()), Der(Root.get())});
+  SetExtraCAFile(PKIFile("trust.pem"));
+  Expect(0, {Signer, Leaf("ca-personnes.pem"), Leaf("root-ca.pem")});
+  std::vector<std::string> Weak;
+  ASSERT_EQ(BuildCertificateChain(Leaf("weak/sha1.pem"), Weak), 0);
+  EXPECT_EQ(Weak.size(), 3u);
+}
+
+// ---- Revocation lists ----
+
+// The revocation set's chains, its CRLs fetched from the PKI's files
+// through a fetcher that counts, cached in a temporary XDG cache folder.
+class WinSSPIRevocation : public WinSSPITrust {
+ protected:
+  TestSupport::TempDir Cache;
+  std::map<std::string, int> Fetched;         // by file name
+  std::map<std::string, std::string> Served;  // what a file name serves instead of the PKI's CRL
+
+  void SetUp() override {
+    WinSSPITrust::SetUp();
+    setenv("XDG_CACHE_HOME", Cache.Path().c_str(), 1);
+    SetCRLFetcher([this](const std::string& URL) {
+      std::string Name = URL.substr(URL.rfind('/') + 1);
+      ++Fetched[Name];
+      if (URL != PointURL(Name)) return std::string();  // the unreachable point
+      auto It = Served.find(Name);
+      return It != Served.end() ? It->second : CRL(Name);
+    });
+  }
+  void TearDown() override {
+    SetCRLFetcher({});
+    unsetenv("XDG_CACHE_HOME");
+    WinSSPITrust::TearDown();
+  }
+
+  static std::string PointURL(std::string_view Name) {
+    return "http://127.0.0.1:" + std::to_string(TestSupport::PKICRLPort()) + "/" + std::string(Name);
+  }
+  static std::string CRL(std::string_view Name) {
+    return TestSupport::ReadFile(PKIFile("revocation/crl/" + std::string(Name)));
+  }
+  uint32_t CheckServer(std::string_view Name) {
+    return Check(Chain("revocation/" + std::string(Name) + "-chain.pem"), "localhost");
+  }
+};
+
+TEST_F(WinSSPIRevocation, chains_are_checked_against_the_lists_they_name) {
+  struct {
+    const char* Server;
+    uint32_t Status;
+  } Cases[] = {
+      {"server", 0},
+      {"revoked-server", CERT_E_REVOKED},
+      {"revoked-ca-server", CERT_E_REVOKED},
+      {"unreachable-server", CRYPT_E_REVOCATION_OFFLINE},
+  };
+  for (const auto& C : Cases) EXPECT_EQ(CheckServer(C.Server), C.Status) << C.Server;
+  // A chain that names no distribution point fetches nothing.
+  Fetched.clear();
+  EXPECT_EQ(Check(Chain("server-chain.pem"), "localhost"), 0u);
+  EXPECT_TRUE(Fetched.empty());
+}
+
+TEST_F(WinSSPIRevocation, cached_lists_serve_until_their_next_update) {
+  EXPECT_EQ(CheckServer("server"), 0u);
+  EXPECT_EQ(Fetched, (std::map<std::string, int>{{"ca-revocation.crl", 1}, {"root-ca.crl", 1}}));
+  auto File = CRLCacheFile(PointURL("ca-revocation.crl"));
+  EXPECT_EQ(File.parent_path(), Cache.Path() / "Carvelin2" / "crl");
+  EXPECT_EQ(TestSupport::ReadFile(File), CRL("ca-revocation.crl"));
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(File).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(File.parent_path()).permissions(), fs::perms::owner_all);
+
+  // Fresh copies are used without fetching, by any chain that names them.
+  EXPECT_EQ(CheckServer("revoked-server"), CERT_E_REVOKED);
+  EXPECT_EQ(Fetched, (std::map<std::string, int>{{"ca-revocation.crl", 1}, {"root-ca.crl", 1}}));
+
+  // An out-of-date copy is fetched again and replaced.
+  TestSupport::WriteFile(File, TestSupport::ReadFile(PKIFile("revocation/expired-ca-revocation.crl")));
+  EXPECT_EQ(CheckServer("server"), 0u);
+  EXPECT_EQ(Fetched["ca-revocation.crl"], 2);
+  EXPECT_EQ(TestSupport::ReadFile(File), CRL("ca-revocation.crl"));
+}
+
+// A list that is out of date, another authority's, altered or no list at
+// all is not used, and not kept: the server is refused as offline.
+TEST_F(WinSSPIRevocation, unusable_lists_are_neither_used_nor_kept) {
+  std::string Altered = CRL("ca-revocation.crl");
+  Altered.back() ^= 1;
+  struct {
+    const char* Name;
+    std::string Served;
+  } Cases[] = {
+      {"out of date", TestSupport::ReadFile(PKIFile("revocation/expired-ca-revocation.crl"))},
+      {"another authority's", CRL("root-ca.crl")},
+      {"signature altered", Altered},
+      {"not a list", "not a list"},
+      {"nothing", ""},
+  };
+  auto File = CRLCacheFile(PointURL("ca-revocation.crl"));
+  for (const auto& C : Cases) {
+    Served["ca-revocation.crl"] = C.Served;
+    EXPECT_EQ(CheckServer("server"), CRYPT_E_REVOCATION_OFFLINE) << C.Name;
+    EXPECT_FALSE(std::filesystem::exists(File)) << C.Name;
+  }
 }
 
 }  // namespace

@@ -2,14 +2,17 @@
 # make-test-pki.sh DIR [CRL_PORT]
 #
 # Makes the certificates every test, test tool, simulator and benchmark uses,
-# with the openssl command only. Does nothing when DIR already holds them:
-# the set is built in a scratch folder beside DIR and renamed into place, so
-# DIR either holds all of it or does not exist, even when two runs race. To
-# make it again (another CRL_PORT, say), remove DIR first.
+# with the openssl command only. Does nothing when DIR already holds the set
+# that this version of the script makes (a stamp file tells); a set made by
+# another version is removed and made again. The set is built in a scratch
+# folder beside DIR and renamed into place, so DIR either holds all of it or
+# does not exist, even when two runs race. To make it again with another
+# CRL_PORT, remove DIR first.
 #
-# Every certificate is valid from 2024-01-01 to 2049-12-31 (expired.pem
-# excepted), has fixed subject names and a serial number of its own (one
-# counter for all authorities, from 0xF1E2D3C4B5A69788796A5B4C3D2E01 up). Keys
+# Every certificate is valid from 2024-01-01 to 2049-12-31 (expired.pem and
+# not-yet-valid.pem excepted), has fixed subject names and a serial number of
+# its own (one counter for all authorities, from
+# 0xF1E2D3C4B5A69788796A5B4C3D2E01 up). Keys
 # are RSA-2048 unless said otherwise; files are PEM unless said otherwise.
 # Chain files hold the certificate and its intermediate (what a server sends),
 # not the root. Nothing in the main set names a CRL distribution point.
@@ -28,6 +31,8 @@
 #                             the same names on an ECDSA P-256 key
 #   wrong-name.pem/.key, wrong-name-chain.pem   DNS:wrong-name.invalid
 #   expired.pem/.key, expired-chain.pem         localhost, valid during 2020 only
+#   not-yet-valid.pem/.key, not-yet-valid-chain.pem
+#                             localhost, valid from 2049-01-01 only
 #   self-signed.pem/.key      localhost, its own issuer
 #   client.pem/.key, client-chain.pem
 #                             "Docteur Jean Test" of "Cabinet Médical Test" (UTF-8),
@@ -55,6 +60,8 @@
 #                             where nothing can listen without privileges
 #     crl/root-ca.crl, crl/ca-revocation.crl, crl/ca-revoked.crl
 #                             the CRLs (DER), next update 2049-12-31
+#     expired-ca-revocation.crl
+#                             a CRL of ca-revocation out of date (2024 only)
 #     crl-port                CRL_PORT, as written in the certificates
 #   All servers are for DNS:localhost, IP:127.0.0.1. The distribution points
 #   are http://127.0.0.1:CRL_PORT/<name>.crl: a test serves the folder crl/ on
@@ -76,9 +83,11 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
   echo "usage: make-test-pki.sh DIR [CRL_PORT]" >&2
   exit 2
 fi
-dir=${1%/}
+dir=$(realpath -m "$1")
 crl_port=${2:-28080}
-[ -f "$dir/trust.pem" ] && exit 0
+stamp=made-$(sha256sum <"${BASH_SOURCE[0]}" | cut -c1-16)
+[ -f "$dir/$stamp" ] && exit 0
+[ -f "$dir/trust.pem" ] && rm -rf "$dir"
 
 mkdir -p "$(dirname "$dir")"
 work=$(mktemp -d "$dir.tmp.XXXXXX")
@@ -191,13 +200,15 @@ revoke() {
     -crl_reason "$3" 2>ca/last.log || { cat ca/last.log >&2; exit 1; }
 }
 
-# crl ISSUER: revocation/crl/ISSUER.crl, in DER.
+# crl ISSUER [FILE [openssl ca options]]: the CRL of ISSUER in DER, by
+# default revocation/crl/ISSUER.crl.
 crl() {
-  local db=ca/$(basename "$1")
-  CA_DB=$db openssl ca -config ca/ca.cnf -gencrl -cert "$1.pem" -keyfile "$1.key" -crlexts crl_ext \
-    -crl_nextupdate "$end" -out "$db/crl.pem" 2>ca/last.log ||
+  local issuer=$1 db=ca/$(basename "$1") out=${2:-revocation/crl/$(basename "$1").crl}
+  shift $(($# < 2 ? $# : 2))
+  CA_DB=$db openssl ca -config ca/ca.cnf -gencrl -cert "$issuer.pem" -keyfile "$issuer.key" -crlexts crl_ext \
+    -crl_nextupdate "$end" "$@" -out "$db/crl.pem" 2>ca/last.log ||
     { cat ca/last.log >&2; exit 1; }
-  openssl crl -in "$db/crl.pem" -outform DER -out "revocation/crl/$(basename "$1").crl"
+  openssl crl -in "$db/crl.pem" -outform DER -out "$out"
 }
 
 # server NAME ISSUER SUBJECT [key spec]: a server certificate and its chain.
@@ -221,6 +232,7 @@ server server ca-serveurs "/C=FR/O=Carvelin Test/CN=localhost"
 KU="digitalSignature" server server-ec ca-serveurs "/C=FR/O=Carvelin Test/OU=ECDSA/CN=localhost" ec
 SAN="DNS:wrong-name.invalid" server wrong-name ca-serveurs "/C=FR/O=Carvelin Test/CN=wrong-name.invalid"
 start=20200101000000Z end=20201231235959Z server expired ca-serveurs "/C=FR/O=Carvelin Test/OU=Expired/CN=localhost"
+start=20490101000000Z server not-yet-valid ca-serveurs "/C=FR/O=Carvelin Test/OU=Not yet valid/CN=localhost"
 key self-signed
 issue self-signed self "/C=FR/O=Carvelin Test/OU=Self-signed/CN=localhost" server
 key client
@@ -255,6 +267,7 @@ revoke $r/revoked-server $r/ca-revocation keyCompromise
 crl root-ca
 crl $r/ca-revocation
 crl $r/ca-revoked
+end=20241231235959Z crl $r/ca-revocation $r/expired-ca-revocation.crl -crl_lastupdate "$start"
 echo "$crl_port" >$r/crl-port
 
 # The weak set. Creating these is allowed at any security level; only
@@ -266,6 +279,7 @@ chain weak/sha1 ca-serveurs
 
 rm -f ca/last.log
 chmod 600 ./*.key revocation/*.key weak/*.key
+touch "$stamp"
 cd /
 # Another run may have finished first: its set is as good as this one.
-mv -T "$work" "$dir" 2>/dev/null || [ -f "$dir/trust.pem" ]
+mv -T "$work" "$dir" 2>/dev/null || [ -f "$dir/$stamp" ]
