@@ -13,7 +13,8 @@
 //                        token, such as SoftHSM's spare slot, never does)
 //   token_flags=N        ORed into C_GetTokenInfo's flags
 //   login_rv=N           C_Login answers N without asking the module
-//   sign_rv=N            the next C_Sign answers N (the line is then removed)
+//   sign_rv=N            the next C_Sign answers N and ends the operation
+//                        (the line is then removed)
 //   event=session|other  the next C_WaitForSlotEvent reports an event on the
 //                        open session's slot or on another one (the line is
 //                        then removed); a blocking wait waits for this line
@@ -202,7 +203,11 @@ CK_RV Sign(CK_SESSION_HANDLE Session, CK_BYTE_PTR Data, CK_ULONG Len, CK_BYTE_PT
   std::lock_guard G(Lock);
   const TControl C = Begin();
   if (C.SignRV) {
+    // The real operation is ended too, as a module's failure ends it.
     Consume("sign_rv");
+    std::vector<CK_BYTE> Discarded(4096);
+    CK_ULONG Length = Discarded.size();
+    Real->C_Sign(Session, Data, Len, Discarded.data(), &Length);
     return Logged(C, "C_Sign", Text(Session), *C.SignRV);
   }
   return Logged(C, "C_Sign", Text(Session), Real->C_Sign(Session, Data, Len, Signature, SigLen));
