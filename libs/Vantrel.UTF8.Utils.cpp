@@ -323,6 +323,31 @@ std::u16string UTF8ToUTF16(std::string_view Text) {
   return Out;
 }
 
+std::string UTF8ToWindows1252(std::string_view Text) {
+  // The code points of 0x80 to 0x9F; 0 where the code page leaves the byte undefined.
+  static constexpr uint16_t High[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string Out;
+  Out.reserve(Text.size());
+  size_t I = 0;
+  while (I < Text.size()) {
+    uint32_t CP = 0;
+    const size_t Length = ReadUTF8(Text.substr(I), CP);
+    I += Length ? Length : 1;
+    char Byte = '?';
+    if (Length && (CP < 0x80 || (CP >= 0xA0 && CP <= 0xFF))) {
+      Byte = char(CP);
+    } else if (Length) {
+      for (size_t K = 0; K < std::size(High); ++K)
+        if (High[K] != 0 && High[K] == CP) Byte = char(0x80 + K);
+    }
+    Out += Byte;
+  }
+  return Out;
+}
+
 std::string IntToUTF8(int32_t Value) {
   char Buf[16];
   auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);

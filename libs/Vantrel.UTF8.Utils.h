@@ -77,6 +77,10 @@ size_t ReadUTF8(std::string_view S, uint32_t& CodePoint);
 std::string UTF16ToUTF8(std::u16string_view Text);
 // UTF-8 to UTF-16; a byte that is not part of a valid sequence becomes U+FFFD.
 std::u16string UTF8ToUTF16(std::string_view Text);
+// UTF-8 to Windows-1252 (the 8-bit code page of PINs and card texts): a
+// character outside the code page, or a byte that is not part of a valid
+// sequence, becomes '?'.
+std::string UTF8ToWindows1252(std::string_view Text);
 
 std::string IntToUTF8(int32_t Value);
 // Decimal digits with an optional leading '-'; anything else (empty, '+',

@@ -165,3 +165,22 @@ for line in sys.stdin:
   EXPECT_GT(Valid, 2000);
   EXPECT_LT(Valid, 18000);
 }
+
+TEST(UTF8UtilsPeer, windows1252_agrees_with_python_codec) {
+  // Every code point up to U+2200 (the whole code page and its neighbours),
+  // plus a few beyond the BMP; the unmappable ones become '?' on both sides.
+  std::string Text;
+  for (uint32_t Cp = 1; Cp < 0x2200; ++Cp)
+    if (Cp < 0xD800) AppendUTF8(Text, Cp);
+  for (uint32_t Cp : {0xFFFDu, 0x1F600u, 0x10FFFFu}) AppendUTF8(Text, Cp);
+  auto R = TestSupport::RunPython(R"(
+import sys
+t = bytes.fromhex(sys.stdin.read()).decode('utf-8')
+sys.stdout.write(t.encode('cp1252', 'replace').hex())
+)", {}, TestSupport::ToHex(Text));
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(TestSupport::ToHex(UTF8ToWindows1252(Text)), R.Out);
+  // Bytes that are not UTF-8 are not characters either.
+  EXPECT_EQ(UTF8ToWindows1252("a\xC3\xA9\xFF\xC3"), "a\xE9??");
+  EXPECT_EQ(UTF8ToWindows1252(""), "");
+}
