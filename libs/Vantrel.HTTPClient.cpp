@@ -125,21 +125,6 @@ int StatusCode(std::string_view StatusLine) {
 
 bool IsInterim(int Code) { return Code >= 100 && Code < 200 && Code != 101; }
 
-// Windows-1252 bytes to UTF-8 (the undefined positions map to C1 controls).
-std::string Windows1252ToUTF8(std::string_view S) {
-  static constexpr char16_t High[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::u16string W;
-  W.reserve(S.size());
-  for (char C : S) {
-    uint8_t B = uint8_t(C);
-    W += B >= 0x80 && B < 0xA0 ? High[B - 0x80] : char16_t(B);
-  }
-  return UTF16ToUTF8(W);
-}
-
 std::string DecodeText(std::string_view Body, bool UTF8Default) {
   if (Body.starts_with("\xEF\xBB\xBF")) return std::string(Body.substr(3));
   bool LE = Body.starts_with("\xFF\xFE"), BE = Body.starts_with("\xFE\xFF");

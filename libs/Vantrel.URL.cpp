@@ -37,23 +37,6 @@ int HexValue(char C) {
   return -1;
 }
 
-// Windows-1252 0x80-0x9F; the five unassigned bytes map to the C1 control of
-// the same value, as the Windows conversion does.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::string FromWindows1252(std::string_view Bytes) {
-  std::string Out;
-  Out.reserve(Bytes.size() * 2);
-  for (char Ch : Bytes) {
-    uint8_t B = uint8_t(Ch);
-    AppendUTF8(Out, B >= 0x80 && B < 0xA0 ? Cp1252High[B - 0x80] : char16_t(B));
-  }
-  return Out;
-}
-
 bool IsASCII(std::string_view S) {
   for (char C : S)
     if (uint8_t(C) >= 0x80) return false;
@@ -103,7 +86,7 @@ std::string URL::Decode(std::string_view Input) {
     }
   }
   if (IsASCII(Bytes) || IsValidUTF8(Bytes)) return Bytes;
-  return FromWindows1252(Bytes);
+  return Windows1252ToUTF8(Bytes);
 }
 
 std::string URL::toJSON() const { return ObjectToJSON(this); }

@@ -323,12 +323,18 @@ std::u16string UTF8ToUTF16(std::string_view Text) {
   return Out;
 }
 
+namespace {
+
+// Windows-1252 0x80-0x9F; the unassigned bytes map to the C1 control of the
+// same value.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
 std::string UTF8ToWindows1252(std::string_view Text) {
-  // The code points of 0x80 to 0x9F; 0 where the code page leaves the byte undefined.
-  static constexpr uint16_t High[32] = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::string Out;
   Out.reserve(Text.size());
   size_t I = 0;
@@ -339,11 +345,21 @@ std::string UTF8ToWindows1252(std::string_view Text) {
     char Byte = '?';
     if (Length && (CP < 0x80 || (CP >= 0xA0 && CP <= 0xFF))) {
       Byte = char(CP);
-    } else if (Length) {
-      for (size_t K = 0; K < std::size(High); ++K)
-        if (High[K] != 0 && High[K] == CP) Byte = char(0x80 + K);
+    } else if (Length && CP >= 0x100) {  // the C1 controls have no byte of their own
+      for (size_t K = 0; K < std::size(Cp1252High); ++K)
+        if (Cp1252High[K] == CP) Byte = char(0x80 + K);
     }
     Out += Byte;
+  }
+  return Out;
+}
+
+std::string Windows1252ToUTF8(std::string_view Bytes) {
+  std::string Out;
+  Out.reserve(Bytes.size() * 2);
+  for (char Ch : Bytes) {
+    uint8_t B = uint8_t(Ch);
+    AppendUTF8(Out, B >= 0x80 && B < 0xA0 ? Cp1252High[B - 0x80] : char16_t(B));
   }
   return Out;
 }

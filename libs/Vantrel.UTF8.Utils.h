@@ -81,6 +81,10 @@ std::u16string UTF8ToUTF16(std::string_view Text);
 // character outside the code page, or a byte that is not part of a valid
 // sequence, becomes '?'.
 std::string UTF8ToWindows1252(std::string_view Text);
+// Windows-1252 bytes to UTF-8; the five bytes the code page leaves
+// unassigned become the C1 control of the same value, as the Windows
+// conversion does.
+std::string Windows1252ToUTF8(std::string_view Bytes);
 
 std::string IntToUTF8(int32_t Value);
 // Decimal digits with an optional leading '-'; anything else (empty, '+',

@@ -166,7 +166,7 @@ for line in sys.stdin:
   EXPECT_LT(Valid, 18000);
 }
 
-TEST(UTF8UtilsPeer, windows1252_agrees_with_python_codec) {
+TEST(UTF8UtilsPeer, windows1252_both_ways_agrees_with_python_codec) {
   // Every code point up to U+2200 (the whole code page and its neighbours),
   // plus a few beyond the BMP; the unmappable ones become '?' on both sides.
   std::string Text;
@@ -183,4 +183,15 @@ sys.stdout.write(t.encode('cp1252', 'replace').hex())
   // Bytes that are not UTF-8 are not characters either.
   EXPECT_EQ(UTF8ToWindows1252("a\xC3\xA9\xFF\xC3"), "a\xE9??");
   EXPECT_EQ(UTF8ToWindows1252(""), "");
+  // Back: every byte as Python reads it, the five unassigned ones as their C1 control.
+  std::string Bytes;
+  for (int B = 1; B < 256; ++B) Bytes += char(B);
+  auto Back = TestSupport::RunPython(R"(
+import sys
+b = bytes.fromhex(sys.stdin.read())
+sys.stdout.write(''.join(bytes([x]).decode('cp1252', 'replace').replace('\ufffd', chr(x)) for x in b)
+                 .encode('utf-8').hex())
+)", {}, TestSupport::ToHex(Bytes));
+  ASSERT_EQ(Back.Status, 0) << Back.Err;
+  EXPECT_EQ(TestSupport::ToHex(Windows1252ToUTF8(Bytes)), Back.Out);
 }
