@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -105,6 +108,56 @@ TEST(ClinicalDocuments, fixtures_render_as_their_golden_pages) {
   EXPECT_EQ(N.MediaList.GetMedia("mm1"), nullptr);
   EXPECT_EQ(N.MediaList.GetMedia("MM2"), nullptr);  // not Base64
   EXPECT_EQ(N.MediaList.GetMedia("MM3"), nullptr);  // empty
+}
+
+// Media and a non-XML body are decoded when read. A document rendered from a
+// borrowed text keeps its own copy of what it decodes later; one rendered
+// from a shared text reads that text and gives the same results.
+TEST(ClinicalDocuments, media_and_bodies_decode_on_request_from_a_copied_or_shared_text) {
+  const std::string Pdf = "%PDF-1.4 " + TestSupport::RandomBytes(5000, 3);
+  for (const std::string& XML : {TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.xml")),
+                                 NonXML("application/pdf", "B64", Pdf)}) {
+    TClinicalDocument Shared = [&] {
+      TClinicalDocument D(FixedClock);
+      D.Parse(std::make_shared<const std::string>(XML));
+      return D;
+    }();
+    TClinicalDocument Copied(FixedClock);
+    {
+      auto Borrowed = std::make_unique<std::string>(XML);
+      Copied.Parse(*Borrowed);
+      std::fill(Borrowed->begin(), Borrowed->end(), 'A');  // then freed: nothing may read it
+    }
+    for (const TClinicalDocument* D : {&Shared, &Copied}) {
+      EXPECT_EQ(D->HtmlStream, Render(XML).HtmlStream);
+      ASSERT_EQ(D->MediaList.Items().size(), Render(XML).MediaList.Items().size());
+    }
+    EXPECT_EQ(Shared.NonXMLBody.Bytes(), Copied.NonXMLBody.Bytes());
+    EXPECT_EQ(Shared.NonXMLBody.size(), Shared.NonXMLBody.Bytes().size());
+    for (size_t I = 0; I < Shared.MediaList.Items().size(); ++I)
+      EXPECT_EQ(Shared.MediaList.Items()[I].Data.Bytes(), Copied.MediaList.Items()[I].Data.Bytes());
+  }
+  TClinicalDocument D(FixedClock);
+  D.Parse(std::make_shared<const std::string>(NonXML("application/pdf", "B64", Pdf)));
+  EXPECT_EQ(D.NonXMLBody.Bytes(), Pdf);
+  EXPECT_NE(D.HtmlStream.find("Document au format PDF (5 Ko)"), std::string::npos);
+}
+
+// The first reads may come from several threads: one decoding, one copy of the bytes.
+TEST(ClinicalDocuments, first_reads_from_several_threads_share_one_decoding) {
+  const std::string Bytes = TestSupport::RandomBytes(100000, 4);
+  TClinicalDocument D(FixedClock);
+  D.Parse(std::make_shared<const std::string>(NonXML("application/pdf", "B64", Bytes)));
+  const TContent Copy = D.NonXMLBody;
+  std::vector<std::string_view> Seen(8);
+  std::vector<std::thread> Readers;
+  for (size_t I = 0; I < Seen.size(); ++I)
+    Readers.emplace_back([&, I] { Seen[I] = (I % 2 ? Copy : D.NonXMLBody).Bytes(); });
+  for (std::thread& T : Readers) T.join();
+  for (std::string_view S : Seen) {
+    EXPECT_EQ(S.data(), Seen[0].data());
+    EXPECT_EQ(S, Bytes);
+  }
 }
 
 TEST(ClinicalDocuments, version_number_is_one_unless_a_positive_integer) {
