@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
@@ -122,7 +122,7 @@ size_t CountBlanksScalar(const char* P, size_t Count) {
 // Vector paths for long texts (documents carry megabytes of Base64), chosen
 // once from what the processor offers; the scalar code below stays the
 // reference and handles everything they leave.
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 
 // Blanks among Count bytes at P: a byte is a blank when the table entry of
 // its low nibble equals it (bytes from 0x80 look up 0 and never match).
@@ -191,7 +191,7 @@ struct TBase64Paths {
 
 const TBase64Paths& Base64Paths() {
   static const TBase64Paths Paths = [] {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return TBase64Paths{CountBlanksAvx2, DecodeBlocksAvx2};
 #endif
