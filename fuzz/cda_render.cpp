@@ -69,10 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   }
   if (D.Version < 1) abort();
   CheckPage(D.HtmlStream);
-  if (Talven::IsHtmlMediaType(D.mimeType)) CheckPage(D.NonXMLBody);
+  if (Talven::IsHtmlMediaType(D.mimeType)) CheckPage(D.NonXMLBody.Bytes());
+  // Decoding on request gives the size announced by the pages.
+  if (D.NonXMLBody.Bytes().size() != D.NonXMLBody.size()) abort();
   for (char C : D.mimeType)
     if (static_cast<unsigned char>(C) < 0x20 || C == 0x7F) abort();
   for (const auto& M : D.MediaList.Items())
-    if (M.FName.empty() || M.Data.empty() || D.MediaList.GetMedia(M.FName) == nullptr) abort();
+    if (M.FName.empty() || M.Data.empty() || M.Data.Bytes().size() != M.Data.size() ||
+        D.MediaList.GetMedia(M.FName) == nullptr)
+      abort();
   return 0;
 }

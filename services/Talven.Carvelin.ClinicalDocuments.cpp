@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <span>
 #include <utility>
 
@@ -13,6 +14,33 @@ namespace Talven {
 using Vantrel::PXMLNode;
 using Vantrel::TXMLNode;
 using Vantrel::TXMLString;
+
+struct TContent::TPending {
+  std::shared_ptr<const std::string> Owner;
+  std::string_view Text;
+  std::once_flag Decoded;
+  std::unique_ptr<char[]> Bytes;
+};
+
+TContent::TContent(std::shared_ptr<const std::string> Owner, std::string_view Text, size_t Size)
+    : FPending(std::make_shared<TPending>()), FSize(Size) {
+  FPending->Owner = std::move(Owner);
+  FPending->Text = Text;
+}
+
+std::string_view TContent::Bytes() const {
+  if (!FPending) return FBytes;
+  TPending& P = *FPending;
+  std::call_once(P.Decoded, [&] {
+    // One pass into a buffer that nothing fills beforehand.
+    auto Bytes = std::make_unique_for_overwrite<char[]>(FSize);
+    Vantrel::Base64DecodeBuffer(P.Text, Bytes.get(), FSize);
+    P.Bytes = std::move(Bytes);
+    P.Owner.reset();
+    P.Text = {};
+  });
+  return {P.Bytes.get(), FSize};
+}
 
 const TMedia* TMediaList::GetMedia(std::string_view Name) const {
   for (const TMedia& M : FItems)
@@ -390,8 +418,9 @@ constexpr std::string_view BodyRules[] = {
 
 class TRenderer {
  public:
-  TRenderer(TClinicalDocument& ADoc, PXMLNode ARoot, std::string ATitle, std::string AGenerated)
-      : Doc(ADoc), Root(ARoot), Title(std::move(ATitle)), Generated(std::move(AGenerated)) {}
+  TRenderer(TClinicalDocument& ADoc, PXMLNode ARoot, std::shared_ptr<const std::string> AShared, std::string ATitle,
+            std::string AGenerated)
+      : Doc(ADoc), Root(ARoot), Shared(std::move(AShared)), Title(std::move(ATitle)), Generated(std::move(AGenerated)) {}
 
   void Header();
   void Body();
@@ -430,9 +459,11 @@ class TRenderer {
   void Structured(THtml& H, PXMLNode Body);
   void Media(PXMLNode Body);
   void SubSections(THtml& H, PXMLNode Section);
+  TContent Base64Content(std::string_view Text, size_t Size) const;
 
   TClinicalDocument& Doc;
   PXMLNode Root;
+  std::shared_ptr<const std::string> Shared;  // the document text when shared; nullptr: copy what is kept
   std::string Title;
   std::string Generated;
 };
@@ -869,15 +900,26 @@ void TRenderer::Header() {
   Prescriptions(H);
 }
 
+// Base64 text of the document kept for decoding on request.
+TContent TRenderer::Base64Content(std::string_view Text, size_t Size) const {
+  if (Shared) return TContent(Shared, Text, Size);
+  auto Copy = std::make_shared<const std::string>(Text);
+  return TContent(Copy, *Copy, Size);
+}
+
 void TRenderer::NonXML(THtml& H, PXMLNode Text) {
   H.Line("<hr>");
   const TXMLString* Representation = Attr(Text, "representation");
   if (!Representation || !Representation->Compare("B64")) return;
-  Doc.NonXMLBody = Vantrel::Base64Decode(Text->Text.View());
-  const std::string Size = Vantrel::FileSizeText(int64_t(Doc.NonXMLBody.size()));
-  const std::string_view Data = Doc.NonXMLBody;
+  const std::string_view Base64 = Text->Text.View();
+  const size_t Bytes = Vantrel::Base64DecodedSize(Base64);
+  Doc.NonXMLBody = Base64Content(Base64, Bytes);
+  const std::string Size = Vantrel::FileSizeText(int64_t(Bytes));
   if (Doc.mimeType == "image/jpeg") {
-    if (Data.size() >= 2 && static_cast<unsigned char>(Data[0]) == 0xFF && static_cast<unsigned char>(Data[1]) == 0xD8) {
+    // Only the signature is decoded now; the picture when it is shown.
+    unsigned char Signature[2] = {0, 0};
+    Vantrel::Base64DecodeBuffer(Base64, Signature, std::min<size_t>(Bytes, 2));
+    if (Bytes >= 2 && Signature[0] == 0xFF && Signature[1] == 0xD8) {
       H.Markup("<a href=\"#\">Image JPEG (").Markup(Size).Line(")</a><br>");
       return;
     }
@@ -885,19 +927,19 @@ void TRenderer::NonXML(THtml& H, PXMLNode Text) {
   }
   if (Doc.mimeType == "text/plain") {
     H.Markup("<a href=\"#\">Fichier texte (").Markup(Size).Line(")</a><br>");
-    Doc.TextIsUTF8 = Vantrel::IsValidUTF8(Data);
+    Doc.TextIsUTF8 = Vantrel::IsValidUTF8(Doc.NonXMLBody.Bytes());
   } else if (Doc.mimeType == "application/pdf") {
     H.Markup("<a href=\"#\">Document au format PDF (").Markup(Size).Line(")</a>");
   } else {
     H.Text(Doc.mimeType).Markup(" (").Markup(Size).Line(")");
     if (IsHtmlMediaType(Doc.mimeType)) {
       // Shown by the same view as a structured body: written again through the allow-list.
-      const std::string Html = std::move(Doc.NonXMLBody);
-      THtml Body(Doc.NonXMLBody);
-      Body.Out.clear();
+      std::string Page;
+      THtml Body(Page);
       Head(Body, true);
-      WriteSanitisedHtml(Body, Html);
+      WriteSanitisedHtml(Body, Doc.NonXMLBody.Bytes());
       Body.EndLine().Line("</body>").Line("</html>");
+      Doc.NonXMLBody = TContent(std::move(Page));
     }
   }
 }
@@ -909,9 +951,10 @@ void TRenderer::Media(PXMLNode Body) {
     const std::string Id = AttrValue(M, "ID");
     PXMLNode Value = Child(M, "value");
     if (Id.empty() || !Attr(Value, "representation") || !Attr(Value, "representation")->Compare("B64")) continue;
-    std::string Data = Vantrel::Base64Decode(Value->Text.View());
-    if (Data.empty()) continue;
-    Doc.MediaList.Add({Id, StripControls(AttrValue(Value, "mediaType")), std::move(Data)});
+    const std::string_view Base64 = Value->Text.View();
+    const size_t Bytes = Vantrel::Base64DecodedSize(Base64);
+    if (Bytes == 0) continue;
+    Doc.MediaList.Add({Id, StripControls(AttrValue(Value, "mediaType")), Base64Content(Base64, Bytes)});
   }
 }
 
@@ -948,7 +991,8 @@ void TRenderer::SubSections(THtml& H, PXMLNode Section) {
 
 void TRenderer::Structured(THtml& Header, PXMLNode Body) {
   Doc.mimeType = "text/html";
-  THtml H(Doc.NonXMLBody);
+  std::string Page;
+  THtml H(Page);
   Head(H, true);
   Media(Body);
 
@@ -976,7 +1020,8 @@ void TRenderer::Structured(THtml& Header, PXMLNode Body) {
   }
   H.Line("</body>").Line("</html>");
   Header.Line("<hr>");
-  Header.Markup("Clinical Document XML (").Markup(Vantrel::FileSizeText(int64_t(Doc.NonXMLBody.size()))).Line(")");
+  Header.Markup("Clinical Document XML (").Markup(Vantrel::FileSizeText(int64_t(Page.size()))).Line(")");
+  Doc.NonXMLBody = TContent(std::move(Page));
 }
 
 void TRenderer::Body() {
@@ -1000,9 +1045,16 @@ bool IsHtmlMediaType(std::string_view MimeType) {
 
 TClinicalDocument::TClinicalDocument(TClinicalDocumentClock Clock) : FClock(std::move(Clock)) {}
 
-void TClinicalDocument::Parse(std::string_view XML) {
+void TClinicalDocument::Parse(std::string_view XML) { Render(XML, nullptr); }
+
+void TClinicalDocument::Parse(std::shared_ptr<const std::string> XML) {
+  const std::string_view Text = XML ? std::string_view(*XML) : std::string_view();
+  Render(Text, XML);
+}
+
+void TClinicalDocument::Render(std::string_view XML, const std::shared_ptr<const std::string>& Shared) {
   HtmlStream.clear();
-  NonXMLBody.clear();
+  NonXMLBody = TContent();
   mimeType.clear();
   TextIsUTF8 = false;
   MediaList.Clear();
@@ -1015,7 +1067,7 @@ void TClinicalDocument::Parse(std::string_view XML) {
   Version = Vantrel::UTF8ToIntDef(AttrRaw(Child(Root, "versionNumber"), "value"), 0);
   if (Version <= 0) Version = 1;
 
-  TRenderer R(*this, Root, TextValue(Child(Root, "title")),
+  TRenderer R(*this, Root, Shared, TextValue(Child(Root, "title")),
               Vantrel::FormatDateTime("dd/mm/yyyy hh:nn:ss", FClock ? FClock() : Vantrel::Now()));
   R.Header();
   R.Body();

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,11 +30,36 @@
 
 namespace Talven {
 
-// One decoded medium of a structured body.
+// Bytes of a rendered document: given as they are (a page), or Base64 text
+// of the document decoded on first request and kept, so that a medium costs
+// nothing until it is shown. Copies share the decoded bytes; reading is safe
+// from several threads.
+class TContent {
+ public:
+  TContent() = default;
+  explicit TContent(std::string Bytes) : FBytes(std::move(Bytes)), FSize(FBytes.size()) {}
+  // Size bytes (Vantrel::Base64DecodedSize of Text) to decode from Text, which
+  // Owner keeps alive until then.
+  TContent(std::shared_ptr<const std::string> Owner, std::string_view Text, size_t Size);
+
+  // The bytes, decoded on the first call; the view lives as long as the
+  // content or a copy of it.
+  std::string_view Bytes() const;
+  size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+
+ private:
+  struct TPending;
+  std::string FBytes;
+  std::shared_ptr<TPending> FPending;  // set for Base64 text
+  size_t FSize = 0;
+};
+
+// One medium of a structured body.
 struct TMedia {
   std::string FName;      // the ID attribute of its observationMedia
   std::string FMimeType;  // the mediaType attribute of its value
-  std::string Data;       // the decoded bytes
+  TContent Data;          // the bytes, decoded when first read
 };
 
 // The media of a structured body, in document order.
@@ -60,17 +86,24 @@ class TClinicalDocument {
   // Renders the document's XML text (UTF-8). Raises the XML reader's
   // exceptions (Vantrel::EXMLError and its kin) for a malformed document and
   // std::runtime_error for a malformed character reference in a value that is
-  // shown. Rendering again replaces the previous results.
+  // shown. Rendering again replaces the previous results. The Base64 texts of
+  // the media and of a non-XML body are copied out and decoded when read
+  // (a body is decoded at once when its type needs its bytes: text, HTML).
   void Parse(std::string_view XML);
+  // The same, sharing the text instead of copying from it: a medium or a
+  // body is decoded from XML itself when read.
+  void Parse(std::shared_ptr<const std::string> XML);
 
   int32_t Version = 0;      // versionNumber, 1 when absent or not a positive integer
   std::string HtmlStream;   // the header page
   std::string mimeType;     // "text/html" for a structured body, else the non-XML body's type
   bool TextIsUTF8 = false;  // a plain-text body holds UTF-8 with multi-byte sequences
-  std::string NonXMLBody;   // the body page, or the decoded non-XML body (an HTML one made a page)
+  TContent NonXMLBody;      // the body page, or the non-XML body (an HTML one made a page)
   TMediaList MediaList;
 
  private:
+  void Render(std::string_view XML, const std::shared_ptr<const std::string>& Shared);
+
   TClinicalDocumentClock FClock;
 };
 

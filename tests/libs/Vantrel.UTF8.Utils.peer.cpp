@@ -1,5 +1,5 @@
-// Base64 against coreutils (base64, basenc) and the UTF-8 check against
-// Python's strict decoder.
+// Base64 against coreutils (base64, basenc) and OpenSSL, and the UTF-8 check
+// against Python's strict decoder.
 #include "Vantrel.UTF8.Utils.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +44,39 @@ TEST(UTF8UtilsPeer, base64_agrees_with_coreutils_on_random_buffers) {
     auto Back = TestSupport::Run({"base64", "-d"}, Base64Encode(Bytes));
     EXPECT_EQ(Back.Status, 0);
     EXPECT_EQ(Back.Out, Bytes) << Len;
+  }
+}
+
+// Texts long enough for the vector path (32 symbols a block) and short
+// ones, with each padding, in one line or in lines of 64 or 76 ended by LF or
+// CR LF. coreutils reads LF only (-i skips the CR); OpenSSL wants its -A
+// for one long line.
+TEST(UTF8UtilsPeer, base64_decoder_agrees_with_coreutils_and_openssl_on_random_texts) {
+  SKIP_UNLESS_TOOL("base64");
+  SKIP_UNLESS_TOOL("openssl");
+  std::mt19937_64 Gen(31);
+  struct Layout { size_t Width; const char* End; } Layouts[] = {{0, ""}, {64, "\n"}, {76, "\n"}, {76, "\r\n"}};
+  for (int I = 0; I < 24; ++I) {
+    const size_t Len = (I < 12 ? Gen() % 100 : Gen() % 5000) / 3 * 3 + size_t(I % 3);
+    const Layout L = Layouts[size_t(I) % std::size(Layouts)];
+    const std::string Bytes = TestSupport::RandomBytes(Len, Gen());
+    const std::string Line = Base64Encode(Bytes);
+    std::string Text = Line;
+    if (L.Width) {
+      Text.clear();
+      for (size_t P = 0; P < Line.size(); P += L.Width) Text += Line.substr(P, L.Width) + L.End;
+    }
+    SCOPED_TRACE(std::to_string(Len) + " bytes, lines of " + std::to_string(L.Width));
+    const auto Coreutils = TestSupport::Run({"base64", "-d", "-i"}, Text);
+    std::vector<std::string> OpenSSL = {"openssl", "base64", "-d"};
+    if (!L.Width) OpenSSL.push_back("-A");
+    const auto Peer = TestSupport::Run(OpenSSL, Text);
+    ASSERT_EQ(Coreutils.Status, 0) << Coreutils.Err;
+    ASSERT_EQ(Peer.Status, 0) << Peer.Err;
+    ASSERT_EQ(Coreutils.Out, Bytes);
+    ASSERT_EQ(Peer.Out, Bytes);
+    EXPECT_EQ(Base64DecodedSize(Text), Len);
+    EXPECT_EQ(Base64Decode(Text), Bytes);
   }
 }
 

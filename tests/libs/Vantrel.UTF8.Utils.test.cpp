@@ -90,6 +90,50 @@ TEST(UTF8Utils, base64_decode_buffer_fills_exactly_len_without_over_reading) {
   EXPECT_EQ(std::string_view(Wide, 3), "ABC");
 }
 
+// Every byte outside the alphabet and the blanks is a zero symbol wherever it
+// stands: at the start, inside and at the edges of a 32-symbol block, and in
+// the last group. The expected bytes are the original ones with that
+// symbol's six bits cleared, worked out without any decoder.
+TEST(UTF8Utils, base64_every_invalid_byte_decodes_as_zero_bits_in_long_texts) {
+  const std::string Bytes = TestSupport::RandomBytes(96, 5);  // 128 symbols, no padding
+  const std::string Text = Base64Encode(Bytes);
+  const std::string_view Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  int Invalid = 0;
+  for (int B = 0; B < 256; ++B) {
+    const char C = char(B);
+    if (Alphabet.find(C) != std::string_view::npos || C == '\t' || C == '\n' || C == '\r' || C == ' ') continue;
+    ++Invalid;
+    for (size_t P : {0, 5, 31, 32, 33, 63, 64, 100, 127}) {
+      std::string Bad = Text;
+      Bad[P] = C;
+      std::string Expected = Bytes;
+      for (size_t Bit = P * 6; Bit < P * 6 + 6; ++Bit) Expected[Bit / 8] &= char(~(0x80 >> Bit % 8));
+      EXPECT_EQ(Base64DecodedSize(Bad), B == '=' && P == 127 ? 95u : 96u);
+      std::string Got(96, '\0');
+      Base64DecodeBuffer(Bad, Got.data(), Got.size());
+      EXPECT_EQ(Got, Expected) << "byte " << B << " at " << P;
+    }
+  }
+  EXPECT_EQ(Invalid, 256 - 64 - 4);
+}
+
+TEST(UTF8Utils, base64_long_texts_decode_exactly_len_bytes_with_blanks_anywhere) {
+  // Exact-size buffers, as above, over texts long enough for 32-symbol blocks.
+  const std::string Bytes = TestSupport::RandomBytes(300, 9);
+  const std::string Text = Base64Encode(Bytes);
+  std::string Blanked = Text;
+  for (size_t P : {350, 200, 97, 40, 3}) Blanked.insert(P, P % 2 ? "\r\n" : " ");
+  for (const std::string& T : {Text, Blanked}) {
+    for (size_t Len = 0; Len <= Bytes.size(); Len += 7) {
+      auto Src = std::make_unique<char[]>(T.size());
+      T.copy(Src.get(), T.size());
+      auto Dst = std::make_unique<char[]>(Len);
+      Base64DecodeBuffer(std::string_view(Src.get(), T.size()), Dst.get(), Len);
+      EXPECT_EQ(std::string_view(Dst.get(), Len), std::string_view(Bytes).substr(0, Len)) << Len;
+    }
+  }
+}
+
 TEST(UTF8Utils, base64_round_trips_with_and_without_line_breaks) {
   for (size_t Len : {0, 1, 2, 3, 4, 56, 57, 58, 59, 60, 1000}) {
     std::string Bytes = TestSupport::RandomBytes(Len, Len + 1);

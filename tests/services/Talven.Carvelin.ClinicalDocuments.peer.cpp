@@ -122,7 +122,7 @@ std::string PageFaults(const fs::path& Xml, const TClinicalDocument& D, const Te
                        bool BodyIsHtml) {
   const fs::path Header = Dir / "header.html", Body = Dir / "body.html";
   TestSupport::WriteFile(Header, D.HtmlStream);
-  TestSupport::WriteFile(Body, D.NonXMLBody);
+  TestSupport::WriteFile(Body, D.NonXMLBody.Bytes());
   const auto R = TestSupport::RunPython(CheckScript,
                                         {Xml.string(), Header.string(), BodyIsHtml ? Body.string() : std::string()});
   if (R.Status != 0) return "python failed: " + R.Err;
@@ -158,11 +158,11 @@ void CheckDocument(const fs::path& Xml) {
   TestSupport::TempDir Dir;
   EXPECT_EQ(PageFaults(Xml, D, Dir, D.mimeType == "text/html"), "");
   if (D.mimeType != "text/html" && !D.NonXMLBody.empty()) {
-    EXPECT_TRUE(D.NonXMLBody == DecodedByPeers(Xml, "//*[local-name()='nonXMLBody']/*[local-name()='text']"))
+    EXPECT_TRUE(D.NonXMLBody.Bytes() == DecodedByPeers(Xml, "//*[local-name()='nonXMLBody']/*[local-name()='text']"))
         << "decoded body differs";
   }
   for (const TMedia& M : D.MediaList.Items())
-    EXPECT_TRUE(M.Data == DecodedByPeers(Xml, "(//*[local-name()='observationMedia'][@ID='" + M.FName +
+    EXPECT_TRUE(M.Data.Bytes() == DecodedByPeers(Xml, "(//*[local-name()='observationMedia'][@ID='" + M.FName +
                                                   "'])[1]/*[local-name()='value']"))
         << "medium " << M.FName << " differs";
 }
@@ -214,12 +214,12 @@ TEST(ClinicalDocuments, html_body_shows_nothing_active_or_remote) {
     EXPECT_EQ(D.mimeType, Type);
     EXPECT_EQ(PageFaults(Xml, D, Dir, true), "");
     for (const char* Gone : {"evil.example", "javascript", "alert(", "url(", "<script", "<iframe", "<img", "<svg"})
-      EXPECT_EQ(D.NonXMLBody.find(Gone), std::string::npos) << Gone << "\n" << D.NonXMLBody;
+      EXPECT_EQ(D.NonXMLBody.Bytes().find(Gone), std::string::npos) << Gone << "\n" << D.NonXMLBody.Bytes();
     for (const char* Kept : {"<h1>Compte rendu HTML</h1>", "<h2>Compte rendu</h2>",
                              "<p title=\"R\xC3\xA9sultat\">R\xC3\xA9sultat <b>normal</b> &eacute;t&#233; &lt;ok&gt;</p>",
                              "<a href=\"#suite\" name=\"suite\">suite</a>", "<table border=\"1\">",
                              "<td colspan=\"2\">cellule</td>", "<p>fin</p>", "<p>guillemets</p>"})
-      EXPECT_NE(D.NonXMLBody.find(Kept), std::string::npos) << Kept << "\n" << D.NonXMLBody;
+      EXPECT_NE(D.NonXMLBody.Bytes().find(Kept), std::string::npos) << Kept << "\n" << D.NonXMLBody.Bytes();
   }
 }
 

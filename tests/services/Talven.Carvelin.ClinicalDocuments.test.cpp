@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -88,23 +91,73 @@ TEST(ClinicalDocuments, fixtures_render_as_their_golden_pages) {
   EXPECT_EQ(H.HtmlStream, TestSupport::ReadFile(TestSupport::Fixture("cda/header.html")));
   EXPECT_EQ(H.Version, 3);
   EXPECT_EQ(H.mimeType, "text/plain");
-  EXPECT_EQ(H.NonXMLBody, "Résultat : normal\n");
+  EXPECT_EQ(H.NonXMLBody.Bytes(), "Résultat : normal\n");
   EXPECT_TRUE(H.TextIsUTF8);
   EXPECT_TRUE(H.MediaList.Items().empty());
 
   const TClinicalDocument N = Render(TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.xml")));
   EXPECT_EQ(N.HtmlStream, TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.html")));
-  EXPECT_EQ(N.NonXMLBody, TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.body.html")));
+  EXPECT_EQ(N.NonXMLBody.Bytes(), TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.body.html")));
   EXPECT_EQ(N.mimeType, "text/html");
   EXPECT_EQ(N.Version, 1);  // "abc" counts as absent
   ASSERT_EQ(N.MediaList.Items().size(), 1u);
   const TMedia* M = N.MediaList.GetMedia("MM1");
   ASSERT_NE(M, nullptr);
   EXPECT_EQ(M->FMimeType, "image/png");
-  EXPECT_EQ(M->Data, std::string("\x89PNG\r\n\x1a\nimg", 11));
+  EXPECT_EQ(M->Data.Bytes(), std::string("\x89PNG\r\n\x1a\nimg", 11));
   EXPECT_EQ(N.MediaList.GetMedia("mm1"), nullptr);
   EXPECT_EQ(N.MediaList.GetMedia("MM2"), nullptr);  // not Base64
   EXPECT_EQ(N.MediaList.GetMedia("MM3"), nullptr);  // empty
+}
+
+// Media and a non-XML body are decoded when read. A document rendered from a
+// borrowed text keeps its own copy of what it decodes later; one rendered
+// from a shared text reads that text and gives the same results.
+TEST(ClinicalDocuments, media_and_bodies_decode_on_request_from_a_copied_or_shared_text) {
+  const std::string Pdf = "%PDF-1.4 " + TestSupport::RandomBytes(5000, 3);
+  for (const std::string& XML : {TestSupport::ReadFile(TestSupport::Fixture("cda/narrative.xml")),
+                                 NonXML("application/pdf", "B64", Pdf)}) {
+    TClinicalDocument Shared = [&] {
+      TClinicalDocument D(FixedClock);
+      D.Parse(std::make_shared<const std::string>(XML));
+      return D;
+    }();
+    TClinicalDocument Copied(FixedClock);
+    {
+      auto Borrowed = std::make_unique<std::string>(XML);
+      Copied.Parse(*Borrowed);
+      std::fill(Borrowed->begin(), Borrowed->end(), 'A');  // then freed: nothing may read it
+    }
+    for (const TClinicalDocument* D : {&Shared, &Copied}) {
+      EXPECT_EQ(D->HtmlStream, Render(XML).HtmlStream);
+      ASSERT_EQ(D->MediaList.Items().size(), Render(XML).MediaList.Items().size());
+    }
+    EXPECT_EQ(Shared.NonXMLBody.Bytes(), Copied.NonXMLBody.Bytes());
+    EXPECT_EQ(Shared.NonXMLBody.size(), Shared.NonXMLBody.Bytes().size());
+    for (size_t I = 0; I < Shared.MediaList.Items().size(); ++I)
+      EXPECT_EQ(Shared.MediaList.Items()[I].Data.Bytes(), Copied.MediaList.Items()[I].Data.Bytes());
+  }
+  TClinicalDocument D(FixedClock);
+  D.Parse(std::make_shared<const std::string>(NonXML("application/pdf", "B64", Pdf)));
+  EXPECT_EQ(D.NonXMLBody.Bytes(), Pdf);
+  EXPECT_NE(D.HtmlStream.find("Document au format PDF (5 Ko)"), std::string::npos);
+}
+
+// The first reads may come from several threads: one decoding, one copy of the bytes.
+TEST(ClinicalDocuments, first_reads_from_several_threads_share_one_decoding) {
+  const std::string Bytes = TestSupport::RandomBytes(100000, 4);
+  TClinicalDocument D(FixedClock);
+  D.Parse(std::make_shared<const std::string>(NonXML("application/pdf", "B64", Bytes)));
+  const TContent Copy = D.NonXMLBody;
+  std::vector<std::string_view> Seen(8);
+  std::vector<std::thread> Readers;
+  for (size_t I = 0; I < Seen.size(); ++I)
+    Readers.emplace_back([&, I] { Seen[I] = (I % 2 ? Copy : D.NonXMLBody).Bytes(); });
+  for (std::thread& T : Readers) T.join();
+  for (std::string_view S : Seen) {
+    EXPECT_EQ(S.data(), Seen[0].data());
+    EXPECT_EQ(S, Bytes);
+  }
 }
 
 TEST(ClinicalDocuments, version_number_is_one_unless_a_positive_integer) {
@@ -198,7 +251,7 @@ TEST(ClinicalDocuments, non_xml_bodies_decode_with_their_line) {
   for (const auto& C : Cases) {
     const TClinicalDocument D = Render(C.XML);
     EXPECT_EQ(D.mimeType, C.MimeType) << C.XML;
-    EXPECT_EQ(D.NonXMLBody, C.Body) << C.XML;
+    EXPECT_EQ(D.NonXMLBody.Bytes(), C.Body) << C.XML;
     EXPECT_EQ(D.TextIsUTF8, C.UTF8) << C.XML;
     EXPECT_NE(D.HtmlStream.find(C.Line), std::string::npos) << D.HtmlStream;
     EXPECT_TRUE(D.HtmlStream.ends_with("<hr>\n</body>\n</html>\n"));
@@ -213,8 +266,8 @@ TEST(ClinicalDocuments, html_media_types_read_without_case_or_parameters) {
   // The one shown by the document view is a page of its own, not the bytes received.
   const TClinicalDocument D = Render(NonXML("Text/HTML", "B64", "<p onclick=\"x()\">a<script>b</script></p>"));
   EXPECT_EQ(D.mimeType, "Text/HTML");
-  EXPECT_TRUE(D.NonXMLBody.starts_with("<!DOCTYPE HTML SYSTEM>\n")) << D.NonXMLBody;
-  EXPECT_NE(D.NonXMLBody.find("<h1>T</h1>\n<p>a</p>\n</body>\n</html>\n"), std::string::npos) << D.NonXMLBody;
+  EXPECT_TRUE(D.NonXMLBody.Bytes().starts_with("<!DOCTYPE HTML SYSTEM>\n")) << D.NonXMLBody.Bytes();
+  EXPECT_NE(D.NonXMLBody.Bytes().find("<h1>T</h1>\n<p>a</p>\n</body>\n</html>\n"), std::string::npos) << D.NonXMLBody.Bytes();
   EXPECT_NE(D.HtmlStream.find("<hr>\nText/HTML (40 octets)\n"), std::string::npos) << D.HtmlStream;
 }
 
@@ -222,8 +275,8 @@ TEST(ClinicalDocuments, sections_without_template_get_no_contents) {
   const TClinicalDocument D = Render(
       Doc("<component><structuredBody><component><section><title>A</title><text>x</text></section></component>"
           "</structuredBody></component>"));
-  EXPECT_EQ(D.NonXMLBody.find("Table des matières"), std::string::npos);
-  EXPECT_NE(D.NonXMLBody.find("<h3><a name=\"\" href=\"#toc\">A</a></h3>\nx</body>"), std::string::npos);
+  EXPECT_EQ(D.NonXMLBody.Bytes().find("Table des matières"), std::string::npos);
+  EXPECT_NE(D.NonXMLBody.Bytes().find("<h3><a name=\"\" href=\"#toc\">A</a></h3>\nx</body>"), std::string::npos);
 }
 
 TEST(ClinicalDocuments, malformed_documents_raise_the_reader_errors) {
@@ -249,7 +302,7 @@ TEST(ClinicalDocuments, injected_markup_stays_text) {
   const std::regex Known(
       "!DOCTYPE|!--|head|meta|title|style|body|h[1-4]|table|tr|th|td|strong|br|hr|a|ul|ol|li|div|span|img|"
       "paragraph|linkHtml|html");
-  for (const std::string& Page : {D.HtmlStream, D.NonXMLBody}) {
+  for (const std::string& Page : {D.HtmlStream, std::string(D.NonXMLBody.Bytes())}) {
     for (std::sregex_iterator I(Page.begin(), Page.end(), Tag), E; I != E; ++I) {
       const std::string Name = (*I)[2], Attrs = (*I)[3];
       EXPECT_TRUE(std::regex_match(Name, Known)) << I->str();
@@ -272,8 +325,8 @@ TEST(ClinicalDocuments, injected_markup_stays_text) {
   }
   // What was markup is shown as text.
   EXPECT_NE(D.HtmlStream.find("<title>Titre &lt;x-evil onmouseover=&quot;alert(1)&quot;&gt;"), std::string::npos);
-  EXPECT_NE(D.NonXMLBody.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
-  EXPECT_NE(D.NonXMLBody.find("<linkHtml href=\"#ok\">ok</linkHtml>"), std::string::npos);
+  EXPECT_NE(D.NonXMLBody.Bytes().find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
+  EXPECT_NE(D.NonXMLBody.Bytes().find("<linkHtml href=\"#ok\">ok</linkHtml>"), std::string::npos);
   // A medium keeps its name; its type loses nothing but control characters.
   ASSERT_NE(D.MediaList.GetMedia("javascript:alert(1)"), nullptr);
 }
@@ -288,14 +341,14 @@ TEST(ClinicalDocuments, deep_narrative_and_sections_render_without_recursion) {
   for (int I = 0; I < Depth / 2; ++I) Sections += "</section></component>";
   const TClinicalDocument D = Render(Doc("<component><structuredBody><component><section><text>" + Text +
                                          "</text>" + Sections + "</section></component></structuredBody></component>"));
-  EXPECT_EQ(Count(D.NonXMLBody, "<span>"), size_t(Depth));
-  EXPECT_EQ(Count(D.NonXMLBody, "</span>"), size_t(Depth));
-  EXPECT_EQ(Count(D.NonXMLBody, "<div style=\"margin-left: 2em\">"), size_t(Depth / 2));
-  EXPECT_EQ(Count(D.NonXMLBody, "</div>"), size_t(Depth / 2));
+  EXPECT_EQ(Count(D.NonXMLBody.Bytes(), "<span>"), size_t(Depth));
+  EXPECT_EQ(Count(D.NonXMLBody.Bytes(), "</span>"), size_t(Depth));
+  EXPECT_EQ(Count(D.NonXMLBody.Bytes(), "<div style=\"margin-left: 2em\">"), size_t(Depth / 2));
+  EXPECT_EQ(Count(D.NonXMLBody.Bytes(), "</div>"), size_t(Depth / 2));
 }
 
 TEST(ClinicalDocuments, generation_time_comes_from_the_clock) {
   const TClinicalDocument D = Render(Doc(""));
   EXPECT_NE(D.HtmlStream.find("<!-- Generated by Carvelin 05/03/2024 14:30:00 -->\n"), std::string::npos);
-  EXPECT_NE(D.NonXMLBody.find("<!-- Generated by Carvelin 05/03/2024 14:30:00 -->\n"), std::string::npos);
+  EXPECT_NE(D.NonXMLBody.Bytes().find("<!-- Generated by Carvelin 05/03/2024 14:30:00 -->\n"), std::string::npos);
 }

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << Doc.HtmlStream;
-  if (Doc.mimeType == "text/html") std::cout << Doc.NonXMLBody;
+  if (Doc.mimeType == "text/html") std::cout << Doc.NonXMLBody.Bytes();
   for (const auto& M : Doc.MediaList.Items())
     std::cout << "medium\t" << Printable(M.FName) << '\t' << Printable(M.FMimeType) << '\t' << M.Data.size() << '\n';
   return 0;
