@@ -224,9 +224,11 @@ std::string Request(std::string_view Objects, std::string_view DocumentRefs,
 
 }  // namespace
 
-std::string ProvideAndRegisterContentType() {
+std::string ProvideAndRegisterContentType() { return MTOMContentType(MTOMBoundary); }
+
+std::string MTOMContentType(std::string_view Boundary) {
   std::string S = "multipart/related; type=\"application/xop+xml\"; boundary=\"";
-  S += MTOMBoundary;
+  S += Boundary;
   S += "\"; start=\"<";
   S += RootContentId;
   S += ">\"; start-info=\"application/soap+xml\"";

@@ -35,6 +35,9 @@ inline constexpr int MaxLotDocuments = 99;
 // The HTTP Content-Type of a request: multipart/related of XOP with the
 // boundary quoted (it starts with '=') and the root part's Content-ID.
 std::string ProvideAndRegisterContentType();
+// The same for any boundary: the parameters type, boundary, start and
+// start-info, each value quoted, in that order.
+std::string MTOMContentType(std::string_view Boundary);
 
 // The MIME part of document DocumentNumber (2 or more) of a batch, to be
 // appended right after the previous document's bytes: CRLF, the delimiter,

@@ -143,17 +143,22 @@ int Sign(const detail::TXAdESParams& P, const std::function<std::string()>& Docu
 }  // namespace
 
 std::string PKCS1DigestInfo(std::string_view Hash) {
-  // DER prefixes of DigestInfo for SHA-1 and SHA-256 (RFC 8017 §9.2, note 1).
+  // DER prefixes of DigestInfo for SHA-1, SHA-256 and SHA-384 (RFC 8017 §9.2, note 1).
   static constexpr unsigned char SHA1Prefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
                                                  0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
   static constexpr unsigned char SHA256Prefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60,
                                                    0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
                                                    0x01, 0x05, 0x00, 0x04, 0x20};
+  static constexpr unsigned char SHA384Prefix[] = {0x30, 0x41, 0x30, 0x0d, 0x06, 0x09, 0x60,
+                                                   0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                                                   0x02, 0x05, 0x00, 0x04, 0x30};
   std::string S;
   if (Hash.size() == 20)
     S.assign(reinterpret_cast<const char*>(SHA1Prefix), sizeof SHA1Prefix);
   else if (Hash.size() == 32)
     S.assign(reinterpret_cast<const char*>(SHA256Prefix), sizeof SHA256Prefix);
+  else if (Hash.size() == 48)
+    S.assign(reinterpret_cast<const char*>(SHA384Prefix), sizeof SHA384Prefix);
   else
     throw std::invalid_argument("Invalide Hash");
   S += Hash;

@@ -55,7 +55,7 @@ struct TXDSbInfo {
   TXAdESSignProc Sign;
 };
 
-// The DER DigestInfo of a SHA-1 (20 bytes) or SHA-256 (32 bytes) digest,
+// The DER DigestInfo of a SHA-1 (20 bytes), SHA-256 (32) or SHA-384 (48) digest,
 // chosen by its length (RFC 8017 §9.2 note 1); std::invalid_argument for
 // any other length.
 std::string PKCS1DigestInfo(std::string_view Hash);

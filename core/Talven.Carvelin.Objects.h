@@ -1,0 +1,230 @@
+// The client core: the service root TCarvelin, the session base TVaspoCNX
+// and the record-side base TDMPLink.
+//
+// The root owns one HTTP client for the shared-record service, answers the
+// TLS client authentication through the current session's card hooks, and
+// runs every service call synchronously in the caller's thread: pre-call
+// gate, posting, faults and registry errors to codes, error report. It is
+// not safe for concurrent calls (one HTTP client, one FError); only its
+// registry of record-side objects is shared between threads.
+//
+// Ownership: the root is held by std::shared_ptr (TCarvelin::Create). The
+// session is held by its owner, not by the root; each side clears its
+// pointer to the other (UnlinkSession, ~TVaspoCNX). Record-side objects hold
+// the root weakly and the registry strongly, so they may outlive the root
+// and be released on any thread.
+//
+// Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
+//   TCarvelin: SetApiLecture, GetSlotCount, GetCPS (GetActiveCPS answers
+//     nullptr), GetCSV, SetCSV, xmlGetDossiers, xmlGetPatients,
+//     xmlDossierExiste, xmlQueryDocuments, xopGetDocument, xmlLoadDocument;
+//   TVaspoCNX: DossierExiste, GetDossiers, GetPatients,
+//     rechercherInsAvecTraitsIdentite, GetCertificat, SignHash, GetAppVitale,
+//     CloseAppVitale (CurrentActivite answers nullptr, SetSpecAMO does nothing).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Talven.Carvelin.ErrorCodes.h"
+#include "Talven.Carvelin.Types.h"
+#include "Talven.Carvelin.VIHF.h"
+#include "Talven.eSante.CryptoLibV5.h"
+#include "Vantrel.HTTPClient.h"
+#include "Vantrel.XML.Tree.h"
+
+namespace Talven {
+
+class TCarvelin;
+class TDMPLink;
+
+// The registry of live record-side objects: the root's and every linked
+// object's, so that whichever goes last frees it.
+class TDMPLinks {
+ public:
+  void Add(TDMPLink* Link);
+  void Remove(TDMPLink* Link);  // when still listed
+  // Clears each link from the last to the first and empties the list.
+  void ClearAll();
+  size_t Count() const;
+
+ private:
+  friend class TDMPLink;
+  mutable std::mutex FLock;
+  std::vector<TDMPLink*> FItems;
+};
+
+// A record-side object's link to the root: joins the root's registry when
+// created with a root, leaves it when destroyed.
+class TDMPLink {
+ public:
+  explicit TDMPLink(const std::shared_ptr<TCarvelin>& DMP);
+  virtual ~TDMPLink();
+  TDMPLink(const TDMPLink&) = delete;
+  TDMPLink& operator=(const TDMPLink&) = delete;
+
+  // The root, or nullptr once it is gone or the link was cleared.
+  std::shared_ptr<TCarvelin> Root() const;
+
+ private:
+  friend class TDMPLinks;
+  void ClearLink() { FDMP.reset(); }  // under the registry's lock
+
+  std::weak_ptr<TCarvelin> FDMP;
+  std::shared_ptr<TDMPLinks> FLinks;
+};
+
+// The professional session as the root sees it. Card sessions override the
+// card hooks; the defaults are those of a session without a card.
+class TVaspoCNX : public IVaspoCNX {
+ public:
+  TVaspoCNX() = default;
+  // A linked session closes the root's connection and module session, and
+  // makes the root forget it and its Vitale card.
+  ~TVaspoCNX() override;
+  TVaspoCNX(const TVaspoCNX&) = delete;
+  TVaspoCNX& operator=(const TVaspoCNX&) = delete;
+
+  TCarvelin* DMP = nullptr;  // back-pointer, set while the root's current session
+  bool FActive = false;      // logged in
+  std::string Cert;          // DER of the signature certificate
+  TCPSInfo Info;
+
+  // Card hooks.
+  virtual bool IsCardSession() { return false; }
+  // ERR_CPS_TEST or ERR_CPS_REELLE when the card does not suit the server; 0 otherwise.
+  virtual int CardEnvironmentMismatch() { return ERR_OK; }
+  // The card is still there and its session open.
+  virtual bool CheckCard() { return false; }
+  // DER of the card's authentication certificate.
+  virtual std::string AuthCertificate() { return {}; }
+  // The PKCS #1 v1.5 signature of a DER DigestInfo; empty when refused.
+  virtual std::string SignDigestInfo(std::string_view DigestInfo);
+
+  // IVaspoCNX
+  const TCarte* GetCarte() override { return &Info.Carte; }
+  const TPorteur* GetPorteur() override { return &Info.Porteur; }
+  std::string GetServer() override { return Info.DMP_Server; }
+  void SetServer(std::string_view Server) override { Info.DMP_Server = Server; }
+  int DossierExiste(std::string_view INSValue, char INSType, std::shared_ptr<IDossierMedical>& Dossier) override;
+  int GetDossiers(std::string_view DateUTC, TDateMode Mode, std::shared_ptr<IDossierList>& List) override;
+  int GetPatients(const TRecherchePatients& Criteres, std::shared_ptr<IPatientList>& List) override;
+  const TActivite* CurrentActivite() override { return nullptr; }
+  int rechercherInsAvecTraitsIdentite(const TINSiTraits& INSiTraits, const TINSiResponse*& INSiResponse) override;
+  int GetCertificat(TCertificat* Certificat) override;
+  int SignHash(std::string_view Data, std::string_view& Digest) override;
+  void SetSpecAMO(std::string_view) override {}
+  int GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) override;
+  int CloseAppVitale() override;
+};
+
+class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarvelin> {
+ public:
+  static constexpr int Version = 260;
+  static constexpr std::string_view BuildStamp = "2024.09.05-08.01";
+
+  // The first root applies the hosts configuration (the file named by
+  // CARVELIN_HOSTS when set, read by every new root) and sets AuthnInstant.
+  // EHostsConfigError when that file is refused.
+  static std::shared_ptr<TCarvelin> Create();
+  // Unlinks the session, the Vitale card and every registered object,
+  // unloads the card module and frees the HTTP client.
+  ~TCarvelin() override;
+
+  IVaspoLOG* Logger = nullptr;
+  eSante::TCryptoLibV5 CryptoLib;
+  std::shared_ptr<IVaspoCSV> VaspoCSV;
+  std::shared_ptr<TDMPLinks> Links = std::make_shared<TDMPLinks>();
+  std::unique_ptr<Vantrel::THTTPClient> HTTP;
+  TParametres FParametres;
+  std::string FLastRequest;
+  TLastError FError;
+  std::string FURL;
+  std::string FParam;
+  TVoletAdministratif FVolet;
+  TAccesPatient FAcces;
+  std::vector<TPraticien> FPraticiens;
+  std::string FDMPUrl;
+  TVaspoCNX* VaspoCNX = nullptr;
+
+  // ICarvelin
+  int GetVersion() override { return Version; }
+  std::string_view GetErrMsg(int ErrNo) override { return FError.GetErrMsg(ErrNo); }
+  std::string GetErrDetail() override { return FError.GetErrDetail(); }
+  void SetLogger(IVaspoLOG* ALogger) override { Logger = ALogger; }
+  int SetCryptoLib(std::string_view AFileName) override;
+  int SetApiLecture(std::string_view AFileName) override;
+  int GetSlotCount(int& Count) override;
+  int GetCPS(int Slot, std::shared_ptr<IVaspoCPS>& CPS) override;
+  std::shared_ptr<IVaspoCPS> GetActiveCPS() override { return nullptr; }
+  int GetCSV(std::shared_ptr<IVaspoCSV>& CSV) override;
+  int SetCSV(std::string_view XML, std::shared_ptr<IVaspoCSV>& CSV) override;
+  void SetDMPUrl(std::string_view URL) override { FDMPUrl = URL; }
+  int GetDMPUrl(TDMPUrl DMPUrl, std::string_view Param, std::string& URL) override;
+  std::string GetDMPParams(std::string_view Mobile, std::string_view EMail, std::string_view Adresse,
+                           std::string_view Complement, std::string_view CodePostal, std::string_view Ville,
+                           std::string_view Pays) override;
+  // Clears CRT and FError and raises "TODO !": no software-certificate session.
+  int LoadCertificat(std::string_view Data, std::string_view Password, std::shared_ptr<IVaspoCRT>& CRT) override;
+  const TParametres* GetParametres() override { return &FParametres; }
+  int xmlGetDossiers(std::string_view XML, std::shared_ptr<IDossierList>& List) override;
+  int xmlGetPatients(std::string_view XML, std::shared_ptr<IPatientList>& List) override;
+  int xmlDossierExiste(std::string_view XML, std::shared_ptr<IDossierMedical>& Dossier) override;
+  int xmlQueryDocuments(std::string_view XML, std::shared_ptr<IDocumentList>& List) override;
+  int xopGetDocument(std::string_view XOP, std::shared_ptr<IDocument>& Doc) override;
+  int xmlLoadDocument(std::string_view xml, std::shared_ptr<IDocument>& Doc) override;
+
+  // ---- Services of the client core's objects ----
+
+  // OnLog of the logger, when one is set.
+  void Log(std::string_view Text);
+  // "https://" + the session's DMP_Server + "/si-dmp-server/v2/services/" + Service.
+  std::string DmpServiceUrl(std::string_view Service) const;
+  // Before every service call: false with Code when the call must not go out.
+  bool PreCallGate(int& Code);
+  // Posts a SOAP request (no Boundary) or an MTOM request to a named
+  // service; Response gets the answer's body. 0 or an error code.
+  int SendRequest(std::string_view Request, std::string_view Service, std::string_view Boundary,
+                  std::string& Response);
+  // Posts a prepared SOAP body to a full address; Answer gets the body (also
+  // after a failure when one arrived). 0 or an error code.
+  int SendToURL(std::string_view URL, std::string_view Body, std::string& Answer);
+  // Parses Source into Tree; true (the caller stops with ERR_REQUETE_REFUSEE)
+  // for text that is not XML or a SOAP fault (its reason in FError, and an
+  // error report). Tree may keep views into Source.
+  bool CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree);
+  // True with Code for a registry error (its context in FError, and an error report).
+  bool CheckRegistryErrors(const Vantrel::TXMLTree& Tree, int& Code);
+  // Posts the failure to the maker's error report; never raises, sends
+  // nothing without a maker.
+  void ErrorReport(std::string_view Response);
+  // Reads the service parameters document into FParametres; raises when
+  // its body is not XML.
+  void LoadDmpParameters();
+
+  // ---- Sessions ----
+
+  // Makes Session the current one, after unlinking the previous one.
+  void SetSession(TVaspoCNX& Session);
+  // The current session forgets the root; its module session and the HTTP
+  // connection are closed and the Vitale card released.
+  void UnlinkSession();
+  // Installs Client (any THTTPClient, tests give one with their own sockets)
+  // as the root's client with the root's settings and TLS events.
+  void SetupHTTPClient(std::unique_ptr<Vantrel::THTTPClient> Client);
+
+ protected:
+  TCarvelin() = default;
+
+ private:
+  Vantrel::THTTPClient& HTTPClient();
+  int Post(std::string_view URL, std::string_view Body, std::string ContentType, std::string& Answer);
+  bool CardSession();
+  void CertificateRequest(std::vector<std::string>& Certificates);
+  void CertificateVerify(const std::string& Hash, std::string& Signature);
+};
+
+}  // namespace Talven
