@@ -85,7 +85,10 @@ class TLSListener(socketserver.ThreadingMixIn, socketserver.TCPServer):
             with self.connections_lock:
                 self.open_connections.discard(request)
                 self.open_connections.add(connection)
-            Handler(connection, client_address, self)
+            try:
+                Handler(connection, client_address, self)
+            finally:
+                connection.close()  # the plain socket was detached into it
         finally:
             with self.connections_lock:
                 self.open_connections.discard(request)
