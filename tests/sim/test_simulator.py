@@ -504,7 +504,8 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual(find(root, "queryResponseCode")[0].get("code"), "NF")
         root = self.soap_tree("patients", action, existence(p["ins"]))
         self.assertEqual(find(root, "queryResponseCode")[0].get("code"), "OK")
-        self.assertEqual(self.control("POST", "/rules", {"rules": [{"bogus": 1}]})[0], 400)
+        for bad in [{"bogus": 1}, {"tls_profile": "nope"}, {"times": 0}]:
+            self.assertEqual(self.control("POST", "/rules", {"rules": [bad]})[0], 400, bad)
 
     def test_close_before_answer_and_delay(self):
         self.control("POST", "/rules", {"rules": [

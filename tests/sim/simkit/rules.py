@@ -16,6 +16,8 @@ Actions, combinable:
 
 import threading
 
+from .server import PROFILES
+
 ACTIONS = ("delay_ms", "tls_profile", "soap_fault", "http_500_empty", "non_xml",
            "close_before_answer", "status", "variant")
 MATCH_KEYS = ("service", "operation", "path", "host")
@@ -34,6 +36,8 @@ def validate(rule):
     unknown = set(rule) - set(ACTIONS) - {"match", "times", "name"}
     if unknown:
         raise RuleError("unknown rule member(s): %s" % ", ".join(sorted(unknown)))
+    if "tls_profile" in rule and rule["tls_profile"] not in PROFILES:
+        raise RuleError("unknown TLS profile %r" % rule["tls_profile"])
     if "times" in rule and (not isinstance(rule["times"], int) or rule["times"] < 1):
         raise RuleError("times is a positive integer")
     return dict(rule)
