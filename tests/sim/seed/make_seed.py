@@ -1,0 +1,191 @@
+#!/usr/bin/python3
+"""Writes the simulator's seed: seed.json and the CDA documents of
+documents/, made by the program's own builders (the driver
+sim-seed-documents). Run by hand when the seed changes, then commit both:
+
+    /usr/bin/python3 tests/sim/seed/make_seed.py build/tests/tools/sim-seed-documents
+
+Everything here is deterministic: identifiers come from uuid5 of fixed
+names, dates are relative to the simulator's --today ("-41y-57d")."""
+
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import uuid
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from simkit.seed import nir_key  # noqa: E402
+
+NS = uuid.UUID("6f1c1f7e-4d59-4d3c-9a63-0c1e3c5a2b10")
+REPOSITORY = "1.2.250.1.213.1.1.1.1.999.1"
+DOC_ROOT = "1.2.250.1.213.1.1.1.1.999.2"
+AUTHOR = {"id": "810001234567", "family": "TEST", "given": "Jean"}
+TEST_INS_OID = "1.2.250.1.213.1.4.10"
+
+
+def ins(sex, yymm, place, order):
+    number = "%d%s%s%s" % (sex, yymm, place, order)
+    return number + nir_key(number)
+
+
+def person(key, sex, yymm, place, order, civility, given, birth_name, birth, usage_name="",
+           birthplace="", record=None, **extra):
+    p = {"key": key, "ins": ins(sex, yymm, place, order), "civility": civility, "given": given,
+         "birth_name": birth_name, "usage_name": usage_name, "sex": "M" if sex == 1 else "F",
+         "birth": birth, "birthplace": birthplace or place + order[:3],
+         "record": record}
+    p.update(extra)
+    return p
+
+
+def address(street, postal, city, complement=""):
+    return {"street": street, "complement": complement, "postal": postal, "city": city, "country": "FRANCE"}
+
+
+# Document kinds: type code, type label, class code, class label, driver kind, format code.
+PDF = "urn:ihe:iti:xds-sd:pdf:2008"
+TXT = "urn:ihe:iti:xds-sd:text:2008"
+JPG = "urn:ihe:iti-fr:xds-sd:jpeg:2010"
+CDA_MS = "urn:asip:ci-sis:vsm:2012"
+CDA_VAC = "urn:asip:ci-sis:vac-note:2021"
+KINDS = [
+    ("11488-4", "CR ou fiche de consultation ou de visite", "10", "Compte rendu", "pdf", PDF),
+    ("60591-5", "Synthèse du dossier médical", "11", "Synthèse", "synthese", CDA_MS),
+    ("11502-2", "CR d'examens biologiques", "10", "Compte rendu", "txt", TXT),
+    ("18748-4", "CR d'imagerie médicale", "10", "Compte rendu", "jpg", JPG),
+    ("57833-6", "Prescription de produits de santé", "12", "Prescription", "pdf", PDF),
+    ("87273-9", "Note de vaccination", "11", "Synthèse", "vaccination", CDA_VAC),
+    ("34112-3", "CR hospitalier (séjour)", "10", "Compte rendu", "pdf", PDF),
+    ("89601-9", "Certificat médical", "60", "Certificat", "txt", TXT),
+    ("59284-0", "Attestation de consentement", "80", "Document administratif", "pdf", PDF),
+]
+PATIENT_KIND = ("51855-5", "Expression personnelle du patient", "90", "Document du patient", "txt", TXT)
+STATUSES = ["Approved", "Approved", "Archived", "Approved", "Deprecated", "Approved"]
+VISIBILITIES = [0, 1, 0, 2, 4, 0, 6, 0]
+
+
+def record(count, authorisation="VALIDE", treating=False, closed=None, web=False, ens=False,
+           opposition=False, with_patient_document=False):
+    return {"authorisation": authorisation, "treating": treating, "closed": closed, "web_access": web,
+            "ens": ens, "emergency_opposition": opposition, "document_count": count,
+            "patient_document": with_patient_document, "last_access": "-3d", "last_update": "-12d",
+            "last_document": "-12d", "authorisation_date": "-400d"}
+
+
+PATIENTS = [
+    person("martin", 2, "8405", "75", "112045", "Mme", ["Zoé", "Marie"], "DURAND", "-41y-57d",
+           usage_name="MARTIN-DURAND", record=record(9, treating=True, web=True, with_patient_document=True),
+           address=address("12 rue de l'Église", "75011", "Paris", "Bâtiment B"),
+           telecom={"fixe": "0143000000", "mobile": "0612345678", "email": "zoe.martin@exemple.fr"}),
+    person("lheritier", 1, "7211", "69", "123008", "M", ["Jérôme"], "L'HÉRITIER", "-53y-20d",
+           record=record(6, authorisation="INTERDIT"), address=address("3 quai Saint-Vincent", "69001", "Lyon"),
+           telecom={"mobile": "0698765432"}),
+    person("petit", 2, "1503", "33", "063112", "", ["Léa"], "PETIT", "-10y-45d",
+           record=record(5, web=True),
+           representative={"relation": "MTH", "civility": "Mme", "family": "PETIT", "given": "Claire",
+                           "address": address("8 allée des Pins", "33000", "Bordeaux"),
+                           "telecom": {"mobile": "0611223344"}},
+           address=address("8 allée des Pins", "33000", "Bordeaux")),
+    person("moreau", 1, "0706", "44", "109027", "M", ["Théo"], "MOREAU", "-18y", record=record(5)),
+    person("bernard", 2, "4602", "13", "055201", "Mme", ["Françoise"], "BERNARD", "-79y-100d",
+           record=record(6, closed={"date": "-60d", "code": "PATIENT_DECEDE", "reason": "Décès du patient"})),
+    person("roux", 1, "9009", "31", "555014", "M", ["Mathis", "Jean"], "ROUX", "-34y-10d",
+           record=record(7, ens=True, web=True)),
+    person("faure", 2, "8812", "59", "350208", "Mme", ["Élodie"], "FAURE", "-36y-200d",
+           usage_name="FAURE-LAMBERT", record=record(5, opposition=True)),
+    person("girard", 1, "9501", "67", "482030", "M", ["Noé"], "GIRARD", "-30y-12d"),
+    person("dupont1", 2, "7704", "92", "050101", "Mme", ["Marie"], "DUPONT", "-47y-80d",
+           record=record(5)),
+    person("dupont2", 2, "7704", "92", "050102", "Mme", ["Marie"], "DUPONT", "-47y-80d",
+           record=record(5, authorisation="")),
+    person("casanova", 1, "6608", "2A", "004017", "M", ["Ange", "Toussaint"], "CASANOVA", "-58y-30d",
+           record=record(6)),
+    person("lefebvre", 1, "8103", "62", "193041", "M", ["Hugo"], "LEFEBVRE", "-43y-160d",
+           record=record(5, authorisation="")),
+    person("ndiaye", 2, "9910", "99", "341044", "Mme", ["Aminata"], "N'DIAYE", "-25y-70d",
+           record=record(8, treating=True)),
+    person("oneill", 2, "6201", "29", "019005", "Mme", ["Ève-Marie"], "O'NEILL", "-63y-5d",
+           usage_name="LE GALL", record=record(5, authorisation="INTERDIT")),
+    person("nguyen", 1, "0412", "94", "028123", "M", ["Lucas", "Minh"], "NGUYEN", "-21y-3d",
+           record=record(5, web=True, ens=True)),
+]
+
+PRACTITIONERS = [
+    {"id": "810001234567", "id_type": "8", "given": "Jean", "family": "TEST", "mode": "ACTIVE",
+     "speciality": "SM26", "speciality_label": "Qualifié en médecine générale", "treating": True},
+    {"id": "810002345678", "id_type": "8", "given": "Hélène", "family": "RIVIÈRE", "mode": "ACTIVE",
+     "speciality": "SM04", "speciality_label": "Cardiologie et maladies vasculaires", "treating": False},
+    {"id": "810003456789", "id_type": "8", "given": "Marc", "family": "D'ALMEIDA", "mode": "INTERDITE",
+     "speciality": "SM40", "speciality_label": "Pédiatrie", "treating": False},
+]
+
+
+def documents_of(index, p):
+    """The record's documents, spread over the kinds, statuses and
+    visibilities, in submission sets of two or three."""
+    docs = []
+    count = p["record"]["document_count"]
+    for n in range(count):
+        kind = KINDS[(index + n) % len(KINDS)]
+        if p["record"]["patient_document"] and n == count - 1:
+            kind = PATIENT_KIND
+        name = "%s-%02d" % (p["key"], n + 1)
+        days = 20 + 37 * n + 3 * index
+        docs.append({
+            "entry_uuid": "urn:uuid:%s" % uuid.uuid5(NS, name),
+            "unique_id": "%s.%d.%d" % (DOC_ROOT, index + 1, n + 1),
+            "file": name + ".xml", "kind": kind[4],
+            "type": kind[0], "type_label": kind[1], "class": kind[2], "class_label": kind[3],
+            "format": kind[5], "title": "%s (%s)" % (kind[1], p["birth_name"]),
+            "comment": "Document %d du dossier" % (n + 1),
+            "status": STATUSES[(index + n) % len(STATUSES)],
+            "visibility": VISIBILITIES[(index + n) % len(VISIBILITIES)],
+            "created": "-%dd" % days, "service_start": "-%dd" % (days + 2), "service_stop": "-%dd" % days,
+            "practice": "AMBULATOIRE", "version": 1 + (n % 3 == 2),
+            "by_patient": kind is PATIENT_KIND,
+            "submission": "urn:uuid:%s" % uuid.uuid5(NS, "%s-set-%d" % (p["key"], n // 3)),
+        })
+    return docs
+
+
+def document_line(p, d, created):
+    author = ({"id": p["ins"], "family": p["birth_name"], "given": p["given"][0]} if d["by_patient"]
+              else AUTHOR)
+    civility = {"M": "1", "Mme": "2", "Mlle": "3"}.get(p["civility"], "0")
+    # The documents are made once: their own dates are those of a fixed day.
+    return "\t".join([d["file"], d["kind"], d["type"], d["type_label"], d["title"], p["ins"], TEST_INS_OID,
+                      civility, p["usage_name"], p["birth_name"], p["given"][0], "01/01/1980", p["sex"],
+                      created, d["unique_id"], author["id"], author["family"], author["given"]])
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: make_seed.py PATH/TO/sim-seed-documents")
+    lines = []
+    for index, p in enumerate(PATIENTS):
+        if not p["record"]:
+            continue
+        p["record"]["documents"] = documents_of(index, p)
+        for n, d in enumerate(p["record"]["documents"]):
+            lines.append(document_line(p, d, "2024%02d%02d1030" % (1 + n % 12, 1 + index)))
+    folder = os.path.join(HERE, "documents")
+    for old in os.listdir(folder) if os.path.isdir(folder) else []:
+        os.unlink(os.path.join(folder, old))
+    fixtures = os.path.join(HERE, "..", "..", "fixtures", "cda-build")
+    subprocess.run([sys.argv[1], fixtures, folder], input="\n".join(lines).encode("utf-8"), check=True)
+    for p in PATIENTS:
+        for d in (p["record"] or {}).get("documents", []):
+            data = open(os.path.join(folder, d["file"]), "rb").read()
+            d["size"] = len(data)
+            d["hash"] = hashlib.sha1(data).hexdigest()
+    seed = {"repository_unique_id": REPOSITORY, "patients": PATIENTS, "practitioners": PRACTITIONERS}
+    with open(os.path.join(HERE, "seed.json"), "w", encoding="utf-8") as f:
+        json.dump(seed, f, ensure_ascii=False, indent=1)
+        f.write("\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,125 @@
+"""The record service "patients" (HL7 v3):
+
+PRPA_IN201307UV02 with reason TEST_EXST  record existence and state
+PRPA_IN201307UV02 without it              the administrative panel
+PRPA_IN201314UV02                         panel revision or closing: the
+                                          panel in PRPA_IN201315UV02
+Variants: "NF" (no record), "AE" (refused with a detail text)."""
+
+from simkit import hl7
+from simkit.seed import ins_oid, valid_ins
+from simkit.service import Answer, Operation, soap_service
+from simkit.soap import envelope
+from simkit.xmltext import attr, find_all, path
+
+PATH = "/si-dmp-server/v2/services/patients"
+ACTION = "urn:hl7-org:v3:"
+
+
+class Refusal(Exception):
+    pass
+
+
+def requested_patient(body, sim, environment):
+    """The patient named by the query's patientIdentifier, or None when the
+    service has no record of it; Refusal for an identifier it cannot read."""
+    value = path(next(iter(find_all(body, "patientIdentifier")), None), "value")
+    ins, root = attr(value, "extension"), attr(value, "root")
+    if not valid_ins(ins):
+        raise Refusal("Identifiant de patient illisible: '%s'" % ins)
+    if root != ins_oid(environment):
+        raise Refusal("OID d'INS %s refusé dans cet environnement" % root)
+    p = sim.seed.patient_by_ins(ins)
+    return p if p and p.get("record") else None
+
+
+def message_308(body, sim, request, ack, query_code, p=None, panel=False):
+    env = request.environment
+    out = ['<PRPA_IN201308UV02 %s>' % hl7.HL7_HEADER,
+           hl7.wrapper_start("PRPA_IN201308UV02", attr(path(body, "sender", "device", "id"), "root"), env), ack]
+    reason = ""
+    subject = ""
+    if p is not None:
+        r = p["record"]
+        if r["authorisation"]:
+            out.append('<attentionLine><keyWordText code="AUTORISATION" codeSystem="1.2.250.1.213.1.1.4.13"/>'
+                       '<value xsi:type="CV" code="%s"/></attentionLine>' % r["authorisation"])
+        out.append('<attentionLine><keyWordText code="STATUT_MT" codeSystem="1.2.250.1.213.1.1.4.13"/>'
+                   '<value xsi:type="BL" value="%s"/></attentionLine>' % ("true" if r["treating"] else "false"))
+        closed = r.get("closed")
+        effective = '<effectiveTime value="%s"/>' % sim.seed.hl7_date(closed["date"]) if closed else ""
+        subject = ('<subject typeCode="SUBJ"><registrationEvent classCode="REG" moodCode="EVN">'
+                   '<statusCode code="%s"/>%s<subject1 typeCode="SBJ"><patient classCode="PAT">%s'
+                   '<statusCode code="%s"/>%s%s%s</patient></subject1>'
+                   '<custodian typeCode="CST"><assignedEntity classCode="ASSIGNED"><id root="%s"/>'
+                   '</assignedEntity></custodian></registrationEvent></subject>'
+                   % ("completed" if closed else "active", effective, hl7.patient_id(p, env),
+                      "terminated" if closed else "active", hl7.patient_person(sim.seed, p, panel),
+                      hl7.boolean_observation("subjectOf", "COMPTE_INTERNET_OUVERT", r["web_access"]),
+                      hl7.boolean_observation("subjectOf", "RATTACHEMENT_ENS", r["ens"]), hl7.SERVICE_OID))
+        if closed:
+            reason = ('<reasonOf typeCode="RSON"><detectedIssueEvent classCode="ALRT" moodCode="EVN">'
+                      '<code code="%s" codeSystem="1.2.250.1.213.4.1.2.4"/><text>%s</text>'
+                      '</detectedIssueEvent></reasonOf>' % (closed["code"], hl7.esc(closed["reason"])))
+    query = path(body, "controlActProcess", "queryByParameter", "queryId")
+    out.append('<controlActProcess classCode="CACT" moodCode="EVN">'
+               '<code code="PRPA_TE201308UV02" codeSystem="2.16.840.1.113883.1.6"/>%s%s'
+               '<queryAck><queryId root="%s" extension="%s"/><queryResponseCode code="%s"/></queryAck>'
+               '</controlActProcess></PRPA_IN201308UV02>'
+               % (subject, reason, hl7.esc(attr(query, "root")), hl7.esc(attr(query, "extension")), query_code))
+    return Answer(body=envelope("".join(out), ACTION + "PRPA_IN201308UV02", request.message_id),
+                  note="patient %s" % (p["key"] if p else "-"))
+
+
+def is_existence_test(body):
+    return any(attr(c, "code") == "TEST_EXST" for c in find_all(body, "reasonCode"))
+
+
+def query(request, body, sim):
+    try:
+        p = requested_patient(body, sim, request.environment)
+    except Refusal as refusal:
+        return message_308(body, sim, request, hl7.acknowledgement("AE", "DMPInvalidRequest", str(refusal)), "AE")
+    if p is None:
+        return message_308(body, sim, request, hl7.acknowledgement("AA"), "NF")
+    return message_308(body, sim, request, hl7.acknowledgement("AA"), "OK", p, panel=not is_existence_test(body))
+
+
+def revise(request, body, sim):
+    """The revision answers the stored panel (the record issue adds the change)."""
+    p = None
+    for identifier in find_all(body, "id"):
+        candidate = sim.seed.patient_by_ins(attr(identifier, "extension"))
+        if candidate and candidate.get("record"):
+            p = candidate
+    env = request.environment
+    if p is None:
+        inner = ('<PRPA_IN201316UV02 %s>%s%s</PRPA_IN201316UV02>'
+                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201316UV02", "", env),
+                    hl7.acknowledgement("AE", "DMPPatientNotFound", "Dossier inconnu")))
+    else:
+        inner = ('<PRPA_IN201315UV02 %s>%s%s<controlActProcess classCode="CACT" moodCode="EVN">'
+                 '<subject typeCode="SUBJ"><registrationEvent classCode="REG" moodCode="EVN">'
+                 '<statusCode code="active"/><subject1 typeCode="SBJ"><patient classCode="PAT">%s'
+                 '<statusCode code="active"/>%s</patient></subject1></registrationEvent></subject>'
+                 '</controlActProcess></PRPA_IN201315UV02>'
+                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201315UV02", "", env), hl7.acknowledgement("AA"),
+                    hl7.patient_id(p, env), hl7.patient_person(sim.seed, p, True)))
+    return Answer(body=envelope("<PRPA_IN201314UV02_Response>%s</PRPA_IN201314UV02_Response>" % inner,
+                                ACTION + "PRPA_IN201314UV02Response", request.message_id),
+                  note="revision %s" % (p["key"] if p else "-"))
+
+
+def not_found(request, body, sim):
+    return message_308(body, sim, request, hl7.acknowledgement("AA"), "NF")
+
+
+def refused(request, body, sim):
+    return message_308(body, sim, request, hl7.acknowledgement("AE", "DMPInvalidRequest",
+                                                                  "Requête refusée par le service"), "AE")
+
+
+SERVICE = soap_service("patients", [PATH], {
+    "PRPA_IN201307UV02": Operation(ACTION + "PRPA_IN201307UV02", query),
+    "PRPA_IN201314UV02": Operation(ACTION + "PRPA_IN201314UV02", revise),
+}, variants={"NF": not_found, "AE": refused})
