@@ -68,6 +68,7 @@ TVirtualListBox::TVirtualListBox(QWidget* Parent) : QAbstractScrollArea(Parent) 
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::Box);
+  setFrameShadow(QFrame::Plain);
   setLineWidth(1);
   viewport()->setAutoFillBackground(false);
   connect(Bar, &QAbstractSlider::actionTriggered, this, &TVirtualListBox::ScrollAction);
@@ -221,6 +222,7 @@ void TVirtualListBox::mousePressEvent(QMouseEvent* Event) {
   const int Row = (FMouse.y() + FScrollTop) / FItemHeight;
   if (FMouse.y() >= 0) UserSelects(Row);
   QAbstractScrollArea::mousePressEvent(Event);
+  Event->accept();
 }
 
 void TVirtualListBox::mouseReleaseEvent(QMouseEvent* Event) {
@@ -229,6 +231,7 @@ void TVirtualListBox::mouseReleaseEvent(QMouseEvent* Event) {
   FPressed = false;
   if (Clicked) Click(Event->position().toPoint());
   QAbstractScrollArea::mouseReleaseEvent(Event);
+  Event->accept();
 }
 
 void TVirtualListBox::Click(const QPoint& Pos) {
