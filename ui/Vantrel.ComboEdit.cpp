@@ -23,6 +23,7 @@ TComboEdit::TComboEdit(QLineEdit* Edit, TDropDownEvent OnDropDown)
   connect(this, qOverload<int>(&QComboBox::activated), this, &TComboEdit::Choose);
   Edit->installEventFilter(this);
   view()->installEventFilter(this);
+  view()->window()->installEventFilter(this);  // the pop-up around the list
   setGeometry(Edit->geometry());
   stackUnder(Edit);
   setCursor(Qt::PointingHandCursor);
@@ -83,7 +84,7 @@ bool TComboEdit::eventFilter(QObject* Watched, QEvent* Event) {
   if (Event->type() != QEvent::KeyPress || !FEdit) return QComboBox::eventFilter(Watched, Event);
   auto* KeyEvent = static_cast<QKeyEvent*>(Event);
   if (Watched == FEdit) return Key(KeyEvent->key()) || QComboBox::eventFilter(Watched, Event);
-  if (Watched == view()) {
+  if (Watched == view() || Watched == view()->window()) {
     // The open list holds the keyboard: what it does not take goes to the edit.
     if (!Key(KeyEvent->key())) QCoreApplication::sendEvent(FEdit, Event);
     return true;
