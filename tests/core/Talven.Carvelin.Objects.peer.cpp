@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "Simulator.h"
 #include "Talven.Carvelin.Hosts.h"
@@ -109,11 +107,6 @@ class SimPeer : public ::testing::Test {
     auto R = TestSupport::RunPython(std::string(LogPrelude) + std::string(Assertions), Argv, Input);
     EXPECT_EQ(R.Status, 0) << R.Err << Input;
   }
-  // Waits for handlers still busy (a delayed answer is logged once written).
-  void WaitForEntries(size_t Count) const {
-    for (int Tries = 0; Entries().size() < Count && Tries < 200; ++Tries)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
 
   static inline SimTest::TSimulator* Sim = nullptr;
   size_t Since = 0;
@@ -194,7 +187,7 @@ TEST_F(SimPeer, a_delay_past_the_time_out_is_a_connection_error) {
   const std::string Left = Sim->Control("GET", "/rules");
   const size_t Arrived = Left.find("\"times\": 2") != std::string::npos ? 1 : Left.find("\"times\": 1") != std::string::npos ? 2 : 0;
   ASSERT_NE(Arrived, 0u) << Left;
-  WaitForEntries(Arrived);
+  Sim->WaitForLog(Arrived, Since);
   ExpectLog("assert len(requests) == int(args[0]) and all(e['action'] == 'service' for e in requests), requests",
             {std::to_string(Arrived)});
   Sim->SetRules("[]");
@@ -264,7 +257,7 @@ TEST_F(SimPeer, the_time_service_falls_back_to_the_clock) {
   EXPECT_NEAR(Offset(), 0, 60);  // junk
   EXPECT_NEAR(Offset(), 0, 60);  // past its 2 s
   EXPECT_NEAR(Offset(), 0, 60);  // the service itself
-  WaitForEntries(4);
+  Sim->WaitForLog(4, Since);
   ExpectLog(R"(
 assert sorted(e['action'] for e in requests) == ['service', 'variant:junk', 'variant:offset', 'variant:slow'], requests
 )");
