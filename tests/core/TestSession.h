@@ -1,5 +1,6 @@
 // A card session for the root's tests until the CPS card session exists: a
-// training card whose hooks sign with the test PKI's software client key.
+// training card whose hooks sign with the test PKI's software client key,
+// also for the teleservice's assertions (GetCertificat, SignHash).
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestPKI.h"
+#include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.XML.XDSb.XAdES.h"
 
 namespace CoreTest {
@@ -30,6 +32,18 @@ class TTestSession : public Talven::TVaspoCNX {
 
   bool CardPresent = true;
   int SignCount = 0;
+
+  int GetCertificat(Talven::TCertificat* Certificat) override {
+    if (!Certificat) return Talven::ERR_PARAMETRE;
+    *Certificat = {"CN=Docteur Jean Test", FCertificate, true};
+    return Talven::ERR_OK;
+  }
+  // The Base64 PKCS #1 v1.5 signature of a SHA-256 hash, as the card session gives it.
+  int SignHash(std::string_view Hash, std::string_view& Signature) override {
+    FSignature = Vantrel::Base64Encode(FKey.SignDigest(Hash, "SHA256"));
+    Signature = FSignature;
+    return FSignature.empty() ? Talven::ERR_CPS : Talven::ERR_OK;
+  }
 
   bool IsCardSession() override { return true; }
   // The card session's rule: the production host takes production cards only.
@@ -57,6 +71,7 @@ class TTestSession : public Talven::TVaspoCNX {
  private:
   TestSupport::TSoftwareKey FKey;
   std::string FCertificate;
+  std::string FSignature;
 };
 
 }  // namespace CoreTest

@@ -44,7 +44,7 @@ TEST(SimulatorPeer, system_tls_profile_refuses_the_own_engine) {
             std::string::npos);
   const auto R = OwnEngineGet(Sim, Sim.PublicPort, "/microtime");
   EXPECT_NE(R.Status, 0) << R.Out;
-  const auto Log = Sim.Log();
+  const auto Log = Sim.WaitForLog(1);
   ASSERT_EQ(Log.size(), 1u);
   EXPECT_NE(Log[0].find("handshake_failed"), std::string::npos) << Log[0];
   Sim.Reset();

@@ -8,10 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "TestPKI.h"
@@ -79,6 +81,17 @@ class TSimulator {
     return Entries;
   }
   size_t LogSize() const { return Log().size(); }
+  // The entries after Since once there are at least Count of them (or after
+  // ten seconds): a handler may log after its client returned, as a failed
+  // handshake or an answer written past the client's time-out does.
+  std::vector<std::string> WaitForLog(size_t Count, size_t Since = 0) const {
+    std::vector<std::string> Entries = Log(Since);
+    for (int Tries = 0; Entries.size() < Count && Tries < 200; ++Tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      Entries = Log(Since);
+    }
+    return Entries;
+  }
 
   // A file the simulator wrote (a saved body named by a log entry).
   std::string StateFile(std::string_view Relative) const { return TestSupport::ReadFile(FState / Relative); }
