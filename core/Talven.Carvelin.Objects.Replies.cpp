@@ -306,7 +306,12 @@ void ParsePatient(PXMLNode Patient, TPatientInfo& Info) {
     if (!Id.Name.Compare("id")) continue;
     const std::string Root = Attr(&Id, "root");
     for (const TRoot& R : Roots)
-      if (R.OID == Root) (R.INSi ? Info.INSi : Info.INSC) = {Attr(&Id, "extension"), R.Type, Root};
+      if (R.OID == Root) {
+        TIdentifiantNationalDeSante& Target = R.INSi ? Info.INSi : Info.INSC;
+        Target.Code = Attr(&Id, "extension");
+        Target.Type = R.Type;
+        Target.OID = Root;
+      }
   }
   const PXMLNode Person = Patient->GetChild("patientPerson");
   TIdentite& I = Info.Identite;
