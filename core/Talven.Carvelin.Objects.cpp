@@ -29,6 +29,8 @@ constexpr std::string_view ErrorReportPath = "/error_report.php";
 constexpr int ErrorReportTimeout = 5000;  // milliseconds
 constexpr int MaxRedirects = 10;
 constexpr size_t MaxParametersSize = 1 << 20;
+constexpr std::string_view RegistrySuccessStatus = "urn:oasis:names:tc:ebxml-regrep:ResponseStatusType:Success";
+constexpr std::string_view RegistryWarningSeverity = "urn:oasis:names:tc:ebxml-regrep:ErrorSeverityType:Warning";
 
 bool IsTrainingCard(const TVaspoCNX& Session) { return (Session.Info.Carte.Categorie & 0x80) != 0; }
 
@@ -348,6 +350,9 @@ bool TCarvelin::CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree)
   FError.Clear();
   try {
     Tree.BuildFrom(Source);
+  } catch (const Vantrel::EXMLError& E) {
+    FError.SetError(E.Message() + " (octet " + std::to_string(E.Index) + ")");
+    return true;
   } catch (const std::exception& E) {
     FError.SetError(E.what());
     return true;
@@ -361,15 +366,29 @@ bool TCarvelin::CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree)
 }
 
 bool TCarvelin::CheckRegistryErrors(const Vantrel::TXMLTree& Tree, int& Code) {
-  Vantrel::PXMLNode Error = Tree.XPathNode("/Envelope/Body//RegistryErrorList/RegistryError");
-  if (!Error) return false;
-  auto Attribute = [Error](std::string_view Name) {
-    const Vantrel::TXMLString* A = Error->GetAttribute(Name);
+  Vantrel::PXMLNode List = Tree.XPathNode("/Envelope/Body//RegistryErrorList");
+  if (!List) return false;
+  auto Attribute = [](Vantrel::PXMLNode Node, std::string_view Name) {
+    const Vantrel::TXMLString* A = Node ? Node->GetAttribute(Name) : nullptr;
     return A ? A->Value() : std::string();
   };
-  FError.SetError(Attribute("codeContext"));
+  // A warning beside a success does not undo the success (a filing read as
+  // failed would be filed twice): it only goes to the log.
+  const bool Success = Attribute(List->Parent, "status") == RegistrySuccessStatus;
+  Vantrel::PXMLNode Error = nullptr;
+  for (const Vantrel::TXMLNode& Entry : List->Children()) {
+    if (!Entry.Name.Compare("RegistryError")) continue;
+    if (Success && Attribute(&Entry, "severity") == RegistryWarningSeverity) {
+      Log("Avertissement du registre : " + Attribute(&Entry, "errorCode") + " " + Attribute(&Entry, "codeContext"));
+      continue;
+    }
+    Error = &Entry;
+    break;
+  }
+  if (!Error) return false;
+  FError.SetError(Attribute(Error, "codeContext"));
   ErrorReport(Tree.Source());
-  const std::string ErrorCode = Attribute("errorCode");
+  const std::string ErrorCode = Attribute(Error, "errorCode");
   for (const TRegistryError& E : RegistryErrors)
     if (E.ErrorCode == ErrorCode) {
       Code = E.Code;

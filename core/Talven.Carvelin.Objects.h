@@ -16,15 +16,20 @@
 //
 // Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
 //   TCarvelin: SetApiLecture, GetSlotCount, GetCPS (GetActiveCPS answers
-//     nullptr), GetCSV, SetCSV, xmlGetDossiers, xmlGetPatients,
-//     xmlDossierExiste, xmlQueryDocuments, xopGetDocument, xmlLoadDocument;
+//     nullptr), GetCSV, SetCSV, and the public readers xmlGetDossiers,
+//     xmlGetPatients, xmlDossierExiste, xmlQueryDocuments, xopGetDocument,
+//     xmlLoadDocument until the list, record and document objects that wrap
+//     the records of ReadDossiers, ReadPatients, ParseDossierExiste,
+//     ParseDocumentList and ParseRetrieveDocumentSet exist;
 //   TVaspoCNX: DossierExiste, GetDossiers, GetPatients,
 //     rechercherInsAvecTraitsIdentite, GetCertificat, SignHash, GetAppVitale,
 //     CloseAppVitale (CurrentActivite answers nullptr, SetSpecAMO does nothing).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,13 +38,76 @@
 #include "Talven.Carvelin.Types.h"
 #include "Talven.Carvelin.VIHF.h"
 #include "Talven.eSante.CryptoLibV5.h"
+#include "Vantrel.DateTime.h"
 #include "Vantrel.HTTPClient.h"
+#include "Vantrel.INSi.h"
 #include "Vantrel.XML.Tree.h"
 
 namespace Talven {
 
 class TCarvelin;
 class TDMPLink;
+
+// The records the reply readers fill, and the document helpers they use.
+namespace Objects {
+
+// The internal twin of a document entry: the interface record first (handed
+// out by pointer), then what later requests about the entry need.
+struct TDocumentInfo : Talven::TDocumentInfo {
+  std::string CodeCategorie;
+  std::string uuid;  // the registry entry's id
+  std::string RepositoryId;
+  std::string DocumentUniqueId;
+  std::string legalAuthenticator;
+  std::string creationTime;         // HL7 time, UTC, as received
+  Vantrel::TDateTime creationDate = 0;  // local time
+  std::string nodeRepresentation;   // format code
+  std::string currentStatus;        // status URN
+};
+
+// A line of the professional's patient list, with its four dates as received.
+struct TDossierItem : Talven::TDossierItem {
+  std::string dateOfBirth;
+  std::string lastAccessDate;
+  std::string lastUpdateDate;
+  std::string lastAddDate;
+};
+
+// What a retrieval answer holds.
+struct TRetrievedDocument {
+  std::string RepositoryUniqueId;
+  std::string DocumentUniqueId;
+  std::string Content;  // the bytes as received
+};
+
+// The identifier that names the patient in requests: the INS when set, else
+// the older identifier (code and OID each fall back on their own).
+std::string INS_CODE(const TPatientInfo& Info);
+std::string INS_OID(const TPatientInfo& Info);
+
+// Identifiers, sex, birth date, civility and names of an HL7 v3 patient
+// element; nullptr leaves Info unchanged.
+void ParsePatient(Vantrel::PXMLNode Patient, TPatientInfo& Info);
+
+// The short name of a status URN: "Approved", "Archived", "Deleted", the
+// rest of another ebRIM status URN, any other text whole.
+std::string StatusFromURN(std::string_view URN);
+// Visibility bits (1, 2, 4) of a registry entry's classifications.
+int32_t VisibiliteFromEntry(Vantrel::PXMLNode Entry);
+// yyyymmdd[hhnnss] (characters past 14 ignored, missing parts 0); 0 for
+// non-digits or a date or time that does not exist.
+Vantrel::TDateTime ParseDateTimeHL7(std::string_view Text);
+// "dd/mm/yyyy", with " hh:nn" in local time when the text holds a UTC time;
+// "" for an empty or unreadable text.
+std::string HL7TimeToText(std::string_view Text);
+// "given family" of an XCN value; "(inconnu)" without '^'.
+std::string XCNToName(std::string_view Value);
+// "TXT", "PDF", "XML"... of an XDS format code; an unknown code unchanged.
+std::string ExtensionFromFormatCode(std::string_view FormatCode);
+// "dd/mm/yyyy" to "yyyymmdd"; "" for any other text.
+std::string DateFRToHL7(std::string_view Date);
+
+}  // namespace Objects
 
 // The registry of live record-side objects: the root's and every linked
 // object's, so that whichever goes last frees it.
@@ -149,6 +217,8 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   std::vector<TPraticien> FPraticiens;
   std::string FDMPUrl;
   TVaspoCNX* VaspoCNX = nullptr;
+  // The clock that dates a patient's age (tests set their own).
+  std::function<Vantrel::TDateTime()> Clock = Vantrel::Now;
 
   // ICarvelin
   int GetVersion() override { return Version; }
@@ -204,6 +274,51 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   // Reads the service parameters document into FParametres; raises when
   // its body is not XML.
   void LoadDmpParameters();
+
+  // ---- Reply readers ----
+  // Each takes the answer's body and answers 0 or an error code, with the
+  // service's own text in FError; none raises. A reader that fails leaves
+  // the caller's storage possibly partly filled, except where said.
+
+  // Record state from a PRPA_IN201308UV02 (or PRPA_IN201312UV02) element.
+  void FillDossierInfo(Vantrel::PXMLNode Message, TDossierInfo& Info);
+  // The existence test; ERR_DMP when the service has no record.
+  int ParseDossierExiste(std::string_view XML, TDossierInfo& Info);
+  // The record-creation answer (PRPA_IN201311UV02_Response).
+  int ParseCreationDossier(std::string_view XML, TDossierInfo& Info);
+  // The professional's patient list; Items is emptied first.
+  int ReadDossiers(std::string_view XML, std::vector<Objects::TDossierItem>& Items);
+  // The patient search (PRPA_IN201306UV02); Items is emptied first.
+  int ReadPatients(std::string_view XML, std::vector<TPatientItem>& Items);
+  int ParseVoletAdministratif(std::string_view XML, TVoletAdministratif& Volet);
+  int ParseRevisionVolet(std::string_view XML, TVoletAdministratif& Volet);
+  // The panel's patientPerson content; Previous is the panel as last read.
+  int HL7PatientPerson(const TVoletAdministratif* Volet, std::string& Text, const TVoletAdministratif* Previous);
+  // The representative's personalRelationship, "" when there is none.
+  static std::string HL7Representant(const TRepresentantLegal& Representant, const TRepresentantLegal* Previous);
+  int ParsePraticiens(std::string_view XML, std::vector<TPraticien>& Praticiens);
+  int ParseAccesPatient(std::string_view XML, TAccesPatient& Acces);
+  int ParseNouvelAcces(std::string_view XML, TAccesPatient& Acces);
+  int xmlModifierAccessPatient(std::string_view XML);
+  int xmlAutorisation(std::string_view XML);
+  int xmlUpdateDocumentSet(std::string_view XML);
+  // Appends the entries of a registry answer after those of List.
+  int FillDocumentList(std::string_view XML, std::vector<Objects::TDocumentInfo>& List);
+  // A new list: emptied first, and emptied again on an error.
+  int ParseDocumentList(std::string_view XML, std::vector<Objects::TDocumentInfo>& List);
+  int ParseObjectRefs(std::string_view XML, std::vector<std::string>& Ids);
+  int ParseHasMemberTargets(std::string_view XML, std::vector<std::string>& Ids);
+  int ParseSingleObjectRef(std::string_view XML, std::string& Id);
+  int ParseRetrieveDocumentSet(std::string_view XML, Objects::TRetrievedDocument& Document);
+  int xopProvideAndRegisterDocumentSetB(std::string_view XML);
+  int ReadINSiResponse(Vantrel::TINSiRequest& Request, std::string_view Answer, TINSiResponse& Response);
+
+  // Readers that keep their result in the root and point into it; a
+  // failure leaves what the root held.
+  int xmlPraticiens(std::string_view XML, std::span<const TPraticien>& Praticiens);
+  int xmlVoletAdministratif(std::string_view XML, const TVoletAdministratif*& Volet);
+  int xmlRevisionVolet(std::string_view XML, const TVoletAdministratif*& Volet);
+  int xmlAccesPatient(std::string_view XML, const TAccesPatient*& Acces);
 
   // ---- Sessions ----
 

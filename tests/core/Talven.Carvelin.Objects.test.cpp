@@ -234,8 +234,8 @@ TEST_F(RootTest, a_body_that_is_not_xml_is_refused_with_the_readers_message) {
   std::string Expected;
   try {
     Tree.BuildFrom("<html><body>Maintenance<br></body></html>");
-  } catch (const std::exception& E) {
-    Expected = E.what();
+  } catch (const Vantrel::EXMLError& E) {
+    Expected = E.Message() + " (octet " + std::to_string(E.Index) + ")";
   }
   ASSERT_FALSE(Expected.empty());
   EXPECT_EQ(Root->GetErrDetail(), Expected);
