@@ -199,13 +199,13 @@ TEST_F(SimPeer, replies_that_are_not_answers_are_refused_with_their_reason) {
                     {"match": {"service": "registry"}, "times": 1,
                      "soap_fault": {"reason": "Requête <refusée> & signalée", "subcode": "DMPRefus"}}])");
   EXPECT_EQ(Call(UpdateRequest()), ERR_REQUETE_REFUSEE);
-  // The detail is the XML reader's message on the maintenance page.
+  // The detail is the XML reader's message on the maintenance page, with its offset.
   EXPECT_EQ(Response.rfind("<!DOCTYPE html>", 0), 0u) << Response;
   std::string ReaderMessage;
   try {
     Vantrel::TXMLTree().BuildFrom(Response);
   } catch (const Vantrel::EXMLError& E) {
-    ReaderMessage = E.what();
+    ReaderMessage = std::string(E.what()) + " (octet " + std::to_string(E.Index) + ")";
   }
   EXPECT_FALSE(ReaderMessage.empty());
   EXPECT_EQ(Root->GetErrDetail(), ReaderMessage);
