@@ -192,6 +192,24 @@ TDateTime ReadDateTime(const std::string& S) {
   return ComposeDateTime(Date, EncodeTime(DatePart(S, 11, 2), DatePart(S, 14, 2), DatePart(S, 17, 2)));
 }
 
+// A qualified name from P up to a byte of class Stop (or the end), split at
+// its first ':' as TXMLString::GetPrefix does. Answers the end of the name.
+template <uint8_t Stop>
+const char* ReadName(const char* P, const char* End, TXMLString& Prefix, TXMLString& Name) {
+  const char* Start = P;
+  P = FindClass<Stop | CColon>(P, End);
+  if (P == End || *P != ':') {
+    Prefix = {Start, 0};
+    Name = {Start, int32_t(P - Start)};
+    return P;
+  }
+  const char* Colon = P;
+  P = FindClass<Stop>(Colon + 1, End);
+  Prefix = {Start, int32_t(Colon - Start)};
+  Name = {Colon + 1, int32_t(P - Colon - 1)};
+  return P;
+}
+
 // ---------------------------------------------------------------------------
 // Tree storage: the blocks of one tree, freed with it.
 
@@ -215,6 +233,10 @@ class TArena {
   char* Resize(size_t Index, size_t Size) {
     FBlocks[Index] = Checked(std::realloc(FBlocks[Index], Size));
     return static_cast<char*>(FBlocks[Index]);
+  }
+  void Free(size_t Index) {
+    std::free(FBlocks[Index]);
+    FBlocks[Index] = nullptr;
   }
 
  private:
@@ -866,15 +888,15 @@ struct TXMLTree::TState {
 // register.
 class TXMLTree::TParser {
  public:
-  explicit TParser(TState& S) : T(S.Source.data()), End(T + S.Source.size()), State(S) {}
+  explicit TParser(TState& S) : T(S.Source.data()), FEnd(T + S.Source.size()), State(S) {}
 
   void Parse(bool MultiRoot) {
     const char* P = T;
     // A UTF-8 byte-order mark is no part of the document (XML 1.0 §4.3.3).
-    if (End - T >= 3 && std::memcmp(T, "\xEF\xBB\xBF", 3) == 0) P += 3;
-    Levels.Push();  // the root's
+    if (FEnd - T >= 3 && std::memcmp(T, "\xEF\xBB\xBF", 3) == 0) P += 3;
+    AddLevel();  // the root's
     if (MultiRoot) {
-      State.Root.Text = Slice(P, End);
+      State.Root.Text = Slice(P, FEnd);
       Open.Push() = {&State.Root, nullptr};
     } else {
       const TTag Tag = ReadTag(P);
@@ -904,6 +926,7 @@ class TXMLTree::TParser {
       else
         ExpectedClosingTag();
     }
+    Compact();
   }
 
  private:
@@ -912,9 +935,10 @@ class TXMLTree::TParser {
   enum class TTag : uint8_t { None, Start, End };
   // The chunk the runs of one level are written to.
   struct TLevel {
-    char* Cur;    // the end of the run being written
-    char* Limit;  // the end of the chunk
-    size_t Used;  // bytes of the chunks taken so far, for sizing the next one
+    char* Start;   // of the chunk
+    char* Cur;     // the end of the run being written
+    char* Limit;   // the end of the chunk
+    size_t Used;   // bytes of the chunks taken so far, for sizing the next one
     size_t Block;  // the chunk's index in the arena
     bool Own;      // the chunk holds one run that outgrew MaxChunk
   };
@@ -926,7 +950,7 @@ class TXMLTree::TParser {
   int32_t Offset(const char* At) const { return int32_t(At - T); }
   static TXMLString Slice(const char* From, const char* To) { return {From, int32_t(To - From)}; }
 
-  [[noreturn, gnu::cold]] void EndOfXML() const { throw EXMLEndOfXMLError("Unexpected end of XML", T, Offset(End)); }
+  [[noreturn, gnu::cold]] void EndOfXML() const { throw EXMLEndOfXMLError("Unexpected end of XML", T, Offset(FEnd)); }
   [[noreturn, gnu::cold]] void ExpectedString(const char* At, const char* Expected) const {
     throw EXMLExpectedStringNotFoundError("Expected string not found", T, Offset(At), Expected);
   }
@@ -941,19 +965,19 @@ class TXMLTree::TParser {
                                               Offset(E.Name.Start));
   }
 
-  const char* Expect(const char* P, char C, const char* Expected) const {
+  const char* Expect(const char* P, const char* End, char C, const char* Expected) const {
     if (P == End) EndOfXML();
     if (*P != C) ExpectedString(P, Expected);
     return P + 1;
   }
   // Just after the next occurrence of Marker from From; end of XML when none.
   const char* After(std::string_view Marker, const char* From) const {
-    const size_t At = std::string_view(From, size_t(End - From)).find(Marker);
+    const size_t At = std::string_view(From, size_t(FEnd - From)).find(Marker);
     if (At == std::string_view::npos) EndOfXML();
     return From + At + Marker.size();
   }
   bool At(const char* P, std::string_view S) const {
-    return size_t(End - P) >= S.size() && std::memcmp(P, S.data(), S.size()) == 0;
+    return size_t(FEnd - P) >= S.size() && std::memcmp(P, S.data(), S.size()) == 0;
   }
 
   // Storage ----------------------------------------------------------------
@@ -963,53 +987,62 @@ class TXMLTree::TParser {
   [[gnu::always_inline]] char* Reserve(size_t Level, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
     TLevel& L = Levels[Level];
     if (size_t(L.Limit - L.Cur) < Bytes) [[unlikely]]
-      Grow(L, Run, Bytes, NodeOffset, P);
+      Grow(Level, Run, Bytes, NodeOffset, P);
     return std::exchange(L.Cur, L.Cur + Bytes);
   }
 
   // Moves the run to a chunk with room for Bytes more. The usual chunk is
   // sized from what the level took for the part of the text read so far
-  // (doubling at first), so that little of the last one is left over at the
-  // end, and stays below the size from which the C library maps memory for
-  // each allocation, which would cost page faults on every parse. A run
-  // larger than that gets a chunk of its own, grown as needed and cut to
-  // size when its element closes.
-  [[gnu::noinline]] void Grow(TLevel& L, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
+  // (doubling at first), and stays below the size from which the C library
+  // maps memory for each allocation, which would cost page faults on every
+  // parse; a run larger than that gets a chunk of its own, grown as needed
+  // and cut to size when its element closes. A chunk that holds nothing but
+  // the run is resized rather than left behind.
+  [[gnu::noinline]] void Grow(size_t Level, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
+    TLevel& L = Levels[Level];
     const size_t RunBytes = size_t(L.Cur - Run), Need = (RunBytes + Bytes + 7) & ~size_t(7);
-    char* Moved;
-    size_t Size;
-    if (Need > MaxChunk) {
-      Size = 2 * Need;
-      if (L.Own) {
-        Moved = State.Arena.Resize(L.Block, Size);
-      } else {
-        Moved = State.Arena.Add(Size, L.Block);
-        std::memcpy(Moved, Run, RunBytes);
-      }
-      L.Own = true;
-    } else {
-      const double Projected = double(L.Used) * double(End - P) / double(std::max<ptrdiff_t>(P - T, 1));
+    size_t Size = 2 * Need;
+    if (Need <= MaxChunk) {
+      const double Projected = double(L.Used) * double(FEnd - P) / double(std::max<ptrdiff_t>(P - T, 1));
       const double Wanted = std::min(double(std::max(L.Used, MinChunk)), Projected * 1.125 + MinChunk);
       Size = std::max(Need, size_t(std::clamp(Wanted, double(MinChunk), double(MaxChunk))) & ~size_t(7));
-      Moved = State.Arena.Add(Size, L.Block);
-      std::memcpy(Moved, Run, RunBytes);
       L.Used += Size;
     }
+    char* Moved;
+    if (L.Start && Run == L.Start) {
+      Moved = State.Arena.Resize(L.Block, Size);
+    } else {
+      Moved = State.Arena.Add(Size, L.Block);
+      if (RunBytes) std::memcpy(Moved, Run, RunBytes);
+      Owners[Level].clear();  // of the runs in the chunk left behind
+    }
+    L.Own = Need > MaxChunk;
+    L.Start = Moved;
     L.Cur = Moved + RunBytes;
     L.Limit = Moved + Size;
-    Rehome(Run, Moved, NodeOffset, RunBytes);
+    Rehome(Level, Run, Moved, NodeOffset, RunBytes);
   }
 
-  // The run at Run now lives at Moved: the children of its nodes get their
-  // parents' new place.
-  static void Rehome(char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
+  // The run at Run in level Level now lives at Moved: the children of its
+  // nodes get their parents' new place, and so does the list of the owners
+  // of the next level's runs, which ends with its nodes sealed so far.
+  void Rehome(size_t Level, char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
     if (Moved == Run) return;
+    const uintptr_t From = reinterpret_cast<uintptr_t>(Run);
     Run = Moved;
     for (size_t At = NodeOffset; At < RunBytes; At += sizeof(TXMLNode)) {
       auto* N = reinterpret_cast<TXMLNode*>(Moved + At);
       for (const TXMLNode& C : N->Children()) const_cast<TXMLNode&>(C).Parent = N;
     }
+    if (Level + 1 == Owners.size()) return;
+    auto& Next = Owners[Level + 1];
+    for (auto It = Next.rbegin(); It != Next.rend(); ++It) {
+      const uintptr_t At = reinterpret_cast<uintptr_t>(*It) - From;
+      if (At >= RunBytes) break;
+      *It = reinterpret_cast<TXMLNode*>(Moved + At);
+    }
   }
+
 
   // A new last child of the innermost open element.
   TXMLNode* NewChild(const char* P) {
@@ -1022,27 +1055,10 @@ class TXMLTree::TParser {
 
   // Reading ----------------------------------------------------------------
 
-  // A qualified name from P up to a byte of class Stop (or the end), split at
-  // its first ':' as TXMLString::GetPrefix does. Answers the end of the name.
-  template <uint8_t Stop>
-  const char* ReadName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
-    const char* Start = P;
-    P = FindClass<Stop | CColon>(P, End);
-    if (P == End || *P != ':') {
-      Prefix = {Start, 0};
-      Name = Slice(Start, P);
-      return P;
-    }
-    const char* Colon = P;
-    P = FindClass<Stop>(Colon + 1, End);
-    Prefix = Slice(Start, Colon);
-    Name = Slice(Colon + 1, P);
-    return P;
-  }
   // A tag name, which must end before the text does.
   const char* ReadTagName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
-    P = ReadName<CTagEnd>(P, Prefix, Name);
-    if (P == End) EndOfXML();
+    P = ReadName<CTagEnd>(P, FEnd, Prefix, Name);
+    if (P == FEnd) EndOfXML();
     return P;
   }
 
@@ -1060,20 +1076,20 @@ class TXMLTree::TParser {
   TTag ReadTag(const char*& P) {
     for (;;) {
       const char* Text = P;
-      const char* Lt = SkipClass<CBlank>(P, End);
-      if (Lt != End && *Lt != '<') {
-        Lt = FindByte(Lt, End, '<');
+      const char* Lt = SkipClass<CBlank>(P, FEnd);
+      if (Lt != FEnd && *Lt != '<') {
+        Lt = FindByte(Lt, FEnd, '<');
         AddText(Slice(Text, Lt), Lt);
       }
-      if (Lt == End) {
-        P = End;
+      if (Lt == FEnd) {
+        P = FEnd;
         return TTag::None;
       }
       TagStart = Lt;
       P = Lt + 1;
-      if (P == End) EndOfXML();
+      if (P == FEnd) EndOfXML();
       if (*P == '/') {
-        if (++P == End) EndOfXML();
+        if (++P == FEnd) EndOfXML();
         if (!Is(*P, CTagEnd)) return TTag::End;
         continue;  // "</>" or "</ ": not a tag
       }
@@ -1118,29 +1134,40 @@ class TXMLTree::TParser {
   // run (Run) in the level below the innermost open element; the end of the
   // text first is an error.
   const char* ReadAttributes(const char* P, TXMLNode& E, char*& Run) {
+    const char* const End = FEnd;  // in registers: the stores below might alias the members
     const size_t Level = Open.Size();
-    if (Levels.Size() == Level) Levels.Push();
-    Run = Levels[Level].Cur;
+    if (Levels.Size() == Level) AddLevel();
+    TLevel& L = Levels[Level];
+    Run = L.Cur;
+    char* Cur = L.Cur;
+    const char* Limit = L.Limit;
     int32_t Count = 0;
     for (;; ++Count) {
       P = SkipClass<CSkip>(P, End);
       if (P == End) EndOfXML();
       if (*P == '/' || *P == '>' || *P == '?') break;
-      TXMLAttribute& A = *::new (Reserve(Level, Run, sizeof(TXMLAttribute), SIZE_MAX, P)) TXMLAttribute;
-      P = ReadName<CAttrEnd>(P, A.Prefix, A.Name);
+      if (size_t(Limit - Cur) < sizeof(TXMLAttribute)) [[unlikely]] {
+        L.Cur = Cur;
+        Grow(Level, Run, sizeof(TXMLAttribute), SIZE_MAX, P);
+        Cur = L.Cur;
+        Limit = L.Limit;
+      }
+      auto* A = reinterpret_cast<TXMLAttribute*>(Cur);  // its life in the arena begins with these stores
+      Cur += sizeof(TXMLAttribute);
+      P = ReadName<CAttrEnd>(P, End, A->Prefix, A->Name);
       if (P != End && *P != '=') P = SkipClass<CSkip>(P, End);
-      P = Expect(P, '=', "=");
+      P = Expect(P, End, '=', "=");
       if (P != End && Is(*P, CSkip)) P = SkipClass<CSkip>(P, End);
       if (P == End) EndOfXML();
       const char Quote = *P;
       if (Quote != '"' && Quote != '\'') ExpectedString(P, "\"");
       const char* Close = FindByte(P + 1, End, Quote);
       if (Close == End) EndOfXML();
-      A.Value = Slice(P + 1, Close);
+      A->Value = Slice(P + 1, Close);
       P = Close + 1;
     }
     E.FAttrCount = Count;
-    Levels[Level].Cur = Run + TXMLNode::AttrBytes(Count);  // the chunk's end is aligned as well
+    L.Cur = Run + TXMLNode::AttrBytes(Count);  // the chunk's end is aligned as well
     return P;
   }
 
@@ -1152,7 +1179,7 @@ class TXMLTree::TParser {
     char* Run;
     P = ReadAttributes(P, E, Run);
     if (*P == '/') {
-      if (End - P < 2) EndOfXML();
+      if (FEnd - P < 2) EndOfXML();
       if (P[1] == '>') {
         P += 2;
         E.Text = Slice(P, P);
@@ -1160,7 +1187,7 @@ class TXMLTree::TParser {
         return P;
       }
     }
-    P = Expect(P, '>', ">");
+    P = Expect(P, FEnd, '>', ">");
     E.Text = Slice(P, P);
     Open.Push() = {&E, Run};
     return P;
@@ -1173,7 +1200,7 @@ class TXMLTree::TParser {
     // local name is the element's.
     const char* QName = E.Prefix.Start;
     const size_t QLen = QName ? size_t(E.Name.Start + E.Name.Len - QName) : 0;
-    if (QName && size_t(End - P) > QLen && SameBytes(P, QName, QLen) && Is(P[QLen], CTagEnd)) {
+    if (QName && size_t(FEnd - P) > QLen && SameBytes(P, QName, QLen) && Is(P[QLen], CTagEnd)) {
       P += QLen;
     } else {
       TXMLString EndPrefix, EndName;
@@ -1181,8 +1208,8 @@ class TXMLTree::TParser {
       if (!E.Name.Equals(EndName)) UnexpectedClosingTag(EndName);  // also any end tag at a fragment's top
     }
     E.Text.Len = int32_t(TagStart - E.Text.Start);
-    if (*P != '>') P = SkipClass<CSkip>(P, End);
-    P = Expect(P, '>', ">");
+    if (*P != '>') P = SkipClass<CSkip>(P, FEnd);
+    P = Expect(P, FEnd, '>', ">");
     CloseElement();
     return P;
   }
@@ -1193,25 +1220,64 @@ class TXMLTree::TParser {
   }
 
   // E's run, at Run in level Level, is complete: E takes it.
-  void Seal(TXMLNode& E, size_t Level, char* Run) {
+  [[gnu::always_inline]] void Seal(TXMLNode& E, size_t Level, char* Run) {
     TLevel& L = Levels[Level];
     const size_t RunBytes = size_t(L.Cur - Run), NodeOffset = TXMLNode::AttrBytes(E.FAttrCount);
-    if (L.Own) {  // cut to size; the level starts a new chunk for the next run
-      Rehome(Run, State.Arena.Resize(L.Block, RunBytes), NodeOffset, RunBytes);
-      L.Cur = L.Limit = nullptr;
-      L.Own = false;
-    }
+    if (L.Own) [[unlikely]]
+      CutToSize(Level, Run, NodeOffset, RunBytes);
+    else if (RunBytes)
+      Owners[Level].push_back(&E);
     E.FChildCount = int32_t((RunBytes - NodeOffset) / sizeof(TXMLNode));
     if (RunBytes) E.FChildren = reinterpret_cast<TXMLNode*>(Run + NodeOffset);
   }
 
+  // A run in a chunk of its own gives back the chunk's free end; the level
+  // starts a new chunk for its next run.
+  [[gnu::noinline]] void CutToSize(size_t Level, char*& Run, size_t NodeOffset, size_t RunBytes) {
+    TLevel& L = Levels[Level];
+    Rehome(Level, Run, State.Arena.Resize(L.Block, RunBytes), NodeOffset, RunBytes);
+    L.Start = L.Cur = L.Limit = nullptr;
+    L.Own = false;
+  }
+
+  void AddLevel() {
+    Levels.Push();
+    Owners.emplace_back();
+  }
+
+  // At the end, the last chunk of each level is left partly free: a chunk with
+  // much room left is copied into a block of its size. Deepest first, so that
+  // the owners of its runs, one level up, have not moved yet.
+  void Compact() {
+    for (size_t Level = Levels.Size(); Level-- > 0;) {
+      const TLevel L = Levels[Level];
+      const size_t Used = size_t(L.Cur - L.Start);
+      if (L.Own || size_t(L.Limit - L.Cur) <= Used / 16) continue;
+      if (Used == 0) {
+        State.Arena.Free(L.Block);
+        continue;
+      }
+      size_t Block;
+      char* Moved = State.Arena.Add(Used, Block);
+      std::memcpy(Moved, L.Start, Used);
+      for (TXMLNode* Owner : Owners[Level]) {
+        char* Run = Moved + (reinterpret_cast<const char*>(Owner->FChildren) - L.Start);
+        Owner->FChildren = reinterpret_cast<TXMLNode*>(Run);
+        for (const TXMLNode& C : Owner->Children())
+          for (const TXMLNode& G : C.Children()) const_cast<TXMLNode&>(G).Parent = &C;
+      }
+      State.Arena.Free(L.Block);
+    }
+  }
+
   const char* const T;
-  const char* const End;
+  const char* const FEnd;
   TState& State;
 
   const char* TagStart = nullptr;  // the '<' of the tag just read
   TXMLString TagPrefix, TagName;   // of the start tag just read
   TStack<TLevel> Levels;
+  std::vector<std::vector<TXMLNode*>> Owners;  // by level: the elements whose runs are in its chunk
   TStack<TOpen> Open;
   TStack<TXMLNode> LeadTexts;
 };
