@@ -1246,8 +1246,9 @@ class TXMLTree::TParser {
   }
 
   // At the end, the last chunk of each level is left partly free: a chunk with
-  // much room left is copied into a block of its size. Deepest first, so that
-  // the owners of its runs, one level up, have not moved yet.
+  // much room left gives it back. Should the block move, the owners of its
+  // runs, one level up, are told: deepest level first, so that they have not
+  // moved yet.
   void Compact() {
     for (size_t Level = Levels.Size(); Level-- > 0;) {
       const TLevel L = Levels[Level];
@@ -1257,18 +1258,17 @@ class TXMLTree::TParser {
         State.Arena.Free(L.Block);
         continue;
       }
-      size_t Block;
-      char* Moved = State.Arena.Add(Used, Block);
-      std::memcpy(Moved, L.Start, Used);
+      const uintptr_t From = reinterpret_cast<uintptr_t>(L.Start);
+      char* Moved = State.Arena.Resize(L.Block, Used);
+      if (Moved == L.Start) continue;
       for (TXMLNode* Owner : Owners[Level]) {
-        char* Run = Moved + (reinterpret_cast<const char*>(Owner->FChildren) - L.Start);
-        Owner->FChildren = reinterpret_cast<TXMLNode*>(Run);
+        Owner->FChildren = reinterpret_cast<TXMLNode*>(Moved + (reinterpret_cast<uintptr_t>(Owner->FChildren) - From));
         for (const TXMLNode& C : Owner->Children())
           for (const TXMLNode& G : C.Children()) const_cast<TXMLNode&>(G).Parent = &C;
       }
-      State.Arena.Free(L.Block);
     }
   }
+
 
   const char* const T;
   const char* const FEnd;
