@@ -71,30 +71,40 @@ constexpr std::array<uint8_t, 256> Digits = MakeDigits();
 static_assert(Digits['0'] == 0 && Digits['9'] == 9 && Digits['a'] == 10 && Digits['F'] == 15);
 static_assert(Digits['z'] == 35 && Digits['Z'] == 35 && Digits[';'] == NotDigit && Digits['#'] == NotDigit);
 
-// Scanners over [P, End): the length left is checked once per group of
-// bytes, never per byte.
+// Scanners over [P, End). A scan of one kind stops at a byte of a class (or
+// at a byte out of it); before its guard, the end of the part of the text
+// that still holds such a byte, the text itself is the sentinel and no
+// length is tested.
 
 // The first byte whose class is (In) or is not (!In) in Class; End when none.
 template <uint8_t Class, bool In>
-[[gnu::always_inline]] inline const char* Scan(const char* P, const char* End) {
-  for (; End - P >= 4; P += 4) {
-    if (Is(P[0], Class) == In) return P;
-    if (Is(P[1], Class) == In) return P + 1;
-    if (Is(P[2], Class) == In) return P + 2;
-    if (Is(P[3], Class) == In) return P + 3;
-  }
+[[gnu::always_inline]] inline const char* Scan(const char* P, const char* End, const char* Guard) {
+  if (P < Guard)
+    for (;; P += 4) {
+      if (Is(P[0], Class) == In) return P;
+      if (Is(P[1], Class) == In) return P + 1;
+      if (Is(P[2], Class) == In) return P + 2;
+      if (Is(P[3], Class) == In) return P + 3;
+    }
   for (; P < End; ++P)
     if (Is(*P, Class) == In) return P;
   return End;
 }
 
 template <uint8_t Class>
-[[gnu::always_inline]] inline const char* FindClass(const char* P, const char* End) {
-  return Scan<Class, true>(P, End);
+[[gnu::always_inline]] inline const char* FindClass(const char* P, const char* End, const char* Guard) {
+  return Scan<Class, true>(P, End, Guard);
 }
 template <uint8_t Class>
-[[gnu::always_inline]] inline const char* SkipClass(const char* P, const char* End) {
-  return Scan<Class, false>(P, End);
+[[gnu::always_inline]] inline const char* SkipClass(const char* P, const char* End, const char* Guard) {
+  return Scan<Class, false>(P, End, Guard);
+}
+
+// The guard of Scan<Class, In> over [Text, End): just after the last byte that stops it.
+template <uint8_t Class, bool In>
+const char* GuardOf(const char* Text, const char* End) {
+  while (End > Text && Is(End[-1], Class) != In) --End;
+  return End;
 }
 
 // The first C in [P, End), End when none. Attribute values and texts between
@@ -193,18 +203,19 @@ TDateTime ReadDateTime(const std::string& S) {
 }
 
 // A qualified name from P up to a byte of class Stop (or the end), split at
-// its first ':' as TXMLString::GetPrefix does. Answers the end of the name.
+// its first ':' as TXMLString::GetPrefix does; Guard is the scan's for class
+// Stop. Answers the end of the name.
 template <uint8_t Stop>
-const char* ReadName(const char* P, const char* End, TXMLString& Prefix, TXMLString& Name) {
+const char* ReadName(const char* P, const char* End, const char* Guard, TXMLString& Prefix, TXMLString& Name) {
   const char* Start = P;
-  P = FindClass<Stop | CColon>(P, End);
+  P = FindClass<Stop | CColon>(P, End, Guard);
   if (P == End || *P != ':') {
     Prefix = {Start, 0};
     Name = {Start, int32_t(P - Start)};
     return P;
   }
   const char* Colon = P;
-  P = FindClass<Stop>(Colon + 1, End);
+  P = FindClass<Stop>(Colon + 1, End, Guard);
   Prefix = {Start, int32_t(Colon - Start)};
   Name = {Colon + 1, int32_t(P - Colon - 1)};
   return P;
@@ -285,7 +296,25 @@ class TStack {
   size_t FCapacity = 0;
 };
 
-bool SameBytes(const char* A, const char* B, size_t Count) {
+// Count bytes at A and B alike: names are short, compared a word at a time
+// (the last word overlapping the one before) without a call.
+inline bool SameBytes(const char* A, const char* B, size_t Count) {
+  auto Word = [](const char* P) {
+    uint64_t W;
+    std::memcpy(&W, P, sizeof W);
+    return W;
+  };
+  auto Half = [](const char* P) {
+    uint32_t W;
+    std::memcpy(&W, P, sizeof W);
+    return W;
+  };
+  if (Count >= 8) {
+    for (size_t I = 0; I + 8 < Count; I += 8)
+      if (Word(A + I) != Word(B + I)) return false;
+    return Word(A + Count - 8) == Word(B + Count - 8);
+  }
+  if (Count >= 4) return Half(A) == Half(B) && Half(A + Count - 4) == Half(B + Count - 4);
   for (size_t I = 0; I < Count; ++I)
     if (A[I] != B[I]) return false;
   return true;
@@ -888,7 +917,14 @@ struct TXMLTree::TState {
 // register.
 class TXMLTree::TParser {
  public:
-  explicit TParser(TState& S) : T(S.Source.data()), FEnd(T + S.Source.size()), State(S) {}
+  explicit TParser(TState& S)
+      : T(S.Source.data()),
+        FEnd(T + S.Source.size()),
+        FBlankGuard(GuardOf<CBlank, false>(T, FEnd)),
+        FSkipGuard(GuardOf<CSkip, false>(T, FEnd)),
+        FTagGuard(GuardOf<CTagEnd, true>(T, FEnd)),
+        FAttrGuard(GuardOf<CAttrEnd, true>(T, FEnd)),
+        State(S) {}
 
   void Parse(bool MultiRoot) {
     const char* P = T;
@@ -1048,8 +1084,12 @@ class TXMLTree::TParser {
   TXMLNode* NewChild(const char* P) {
     TOpen& O = Open.Top();
     const size_t NodeOffset = TXMLNode::AttrBytes(O.Node->FAttrCount);
-    auto* N = ::new (Reserve(Open.Size() - 1, O.Run, sizeof(TXMLNode), NodeOffset, P)) TXMLNode;
+    // Its life in the arena begins with these stores, all its fields at once.
+    auto* N = reinterpret_cast<TXMLNode*>(Reserve(Open.Size() - 1, O.Run, sizeof(TXMLNode), NodeOffset, P));
+    N->Prefix = N->Name = N->Text = TXMLString{};
     N->Parent = O.Node;
+    N->FChildren = nullptr;
+    N->FAttrCount = N->FChildCount = 0;
     return N;
   }
 
@@ -1057,7 +1097,7 @@ class TXMLTree::TParser {
 
   // A tag name, which must end before the text does.
   const char* ReadTagName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
-    P = ReadName<CTagEnd>(P, FEnd, Prefix, Name);
+    P = ReadName<CTagEnd>(P, FEnd, FTagGuard, Prefix, Name);
     if (P == FEnd) EndOfXML();
     return P;
   }
@@ -1076,7 +1116,7 @@ class TXMLTree::TParser {
   TTag ReadTag(const char*& P) {
     for (;;) {
       const char* Text = P;
-      const char* Lt = SkipClass<CBlank>(P, FEnd);
+      const char* Lt = P != FEnd && *P == '<' ? P : SkipClass<CBlank>(P, FEnd, FBlankGuard);
       if (Lt != FEnd && *Lt != '<') {
         Lt = FindByte(Lt, FEnd, '<');
         AddText(Slice(Text, Lt), Lt);
@@ -1134,7 +1174,10 @@ class TXMLTree::TParser {
   // run (Run) in the level below the innermost open element; the end of the
   // text first is an error.
   const char* ReadAttributes(const char* P, TXMLNode& E, char*& Run) {
-    const char* const End = FEnd;  // in registers: the stores below might alias the members
+    // In registers: the stores below might alias the members.
+    const char* const End = FEnd;
+    const char* const SkipGuard = FSkipGuard;
+    const char* const AttrGuard = FAttrGuard;
     const size_t Level = Open.Size();
     if (Levels.Size() == Level) AddLevel();
     TLevel& L = Levels[Level];
@@ -1143,7 +1186,7 @@ class TXMLTree::TParser {
     const char* Limit = L.Limit;
     int32_t Count = 0;
     for (;; ++Count) {
-      P = SkipClass<CSkip>(P, End);
+      P = SkipClass<CSkip>(P, End, SkipGuard);
       if (P == End) EndOfXML();
       if (*P == '/' || *P == '>' || *P == '?') break;
       if (size_t(Limit - Cur) < sizeof(TXMLAttribute)) [[unlikely]] {
@@ -1154,10 +1197,10 @@ class TXMLTree::TParser {
       }
       auto* A = reinterpret_cast<TXMLAttribute*>(Cur);  // its life in the arena begins with these stores
       Cur += sizeof(TXMLAttribute);
-      P = ReadName<CAttrEnd>(P, End, A->Prefix, A->Name);
-      if (P != End && *P != '=') P = SkipClass<CSkip>(P, End);
+      P = ReadName<CAttrEnd>(P, End, AttrGuard, A->Prefix, A->Name);
+      if (P != End && *P != '=') P = SkipClass<CSkip>(P, End, SkipGuard);
       P = Expect(P, End, '=', "=");
-      if (P != End && Is(*P, CSkip)) P = SkipClass<CSkip>(P, End);
+      if (P != End && Is(*P, CSkip)) P = SkipClass<CSkip>(P, End, SkipGuard);
       if (P == End) EndOfXML();
       const char Quote = *P;
       if (Quote != '"' && Quote != '\'') ExpectedString(P, "\"");
@@ -1208,7 +1251,7 @@ class TXMLTree::TParser {
       if (!E.Name.Equals(EndName)) UnexpectedClosingTag(EndName);  // also any end tag at a fragment's top
     }
     E.Text.Len = int32_t(TagStart - E.Text.Start);
-    if (*P != '>') P = SkipClass<CSkip>(P, FEnd);
+    if (*P != '>') P = SkipClass<CSkip>(P, FEnd, FSkipGuard);
     P = Expect(P, FEnd, '>', ">");
     CloseElement();
     return P;
@@ -1272,6 +1315,12 @@ class TXMLTree::TParser {
 
   const char* const T;
   const char* const FEnd;
+  // The guards of the scans for the end of a run of blanks (as text or inside
+  // a tag), of a tag name and of an attribute name.
+  const char* const FBlankGuard;
+  const char* const FSkipGuard;
+  const char* const FTagGuard;
+  const char* const FAttrGuard;
   TState& State;
 
   const char* TagStart = nullptr;  // the '<' of the tag just read
