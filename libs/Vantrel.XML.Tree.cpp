@@ -206,7 +206,7 @@ TDateTime ReadDateTime(const std::string& S) {
 // its first ':' as TXMLString::GetPrefix does; Guard is the scan's for class
 // Stop. Answers the end of the name.
 template <uint8_t Stop>
-const char* ReadName(const char* P, const char* End, const char* Guard, TXMLString& Prefix, TXMLString& Name) {
+[[gnu::always_inline]] inline const char* ReadName(const char* P, const char* End, const char* Guard, TXMLString& Prefix, TXMLString& Name) {
   const char* Start = P;
   P = FindClass<Stop | CColon>(P, End, Guard);
   if (P == End || *P != ':') {
@@ -1081,7 +1081,7 @@ class TXMLTree::TParser {
 
 
   // A new last child of the innermost open element.
-  TXMLNode* NewChild(const char* P) {
+  [[gnu::always_inline]] TXMLNode* NewChild(const char* P) {
     TOpen& O = Open.Top();
     const size_t NodeOffset = TXMLNode::AttrBytes(O.Node->FAttrCount);
     // Its life in the arena begins with these stores, all its fields at once.
@@ -1096,7 +1096,7 @@ class TXMLTree::TParser {
   // Reading ----------------------------------------------------------------
 
   // A tag name, which must end before the text does.
-  const char* ReadTagName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
+  [[gnu::always_inline]] const char* ReadTagName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
     P = ReadName<CTagEnd>(P, FEnd, FTagGuard, Prefix, Name);
     if (P == FEnd) EndOfXML();
     return P;
@@ -1113,7 +1113,7 @@ class TXMLTree::TParser {
   // skips processing instructions and comments, turns CDATA sections into
   // text, and reads the next tag up to its name: a start tag's name goes to
   // TagPrefix and TagName, an end tag is left at its name.
-  TTag ReadTag(const char*& P) {
+  [[gnu::always_inline]] TTag ReadTag(const char*& P) {
     for (;;) {
       const char* Text = P;
       const char* Lt = P != FEnd && *P == '<' ? P : SkipClass<CBlank>(P, FEnd, FBlankGuard);
@@ -1173,7 +1173,7 @@ class TXMLTree::TParser {
   // The attributes of E up to '/', '>' or '?', written to the start of E's
   // run (Run) in the level below the innermost open element; the end of the
   // text first is an error.
-  const char* ReadAttributes(const char* P, TXMLNode& E, char*& Run) {
+  [[gnu::always_inline]] const char* ReadAttributes(const char* P, TXMLNode& E, char*& Run) {
     // In registers: the stores below might alias the members.
     const char* const End = FEnd;
     const char* const SkipGuard = FSkipGuard;
@@ -1215,7 +1215,7 @@ class TXMLTree::TParser {
   }
 
   // The start tag just read into E; a non-empty element is opened.
-  const char* StartElement(const char* P, TXMLNode& E) {
+  [[gnu::always_inline]] const char* StartElement(const char* P, TXMLNode& E) {
     if (Open.Size() >= size_t(XMLMaxDepth)) throw EXMLError("XML nesting too deep", T, Offset(TagStart));
     E.Prefix = TagPrefix;
     E.Name = TagName;
@@ -1237,7 +1237,7 @@ class TXMLTree::TParser {
   }
 
   // The end tag whose name starts at P closes the innermost open element.
-  const char* EndElement(const char* P) {
+  [[gnu::always_inline]] const char* EndElement(const char* P) {
     TXMLNode& E = *Open.Top().Node;
     // Mostly the end tag repeats the start tag's name as written: then its
     // local name is the element's.
@@ -1257,7 +1257,7 @@ class TXMLTree::TParser {
     return P;
   }
 
-  void CloseElement() {
+  [[gnu::always_inline]] void CloseElement() {
     const TOpen O = Open.Pop();
     Seal(*O.Node, Open.Size(), O.Run);
   }
