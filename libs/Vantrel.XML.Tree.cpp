@@ -32,6 +32,7 @@ enum : uint8_t {
   CStepEnd = 16,  // ends a selector step's name: '/' and '['
   CColon = 32,    // splits a qualified name
   CMarkup = 64,   // after '<', opens a declaration, comment or section ('!') or an instruction ('?')
+  CAttrsEnd = 128,  // ends the attributes of a tag: '/', '>' and '?'
 };
 
 constexpr std::array<uint8_t, 256> MakeClasses() {
@@ -44,6 +45,9 @@ constexpr std::array<uint8_t, 256> MakeClasses() {
   T['['] = CStepEnd;
   T[':'] = CColon;
   T['!'] = T['?'] = CMarkup;
+  T['/'] |= CAttrsEnd;
+  T['>'] |= CAttrsEnd;
+  T['?'] |= CAttrsEnd;
   return T;
 }
 constexpr std::array<uint8_t, 256> Classes = MakeClasses();
@@ -930,7 +934,7 @@ class TXMLTree::TParser {
     const char* P = T;
     // A UTF-8 byte-order mark is no part of the document (XML 1.0 §4.3.3).
     if (FEnd - T >= 3 && std::memcmp(T, "\xEF\xBB\xBF", 3) == 0) P += 3;
-    AddLevel();  // the root's
+    Levels.Push();  // the root's
     if (MultiRoot) {
       State.Root.Text = Slice(P, FEnd);
       Open.Push() = {&State.Root, nullptr};
@@ -1050,32 +1054,22 @@ class TXMLTree::TParser {
     } else {
       Moved = State.Arena.Add(Size, L.Block);
       if (RunBytes) std::memcpy(Moved, Run, RunBytes);
-      Owners[Level].clear();  // of the runs in the chunk left behind
     }
     L.Own = Need > MaxChunk;
     L.Start = Moved;
     L.Cur = Moved + RunBytes;
     L.Limit = Moved + Size;
-    Rehome(Level, Run, Moved, NodeOffset, RunBytes);
+    Rehome(Run, Moved, NodeOffset, RunBytes);
   }
 
-  // The run at Run in level Level now lives at Moved: the children of its
-  // nodes get their parents' new place, and so does the list of the owners
-  // of the next level's runs, which ends with its nodes sealed so far.
-  void Rehome(size_t Level, char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
+  // The run at Run now lives at Moved: the children of its nodes get their
+  // parents' new place.
+  static void Rehome(char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
     if (Moved == Run) return;
-    const uintptr_t From = reinterpret_cast<uintptr_t>(Run);
     Run = Moved;
     for (size_t At = NodeOffset; At < RunBytes; At += sizeof(TXMLNode)) {
       auto* N = reinterpret_cast<TXMLNode*>(Moved + At);
       for (const TXMLNode& C : N->Children()) const_cast<TXMLNode&>(C).Parent = N;
-    }
-    if (Level + 1 == Owners.size()) return;
-    auto& Next = Owners[Level + 1];
-    for (auto It = Next.rbegin(); It != Next.rend(); ++It) {
-      const uintptr_t At = reinterpret_cast<uintptr_t>(*It) - From;
-      if (At >= RunBytes) break;
-      *It = reinterpret_cast<TXMLNode*>(Moved + At);
     }
   }
 
@@ -1179,7 +1173,7 @@ class TXMLTree::TParser {
     const char* const SkipGuard = FSkipGuard;
     const char* const AttrGuard = FAttrGuard;
     const size_t Level = Open.Size();
-    if (Levels.Size() == Level) AddLevel();
+    if (Levels.Size() == Level) Levels.Push();
     TLevel& L = Levels[Level];
     Run = L.Cur;
     char* Cur = L.Cur;
@@ -1188,7 +1182,7 @@ class TXMLTree::TParser {
     for (;; ++Count) {
       P = SkipClass<CSkip>(P, End, SkipGuard);
       if (P == End) EndOfXML();
-      if (*P == '/' || *P == '>' || *P == '?') break;
+      if (Is(*P, CAttrsEnd)) break;
       if (size_t(Limit - Cur) < sizeof(TXMLAttribute)) [[unlikely]] {
         L.Cur = Cur;
         Grow(Level, Run, sizeof(TXMLAttribute), SIZE_MAX, P);
@@ -1268,8 +1262,6 @@ class TXMLTree::TParser {
     const size_t RunBytes = size_t(L.Cur - Run), NodeOffset = TXMLNode::AttrBytes(E.FAttrCount);
     if (L.Own) [[unlikely]]
       CutToSize(Level, Run, NodeOffset, RunBytes);
-    else if (RunBytes)
-      Owners[Level].push_back(&E);
     E.FChildCount = int32_t((RunBytes - NodeOffset) / sizeof(TXMLNode));
     if (RunBytes) E.FChildren = reinterpret_cast<TXMLNode*>(Run + NodeOffset);
   }
@@ -1278,23 +1270,18 @@ class TXMLTree::TParser {
   // starts a new chunk for its next run.
   [[gnu::noinline]] void CutToSize(size_t Level, char*& Run, size_t NodeOffset, size_t RunBytes) {
     TLevel& L = Levels[Level];
-    Rehome(Level, Run, State.Arena.Resize(L.Block, RunBytes), NodeOffset, RunBytes);
+    Rehome(Run, State.Arena.Resize(L.Block, RunBytes), NodeOffset, RunBytes);
     L.Start = L.Cur = L.Limit = nullptr;
     L.Own = false;
   }
 
-  void AddLevel() {
-    Levels.Push();
-    Owners.emplace_back();
-  }
 
-  // At the end, the last chunk of each level is left partly free: a chunk with
-  // much room left gives it back. Should the block move, the owners of its
-  // runs, one level up, are told: deepest level first, so that they have not
-  // moved yet.
+  // At the end, the last chunk of each level is left partly free: a chunk
+  // with much room left gives it back. Should a block move in doing so (the
+  // C library may move a block it shrinks), the links into it are mended.
   void Compact() {
-    for (size_t Level = Levels.Size(); Level-- > 0;) {
-      const TLevel L = Levels[Level];
+    std::vector<TMove> Moves;
+    for (const TLevel& L : Levels) {
       const size_t Used = size_t(L.Cur - L.Start);
       if (L.Own || size_t(L.Limit - L.Cur) <= Used / 16) continue;
       if (Used == 0) {
@@ -1303,14 +1290,39 @@ class TXMLTree::TParser {
       }
       const uintptr_t From = reinterpret_cast<uintptr_t>(L.Start);
       char* Moved = State.Arena.Resize(L.Block, Used);
-      if (Moved == L.Start) continue;
-      for (TXMLNode* Owner : Owners[Level]) {
-        Owner->FChildren = reinterpret_cast<TXMLNode*>(Moved + (reinterpret_cast<uintptr_t>(Owner->FChildren) - From));
-        for (const TXMLNode& C : Owner->Children())
-          for (const TXMLNode& G : C.Children()) const_cast<TXMLNode&>(G).Parent = &C;
+      if (Moved != L.Start) Moves.push_back({From, Used, Moved});
+    }
+    if (!Moves.empty()) Mend(Moves);
+  }
+
+  struct TMove {
+    uintptr_t From;  // the block's old address
+    size_t Size;     // its bytes in use, all moved
+    char* To;
+  };
+
+  // One walk over the tree points the links into moved blocks at their new
+  // places. A link may point just past the bytes in use of a block (to the
+  // empty children of a run of attributes that ends it), never into another
+  // block there: the block was larger than that before.
+  void Mend(const std::vector<TMove>& Moves) {
+    std::vector<TXMLNode*> Stack{&State.Root, &State.xml};
+    while (!Stack.empty()) {
+      TXMLNode* N = Stack.back();
+      Stack.pop_back();
+      const uintptr_t At = reinterpret_cast<uintptr_t>(N->FChildren);
+      for (const TMove& M : Moves)
+        if (At - M.From <= M.Size) {
+          N->FChildren = reinterpret_cast<TXMLNode*>(M.To + (At - M.From));
+          break;
+        }
+      for (const TXMLNode& C : N->Children()) {
+        const_cast<TXMLNode&>(C).Parent = N;
+        Stack.push_back(const_cast<TXMLNode*>(&C));
       }
     }
   }
+
 
 
   const char* const T;
@@ -1326,7 +1338,6 @@ class TXMLTree::TParser {
   const char* TagStart = nullptr;  // the '<' of the tag just read
   TXMLString TagPrefix, TagName;   // of the start tag just read
   TStack<TLevel> Levels;
-  std::vector<std::vector<TXMLNode*>> Owners;  // by level: the elements whose runs are in its chunk
   TStack<TOpen> Open;
   TStack<TXMLNode> LeadTexts;
 };
