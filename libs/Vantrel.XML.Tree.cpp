@@ -239,7 +239,7 @@ class TArena {
 
   // A new block of Size bytes, and its index for Resize.
   char* Add(size_t Size, size_t& Index) {
-    FBlocks.reserve(FBlocks.size() + 1);
+    if (FBlocks.size() == FBlocks.capacity()) FBlocks.reserve(2 * FBlocks.size() + 8);  // no block lost on a throw
     Index = FBlocks.size();
     FBlocks.push_back(Checked(std::malloc(Size)));
     return static_cast<char*>(FBlocks.back());
@@ -916,9 +916,10 @@ struct TXMLTree::TState {
 // of its level (its depth), which nothing else writes to meanwhile: the runs
 // of its descendants are in deeper levels. A run that outgrows its chunk
 // moves to a new one, and the children of its nodes are told their parents'
-// new place. Only loops, so the input's depth never reaches the machine
-// stack. The read position is passed along in a local, which stays in a
-// register.
+// new place; at the end each level's last chunk gives back its free end. Only
+// loops, so the input's depth never reaches the machine stack. The reading
+// functions are inlined into one loop, and the read position is passed along
+// in a local, which stays in a register.
 class TXMLTree::TParser {
  public:
   explicit TParser(TState& S)
@@ -1065,14 +1066,13 @@ class TXMLTree::TParser {
   // The run at Run now lives at Moved: the children of its nodes get their
   // parents' new place.
   static void Rehome(char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
-    if (Moved == Run) return;
+    if (reinterpret_cast<uintptr_t>(Moved) == reinterpret_cast<uintptr_t>(Run)) return;  // Run may be freed
     Run = Moved;
     for (size_t At = NodeOffset; At < RunBytes; At += sizeof(TXMLNode)) {
       auto* N = reinterpret_cast<TXMLNode*>(Moved + At);
       for (const TXMLNode& C : N->Children()) const_cast<TXMLNode&>(C).Parent = N;
     }
   }
-
 
   // A new last child of the innermost open element.
   [[gnu::always_inline]] TXMLNode* NewChild(const char* P) {
@@ -1275,7 +1275,6 @@ class TXMLTree::TParser {
     L.Own = false;
   }
 
-
   // At the end, the last chunk of each level is left partly free: a chunk
   // with much room left gives it back. Should a block move in doing so (the
   // C library may move a block it shrinks), the links into it are mended.
@@ -1290,7 +1289,7 @@ class TXMLTree::TParser {
       }
       const uintptr_t From = reinterpret_cast<uintptr_t>(L.Start);
       char* Moved = State.Arena.Resize(L.Block, Used);
-      if (Moved != L.Start) Moves.push_back({From, Used, Moved});
+      if (reinterpret_cast<uintptr_t>(Moved) != From) Moves.push_back({From, Used, Moved});
     }
     if (!Moves.empty()) Mend(Moves);
   }
@@ -1322,8 +1321,6 @@ class TXMLTree::TParser {
       }
     }
   }
-
-
 
   const char* const T;
   const char* const FEnd;
