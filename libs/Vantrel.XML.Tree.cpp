@@ -4,10 +4,17 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "Vantrel.UTF8.Utils.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace Vantrel {
 
@@ -23,6 +30,9 @@ enum : uint8_t {
   CTagEnd = 4,    // ends a tag name: blanks, '/' and '>'
   CAttrEnd = 8,   // ends an attribute name: blanks and '='
   CStepEnd = 16,  // ends a selector step's name: '/' and '['
+  CColon = 32,    // splits a qualified name
+  CMarkup = 64,   // after '<', opens a declaration, comment or section ('!') or an instruction ('?')
+  CAttrsEnd = 128,  // ends the attributes of a tag: '/', '>' and '?'
 };
 
 constexpr std::array<uint8_t, 256> MakeClasses() {
@@ -33,6 +43,11 @@ constexpr std::array<uint8_t, 256> MakeClasses() {
   T['>'] = CTagEnd;
   T['='] = CAttrEnd;
   T['['] = CStepEnd;
+  T[':'] = CColon;
+  T['!'] = T['?'] = CMarkup;
+  T['/'] |= CAttrsEnd;
+  T['>'] |= CAttrsEnd;
+  T['?'] |= CAttrsEnd;
   return T;
 }
 constexpr std::array<uint8_t, 256> Classes = MakeClasses();
@@ -44,7 +59,7 @@ static_assert(Is('\0', CSkip) && !Is('\0', CBlank) && Is(' ', CSkip) && !Is('\v'
 static_assert(Is('/', CTagEnd) && Is('>', CTagEnd) && Is(' ', CTagEnd) && !Is('=', CTagEnd));
 static_assert(Is('=', CAttrEnd) && Is('\t', CAttrEnd) && !Is('>', CAttrEnd) && !Is('/', CAttrEnd));
 static_assert(Is('/', CStepEnd) && Is('[', CStepEnd) && !Is(']', CStepEnd));
-static_assert(Classes['a'] == 0 && Classes[':'] == 0 && Classes['<'] == 0 && Classes[0xC3] == 0);
+static_assert(Classes['a'] == 0 && Classes[':'] == CColon && Classes['<'] == 0 && Classes[0xC3] == 0);
 
 // Digit values of numeric character references: '0'-'9', and in the
 // hexadecimal form every letter counts as a digit (a = 10 ... z = 35).
@@ -60,10 +75,55 @@ constexpr std::array<uint8_t, 256> Digits = MakeDigits();
 static_assert(Digits['0'] == 0 && Digits['9'] == 9 && Digits['a'] == 10 && Digits['F'] == 15);
 static_assert(Digits['z'] == 35 && Digits['Z'] == 35 && Digits[';'] == NotDigit && Digits['#'] == NotDigit);
 
-bool IsBlankText(const char* P, const char* End) {
+// Scanners over [P, End). A scan of one kind stops at a byte of a class (or
+// at a byte out of it); before its guard, the end of the part of the text
+// that still holds such a byte, the text itself is the sentinel and no
+// length is tested.
+
+// The first byte whose class is (In) or is not (!In) in Class; End when none.
+template <uint8_t Class, bool In>
+[[gnu::always_inline]] inline const char* Scan(const char* P, const char* End, const char* Guard) {
+  if (P < Guard)
+    for (;; P += 4) {
+      if (Is(P[0], Class) == In) return P;
+      if (Is(P[1], Class) == In) return P + 1;
+      if (Is(P[2], Class) == In) return P + 2;
+      if (Is(P[3], Class) == In) return P + 3;
+    }
   for (; P < End; ++P)
-    if (!Is(*P, CBlank)) return false;
-  return true;
+    if (Is(*P, Class) == In) return P;
+  return End;
+}
+
+template <uint8_t Class>
+[[gnu::always_inline]] inline const char* FindClass(const char* P, const char* End, const char* Guard) {
+  return Scan<Class, true>(P, End, Guard);
+}
+template <uint8_t Class>
+[[gnu::always_inline]] inline const char* SkipClass(const char* P, const char* End, const char* Guard) {
+  return Scan<Class, false>(P, End, Guard);
+}
+
+// The guard of Scan<Class, In> over [Text, End): just after the last byte that stops it.
+template <uint8_t Class, bool In>
+const char* GuardOf(const char* Text, const char* End) {
+  while (End > Text && Is(End[-1], Class) != In) --End;
+  return End;
+}
+
+// The first C in [P, End), End when none. Attribute values and texts between
+// tags are mostly short: their first 64 bytes are searched here, 16 at a
+// time, and only a longer run goes to the C library's memchr.
+[[gnu::always_inline]] inline const char* FindByte(const char* P, const char* End, char C) {
+#if defined(__SSE2__)
+  const __m128i Needle = _mm_set1_epi8(C);
+  for (int Block = 0; Block < 4 && End - P >= 16; ++Block, P += 16) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    if (const int Mask = _mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, Needle))) return P + __builtin_ctz(unsigned(Mask));
+  }
+#endif
+  const void* Found = std::memchr(P, C, size_t(End - P));
+  return Found ? static_cast<const char*>(Found) : End;
 }
 
 // ---------------------------------------------------------------------------
@@ -146,44 +206,123 @@ TDateTime ReadDateTime(const std::string& S) {
   return ComposeDateTime(Date, EncodeTime(DatePart(S, 11, 2), DatePart(S, 14, 2), DatePart(S, 17, 2)));
 }
 
+// A qualified name from P up to a byte of class Stop (or the end), split at
+// its first ':' as TXMLString::GetPrefix does; Guard is the scan's for class
+// Stop. Answers the end of the name.
+template <uint8_t Stop>
+[[gnu::always_inline]] inline const char* ReadName(const char* P, const char* End, const char* Guard, TXMLString& Prefix, TXMLString& Name) {
+  const char* Start = P;
+  P = FindClass<Stop | CColon>(P, End, Guard);
+  if (P == End || *P != ':') {
+    Prefix = {Start, 0};
+    Name = {Start, int32_t(P - Start)};
+    return P;
+  }
+  const char* Colon = P;
+  P = FindClass<Stop>(Colon + 1, End, Guard);
+  Prefix = {Start, int32_t(Colon - Start)};
+  Name = {Colon + 1, int32_t(P - Colon - 1)};
+  return P;
+}
+
 // ---------------------------------------------------------------------------
-// Node storage: blocks that never move once handed out, so that the nodes of
-// one parent's children stay contiguous and every pointer stays valid for the
-// tree's life.
+// Tree storage: the blocks of one tree, freed with it.
 
-template <typename T>
 class TArena {
-  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
-
  public:
   TArena() = default;
   TArena(const TArena&) = delete;
   TArena& operator=(const TArena&) = delete;
   ~TArena() {
-    for (auto& [P, N] : FBlocks) std::allocator<T>().deallocate(P, N);
+    for (void* B : FBlocks) std::free(B);
   }
 
-  T* Store(const T* Items, size_t Count) {
-    if (Count == 0) return nullptr;
-    if (FFree < Count) {
-      size_t N = std::max(Count, FNextSize);
-      FNextSize = std::min<size_t>(FNextSize * 2, 4096);
-      FBlocks.emplace_back(std::allocator<T>().allocate(N), N);
-      FCur = FBlocks.back().first;
-      FFree = N;
-    }
-    T* P = std::uninitialized_copy_n(Items, Count, FCur) - Count;
-    FCur += Count;
-    FFree -= Count;
-    return P;
+  // A new block of Size bytes, and its index for Resize.
+  char* Add(size_t Size, size_t& Index) {
+    if (FBlocks.size() == FBlocks.capacity()) FBlocks.reserve(2 * FBlocks.size() + 8);  // no block lost on a throw
+    Index = FBlocks.size();
+    FBlocks.push_back(Checked(std::malloc(Size)));
+    return static_cast<char*>(FBlocks.back());
+  }
+  // The block Index with a new size and its bytes kept; it may move.
+  char* Resize(size_t Index, size_t Size) {
+    FBlocks[Index] = Checked(std::realloc(FBlocks[Index], Size));
+    return static_cast<char*>(FBlocks[Index]);
+  }
+  void Free(size_t Index) {
+    std::free(FBlocks[Index]);
+    FBlocks[Index] = nullptr;
   }
 
  private:
-  std::vector<std::pair<T*, size_t>> FBlocks;
-  T* FCur = nullptr;
-  size_t FFree = 0;
-  size_t FNextSize = 256;
+  static void* Checked(void* Block) {
+    if (!Block) throw std::bad_alloc();
+    return Block;
+  }
+  std::vector<void*> FBlocks;
 };
+
+// The parser's stacks of trivially copyable items: pushing is inline,
+// growing doubles the storage.
+template <typename T>
+class TStack {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  TStack() = default;
+  TStack(const TStack&) = delete;
+  TStack& operator=(const TStack&) = delete;
+  ~TStack() { std::free(FItems); }
+
+  T& Push() {
+    if (FSize == FCapacity) Grow();
+    return *::new (FItems + FSize++) T{};
+  }
+  T Pop() { return FItems[--FSize]; }
+  T& Top() { return FItems[FSize - 1]; }
+  const T& Top() const { return FItems[FSize - 1]; }
+  T& operator[](size_t I) { return FItems[I]; }
+  size_t Size() const { return FSize; }
+  T* begin() { return FItems; }
+  T* end() { return FItems + FSize; }
+
+ private:
+  void Grow() {
+    const size_t Capacity = std::max<size_t>(16, FCapacity * 2);
+    void* Items = std::realloc(FItems, Capacity * sizeof(T));
+    if (!Items) throw std::bad_alloc();
+    FItems = static_cast<T*>(Items);
+    FCapacity = Capacity;
+  }
+
+  T* FItems = nullptr;
+  size_t FSize = 0;
+  size_t FCapacity = 0;
+};
+
+// Count bytes at A and B alike: names are short, compared a word at a time
+// (the last word overlapping the one before) without a call.
+inline bool SameBytes(const char* A, const char* B, size_t Count) {
+  auto Word = [](const char* P) {
+    uint64_t W;
+    std::memcpy(&W, P, sizeof W);
+    return W;
+  };
+  auto Half = [](const char* P) {
+    uint32_t W;
+    std::memcpy(&W, P, sizeof W);
+    return W;
+  };
+  if (Count >= 8) {
+    for (size_t I = 0; I + 8 < Count; I += 8)
+      if (Word(A + I) != Word(B + I)) return false;
+    return Word(A + Count - 8) == Word(B + Count - 8);
+  }
+  if (Count >= 4) return Half(A) == Half(B) && Half(A + Count - 4) == Half(B + Count - 4);
+  for (size_t I = 0; I < Count; ++I)
+    if (A[I] != B[I]) return false;
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Selector paths, parsed whole before they are matched.
@@ -758,233 +897,446 @@ std::vector<PXMLNode> TXMLNode::Filter(const TFilterNodeProc& Proc) const {
 // ---------------------------------------------------------------------------
 // TXMLTree
 
+static_assert(sizeof(TXMLString) == 12 && sizeof(TXMLAttribute) == 36 && sizeof(TXMLNode) == 64);
+static_assert(std::is_trivially_copyable_v<TXMLNode> && std::is_trivially_destructible_v<TXMLNode>);
+static_assert(std::is_trivially_copyable_v<TXMLAttribute> && std::is_trivially_destructible_v<TXMLAttribute>);
+
 struct TXMLTree::TState {
   std::string Text;  // the copy kept by Build
   std::string_view Source;
   TXMLNode Root;
   TXMLNode xml;
   bool StyleSheet = false;
-  TArena<TXMLNode> Nodes;
-  TArena<TXMLAttribute> Attributes;
+  TArena Arena;
 };
 
-// Reads the text into a tree's state. Open elements are kept on a scratch stack: an
-// element sits in Scratch, its children after it; when it closes, its
-// children are copied into the arena as one block. Only loops, so the input's
-// depth never reaches the machine stack.
+// Reads the text into a tree's state, writing every node and attribute once,
+// at its final place. The attributes and children of an element make one run
+// of bytes; while the element is open its run grows at the end of the chunk
+// of its level (its depth), which nothing else writes to meanwhile: the runs
+// of its descendants are in deeper levels. A run that outgrows its chunk
+// moves to a new one, and the children of its nodes are told their parents'
+// new place; at the end each level's last chunk gives back its free end. Only
+// loops, so the input's depth never reaches the machine stack. The reading
+// functions are inlined into one loop, and the read position is passed along
+// in a local, which stays in a register.
 class TXMLTree::TParser {
  public:
   explicit TParser(TState& S)
-      : T(S.Source.data()), N(int32_t(S.Source.size())), Root(S.Root), Xml(S.xml), StyleSheet(S.StyleSheet),
-        Nodes(S.Nodes), Attributes(S.Attributes) {
-    // A UTF-8 byte-order mark is no part of the document (XML 1.0 §4.3.3).
-    if (N >= 3 && std::memcmp(T, "\xEF\xBB\xBF", 3) == 0) Pos = 3;
-  }
+      : T(S.Source.data()),
+        FEnd(T + S.Source.size()),
+        FBlankGuard(GuardOf<CBlank, false>(T, FEnd)),
+        FSkipGuard(GuardOf<CSkip, false>(T, FEnd)),
+        FTagGuard(GuardOf<CTagEnd, true>(T, FEnd)),
+        FAttrGuard(GuardOf<CAttrEnd, true>(T, FEnd)),
+        State(S) {}
 
   void Parse(bool MultiRoot) {
-    Scratch.emplace_back();  // the root, named when its tag is read
-    Open.push_back(0);
+    const char* P = T;
+    // A UTF-8 byte-order mark is no part of the document (XML 1.0 §4.3.3).
+    if (FEnd - T >= 3 && std::memcmp(T, "\xEF\xBB\xBF", 3) == 0) P += 3;
+    Levels.Push();  // the root's
     if (MultiRoot) {
-      Scratch[0].Text = Slice(Pos, N);
+      State.Root.Text = Slice(P, FEnd);
+      Open.Push() = {&State.Root, nullptr};
     } else {
-      if (!ReadTag()) throw EXMLNotXMLError("Not an XML string", T, 0);
-      if (EndTag) UnexpectedClosingTag();
-      Open.pop_back();
-      StartElement(0);
-    }
-    while (!Open.empty()) {
-      if (!ReadTag()) {
-        if (MultiRoot && Open.size() == 1) {
-          CloseElement();
-          break;
+      const TTag Tag = ReadTag(P);
+      if (Tag == TTag::None) throw EXMLNotXMLError("Not an XML string", T, 0);
+      if (Tag == TTag::End) {
+        TXMLString EndPrefix, EndName;
+        ReadTagName(P, EndPrefix, EndName);
+        UnexpectedClosingTag(EndName);
+      }
+      P = StartElement(P, State.Root);
+      // Text before the root element is its first child.
+      if (Open.Size() > 0)
+        for (const TXMLNode& Lead : LeadTexts) {
+          TXMLNode* N = NewChild(P);
+          *N = Lead;
+          N->Parent = &State.Root;
         }
-        const TXMLNode& E = Scratch[size_t(Open.back())];
-        throw EXMLExpectedClosingTagNotFoundError("Expected tag \"/" + E.Name.RawValue() + "\" not found", T,
-                                                  int32_t(E.Name.Start - T));
-      }
-      if (!EndTag) {
-        Scratch.emplace_back();
-        StartElement(Scratch.size() - 1);
-        continue;
-      }
-      TXMLNode& E = Scratch[size_t(Open.back())];
-      if (!E.Name.Equals(TagName)) UnexpectedClosingTag();  // also any end tag at a fragment's top
-      E.Text.Len = int32_t(TagStart - (E.Text.Start - T));
-      SkipBlanks();
-      Expect('>');
-      ++Pos;
-      CloseElement();
     }
-    Root = Scratch[0];
-    for (const TXMLNode& C : Root.Children()) const_cast<TXMLNode&>(C).Parent = &Root;
+    while (Open.Size() > 0) {
+      const TTag Tag = ReadTag(P);
+      if (Tag == TTag::Start)
+        P = StartElement(P, *NewChild(P));
+      else if (Tag == TTag::End)
+        P = EndElement(P);
+      else if (MultiRoot && Open.Size() == 1)
+        CloseElement();
+      else
+        ExpectedClosingTag();
+    }
+    Compact();
   }
 
  private:
-  TXMLString Slice(int32_t From, int32_t To) const { return {T + From, To - From}; }
+  static constexpr size_t MinChunk = 1024, MaxChunk = 64 * 1024;
 
-  [[noreturn]] void EndOfXML() const { throw EXMLEndOfXMLError("Unexpected end of XML", T, N); }
-  [[noreturn]] void UnexpectedClosingTag() const {
-    throw EXMLUnexpectedClosingTagError("Unexpected closing tag \"/" + TagName.RawValue() + "\"", T, TagStart + 1);
+  enum class TTag : uint8_t { None, Start, End };
+  // The chunk the runs of one level are written to.
+  struct TLevel {
+    char* Start;   // of the chunk
+    char* Cur;     // the end of the run being written
+    char* Limit;   // the end of the chunk
+    size_t Used;   // bytes of the chunks taken so far, for sizing the next one
+    size_t Block;  // the chunk's index in the arena
+    bool Own;      // the chunk holds one run that outgrew MaxChunk
+  };
+  struct TOpen {
+    TXMLNode* Node;
+    char* Run;  // the start of its run
+  };
+
+  int32_t Offset(const char* At) const { return int32_t(At - T); }
+  static TXMLString Slice(const char* From, const char* To) { return {From, int32_t(To - From)}; }
+
+  [[noreturn, gnu::cold]] void EndOfXML() const { throw EXMLEndOfXMLError("Unexpected end of XML", T, Offset(FEnd)); }
+  [[noreturn, gnu::cold]] void ExpectedString(const char* At, const char* Expected) const {
+    throw EXMLExpectedStringNotFoundError("Expected string not found", T, Offset(At), Expected);
   }
-  void Expect(char C) const {
-    if (Pos >= N) EndOfXML();
-    if (T[Pos] != C)
-      throw EXMLExpectedStringNotFoundError("Expected string not found", T, Pos, std::string(1, C));
+  // The end tag just read, whose local name is Name, does not close the open element.
+  [[noreturn, gnu::cold]] void UnexpectedClosingTag(const TXMLString& Name) const {
+    throw EXMLUnexpectedClosingTagError("Unexpected closing tag \"/" + Name.RawValue() + "\"", T,
+                                        Offset(TagStart + 1));
   }
-  void SkipBlanks() {
-    while (Pos < N && Is(T[Pos], CSkip)) ++Pos;
+  [[noreturn, gnu::cold]] void ExpectedClosingTag() const {
+    const TXMLNode& E = *Open.Top().Node;
+    throw EXMLExpectedClosingTagNotFoundError("Expected tag \"/" + E.Name.RawValue() + "\" not found", T,
+                                              Offset(E.Name.Start));
   }
-  // Position just after the next occurrence of Marker from From; end of XML when none.
-  int32_t After(std::string_view Marker, int32_t From) const {
-    size_t At = std::string_view(T, size_t(N)).find(Marker, size_t(From));
+
+  const char* Expect(const char* P, const char* End, char C, const char* Expected) const {
+    if (P == End) EndOfXML();
+    if (*P != C) ExpectedString(P, Expected);
+    return P + 1;
+  }
+  // Just after the next occurrence of Marker from From; end of XML when none.
+  const char* After(std::string_view Marker, const char* From) const {
+    const size_t At = std::string_view(From, size_t(FEnd - From)).find(Marker);
     if (At == std::string_view::npos) EndOfXML();
-    return int32_t(At + Marker.size());
+    return From + At + Marker.size();
   }
-  bool At(std::string_view S) const {
-    return size_t(N - Pos) >= S.size() && std::memcmp(T + Pos, S.data(), S.size()) == 0;
+  bool At(const char* P, std::string_view S) const {
+    return size_t(FEnd - P) >= S.size() && std::memcmp(P, S.data(), S.size()) == 0;
   }
 
-  void AddText(TXMLString Text, bool CDATA = false) {
-    TXMLNode& Node = Scratch.emplace_back();
-    Node.Text = Text;
-    if (CDATA) Node.Prefix = {Text.Start - 9, 0};  // at "<![CDATA["
+  // Storage ----------------------------------------------------------------
+
+  // Bytes at the end of the run that starts at Run in level Level. The run's
+  // nodes, if any, start NodeOffset bytes into it.
+  [[gnu::always_inline]] char* Reserve(size_t Level, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
+    TLevel& L = Levels[Level];
+    if (size_t(L.Limit - L.Cur) < Bytes) [[unlikely]]
+      Grow(Level, Run, Bytes, NodeOffset, P);
+    return std::exchange(L.Cur, L.Cur + Bytes);
+  }
+
+  // Moves the run to a chunk with room for Bytes more. The usual chunk is
+  // sized from what the level took for the part of the text read so far
+  // (doubling at first), and stays below the size from which the C library
+  // maps memory for each allocation, which would cost page faults on every
+  // parse; a run larger than that gets a chunk of its own, grown as needed
+  // and cut to size when its element closes. A chunk that holds nothing but
+  // the run is resized rather than left behind.
+  [[gnu::noinline]] void Grow(size_t Level, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
+    TLevel& L = Levels[Level];
+    const size_t RunBytes = size_t(L.Cur - Run), Need = (RunBytes + Bytes + 7) & ~size_t(7);
+    size_t Size = 2 * Need;
+    if (Need <= MaxChunk) {
+      const double Projected = double(L.Used) * double(FEnd - P) / double(std::max<ptrdiff_t>(P - T, 1));
+      const double Wanted = std::min(double(std::max(L.Used, MinChunk)), Projected * 1.125 + MinChunk);
+      Size = std::max(Need, size_t(std::clamp(Wanted, double(MinChunk), double(MaxChunk))) & ~size_t(7));
+      L.Used += Size;
+    }
+    char* Moved;
+    if (L.Start && Run == L.Start) {
+      Moved = State.Arena.Resize(L.Block, Size);
+    } else {
+      Moved = State.Arena.Add(Size, L.Block);
+      if (RunBytes) std::memcpy(Moved, Run, RunBytes);
+    }
+    L.Own = Need > MaxChunk;
+    L.Start = Moved;
+    L.Cur = Moved + RunBytes;
+    L.Limit = Moved + Size;
+    Rehome(Run, Moved, NodeOffset, RunBytes);
+  }
+
+  // The run at Run now lives at Moved: the children of its nodes get their
+  // parents' new place.
+  static void Rehome(char*& Run, char* Moved, size_t NodeOffset, size_t RunBytes) {
+    if (reinterpret_cast<uintptr_t>(Moved) == reinterpret_cast<uintptr_t>(Run)) return;  // Run may be freed
+    Run = Moved;
+    for (size_t At = NodeOffset; At < RunBytes; At += sizeof(TXMLNode)) {
+      auto* N = reinterpret_cast<TXMLNode*>(Moved + At);
+      for (const TXMLNode& C : N->Children()) const_cast<TXMLNode&>(C).Parent = N;
+    }
+  }
+
+  // A new last child of the innermost open element.
+  [[gnu::always_inline]] TXMLNode* NewChild(const char* P) {
+    TOpen& O = Open.Top();
+    const size_t NodeOffset = TXMLNode::AttrBytes(O.Node->FAttrCount);
+    // Its life in the arena begins with these stores, all its fields at once.
+    auto* N = reinterpret_cast<TXMLNode*>(Reserve(Open.Size() - 1, O.Run, sizeof(TXMLNode), NodeOffset, P));
+    N->Prefix = N->Name = N->Text = TXMLString{};
+    N->Parent = O.Node;
+    N->FChildren = nullptr;
+    N->FAttrCount = N->FChildCount = 0;
+    return N;
+  }
+
+  // Reading ----------------------------------------------------------------
+
+  // A tag name, which must end before the text does.
+  [[gnu::always_inline]] const char* ReadTagName(const char* P, TXMLString& Prefix, TXMLString& Name) const {
+    P = ReadName<CTagEnd>(P, FEnd, FTagGuard, Prefix, Name);
+    if (P == FEnd) EndOfXML();
+    return P;
+  }
+
+  // A text node; before the root element it waits for the root to open.
+  void AddText(TXMLString Text, const char* P, bool CDATA = false) {
+    TXMLNode* N = Open.Size() > 0 ? NewChild(P) : &LeadTexts.Push();
+    N->Text = Text;
+    if (CDATA) N->Prefix = {Text.Start - 9, 0};  // at "<![CDATA["
   }
 
   // Adds the text before the next '<' (unless blank) to the open element,
   // skips processing instructions and comments, turns CDATA sections into
-  // text, and reads the next tag's name. False when no '<' is left.
-  bool ReadTag() {
+  // text, and reads the next tag up to its name: a start tag's name goes to
+  // TagPrefix and TagName, an end tag is left at its name.
+  [[gnu::always_inline]] TTag ReadTag(const char*& P) {
     for (;;) {
-      const void* Lt = std::memchr(T + Pos, '<', size_t(N - Pos));
-      int32_t End = Lt ? int32_t(static_cast<const char*>(Lt) - T) : N;
-      if (!IsBlankText(T + Pos, T + End)) AddText(Slice(Pos, End));
-      if (!Lt) {
-        Pos = N;
-        return false;
+      const char* Text = P;
+      const char* Lt = P != FEnd && *P == '<' ? P : SkipClass<CBlank>(P, FEnd, FBlankGuard);
+      if (Lt != FEnd && *Lt != '<') {
+        Lt = FindByte(Lt, FEnd, '<');
+        AddText(Slice(Text, Lt), Lt);
       }
-      Pos = End + 1;
-      if (At("?")) {
-        ReadProcessingInstruction();
-        continue;
+      if (Lt == FEnd) {
+        P = FEnd;
+        return TTag::None;
       }
-      if (At("!--")) {
-        Pos = After("-->", Pos + 3);
-        continue;
+      TagStart = Lt;
+      P = Lt + 1;
+      if (P == FEnd) EndOfXML();
+      if (*P == '/') {
+        if (++P == FEnd) EndOfXML();
+        if (!Is(*P, CTagEnd)) return TTag::End;
+        continue;  // "</>" or "</ ": not a tag
       }
-      if (At("![CDATA[")) {
-        int32_t ContentEnd = After("]]>", Pos + 8) - 3;
-        AddText(Slice(Pos + 8, ContentEnd), true);
-        Pos = ContentEnd + 3;
-        continue;
+      if (!Is(*P, CTagEnd | CMarkup)) {
+        P = ReadTagName(P, TagPrefix, TagName);
+        return TTag::Start;
       }
-      TagStart = End;
-      if (Pos >= N) EndOfXML();
-      EndTag = T[Pos] == '/';
-      if (EndTag) ++Pos;
-      int32_t NameStart = Pos;
-      while (Pos < N && !Is(T[Pos], CTagEnd)) ++Pos;
-      if (Pos >= N) EndOfXML();
-      if (Pos == NameStart) continue;  // "<>" or "< ": not a tag
-      TagName = Slice(NameStart, Pos);
-      TagName.GetPrefix(Prefix);
-      return true;
+      if (*P == '?') {
+        P = ReadProcessingInstruction(P);
+      } else if (At(P, "!--")) {
+        P = After("-->", P + 3);
+      } else if (At(P, "![CDATA[")) {
+        const char* ContentEnd = After("]]>", P + 8) - 3;
+        AddText(Slice(P + 8, ContentEnd), P, true);
+        P = ContentEnd + 3;
+      } else if (*P == '!') {  // read as a tag named "!..."
+        P = ReadTagName(P, TagPrefix, TagName);
+        return TTag::Start;
+      }
+      // else "<>" or "< ": not a tag
     }
   }
 
-  void ReadProcessingInstruction() {
-    if (At("?xml ")) {
-      Pos += 5;
-      Xml = TXMLNode{};
-      Xml.Name = Slice(Pos - 5, Pos - 1);  // "?xml"
-      Xml.Prefix = {Xml.Name.Start, 0};
-      ReadAttributes(Xml);
-      Pos = After("?>", Pos);
-      Xml.Text = Slice(Pos, Pos);
-      return;
+  // From the '?' after '<' to the end of the instruction.
+  const char* ReadProcessingInstruction(const char* P) {
+    if (At(P, "?xml ")) {
+      TXMLNode& Xml = State.xml = TXMLNode{};
+      Xml.Name = Slice(P, P + 4);  // "?xml"
+      Xml.Prefix = {P, 0};
+      char* Run;
+      P = ReadAttributes(P + 5, Xml, Run);
+      Seal(Xml, Open.Size(), Run);
+      P = After("?>", P);
+      Xml.Text = Slice(P, P);
+      return P;
     }
-    if (At("?xml-stylesheet ")) StyleSheet = true;
-    Pos = After("?>", Pos + 1);
+    if (At(P, "?xml-stylesheet ")) State.StyleSheet = true;
+    return After("?>", P + 1);
   }
 
-  // Attributes up to '/', '>' or '?'; the end of the text first is an error.
-  void ReadAttributes(TXMLNode& Node) {
-    AttrScratch.clear();
-    for (;;) {
-      SkipBlanks();
-      if (Pos >= N) EndOfXML();
-      char C = T[Pos];
-      if (C == '/' || C == '>' || C == '?') break;
-      TXMLAttribute& A = AttrScratch.emplace_back();
-      int32_t NameStart = Pos;
-      while (Pos < N && !Is(T[Pos], CAttrEnd)) ++Pos;
-      A.Name = Slice(NameStart, Pos);
-      A.Name.GetPrefix(A.Prefix);
-      SkipBlanks();
-      Expect('=');
-      ++Pos;
-      SkipBlanks();
-      if (Pos >= N) EndOfXML();
-      char Quote = T[Pos];
-      if (Quote != '"' && Quote != '\'')
-        throw EXMLExpectedStringNotFoundError("Expected string not found", T, Pos, "\"");
-      const void* Close = std::memchr(T + Pos + 1, Quote, size_t(N - Pos - 1));
-      if (!Close) EndOfXML();
-      int32_t ValueEnd = int32_t(static_cast<const char*>(Close) - T);
-      A.Value = Slice(Pos + 1, ValueEnd);
-      Pos = ValueEnd + 1;
+  // The attributes of E up to '/', '>' or '?', written to the start of E's
+  // run (Run) in the level below the innermost open element; the end of the
+  // text first is an error.
+  [[gnu::always_inline]] const char* ReadAttributes(const char* P, TXMLNode& E, char*& Run) {
+    // In registers: the stores below might alias the members.
+    const char* const End = FEnd;
+    const char* const SkipGuard = FSkipGuard;
+    const char* const AttrGuard = FAttrGuard;
+    const size_t Level = Open.Size();
+    if (Levels.Size() == Level) Levels.Push();
+    TLevel& L = Levels[Level];
+    Run = L.Cur;
+    char* Cur = L.Cur;
+    const char* Limit = L.Limit;
+    int32_t Count = 0;
+    for (;; ++Count) {
+      P = SkipClass<CSkip>(P, End, SkipGuard);
+      if (P == End) EndOfXML();
+      if (Is(*P, CAttrsEnd)) break;
+      if (size_t(Limit - Cur) < sizeof(TXMLAttribute)) [[unlikely]] {
+        L.Cur = Cur;
+        Grow(Level, Run, sizeof(TXMLAttribute), SIZE_MAX, P);
+        Cur = L.Cur;
+        Limit = L.Limit;
+      }
+      auto* A = reinterpret_cast<TXMLAttribute*>(Cur);  // its life in the arena begins with these stores
+      Cur += sizeof(TXMLAttribute);
+      P = ReadName<CAttrEnd>(P, End, AttrGuard, A->Prefix, A->Name);
+      if (P != End && *P != '=') P = SkipClass<CSkip>(P, End, SkipGuard);
+      P = Expect(P, End, '=', "=");
+      if (P != End && Is(*P, CSkip)) P = SkipClass<CSkip>(P, End, SkipGuard);
+      if (P == End) EndOfXML();
+      const char Quote = *P;
+      if (Quote != '"' && Quote != '\'') ExpectedString(P, "\"");
+      const char* Close = FindByte(P + 1, End, Quote);
+      if (Close == End) EndOfXML();
+      A->Value = Slice(P + 1, Close);
+      P = Close + 1;
     }
-    Node.FAttrs = Attributes.Store(AttrScratch.data(), AttrScratch.size());
-    Node.FAttrCount = int32_t(AttrScratch.size());
+    E.FAttrCount = Count;
+    L.Cur = Run + TXMLNode::AttrBytes(Count);  // the chunk's end is aligned as well
+    return P;
   }
 
-  // The start tag just read becomes Scratch[Index]; a non-empty element is opened.
-  void StartElement(size_t Index) {
-    if (Open.size() >= size_t(XMLMaxDepth)) throw EXMLError("XML nesting too deep", T, TagStart);
-    TXMLNode& E = Scratch[Index];
-    E.Prefix = Prefix;
+  // The start tag just read into E; a non-empty element is opened.
+  [[gnu::always_inline]] const char* StartElement(const char* P, TXMLNode& E) {
+    if (Open.Size() >= size_t(XMLMaxDepth)) throw EXMLError("XML nesting too deep", T, Offset(TagStart));
+    E.Prefix = TagPrefix;
     E.Name = TagName;
-    ReadAttributes(E);
-    if (At("/>")) {
-      Pos += 2;
-      E.Text = Slice(Pos, Pos);
-      return;
+    char* Run;
+    P = ReadAttributes(P, E, Run);
+    if (*P == '/') {
+      if (FEnd - P < 2) EndOfXML();
+      if (P[1] == '>') {
+        P += 2;
+        E.Text = Slice(P, P);
+        Seal(E, Open.Size(), Run);
+        return P;
+      }
     }
-    if (T[Pos] == '/' && Pos + 1 >= N) EndOfXML();
-    Expect('>');
-    ++Pos;
-    E.Text = Slice(Pos, Pos);
-    Open.push_back(int32_t(Index));
+    P = Expect(P, FEnd, '>', ">");
+    E.Text = Slice(P, P);
+    Open.Push() = {&E, Run};
+    return P;
   }
 
-  // Moves the children of the innermost open element into the arena.
-  void CloseElement() {
-    size_t Index = size_t(Open.back());
-    Open.pop_back();
-    size_t Count = Scratch.size() - Index - 1;
-    TXMLNode* Block = Nodes.Store(Scratch.data() + Index + 1, Count);
-    for (size_t I = 0; I < Count; ++I)
-      for (const TXMLNode& G : Block[I].Children()) const_cast<TXMLNode&>(G).Parent = &Block[I];
-    TXMLNode& E = Scratch[Index];
-    E.FChildren = Block;
-    E.FChildCount = int32_t(Count);
-    Scratch.resize(Index + 1);
+  // The end tag whose name starts at P closes the innermost open element.
+  [[gnu::always_inline]] const char* EndElement(const char* P) {
+    TXMLNode& E = *Open.Top().Node;
+    // Mostly the end tag repeats the start tag's name as written: then its
+    // local name is the element's.
+    const char* QName = E.Prefix.Start;
+    const size_t QLen = QName ? size_t(E.Name.Start + E.Name.Len - QName) : 0;
+    if (QName && size_t(FEnd - P) > QLen && SameBytes(P, QName, QLen) && Is(P[QLen], CTagEnd)) {
+      P += QLen;
+    } else {
+      TXMLString EndPrefix, EndName;
+      P = ReadTagName(P, EndPrefix, EndName);
+      if (!E.Name.Equals(EndName)) UnexpectedClosingTag(EndName);  // also any end tag at a fragment's top
+    }
+    E.Text.Len = int32_t(TagStart - E.Text.Start);
+    if (*P != '>') P = SkipClass<CSkip>(P, FEnd, FSkipGuard);
+    P = Expect(P, FEnd, '>', ">");
+    CloseElement();
+    return P;
   }
 
-  const char* T;
-  int32_t N;
-  TXMLNode& Root;
-  TXMLNode& Xml;
-  bool& StyleSheet;
-  TArena<TXMLNode>& Nodes;
-  TArena<TXMLAttribute>& Attributes;
+  [[gnu::always_inline]] void CloseElement() {
+    const TOpen O = Open.Pop();
+    Seal(*O.Node, Open.Size(), O.Run);
+  }
 
-  int32_t Pos = 0;
-  int32_t TagStart = 0;  // the '<' of the tag just read
-  TXMLString Prefix, TagName;
-  bool EndTag = false;
-  std::vector<TXMLNode> Scratch;
-  std::vector<int32_t> Open;  // indexes in Scratch of the open elements
-  std::vector<TXMLAttribute> AttrScratch;
+  // E's run, at Run in level Level, is complete: E takes it.
+  [[gnu::always_inline]] void Seal(TXMLNode& E, size_t Level, char* Run) {
+    TLevel& L = Levels[Level];
+    const size_t RunBytes = size_t(L.Cur - Run), NodeOffset = TXMLNode::AttrBytes(E.FAttrCount);
+    if (L.Own) [[unlikely]]
+      CutToSize(Level, Run, NodeOffset, RunBytes);
+    E.FChildCount = int32_t((RunBytes - NodeOffset) / sizeof(TXMLNode));
+    if (RunBytes) E.FChildren = reinterpret_cast<TXMLNode*>(Run + NodeOffset);
+  }
+
+  // A run in a chunk of its own gives back the chunk's free end; the level
+  // starts a new chunk for its next run.
+  [[gnu::noinline]] void CutToSize(size_t Level, char*& Run, size_t NodeOffset, size_t RunBytes) {
+    TLevel& L = Levels[Level];
+    Rehome(Run, State.Arena.Resize(L.Block, RunBytes), NodeOffset, RunBytes);
+    L.Start = L.Cur = L.Limit = nullptr;
+    L.Own = false;
+  }
+
+  // At the end, the last chunk of each level is left partly free: a chunk
+  // with much room left gives it back. Should a block move in doing so (the
+  // C library may move a block it shrinks), the links into it are mended.
+  void Compact() {
+    std::vector<TMove> Moves;
+    for (const TLevel& L : Levels) {
+      const size_t Used = size_t(L.Cur - L.Start);
+      if (L.Own || size_t(L.Limit - L.Cur) <= Used / 16) continue;
+      if (Used == 0) {
+        State.Arena.Free(L.Block);
+        continue;
+      }
+      const uintptr_t From = reinterpret_cast<uintptr_t>(L.Start);
+      char* Moved = State.Arena.Resize(L.Block, Used);
+      if (reinterpret_cast<uintptr_t>(Moved) != From) Moves.push_back({From, Used, Moved});
+    }
+    if (!Moves.empty()) Mend(Moves);
+  }
+
+  struct TMove {
+    uintptr_t From;  // the block's old address
+    size_t Size;     // its bytes in use, all moved
+    char* To;
+  };
+
+  // One walk over the tree points the links into moved blocks at their new
+  // places. A link may point just past the bytes in use of a block (to the
+  // empty children of a run of attributes that ends it), never into another
+  // block there: the block was larger than that before.
+  void Mend(const std::vector<TMove>& Moves) {
+    std::vector<TXMLNode*> Stack{&State.Root, &State.xml};
+    while (!Stack.empty()) {
+      TXMLNode* N = Stack.back();
+      Stack.pop_back();
+      const uintptr_t At = reinterpret_cast<uintptr_t>(N->FChildren);
+      for (const TMove& M : Moves)
+        if (At - M.From <= M.Size) {
+          N->FChildren = reinterpret_cast<TXMLNode*>(M.To + (At - M.From));
+          break;
+        }
+      for (const TXMLNode& C : N->Children()) {
+        const_cast<TXMLNode&>(C).Parent = N;
+        Stack.push_back(const_cast<TXMLNode*>(&C));
+      }
+    }
+  }
+
+  const char* const T;
+  const char* const FEnd;
+  // The guards of the scans for the end of a run of blanks (as text or inside
+  // a tag), of a tag name and of an attribute name.
+  const char* const FBlankGuard;
+  const char* const FSkipGuard;
+  const char* const FTagGuard;
+  const char* const FAttrGuard;
+  TState& State;
+
+  const char* TagStart = nullptr;  // the '<' of the tag just read
+  TXMLString TagPrefix, TagName;   // of the start tag just read
+  TStack<TLevel> Levels;
+  TStack<TOpen> Open;
+  TStack<TXMLNode> LeadTexts;
 };
 
 TXMLTree::TXMLTree() : FState(std::make_unique<TState>()) {}

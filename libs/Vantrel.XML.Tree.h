@@ -118,9 +118,10 @@ class EXPathError : public std::exception {
 // Slices
 
 // A slice of the source text. Start == nullptr is the nil slice (an absent
-// value); Len 0 with a Start is an empty one.
+// value); Len 0 with a Start is an empty one. Start is stored on 4-byte
+// alignment so that a slice takes 12 bytes (trees hold millions of them).
 struct TXMLString {
-  const char* Start = nullptr;
+  [[gnu::packed]] const char* Start = nullptr;
   int32_t Len = 0;
 
   bool IsNil() const { return Start == nullptr; }
@@ -194,7 +195,10 @@ struct TXMLNode {
   TXMLString Text;
   PXMLNode Parent = nullptr;
 
-  std::span<const TXMLAttribute> Attrs() const { return {FAttrs, size_t(FAttrCount)}; }
+  std::span<const TXMLAttribute> Attrs() const {
+    return {reinterpret_cast<const TXMLAttribute*>(reinterpret_cast<const char*>(FChildren) - AttrBytes(FAttrCount)),
+            size_t(FAttrCount)};
+  }
   std::span<const TXMLNode> Children() const { return {FChildren, size_t(FChildCount)}; }
   bool IsText() const { return Name.Len == 0; }
   bool IsCDATA() const { return IsText() && Prefix.Start != nullptr; }  // Prefix marks the section
@@ -261,7 +265,11 @@ struct TXMLNode {
 
  private:
   friend class TXMLTree;
-  const TXMLAttribute* FAttrs = nullptr;
+  // The attributes and the children of a node share one block: the
+  // attributes, padded to pointer alignment, then the children, at FChildren.
+  static constexpr size_t AttrBytes(int32_t Count) {
+    return (size_t(Count) * sizeof(TXMLAttribute) + alignof(TXMLNode) - 1) & ~(alignof(TXMLNode) - 1);
+  }
   const TXMLNode* FChildren = nullptr;
   int32_t FAttrCount = 0;
   int32_t FChildCount = 0;

@@ -127,6 +127,45 @@ TEST(XMLTree, nesting_up_to_the_cap_is_read) {
   EXPECT_EQ(Tree.XPathNode("//a[@b]"), nullptr);
 }
 
+TEST(XMLTree, wide_elements_keep_order_values_and_parents) {
+  // Groups of children and of attributes far larger than a storage chunk,
+  // between small ones, as leaves and as elements with content.
+  auto Attributes = [](int Count) {
+    std::string S;
+    for (int I = 0; I < Count; ++I) S += " a" + std::to_string(I) + "=\"" + std::to_string(I * 7) + '"';
+    return S;
+  };
+  std::string S = "<r><wide>";
+  for (int I = 0; I < 5000; ++I) S += "<i n='" + std::to_string(I) + "'>t" + std::to_string(I) + "</i>";
+  S += "</wide><leaf" + Attributes(3000) + "/><full" + Attributes(3000) + "><k/>x</full><small a='1'><k/></small></r>";
+  TXMLTree Tree;
+  Tree.BuildFrom(S);
+  const TXMLNode& R = Tree.Root();
+  ASSERT_EQ(R.Length(), 4);
+  PXMLNode Wide = R.GetChild("wide");
+  ASSERT_EQ(Wide->Length(), 5000);
+  for (int I : {0, 1, 2500, 4999}) {
+    const TXMLNode& C = Wide->Children()[size_t(I)];
+    EXPECT_EQ(C.GetAttribute("n")->View(), std::to_string(I));
+    EXPECT_EQ(C.Value(), "t" + std::to_string(I));
+    EXPECT_EQ(C.Children()[0].Parent, &C);
+  }
+  for (const TXMLNode& C : Wide->Children()) EXPECT_EQ(C.Parent, Wide);
+  for (const char* Name : {"leaf", "full"}) {
+    PXMLNode E = R.GetChild(Name);
+    ASSERT_EQ(E->Attrs().size(), 3000u);
+    EXPECT_EQ(E->Attrs()[2999].FullName(), "a2999");
+    EXPECT_EQ(E->GetAttribute("a1234")->View(), "8638");
+    EXPECT_EQ(E->Parent, &R);
+  }
+  PXMLNode Full = R.GetChild("full");
+  ASSERT_EQ(Full->Length(), 2);
+  EXPECT_EQ(Full->Children()[0].Parent, Full);
+  EXPECT_EQ(Full->Value(), "<k/>x");
+  EXPECT_EQ(R.GetChild("small")->FullText(), "<small a='1'><k/></small>");
+  EXPECT_EQ(R.GetChild("small")->GetChild("k")->Parent, R.GetChild("small"));
+}
+
 TEST(XMLTree, empty_text_builds_an_empty_tree) {
   TXMLTree Tree;
   Tree.BuildFrom("", 0);
