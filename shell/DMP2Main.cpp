@@ -300,14 +300,14 @@ void TDMPMain::ibCloseCPXClick() {
 
 void TDMPMain::OnLog(ICarvelin&, std::string_view Msg) {
   const QString Text = QString::fromUtf8(Msg.data(), qsizetype(Msg.size()));
-  auto Show = [this, Text] {
-    statusBar()->showMessage(Text);
-    AddLogLine(QStringLiteral("DMP> ") + Text);
-  };
+  // Both updates are queued in call order, ahead of the completion that the
+  // job thread posts after them.
+  auto Show = [this, Text] { statusBar()->showMessage(Text); };
   if (OnUIThread())
     Show();
   else
     QMetaObject::invokeMethod(this, Show, Qt::QueuedConnection);
+  AddLogLine(QStringLiteral("DMP> ") + Text);
 }
 
 // ---- Deferred actions ----

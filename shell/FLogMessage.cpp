@@ -61,10 +61,9 @@ TLogMessage* TLogMessage::Instance() { return GInstance; }
 
 void AddLogLine(const QString& Text) {
   if (!GExists) return;
-  if (QThread::currentThread() == qApp->thread())
-    Append(Text);
-  else
-    QMetaObject::invokeMethod(qApp, [Text] { Append(Text); }, Qt::QueuedConnection);
+  // Queued from every thread, the user-interface thread included, so that a
+  // line never overtakes the lines other threads sent before it.
+  QMetaObject::invokeMethod(qApp, [Text] { Append(Text); }, Qt::QueuedConnection);
 }
 
 void AddLogLine(std::string_view Text) { AddLogLine(QString::fromUtf8(Text.data(), qsizetype(Text.size()))); }

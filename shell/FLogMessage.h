@@ -4,8 +4,8 @@
 //
 // The single instance is made on the user-interface thread and lives until
 // the application ends (closing it only hides it). AddLogLine may be called
-// from any thread: lines are appended on the user-interface thread, in the
-// order of the calls of each thread. Lines are plain text, never markup.
+// from any thread: lines are appended from the user-interface thread's event
+// loop, in the order of the calls. Lines are plain text, never markup.
 #pragma once
 
 #include <QPlainTextEdit>

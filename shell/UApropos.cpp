@@ -144,7 +144,7 @@ TFrmAPropos::TFrmAPropos(QWidget* Owner, const TAproposLinks& Links, const std::
   Buttons->button(QDialogButtonBox::Ok)->setText(ShellTr::tr("OK"));
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   Layout->addWidget(Buttons);
-  resize(fontMetrics().averageCharWidth() * 80, fontMetrics().height() * 24);
+  resize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 24);
 }
 
 void TFrmAPropos::Execute(QWidget* Sender, const TAproposLinks& Links, const std::string& CardModule) {

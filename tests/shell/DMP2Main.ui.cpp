@@ -320,6 +320,7 @@ class TDMP2MainTest : public QObject {
     TLogMessage::Create();
     QVERIFY(TLogMessage::Instance());
     OpenCardSession();
+    QCoreApplication::processEvents();  // the card check's line
     TLogMessage::Instance()->Memo1->clear();
     QSignalSpy Messages(Main->statusBar(), &QStatusBar::messageChanged);
     QStringList LinesAtCompletion;
