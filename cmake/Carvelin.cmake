@@ -24,7 +24,8 @@ add_compile_definitions(CARVELIN_VERSION="${PROJECT_VERSION}")
 # Every .cpp of the folder (sub-folders included) goes into carvelin_<folder>.
 # A folder without sources yet gives an interface library, so later layers
 # can already name it. A QT layer gets moc, uic and rcc and links Qt Widgets
-# (other Qt modules come through DEPS); a layer without QT refuses any Qt
+# (other Qt modules come through DEPS), and its .qrc files are compiled in
+# (a static library: the user calls Q_INIT_RESOURCE); a layer without QT refuses any Qt
 # header, so that the sanitizer and fuzz builds, made without Qt, keep
 # building it.
 function(carvelin_layer folder)
@@ -40,8 +41,12 @@ function(carvelin_layer folder)
       endif()
     endforeach()
   endif()
+  if(L_QT)
+    # Qt resource files (pictures compiled in) go with the sources.
+    file(GLOB_RECURSE resources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.qrc)
+  endif()
   if(sources)
-    add_library(${target} STATIC ${sources})
+    add_library(${target} STATIC ${sources} ${resources})
     target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
     target_compile_options(${target} PRIVATE ${CARVELIN_WARNINGS})
     target_link_libraries(${target} PUBLIC ${L_DEPS})

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
@@ -359,6 +361,65 @@ bool ParseDateLoose(std::string_view Text, TDateTime& Date, TDateTime Today) {
 
 bool ParseDateLoose(std::string_view Text, TDateTime& Date) {
   return ParseDateLoose(Text, Date, Now());
+}
+
+// ---- Log folder and library versions ----
+
+std::string LogFolder() {
+  std::filesystem::path Folder;
+  if (const char* X = std::getenv("XDG_STATE_HOME"); X && *X == '/')
+    Folder = X;
+  else if (const char* Home = std::getenv("HOME"); Home && *Home == '/')
+    Folder = std::filesystem::path(Home) / ".local" / "state";
+  else
+    return {};
+  Folder /= "Carvelin2";
+  std::error_code Ec;
+  if (std::filesystem::create_directories(Folder, Ec))
+    std::filesystem::permissions(Folder, std::filesystem::perms::owner_all, Ec);
+  return Folder.string();
+}
+
+namespace {
+
+// Where the loader looks for a name without a folder (ld.so(8)).
+std::filesystem::path FindLibrary(const std::string& Name) {
+  if (Name.find('/') != std::string::npos) return Name;
+  std::vector<std::string> Folders;
+  if (const char* Path = std::getenv("LD_LIBRARY_PATH"))
+    for (std::string& F : SplitText(":", Path)) if (!F.empty()) Folders.push_back(std::move(F));
+  for (const char* F : {"/usr/local/lib", "/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu",
+                        "/lib/aarch64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/lib", "/usr/lib"})
+    Folders.emplace_back(F);
+  std::error_code Ec;
+  for (const std::string& F : Folders) {
+    std::filesystem::path P = std::filesystem::path(F) / Name;
+    if (std::filesystem::exists(P, Ec)) return P;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool LibraryFileVersion(const std::string& FileName, TFileVersion& Version) {
+  Version = {};
+  const std::filesystem::path Found = FindLibrary(FileName);
+  std::error_code Ec;
+  if (Found.empty() || !std::filesystem::exists(Found, Ec)) return false;
+  const std::string Name = std::filesystem::canonical(Found, Ec).filename().string();
+  if (Ec) return false;
+  const size_t So = Name.rfind(".so.");
+  if (So == std::string::npos) return false;
+  const std::vector<std::string> Parts = SplitText(".", std::string_view(Name).substr(So + 4));
+  if (Parts.size() != 4) return false;
+  for (size_t I = 0; I < 4; ++I) {
+    const std::string& P = Parts[I];
+    unsigned Value = 0;
+    const auto [End, Err] = std::from_chars(P.data(), P.data() + P.size(), Value);
+    if (P.empty() || Err != std::errc() || End != P.data() + P.size() || Value > 0xFFFF) return false;
+    Version[I] = uint16_t(Value);
+  }
+  return true;
 }
 
 }  // namespace Vantrel

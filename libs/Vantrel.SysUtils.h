@@ -8,7 +8,9 @@
 // other routine answers false or an empty text.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,5 +93,20 @@ bool IsValidNIR(std::string_view S);
 // is no valid date.
 bool ParseDateLoose(std::string_view Text, TDateTime& Date, TDateTime Today);
 bool ParseDateLoose(std::string_view Text, TDateTime& Date);
+
+// The folder of the program's own logs: $XDG_STATE_HOME/Carvelin2, else
+// ~/.local/state/Carvelin2 (created, private to the user, when missing);
+// empty when neither variable gives an absolute folder.
+std::string LogFolder();
+
+// A file version: major, minor, release, build.
+using TFileVersion = std::array<uint16_t, 4>;
+
+// The version of a shared library from its file name, after resolving
+// symbolic links: the suffix ".so." and four decimal numbers of at most
+// 65535 (libx.so -> libx.so.2.12.0.1). A name without a folder is looked
+// up as the loader does: LD_LIBRARY_PATH, then the system's library
+// folders. False when the file is missing or its name has no such suffix.
+bool LibraryFileVersion(const std::string& FileName, TFileVersion& Version);
 
 }  // namespace Vantrel

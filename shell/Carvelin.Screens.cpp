@@ -1,0 +1,81 @@
+#include "Carvelin.Screens.h"
+
+#include <type_traits>
+
+#include "Carvelin.MessageDlg.h"
+#include "ShellTr.h"
+#include "Talven.Carvelin.ErrorCodes.h"
+
+namespace Carvelin {
+
+namespace {
+
+[[maybe_unused]] QWidget* FirstWidget() { return nullptr; }
+template <class T, class... Rest>
+QWidget* FirstWidget(T&& First, Rest&&...) {
+  if constexpr (std::is_convertible_v<T, QWidget*>)
+    return First;
+  else
+    return nullptr;
+}
+
+void ShowUnavailable(QWidget* Parent) {
+  MessageDlg(Parent, QMessageBox::Information, ShellTr::tr("Cet écran n'est pas encore disponible"));
+}
+
+template <class R, class... A>
+void Unavailable(std::function<R(A...)>& Entry, R Cancelled) {
+  Entry = [Cancelled](A... Args) -> R {
+    ShowUnavailable(FirstWidget(Args...));
+    return Cancelled;
+  };
+}
+
+template <class... A>
+void Unavailable(std::function<void(A...)>& Entry) {
+  Entry = [](A... Args) { ShowUnavailable(FirstWidget(Args...)); };
+}
+
+}  // namespace
+
+TScreens TScreens::Unavailable() {
+  using Carvelin::Unavailable;
+  TScreens S;
+  Unavailable(S.GetCodePIN, false);
+  Unavailable(S.StructuresSelect, -1);
+  Unavailable(S.BeneficiairesSelect, -1);
+  Unavailable(S.StatistiquesExecute);
+  Unavailable(S.AProposExecute);
+  Unavailable(S.FramePatientsCreate, static_cast<QWidget*>(nullptr));
+  Unavailable(S.FrameDossiersCreate, static_cast<QWidget*>(nullptr));
+  Unavailable(S.AjoutDocumentExecute, false);
+  Unavailable(S.Replace, false);
+  Unavailable(S.ReplaceID, false);
+  Unavailable(S.SendFile2, false);
+  S.Process = [] { return Talven::ERR_NON_SUPPORTE; };
+  S.NextDocument = [] { return false; };
+  S.AjoutDocumentShown = [] { return false; };
+  Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
+  Unavailable(S.NoteVaccinationExecute, false);
+  Unavailable(S.NoteVaccinationReplace, false);
+  Unavailable(S.VoletAdministratifExecute, false);
+  Unavailable(S.ListePraticiensExecute);
+  Unavailable(S.ForcerDMPExecute, false);
+  Unavailable(S.AccesMineurExecute, false);
+  Unavailable(S.FermerDMPExecute, false);
+  Unavailable(S.AccesWebExecute);
+  Unavailable(S.SearchINSExecute);
+  Unavailable(S.QualificationINSiExecute, -1);
+  Unavailable(S.QualificationINSiExecuteAPCV, 0);
+  Unavailable(S.AppVitaleExecute, mrCancel);
+  Unavailable(S.BeneficiairesAMOSelect, -1);
+  Unavailable(S.CertificatsExecute, false);
+  Unavailable(S.LoadCertificatExecute, false);
+  Unavailable(S.ChoixPraticienExecute, false);
+  Unavailable(S.DocumentShow);
+  Unavailable(S.SyntheseExecute);
+  Unavailable(S.Covid19Execute);
+  return S;
+}
+
+}  // namespace Carvelin

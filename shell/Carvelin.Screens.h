@@ -1,0 +1,124 @@
+// The screens table: one entry per class-level entry point of a screen that
+// the main window opens, named after it. The shell fills it at start-up with
+// the screens of screens/ and summary/ (so those folders never include a
+// shell header); tests put scripted answers in it. An entry not filled yet
+// shows "Cet écran n'est pas encore disponible" and answers as cancelled.
+//
+// The first argument (Sender or Owner) is the window that opens the screen.
+// User-interface thread only.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Carvelin.Database.h"
+#include "Carvelin.SQLIteDataBase.h"
+#include "Talven.Carvelin.Types.h"
+
+namespace Carvelin {
+
+// The result of a modal form that was cancelled.
+inline constexpr int mrCancel = 2;
+
+// A screen's call back into the main window (for example the add-document
+// form's "file it" request); Form is the screen's own window.
+using TScreenCallback = std::function<void(QWidget* Form)>;
+
+struct TScreens {
+  // PIN, activity and beneficiary dialogs
+  std::function<bool(QWidget* Sender, Talven::IVaspoCPS& CPS, std::string& Code)> GetCodePIN;
+  std::function<int(QWidget* Sender, Talven::IVaspoCPS& CPS)> StructuresSelect;        // -1 cancelled
+  std::function<int(QWidget* Sender, Talven::IVaspoCSV& CSV)> BeneficiairesSelect;      // -1 cancelled
+
+  // Statistics and About box
+  std::function<void(QWidget* Sender, TVaspoDatabase& DB)> StatistiquesExecute;
+  std::function<void(QWidget* Sender)> AProposExecute;
+
+  // Patient and record search frames, made on first use (nullptr: none)
+  std::function<QWidget*(QWidget* Owner)> FramePatientsCreate;
+  std::function<QWidget*(QWidget* Owner)> FrameDossiersCreate;
+
+  // Add-document form
+  std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
+                     std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId, int CategorieIndex,
+                     const std::vector<std::string>& Names, bool DeleteSource)>
+      AjoutDocumentExecute;
+  std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
+                     std::shared_ptr<Talven::IDocument> Document, int64_t PatientId)>
+      Replace;
+  std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
+                     std::shared_ptr<Talven::IDossierMedical> DOS, const std::string& DocID,
+                     const std::string& UUID, const std::string& TypeDoc, int64_t PatientId)>
+      ReplaceID;
+  // A host program's file: From names the host, Snd is its request, Rpl the reply.
+  std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
+                     std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId, const std::string& From,
+                     const std::string& Snd, std::string& Rpl)>
+      SendFile2;
+  std::function<int()> Process;          // the shown form's filing step (job thread)
+  std::function<bool()> NextDocument;    // the shown form's next file; false after the last
+  std::function<bool()> AjoutDocumentShown;
+
+  // Local documents frame
+  std::function<QWidget*(QWidget* Owner)> DocumentsLocauxCreate;
+
+  // Vaccination note form
+  std::function<bool(QWidget* Sender, int64_t PatientId)> NoteVaccinationExecute;
+  std::function<bool(QWidget* Sender, const std::string& UniqueID, int64_t PatientId, const TVaspoVaccin& Vaccin)>
+      NoteVaccinationReplace;
+
+  // Record dialogs
+  std::function<bool(QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
+                     std::shared_ptr<Talven::IDossierMedical> DOS)>
+      VoletAdministratifExecute;
+  std::function<void(QWidget* Sender, std::span<const Talven::TPraticien> Praticiens)> ListePraticiensExecute;
+  std::function<bool(QWidget* Sender, const Talven::TPatientInfo& Patient, std::string& Motif)> ForcerDMPExecute;
+  std::function<bool(QWidget* Sender, Talven::IDossierMedical& Dossier)> AccesMineurExecute;
+  std::function<bool(QWidget* Sender, Talven::IDossierMedical& DOS, std::string& Motif)> FermerDMPExecute;
+
+  // Patient web access
+  std::function<void(QWidget* Sender, std::shared_ptr<Talven::IDossierMedical> DOS, TScreenCallback OnSubmit,
+                     const std::string& eMail, const std::string& Phone, bool Auto)>
+      AccesWebExecute;
+
+  // INS search and qualification
+  std::function<void(QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
+                     std::shared_ptr<Talven::IVaspoCNX> CNX)>
+      SearchINSExecute;
+  std::function<int(QWidget* Sender, const Talven::TINSiResponse& INSi)> QualificationINSiExecute;       // -1
+  std::function<int(QWidget* Sender, const Talven::TIdentiteAMO& Identite)> QualificationINSiExecuteAPCV;  // 0
+
+  // Mobile Vitale application: the modal result (1 read, 3 card changed, else mrCancel)
+  std::function<int(QWidget* Sender, TScreenCallback OnAppVitale)> AppVitaleExecute;
+  std::function<int(QWidget* Sender, Talven::IAppVitale& APCV)> BeneficiairesAMOSelect;  // -1 cancelled
+
+  // Certificate dialogs
+  std::function<bool(QWidget* Sender, TVaspoDatabase& Database)> CertificatsExecute;
+  std::function<bool(QWidget* Sender, const TCertificat& Certificat)> LoadCertificatExecute;
+  std::function<bool(QWidget* Sender, Talven::IVaspoCRT& CRT, const Talven::TActivite& Act,
+                     TVaspoPraticien& Praticien)>
+      ChoixPraticienExecute;
+
+  // Document window, summary editor, Covid-19 summary
+  std::function<void(QWidget* Owner, std::shared_ptr<Talven::IDocument> DOC, const QString& Patient,
+                     int64_t PatientId, const std::string& INS)>
+      DocumentShow;
+  std::function<void(QWidget* Sender, std::shared_ptr<Talven::IDossierMedical> DOS, const QString& Patient,
+                     int64_t PatientId)>
+      SyntheseExecute;
+  std::function<void(QWidget* Sender, std::shared_ptr<Talven::IDossierMedical> DOS, const QString& Patient,
+                     int64_t PatientId)>
+      Covid19Execute;
+
+  // Every entry not built yet: the information box, then the cancelled answer.
+  static TScreens Unavailable();
+};
+
+}  // namespace Carvelin

@@ -1,0 +1,7 @@
+#include "Carvelin.WMApi.h"
+
+namespace Carvelin {
+
+void TWMApiForm::WMApiIdle() {}
+
+}  // namespace Carvelin

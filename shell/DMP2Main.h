@@ -1,0 +1,220 @@
+// The main window and session controller. It holds the service root, the
+// card session, the open record and its documents, the local database and
+// the settings, and runs every service transaction of the screens as a
+// background job, one at a time, while the window stays responsive.
+//
+// Job runner (DMP2Main.cpp):
+//   Submit(Done, Proc) --busy--> dropped, no message
+//        |  not busy
+//        v
+//   TTask created: current task, busy flag set, busy indicator on pbWait
+//   job thread: repeat { Error := -1; Error := Proc() (an exception gives
+//     ERR_EXCEPTION, its message kept as the job's detail); Done on the
+//     user-interface thread (blocking), which may re-arm Proc and Done }
+//   then EndTask on the user-interface thread: nothing when another task
+//     became current; else indicator stopped, task and flag cleared,
+//     WMApiIdle, "Prêt", and ERR_CHANGEMENT_CARTE closes the card session.
+// The busy flag and the current task belong to the user-interface thread.
+// Work methods read the window's session fields while that thread leaves
+// them alone (the busy flag keeps the user from starting anything else).
+// Closing during a job hides the window, lets the running step end on its
+// own time-outs while the event loop serves its calls, skips its
+// completion, and only then lets the window go.
+#pragma once
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Carvelin.Database.h"
+#include "Carvelin.SQLIteDataBase.h"
+#include "Carvelin.Screens.h"
+#include "Carvelin.WMApi.h"
+#include "Talven.Carvelin.ErrorCodes.h"
+#include "Talven.Carvelin.Types.h"
+#include "VCLPatches.h"
+#include "Vantrel.DateTime.h"
+#include "Vantrel.SysUtils.h"
+
+namespace Carvelin {
+
+class TDMPMain;
+
+using TTaskProc = std::function<int()>;
+
+// A job thread; it frees itself once its EndTask has run.
+class TTask {
+ public:
+  TTaskProc Proc;               // the work method (job thread); cleared after each run
+  std::function<void()> Done;   // the completion (user-interface thread)
+  std::atomic<int> Error = -1;  // the last result of Proc
+  std::atomic<bool> Active = false;  // Proc is running
+  std::string Detail;           // message of an exception raised by Proc
+
+  // Makes the task current, sets the busy flag, starts the indicator and
+  // the thread. User-interface thread only.
+  static TTask* Start(TDMPMain& Main, std::function<void()> ADone, TTaskProc AProc);
+
+ private:
+  explicit TTask(TDMPMain& Main) : FMain(Main) {}
+  void Execute();
+  TDMPMain& FMain;
+};
+
+// The pieces the window is built from; tests give their own.
+struct TDMPMainOptions {
+  std::string SettingsFile;  // "" = the executable's name + ".ini", beside it
+  std::string DatabaseFile;  // "" = TVaspoDatabase::DefaultFileName()
+  std::function<std::shared_ptr<Talven::ICarvelin>()> CreateRoot;  // nullptr = the real root
+  TScreens Screens = TScreens::Unavailable();
+  std::function<Vantrel::TDateTime()> Clock;  // nullptr = Vantrel::Now
+};
+
+// The access mode chosen for a minor's record.
+struct TInfoMineur {
+  std::string INS;
+  int Mode = 0;  // 0 not chosen, else the record's secret value after the choice (2 secret)
+};
+
+using Vantrel::TDocImport;
+
+// Deferred actions posted to the window (PostAction).
+enum TWMUserAction : int {
+  WMU_ACCES_WEB = 2,
+  WMU_NOTIFY_PATIENT = 3,
+  WMU_DMP_FERME = 4,
+  WMU_FORCER_ACCES = 5,
+  WMU_LOAD_INSC = 7,
+  WMU_CHOIX_AMO = 8,
+};
+
+class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
+  Q_OBJECT
+ public:
+  explicit TDMPMain(TDMPMainOptions Options = {});
+  ~TDMPMain() override;
+
+  // ---- Jobs ----
+  // Starts a job unless one is running (then the request is dropped).
+  void Submit(std::function<void()> ADone, TTaskProc AProc);
+
+  // ---- Progress sink (any thread) ----
+  void OnLog(Talven::ICarvelin& ADMP, std::string_view Msg) override;
+
+  // ---- Deferred actions ----
+  // Posts action N to the window; it runs from the event loop.
+  void PostAction(int N);
+  void WMUser(int N);
+
+  // ---- Card session ----
+  // Releases the professional session.
+  void ibCloseCPXClick();
+
+  // Releases the session for host traffic inside a completion: the current
+  // task and the busy flag are cleared, so a later Submit starts a new task
+  // and this task's EndTask does nothing.
+  void ReleaseSession();
+
+  // Job threads that have not run their EndTask yet.
+  int LiveTasks() const { return FLiveTasks; }
+  const TScreens& Screens() const { return FOptions.Screens; }
+  Vantrel::TDateTime Today() const { return FOptions.Clock(); }
+
+  // ---- Window components ----
+  TPaintBox* pbWait;
+  TImageList* ImageList;
+
+  // ---- State, in the order the window keeps it ----
+  std::string INSC;
+  std::string DOCID;
+  std::string DateDocBefore, DateDocAfter;
+  std::string TypeDoc;
+  bool QuerySubmission = false;
+  std::vector<QString> Menus;
+  Talven::TQueryFlags QueryFlags;
+  std::span<const Talven::TPraticien> Praticiens;
+  std::string MotifFermeture;
+  std::string FCodeStructure;
+  std::vector<TCertificat> FCerts;
+  int FDeleteIndex = -1;
+  TVaspoDatabase Database;
+  TDocImport DocImport;
+  QPointer<QWidget> DocumentsLocaux;
+  TVaspoPraticien FPraticien;
+  TVaspoPatient FPatient;
+  TInfoMineur FMineur;
+  std::string FBrisDeGlace;
+  std::string Code;  // the PIN typed for the card, emptied right after use; never logged
+  std::shared_ptr<Talven::IVaspoCSV> CSV;
+  std::shared_ptr<Talven::IAppVitale> APCV;
+  int iAPCV = -1;
+  const Talven::TDossierInfo* Info = nullptr;  // points into DOS
+  std::shared_ptr<Talven::IDocumentList> List;
+  int wAcces = 0;
+  const Talven::TVoletAdministratif* Volet = nullptr;  // points into DOS
+  const Talven::TINSiResponse* FINSi = nullptr;        // points into the session that answered
+  bool FRealCSV = false;
+  std::string eMail, Phone;
+  bool ModeAPI = false;
+  std::shared_ptr<Talven::ICarvelin> DMP;
+  std::shared_ptr<Talven::IVaspoCNX> CNX;
+  std::shared_ptr<Talven::IVaspoCPS> CPx;
+  std::shared_ptr<Talven::IVaspoCRT> CRT;
+  std::shared_ptr<Talven::IDossierMedical> DOS;
+  std::unique_ptr<QSettings> INI;
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+
+ private:
+  friend class TTask;
+  void EndTask(TTask* Task);
+  // Runs F on the user-interface thread and waits for it (job thread).
+  void Synchronize(const std::function<void()>& F);
+  // Runs F; an exception is written to the ".log" file and shown.
+  void Guarded(const std::function<void()>& F);
+  void WaitForTasks();
+  void FormDestroy();
+
+  TDMPMainOptions FOptions;
+  int FLiveTasks = 0;  // job threads that have not run their EndTask yet
+  bool FClosing = false;
+  std::unique_ptr<QObject> FWheelFilter;
+};
+
+// ---- Unit-level state (user-interface thread) ----
+
+// The one main window, nullptr before it is made and after it is gone.
+extern TDMPMain* DMPMain;
+bool Busy();
+void SetBusy(bool Value);
+TTask* CurrentTask();
+// The three parts of a "dmp://" link waiting to be opened.
+struct TPendingURL {
+  std::string Server, INS, DocumentId;
+};
+extern TPendingURL PendingURL;
+// The link of a host's deletion request waiting for the record.
+extern std::string PendingDeleteURL;
+
+// Shows a client-core error: nothing for 0; otherwise the shared error box
+// (made on first use and kept) with the code's message and the detail of
+// the last failure, run modally. For an exception of the current job, its
+// message is the detail.
+void ShowDmpError(Talven::ICarvelin* ADMP, int Error);
+
+// The crash log beside the executable (ExeName + ".log"), or in
+// Vantrel::LogFolder() when the executable's folder is not writable.
+std::string ExceptionLogFileName(const std::string& ExeName);
+// Writes Message then one line per open top-level window's class name
+// (UTF-8); a failed write ends the file. The file written, or "".
+std::string WriteExceptionLog(const std::string& Message);
+
+}  // namespace Carvelin
