@@ -214,6 +214,50 @@ TEST(RepliesPeer, registry_and_patient_list_fixtures_read_as_python_reads_them) 
   }
 }
 
+// The identity teleservice's answers as Python reads them: the report code
+// gives the result, a found identity its INS (number and key), OID and traits.
+TEST(RepliesPeer, identity_answers_read_as_python_reads_them) {
+  constexpr std::string_view Theirs = R"PY(
+import json, sys
+import xml.etree.ElementTree as ET
+def local(tag): return tag.rsplit('}', 1)[-1]
+def find(node, name): return next((e for e in node.iter() if local(e.tag) == name), None)
+def text(node): return (node.text or '') if node is not None else ''
+root = ET.parse(sys.argv[1]).getroot()
+if find(root, 'Fault') is not None:
+    print(json.dumps({'code': 0x4001, 'records': None})); sys.exit()
+code = {'00': 0, '01': 0x9000, '02': 0x9001}.get(text(find(root, 'CodeCR')), 0x5001)
+records = None
+if code == 0:
+    active, tiq = find(root, 'INSACTIF'), find(root, 'TIQ')
+    oid = text(find(active, 'OID'))
+    y, m, d = text(find(tiq, 'DateNaissance')).split('-')
+    records = {'ins': text(find(active, 'NumIdentifiant')) + text(find(active, 'Cle')), 'oid': oid,
+               'insType': {'1.2.250.1.213.1.4.8': 'R', '1.2.250.1.213.1.4.10': 'T'}[oid],
+               'nom': text(find(tiq, 'NomNaissance')), 'prenom': text(find(tiq, 'Prenom')),
+               'prenoms': text(find(tiq, 'ListePrenom')), 'sexe': text(find(tiq, 'Sexe')),
+               'dateNaissance': '%s/%s/%s' % (d, m, y), 'lieuNaissance': text(find(tiq, 'LieuNaissance')),
+               'balise': True}
+print(json.dumps({'code': code, 'records': records}, sort_keys=True, ensure_ascii=False))
+)PY";
+  constexpr std::string_view CodeAndRecords = R"PY(
+import json, sys
+d = json.load(sys.stdin)
+print(json.dumps({'code': d['code'], 'records': d['records']}, sort_keys=True, ensure_ascii=False))
+)PY";
+  size_t Read = 0;
+  for (const auto& Entry : std::filesystem::directory_iterator(TestSupport::Fixture("insi"))) {
+    const std::string Path = Entry.path().string();
+    const TestSupport::RunResult Python = TestSupport::RunPython(Theirs, {Path});
+    ASSERT_EQ(Python.Status, 0) << Python.Err;
+    const TestSupport::RunResult Dump = TestSupport::Run({TestSupport::ToolPath("reply-dump"), "insi", Path});
+    ASSERT_EQ(Dump.Status, 0) << Dump.Err;
+    EXPECT_EQ(TestSupport::RunPython(CodeAndRecords, {}, Dump.Out).Out, Python.Out) << Path;
+    ++Read;
+  }
+  EXPECT_EQ(Read, 5u);
+}
+
 // Python's email package writes a multipart/related answer; the document part
 // we extract has the SHA-256 of the bytes it was given.
 TEST(RepliesPeer, retrieval_bytes_equal_the_part_python_wrote) {
