@@ -258,6 +258,41 @@ print(json.dumps({'code': d['code'], 'records': d['records']}, sort_keys=True, e
   EXPECT_EQ(Read, 5u);
 }
 
+// The panel HL7PatientPerson writes, in an urn:hl7-org:v3 element, as
+// xml.etree reads it: the children in HL7 v3 order, values holding
+// & < > " intact, a value the service held and that was emptied as NASK.
+TEST(RepliesPeer, written_panel_reads_in_python_with_its_values_intact) {
+  std::shared_ptr<TCarvelin> Root = TCarvelin::Create();
+  TVoletAdministratif Previous;
+  Previous.Identite = {2, "L'Orée & Fils <SARL>", "ANCIEN", "Zoé \"Z\"", "04/05/2010", 'F'};
+  Previous.Adresse.Ville = "Paris & <Co>";
+  Previous.Telecom.EMail = "a&b@example.org";
+  Previous.PaysNaissance = "FRANCE";
+  TVoletAdministratif V = Previous;
+  V.Identite.NomNaissance.clear();
+  std::string Person;
+  ASSERT_EQ(Root->HL7PatientPerson(&V, Person, &Previous), ERR_OK);
+  constexpr std::string_view Check = R"PY(
+import sys
+import xml.etree.ElementTree as ET
+H = '{urn:hl7-org:v3}'
+root = ET.fromstring('<patientPerson xmlns="urn:hl7-org:v3">' + sys.stdin.read() + '</patientPerson>')
+order = [c.tag[len(H):] for c in root]
+assert order == ['name', 'administrativeGenderCode', 'addr', 'telecom', 'birthTime', 'birthPlace'], order
+name = root.find(H + 'name')
+families = {f.get('qualifier'): f for f in name.findall(H + 'family')}
+assert families['SP'].text == "L'Orée & Fils <SARL>", families['SP'].text
+assert families['BR'].get('nullFlavor') == 'NASK' and families['BR'].text is None
+assert name.find(H + 'given').text == 'Zoé "Z"'
+assert name.find(H + 'prefix').text == 'Mme'
+assert root.find(H + 'addr/' + H + 'city').text == 'Paris & <Co>'
+assert root.find(H + 'telecom').get('value') == 'mailto:a&b@example.org'
+assert root.find(H + 'birthTime').get('value') == '20100504'
+)PY";
+  const TestSupport::RunResult R = TestSupport::RunPython(Check, {}, Person);
+  EXPECT_EQ(R.Status, 0) << R.Err << Person;
+}
+
 // Python's email package writes a multipart/related answer; the document part
 // we extract has the SHA-256 of the bytes it was given.
 TEST(RepliesPeer, retrieval_bytes_equal_the_part_python_wrote) {
