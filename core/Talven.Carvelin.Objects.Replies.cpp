@@ -510,8 +510,14 @@ int TCarvelin::ReadDossiers(std::string_view XML, std::vector<Objects::TDossierI
         const std::string Type = Text(At(&Id, {"nationalIdType"}));
         const PXMLNode Value = At(&Id, {"nationalId"});
         if (!Value) continue;
-        for (const auto& [OID, Letter] : Types)
-          if (OID == Type) (Letter == 'C' ? Item.Patient.INSC : Item.Patient.INSi) = {Value->Value(), Letter, Type};
+        for (const auto& [OID, Letter] : Types) {
+          if (OID != Type) continue;
+          const TIdentifiantNationalDeSante Found{Value->Value(), Letter, Type};
+          if (Letter == 'C')
+            Item.Patient.INSC = Found;
+          else
+            Item.Patient.INSi = Found;
+        }
       }
       TIdentite& I = Item.Patient.Identite;
       I.Prenom = Text(At(&Data, {"firstName"}));

@@ -1,12 +1,97 @@
 // The reply readers against Python's own reading: xml.etree applies the
 // same rules to the registry and patient-list fixtures and its JSON must
 // equal reply-dump's; Python's email package writes the retrieval answers
-// whose second part we must give back byte for byte.
+// whose second part we must give back byte for byte. The simulator's
+// answers to the canned requests of tests/sim/requests/ are read live
+// through the root, and capturing them again gives the fixtures' bytes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
+
+#include "ReplyDump.h"
+#include "Simulator.h"
+#include "Talven.Carvelin.Hosts.h"
+#include "TestPKI.h"
+#include "TestSession.h"
 #include "TestSupport.h"
+#include "Vantrel.XML.XDSb.MTOM.h"
+
+using namespace Talven;
 
 namespace {
+
+const std::string Capture = std::string(CARVELIN_SOURCE_DIR) + "/tests/sim/capture.py";
+
+// One line of capture.py --list.
+struct TCapture {
+  std::string Fixture, Service, Request, Reader, Rule;
+  int Code = 0;
+};
+
+std::vector<TCapture> Captures() {
+  const TestSupport::RunResult R = TestSupport::Run({TestSupport::Python, Capture, "--list"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  std::vector<TCapture> List;
+  std::istringstream Lines(R.Out);
+  for (std::string Line; std::getline(Lines, Line);) {
+    std::istringstream Fields(Line);
+    TCapture C;
+    std::string Code;
+    std::getline(Fields, C.Fixture, '\t');
+    std::getline(Fields, C.Service, '\t');
+    std::getline(Fields, C.Request, '\t');
+    std::getline(Fields, C.Reader, '\t');
+    std::getline(Fields, Code, '\t');
+    std::getline(Fields, C.Rule);
+    C.Code = std::stoi(Code, nullptr, 16);
+    List.push_back(C);
+  }
+  return List;
+}
+
+TEST(RepliesPeer, capturing_again_gives_the_fixtures_bytes) {
+  TestSupport::TempDir Out;
+  const TestSupport::RunResult R = TestSupport::Run(
+      {TestSupport::Python, Capture, "--pki", TestSupport::PKIDir().string(), "--out", Out.Path().string()});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  const std::vector<TCapture> List = Captures();
+  ASSERT_GT(List.size(), 50u);
+  size_t Files = 0;
+  for (const auto& Entry : std::filesystem::directory_iterator(Out.Path())) {
+    ++Files;
+    const std::string Name = Entry.path().filename().string();
+    EXPECT_EQ(TestSupport::ReadFile(Entry.path()), TestSupport::ReadFile(TestSupport::Fixture("replies/" + Name)))
+        << Name;
+  }
+  EXPECT_EQ(Files, List.size());
+}
+
+// Each canned request posted through the root with the test card session;
+// the simulator answers the captured bytes and the reader gives the code
+// the capture names.
+TEST(RepliesPeer, readers_read_the_simulators_answers_through_the_root) {
+  SimTest::TSimulator Sim("2025-03-15");
+  ASSERT_TRUE(Sim) << Sim.Ready;
+  SetHostsConfig(LoadHostsConfig(Sim.HostsFile));
+  CoreTest::TTestSession Session;
+  for (const TCapture& C : Captures()) {
+    Sim.SetRules(C.Rule == "{}" ? "[]" : R"([{"match": {"service": ")" + C.Service + "\"}, " + C.Rule.substr(1) + "]");
+    std::shared_ptr<TCarvelin> Root = TCarvelin::Create();
+    Root->SetSession(Session);
+    std::string Request = TestSupport::ReadFile(std::string(CARVELIN_SOURCE_DIR) + "/tests/sim/requests/" + C.Request);
+    Request.replace(Request.find("@TO@"), 4, Root->DmpServiceUrl(C.Service));
+    const bool Mtom = C.Request.ends_with(".mime");
+    std::string Response;
+    ASSERT_EQ(Root->SendRequest(Request, C.Service, Mtom ? Vantrel::MTOMBoundary : "", Response), ERR_OK)
+        << C.Fixture << " " << Root->GetErrDetail();
+    EXPECT_EQ(Response, TestSupport::ReadFile(TestSupport::Fixture("replies/" + C.Fixture))) << C.Fixture;
+    int Code = 0;
+    const std::string Json = ReplyDump::Dump(*Root, C.Reader, Response, false, Code);
+    EXPECT_EQ(Code, C.Code) << C.Fixture << " " << Json;
+  }
+  SetHostsConfig(DefaultHostsConfig());
+}
 
 // Python's reading of a fixture: the fields reply-dump prints, taken with
 // xml.etree by the rules the readers follow (dates in UTC).
@@ -76,7 +161,8 @@ else:
                         'visibilite': vis, 'version': number(child(e, 'VersionInfo').get('versionName')),
                         'documentPatient': scheme('urn:uuid:41a5887f-8865-4c09-adf7-e362475b143a').get('nodeRepresentation') == '90',
                         'uuid': e.get('id'), 'currentStatus': e.get('status'), 'repositoryId': slot('repositoryUniqueId'),
-                        'uniqueID': next(x.get('value') for x in children(e, 'ExternalIdentifier'))})
+                        'uniqueID': next(x.get('value') for x in children(e, 'ExternalIdentifier')
+                                                    if x.get('identificationScheme') == 'urn:uuid:2e82c1f6-a085-4c72-9da3-8640a32e42ab')})
 print(json.dumps(out, sort_keys=True, ensure_ascii=False))
 )PY";
 
@@ -116,13 +202,95 @@ TEST(RepliesPeer, registry_and_patient_list_fixtures_read_as_python_reads_them) 
   const std::pair<std::string, std::string> Cases[] = {{"dossiers", "dossiers-ok.xml"},
                                                        {"dossiers", "dossiers-empty.xml"},
                                                        {"documents", "documents-ok.xml"},
-                                                       {"documents", "documents-count-mismatch.xml"}};
+                                                       {"documents", "documents-count-mismatch.xml"},
+                                                       {"dossiers", "sim-dossiers.xml"},
+                                                       {"documents", "sim-documents.xml"},
+                                                       {"documents", "sim-documents-count-mismatch.xml"}};
   for (const auto& [Reader, Name] : Cases) {
     const std::string Path = TestSupport::Fixture("replies/" + Name).string();
     const TestSupport::RunResult Theirs = TestSupport::RunPython(Reference, {Reader, Path});
     ASSERT_EQ(Theirs.Status, 0) << Theirs.Err;
     EXPECT_EQ(Ours(Reader, Path), Theirs.Out) << Name;
   }
+}
+
+// The identity teleservice's answers as Python reads them: the report code
+// gives the result, a found identity its INS (number and key), OID and traits.
+TEST(RepliesPeer, identity_answers_read_as_python_reads_them) {
+  constexpr std::string_view Theirs = R"PY(
+import json, sys
+import xml.etree.ElementTree as ET
+def local(tag): return tag.rsplit('}', 1)[-1]
+def find(node, name): return next((e for e in node.iter() if local(e.tag) == name), None)
+def text(node): return (node.text or '') if node is not None else ''
+root = ET.parse(sys.argv[1]).getroot()
+if find(root, 'Fault') is not None:
+    print(json.dumps({'code': 0x4001, 'records': None})); sys.exit()
+code = {'00': 0, '01': 0x9000, '02': 0x9001}.get(text(find(root, 'CodeCR')), 0x5001)
+records = None
+if code == 0:
+    active, tiq = find(root, 'INSACTIF'), find(root, 'TIQ')
+    oid = text(find(active, 'OID'))
+    y, m, d = text(find(tiq, 'DateNaissance')).split('-')
+    records = {'ins': text(find(active, 'NumIdentifiant')) + text(find(active, 'Cle')), 'oid': oid,
+               'insType': {'1.2.250.1.213.1.4.8': 'R', '1.2.250.1.213.1.4.10': 'T'}[oid],
+               'nom': text(find(tiq, 'NomNaissance')), 'prenom': text(find(tiq, 'Prenom')),
+               'prenoms': text(find(tiq, 'ListePrenom')), 'sexe': text(find(tiq, 'Sexe')),
+               'dateNaissance': '%s/%s/%s' % (d, m, y), 'lieuNaissance': text(find(tiq, 'LieuNaissance')),
+               'balise': True}
+print(json.dumps({'code': code, 'records': records}, sort_keys=True, ensure_ascii=False))
+)PY";
+  constexpr std::string_view CodeAndRecords = R"PY(
+import json, sys
+d = json.load(sys.stdin)
+print(json.dumps({'code': d['code'], 'records': d['records']}, sort_keys=True, ensure_ascii=False))
+)PY";
+  size_t Read = 0;
+  for (const auto& Entry : std::filesystem::directory_iterator(TestSupport::Fixture("insi"))) {
+    const std::string Path = Entry.path().string();
+    const TestSupport::RunResult Python = TestSupport::RunPython(Theirs, {Path});
+    ASSERT_EQ(Python.Status, 0) << Python.Err;
+    const TestSupport::RunResult Dump = TestSupport::Run({TestSupport::ToolPath("reply-dump"), "insi", Path});
+    ASSERT_EQ(Dump.Status, 0) << Dump.Err;
+    EXPECT_EQ(TestSupport::RunPython(CodeAndRecords, {}, Dump.Out).Out, Python.Out) << Path;
+    ++Read;
+  }
+  EXPECT_EQ(Read, 5u);
+}
+
+// The panel HL7PatientPerson writes, in an urn:hl7-org:v3 element, as
+// xml.etree reads it: the children in HL7 v3 order, values holding
+// & < > " intact, a value the service held and that was emptied as NASK.
+TEST(RepliesPeer, written_panel_reads_in_python_with_its_values_intact) {
+  std::shared_ptr<TCarvelin> Root = TCarvelin::Create();
+  TVoletAdministratif Previous;
+  Previous.Identite = {2, "L'Orée & Fils <SARL>", "ANCIEN", "Zoé \"Z\"", "04/05/2010", 'F'};
+  Previous.Adresse.Ville = "Paris & <Co>";
+  Previous.Telecom.EMail = "a&b@example.org";
+  Previous.PaysNaissance = "FRANCE";
+  TVoletAdministratif V = Previous;
+  V.Identite.NomNaissance.clear();
+  std::string Person;
+  ASSERT_EQ(Root->HL7PatientPerson(&V, Person, &Previous), ERR_OK);
+  constexpr std::string_view Check = R"PY(
+import sys
+import xml.etree.ElementTree as ET
+H = '{urn:hl7-org:v3}'
+root = ET.fromstring('<patientPerson xmlns="urn:hl7-org:v3">' + sys.stdin.read() + '</patientPerson>')
+order = [c.tag[len(H):] for c in root]
+assert order == ['name', 'administrativeGenderCode', 'addr', 'telecom', 'birthTime', 'birthPlace'], order
+name = root.find(H + 'name')
+families = {f.get('qualifier'): f for f in name.findall(H + 'family')}
+assert families['SP'].text == "L'Orée & Fils <SARL>", families['SP'].text
+assert families['BR'].get('nullFlavor') == 'NASK' and families['BR'].text is None
+assert name.find(H + 'given').text == 'Zoé "Z"'
+assert name.find(H + 'prefix').text == 'Mme'
+assert root.find(H + 'addr/' + H + 'city').text == 'Paris & <Co>'
+assert root.find(H + 'telecom').get('value') == 'mailto:a&b@example.org'
+assert root.find(H + 'birthTime').get('value') == '20100504'
+)PY";
+  const TestSupport::RunResult R = TestSupport::RunPython(Check, {}, Person);
+  EXPECT_EQ(R.Status, 0) << R.Err << Person;
 }
 
 // Python's email package writes a multipart/related answer; the document part

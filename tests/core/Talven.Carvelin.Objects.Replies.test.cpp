@@ -170,6 +170,33 @@ TEST_F(Replies, patient_list_keeps_dates_as_received_and_for_display) {
   EXPECT_TRUE(Items.empty());
 }
 
+// Each identifier root lands, whole, in its own slot: the INSC or the INSi.
+TEST_F(Replies, patient_list_identifiers_fill_their_slot) {
+  struct {
+    std::string OID;
+    char Letter;
+    bool INSC;
+  } Cases[] = {{"1.2.250.1.213.1.4.2", 'C', true},
+               {"1.2.250.1.213.1.4.8", 'R', false},
+               {"1.2.250.1.213.1.4.10", 'T', false},
+               {"1.2.250.1.213.1.4.11", 'D', false}};
+  for (const auto& C : Cases) {
+    const std::string Answer = Envelope(
+        "<patientListResponse xmlns=\"urn:si-dmp-patients\"><output><status>DMPOk</status><patientlistData>"
+        "<patientIdentifier><nationalIdType>" + C.OID + "</nationalIdType><nationalId>ID-" + C.OID +
+        "</nationalId></patientIdentifier></patientlistData></output></patientListResponse>");
+    std::vector<Objects::TDossierItem> Items;
+    ASSERT_EQ(Root->ReadDossiers(Answer, Items), ERR_OK) << C.OID;
+    ASSERT_EQ(Items.size(), 1u);
+    const TIdentifiantNationalDeSante& Filled = C.INSC ? Items[0].Patient.INSC : Items[0].Patient.INSi;
+    const TIdentifiantNationalDeSante& Other = C.INSC ? Items[0].Patient.INSi : Items[0].Patient.INSC;
+    EXPECT_EQ(Filled.Code, "ID-" + C.OID);
+    EXPECT_EQ(Filled.Type, C.Letter);
+    EXPECT_EQ(Filled.OID, C.OID);
+    EXPECT_EQ(Other.Code, "") << C.OID;
+  }
+}
+
 TEST_F(Replies, patient_list_statuses) {
   auto Answer = [](std::string_view Output) {
     return Envelope("<patientListResponse xmlns=\"urn:si-dmp-patients\">" + std::string(Output) +

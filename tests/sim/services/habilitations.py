@@ -3,10 +3,11 @@
 setAuthorization            DMPOk (action AJOUT or SUPPRESSION)
 listAuthorizationByPatient  the practitioners with access, by mode
                             (ACTIVE, INTERDITE or TOUTE)
-Variants: "forbidden" (DMPAccessForbidden), "closed" (DMPClosed)."""
+Variants: "forbidden" (DMPAccessForbidden), "closed" (DMPClosed); and those
+of simkit.specific.status_variants for any operation."""
 
 from simkit.service import Operation, soap_service
-from simkit.specific import element, output
+from simkit.specific import element, output, status_variants
 from simkit.xmltext import child, text
 
 PATH = "/si-dmp-server/v2/services/habilitations"
@@ -47,4 +48,5 @@ SERVICE = soap_service("habilitations", [PATH], {
                                         context="Accès interdit par le patient"),
     "closed": lambda r, b, s: output(r, "setAuthorization", NS, ACTION, "DMPClosed",
                                      context="Le dossier est fermé"),
+    **status_variants(NS, ACTION),
 })

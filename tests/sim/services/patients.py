@@ -4,7 +4,11 @@ PRPA_IN201307UV02 with reason TEST_EXST  record existence and state
 PRPA_IN201307UV02 without it              the administrative panel
 PRPA_IN201314UV02                         panel revision or closing: the
                                           panel in PRPA_IN201315UV02
-Variants: "NF" (no record), "AE" (refused with a detail text)."""
+Variants: "NF" (no record), "AE" (refused with a detail text), the
+refusals of hl7.ack_variants; for the requested patient "non_renseigne"
+(both family names "NON RENSEIGNE", the usage name without qualifier) and
+"birth_31_february"; for a revision "revision_refused" (PRPA_IN201316UV02
+with a text) and "two_children" (a _Response holding two messages)."""
 
 from simkit import hl7
 from simkit.seed import ins_oid, valid_ins
@@ -36,7 +40,7 @@ def requested_patient(body, sim, environment):
 def message_308(body, sim, request, ack, query_code, p=None, panel=False):
     env = request.environment
     out = ['<PRPA_IN201308UV02 %s>' % hl7.HL7_HEADER,
-           hl7.wrapper_start("PRPA_IN201308UV02", attr(path(body, "sender", "device", "id"), "root"), env), ack]
+           hl7.wrapper_start("PRPA_IN201308UV02", attr(path(body, "sender", "device", "id"), "root"), request, sim), ack]
     reason = ""
     subject = ""
     if p is not None:
@@ -85,7 +89,7 @@ def query(request, body, sim):
     return message_308(body, sim, request, hl7.acknowledgement("AA"), "OK", p, panel=not is_existence_test(body))
 
 
-def revise(request, body, sim):
+def revise(request, body, sim, refused=False, twice=False):
     """The revision answers the stored panel (the record issue adds the change)."""
     p = None
     for identifier in find_all(body, "id"):
@@ -93,19 +97,21 @@ def revise(request, body, sim):
         if candidate and candidate.get("record"):
             p = candidate
     env = request.environment
-    if p is None:
+    if p is None or refused:
         inner = ('<PRPA_IN201316UV02 %s>%s%s</PRPA_IN201316UV02>'
-                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201316UV02", "", env),
-                    hl7.acknowledgement("AE", "DMPPatientNotFound", "Dossier inconnu")))
+                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201316UV02", "", request, sim),
+                    hl7.acknowledgement("AE", "DMPInvalidRequest", "Révision refusée: <adresse> & téléphone")
+                    if refused else hl7.acknowledgement("AE", "DMPPatientNotFound", "Dossier inconnu")))
     else:
         inner = ('<PRPA_IN201315UV02 %s>%s%s<controlActProcess classCode="CACT" moodCode="EVN">'
                  '<subject typeCode="SUBJ"><registrationEvent classCode="REG" moodCode="EVN">'
                  '<statusCode code="active"/><subject1 typeCode="SBJ"><patient classCode="PAT">%s'
                  '<statusCode code="active"/>%s</patient></subject1></registrationEvent></subject>'
                  '</controlActProcess></PRPA_IN201315UV02>'
-                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201315UV02", "", env), hl7.acknowledgement("AA"),
+                 % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201315UV02", "", request, sim), hl7.acknowledgement("AA"),
                     hl7.patient_id(p, env), hl7.patient_person(sim.seed, p, True)))
-    return Answer(body=envelope("<PRPA_IN201314UV02_Response>%s</PRPA_IN201314UV02_Response>" % inner,
+    return Answer(body=envelope("<PRPA_IN201314UV02_Response>%s</PRPA_IN201314UV02_Response>"
+                                % (inner * 2 if twice else inner),
                                 ACTION + "PRPA_IN201314UV02Response", request.message_id),
                   note="revision %s" % (p["key"] if p else "-"))
 
@@ -114,12 +120,28 @@ def not_found(request, body, sim):
     return message_308(body, sim, request, hl7.acknowledgement("AA"), "NF")
 
 
-def refused(request, body, sim):
-    return message_308(body, sim, request, hl7.acknowledgement("AE", "DMPInvalidRequest",
-                                                                  "Requête refusée par le service"), "AE")
+def refused(request, body, sim, type_code="AE", code="DMPInvalidRequest", detail="Requête refusée par le service"):
+    return message_308(body, sim, request, hl7.acknowledgement(type_code, code, detail), type_code)
+
+
+def altered(**changes):
+    """The ordinary answer for the requested patient with changes to it."""
+    def answer(request, body, sim):
+        p = requested_patient(body, sim, request.environment)
+        if p is None:
+            return not_found(request, body, sim)
+        return message_308(body, sim, request, hl7.acknowledgement("AA"), "OK", dict(p, **changes),
+                           panel=not is_existence_test(body))
+    return answer
 
 
 SERVICE = soap_service("patients", [PATH], {
     "PRPA_IN201307UV02": Operation(ACTION + "PRPA_IN201307UV02", query),
     "PRPA_IN201314UV02": Operation(ACTION + "PRPA_IN201314UV02", revise),
-}, variants={"NF": not_found, "AE": refused})
+}, variants={
+    "NF": not_found, "AE": refused, **hl7.ack_variants(refused),
+    "non_renseigne": altered(birth_name="NON RENSEIGNE", usage_name="NON RENSEIGNE", usage_qualifier=""),
+    "birth_31_february": altered(birth_hl7="20100231"),
+    "revision_refused": lambda r, b, s: revise(r, b, s, refused=True),
+    "two_children": lambda r, b, s: revise(r, b, s, twice=True),
+})

@@ -2,7 +2,8 @@
 PRPA_IN201306UV02). Criteria: sex, birth time, family name (birth or
 usage name) and given name; value use="SRCH" makes the names prefixes.
 More than 50 matches: AE DMPTooManyResult; no criterion: AE DMPInvalidRequest.
-Variant "empty": AA with no patient."""
+Variants: "empty" (AA with no patient), "too_many", the refusals of
+hl7.ack_variants."""
 
 import unicodedata
 
@@ -59,7 +60,7 @@ def message(request, body, sim, ack, found):
            '<resultTotalQuantity value="%d"/><resultCurrentQuantity value="%d"/><resultRemainingQuantity value="0"/>'
            '</queryAck></controlActProcess></PRPA_IN201306UV02>'
            % (hl7.HL7_HEADER, hl7.wrapper_start("PRPA_IN201306UV02", attr(path(body, "sender", "device", "id"), "root"),
-                                               request.environment),
+                                               request, sim),
               ack, subjects, hl7.esc(attr(query, "root")), hl7.esc(attr(query, "extension")),
               "OK" if found else "NF", len(found), len(found)))
     return Answer(body=envelope(xml, "urn:hl7-org:v3:PRPA_IN201306UV02", request.message_id),
@@ -85,4 +86,6 @@ def too_many(request, body, sim):
 
 SERVICE = soap_service("patientsPDQ", [PATH], {"PRPA_IN201305UV02": Operation(ACTION, search)},
                        variants={"empty": lambda r, b, s: message(r, b, s, hl7.acknowledgement("AA", as_element=True), []),
-                                 "too_many": too_many})
+                                 "too_many": too_many,
+                                 **hl7.ack_variants(lambda r, b, s, type_code, code, detail: message(
+                                     r, b, s, hl7.acknowledgement(type_code, code, detail, True), []))})

@@ -7,14 +7,15 @@ createPatientAccess  DMPOk, login and password
 updatePatientAccess  DMPOk, new login and password
 patientOTPUpdate     DMPOk
 Variants: "access_exists" (DMPPatientAccessAlreadyExists),
-"otp_exists" (DMPPatientAccessOTPAlreadyExists), "error_lps"."""
+"otp_exists" (DMPPatientAccessOTPAlreadyExists), "error_lps"; and those of
+simkit.specific.status_variants for any operation."""
 
 import datetime
 import hashlib
 
 from simkit.seed import ins_oid
 from simkit.service import Operation, soap_service
-from simkit.specific import element, output, patient_of_request
+from simkit.specific import element, output, patient_of_request, status_variants
 from simkit.xmltext import child, text
 
 PATH = "/si-dmp-server/v2/services/patientsSpecific"
@@ -85,4 +86,5 @@ SERVICE = soap_service("patientsSpecific", [PATH], {
                             "Un accès patient existe déjà pour ce dossier"),
     "otp_exists": status("patientOTPUpdate", "DMPPatientAccessOTPAlreadyExists", "Ce canal existe déjà"),
     "error_lps": status("patientList", "DMPErrorLPS", "Erreur du logiciel de professionnel de santé"),
+    **status_variants(NS, ACTION),
 })

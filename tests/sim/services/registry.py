@@ -4,10 +4,12 @@ GetDocuments, answered from the seed with LeafClass or ObjectRef, and the
 metadata update UpdateDocumentSet (ITI-57), answered Success. The
 operation is the stored query's name (from its id), or UpdateDocumentSet.
 
-Variants: the registry errors "authorization_not_found", "too_many",
-"unique_id_error", "deprecated", "version_error", "unlisted_error"; and
-"count_mismatch" (a totalResultCount that differs from the list)."""
+Variants: the registry errors "authorization_not_found", "access_forbidden",
+"too_many", "unique_id_error", "replace_failed", "deprecated",
+"version_error", "unlisted_error"; "success_warning" (Success with a
+warning); "count_mismatch" (a totalResultCount that differs from the list)."""
 
+from simkit.ebxml import ERROR, FAILURE, SUCCESS, WARNING, registry_response
 from simkit.service import Answer, Operation, soap_operation, soap_service
 from simkit.seed import ins_oid
 from simkit.soap import envelope, stored_query_slots
@@ -33,8 +35,6 @@ STATUS_URNS = {
 CONFIDENTIALITY = [("MASQUE_PS", "Masqué aux professionnels de santé"),
                    ("INVISIBLE_PATIENT", "Non visible par le patient"),
                    ("INVISIBLE_REPRESENTANTS_LEGAUX", "Non visible par les représentants légaux du patient")]
-SUCCESS = "urn:oasis:names:tc:ebxml-regrep:ResponseStatusType:Success"
-FAILURE = "urn:oasis:names:tc:ebxml-regrep:ResponseStatusType:Failure"
 HAS_MEMBER = "urn:oasis:names:tc:ebxml-regrep:AssociationType:HasMember"
 DOCUMENT_ENTRY = "urn:uuid:7edca82f-054d-47f2-a032-9b2a5b5186c1"
 AUTHOR_XCN = "810001234567^TEST^Jean^^^^^^&amp;1.2.250.1.71.4.2.1&amp;ISO^D^^^IDNPS"
@@ -142,12 +142,8 @@ def query_response(request, objects, count=None, note=""):
 
 
 def registry_error(request, code, context, action=QUERY_ACTION):
-    body = ('<rs:RegistryResponse xmlns:rs="urn:oasis:names:tc:ebxml-regrep:xsd:rs:3.0" status="%s">'
-            '<rs:RegistryErrorList highestSeverity="urn:oasis:names:tc:ebxml-regrep:ErrorSeverityType:Error">'
-            '<rs:RegistryError errorCode="%s" codeContext="%s" location="" '
-            'severity="urn:oasis:names:tc:ebxml-regrep:ErrorSeverityType:Error"/></rs:RegistryErrorList>'
-            '</rs:RegistryResponse>' % (FAILURE, esc(code), esc(context)))
-    return Answer(body=envelope(body, action + "Response", request.message_id), note=code)
+    return Answer(body=envelope(registry_response(FAILURE, [(code, context, ERROR)]), action + "Response",
+                                request.message_id), note=code)
 
 
 class Query:
@@ -254,10 +250,10 @@ def get_documents(request, body, sim):
     return query_response(request, q.entries(found), note="%d document(s)" % len(found))
 
 
-def update_document_set(request, body, sim):
+def update_document_set(request, body, sim, errors=()):
     """Success; the document issues add the status and visibility changes."""
-    answer = ('<rs:RegistryResponse xmlns:rs="urn:oasis:names:tc:ebxml-regrep:xsd:rs:3.0" status="%s"/>' % SUCCESS)
-    return Answer(body=envelope(answer, UPDATE_ACTION + "Response", request.message_id), note="Success")
+    return Answer(body=envelope(registry_response(SUCCESS, errors), UPDATE_ACTION + "Response", request.message_id),
+                  note="Success")
 
 
 def error_variant(code, context):
@@ -279,10 +275,13 @@ SERVICE = soap_service("registry", [PATH], {
     "UpdateDocumentSet": Operation(UPDATE_ACTION, update_document_set),
 }, operation=operation, variants={
     "authorization_not_found": error_variant("DMPAuthorizationNotFound", "Aucune autorisation d'accès au dossier"),
+    "access_forbidden": error_variant("DMPAccessForbidden", "Accès interdit par le patient"),
+    "replace_failed": error_variant("XDSReplaceFailed", "Remplacement impossible"),
     "too_many": error_variant("XDSTooManyResults", "Trop de résultats (plus de 200)"),
     "unique_id_error": error_variant("XDSDocumentUniqueIdError", "Identifiant unique déjà utilisé"),
     "deprecated": error_variant("XDSRegistryDeprecatedDocumentError", "Le document est obsolète"),
     "version_error": error_variant("XDSMetadataVersionError", "Version de métadonnées périmée"),
     "unlisted_error": error_variant("DMPInternalError", "Erreur interne & inattendue <test>"),
+    "success_warning": lambda r, b, s: update_document_set(r, b, s, [("DMPWarning", "Métadonnée ignorée", WARNING)]),
     "count_mismatch": count_mismatch,
 })

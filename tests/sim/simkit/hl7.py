@@ -1,8 +1,6 @@
 """HL7 v3 pieces of the patient services' answers (the transmission wrapper,
 the acknowledgement, the patient and its person) built from the seed."""
 
-import datetime
-
 from .seed import ins_oid
 from .soap import new_id
 from .xmltext import esc
@@ -12,16 +10,17 @@ HL7_HEADER = ('xmlns="urn:hl7-org:v3" xmlns:xsi="http://www.w3.org/2001/XMLSchem
 SERVICE_OID = "1.2.250.1.213.4.1.1.1"
 
 
-def wrapper_start(interaction, request_id_root, environment):
-    """id, creationTime, interactionId, processing codes, receiver and sender."""
-    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d%H%M%S")
+def wrapper_start(interaction, request_id_root, request, sim):
+    """id, creationTime, interactionId, processing codes, receiver and sender;
+    the id comes from the request and the time from the simulator's day."""
     return ('<id root="%s" extension="%s"/><creationTime value="%s"/>'
             '<interactionId root="2.16.840.1.113883.1.6" extension="%s"/>'
             '<processingCode code="%s"/><processingModeCode code="T"/><acceptAckCode code="NE"/>'
             '<receiver typeCode="RCV"><device classCode="DEV" determinerCode="INSTANCE"><id root="%s"/></device></receiver>'
             '<sender typeCode="SND"><device classCode="DEV" determinerCode="INSTANCE"><id root="%s"/>'
             '<softwareName>DMP</softwareName></device></sender>'
-            % (SERVICE_OID, new_id(), now, interaction, "D" if environment == "formation" else "P",
+            % (SERVICE_OID, new_id(request.message_id + interaction), sim.seed.hl7_time("+0d", 12), interaction,
+               "D" if request.environment == "formation" else "P",
                esc(request_id_root or "2.25"), SERVICE_OID))
 
 
@@ -43,7 +42,21 @@ def boolean_observation(wrapper, code, value):
             '</administrativeObservation></%s>' % (wrapper, code, "true" if value else "false", wrapper))
 
 
-def name_element(civility, given, family_usage, family_birth, all_given=False):
+# The detail codes of refused acknowledgements, and one the client does not know.
+ACK_DETAILS = ("DMPTooManyResult", "DMPInvalidRequest", "DMPAuthenticationError", "DMPAuthorizationNotFound",
+               "DMPErreurInconnue")
+
+
+def ack_variants(answer):
+    """answer(request, body, sim, acknowledgement arguments) for each refusal
+    "ae:CODE" and "ack_other" (neither AA nor AE)."""
+    variants = {"ae:" + code: (lambda code: lambda r, b, s: answer(r, b, s, "AE", code, "Refus %s <détail> & texte"
+                                                                     % code))(code) for code in ACK_DETAILS}
+    variants["ack_other"] = lambda r, b, s: answer(r, b, s, "AR", "DMPInvalidRequest", "Accusé de réception AR")
+    return variants
+
+
+def name_element(civility, given, family_usage, family_birth, all_given=False, usage_qualifier="SP"):
     parts = ""
     if civility:
         parts += "<prefix>%s</prefix>" % esc(civility)
@@ -51,7 +64,8 @@ def name_element(civility, given, family_usage, family_birth, all_given=False):
         parts += "<given>%s</given>" % esc(g)
     parts += '<family qualifier="BR">%s</family>' % esc(family_birth)
     if family_usage:
-        parts += '<family qualifier="SP">%s</family>' % esc(family_usage)
+        qualifier = ' qualifier="%s"' % usage_qualifier if usage_qualifier else ""
+        parts += '<family%s>%s</family>' % (qualifier, esc(family_usage))
     return "<name>%s</name>" % parts
 
 
@@ -89,13 +103,15 @@ def representative(r):
 
 def patient_person(seed, p, panel):
     """patientPerson: names, sex and birth time; with panel, the address,
-    telecoms, representative and birthplace too (HL7 v3 element order)."""
+    telecoms, representative and birthplace too (HL7 v3 element order). A
+    variant may set "usage_qualifier" ("": none) and "birth_hl7" in p."""
     out = ('<patientPerson classCode="PSN" determinerCode="INSTANCE">' +
-           name_element(p["civility"], p["given"], p["usage_name"], p["birth_name"]))
+           name_element(p["civility"], p["given"], p["usage_name"], p["birth_name"],
+                        usage_qualifier=p.get("usage_qualifier", "SP")))
     if panel:
         out += telecom_elements(p.get("telecom"))
     out += ('<administrativeGenderCode code="%s" codeSystem="2.16.840.1.113883.5.1"/><birthTime value="%s"/>'
-            % (p["sex"], seed.hl7_date(p["birth"])))
+            % (p["sex"], p.get("birth_hl7") or seed.hl7_date(p["birth"])))
     if panel:
         out += address_element(p.get("address"))
         out += representative(p.get("representative"))

@@ -50,8 +50,13 @@ def fault(reason, code="soap:Sender", subcode=""):
                     % (esc(code), sub, esc(reason)))
 
 
-def new_id():
-    return str(uuid.uuid4())
+ID_NAMESPACE = uuid.UUID("0c7d3a52-61e4-4b0f-8d2a-3f5e9b1c7a44")
+
+
+def new_id(basis):
+    """An identifier derived from basis (the request's message id and what
+    is named), so that the same request is answered byte for byte alike."""
+    return str(uuid.uuid5(ID_NAMESPACE, basis))
 
 
 def split_mtom(content_type, body):

@@ -7,11 +7,34 @@ from .soap import envelope
 from .xmltext import esc
 
 
-def output(request, operation, namespace, action_base, status, content="", context=""):
+def output(request, operation, namespace, action_base, status, content="", context="", with_output=True):
+    """status None: an output without status; with_output False: a response
+    without output."""
     ctx = "<context>%s</context>" % esc(context) if context else ""
-    xml = ('<%sResponse xmlns="%s"><output><status>%s</status>%s%s</output></%sResponse>'
-           % (operation, namespace, status, ctx, content, operation))
-    return Answer(body=envelope(xml, action_base + operation + "Response", request.message_id), note=status)
+    inner = "<output>%s%s%s</output>" % ("" if status is None else "<status>%s</status>" % esc(status), ctx,
+                                         content) if with_output else ""
+    xml = '<%sResponse xmlns="%s">%s</%sResponse>' % (operation, namespace, inner, operation)
+    return Answer(body=envelope(xml, action_base + operation + "Response", request.message_id),
+                  note=status or "sans statut")
+
+
+# The statuses the services answer besides DMPOk, and one they never do.
+STATUSES = ("DMPErrorLPS", "DMPInvalidRequest", "DMPPatientAccessAlreadyExists", "DMPPatientAccessOTPAlreadyExists",
+            "DMPAuthorizationNotFound", "DMPAuthenticationError", "DMPAccessDeniedByRightsService",
+            "DMPAccessForbidden", "DMPClosed", "DMPStatutInconnu")
+
+
+def status_variants(namespace, action_base):
+    """Answers to the operation the request names: "status:S" each status S
+    with a context holding entities, "no_status" an output without status,
+    "no_output" a response without output."""
+    def answer(status, with_output=True):
+        return lambda request, body, sim: output(request, request.operation, namespace, action_base, status,
+                                                 context="Contexte <%s> & détail" % status if status else "",
+                                                 with_output=with_output)
+    variants = {"status:" + s: answer(s) for s in STATUSES}
+    variants.update({"no_status": answer(None), "no_output": answer(None, False)})
+    return variants
 
 
 def element(name, value):
