@@ -302,7 +302,8 @@ void TDMPMain::LoadURL() {
     return LoadINSC(Value, false);
   }
   PendingURL.INS.clear();
-  if (!PendingDeleteURL.empty() && std::string_view(PendingDeleteURL).ends_with(PendingURL.DocumentId)) {
+  if (!PendingDeleteURL.empty() && !PendingURL.DocumentId.empty() &&
+      std::string_view(PendingDeleteURL).ends_with(PendingURL.DocumentId)) {
     DeletePendingDocument();
     return;
   }
