@@ -32,6 +32,8 @@ function(carvelin_layer folder)
   cmake_parse_arguments(L "QT" "" "DEPS" ${ARGN})
   set(target carvelin_${folder})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  # A program's main.cpp stays out of the library (see carvelin_program).
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   if(NOT L_QT)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h)
     foreach(file IN LISTS sources headers)
@@ -59,6 +61,16 @@ function(carvelin_layer folder)
     target_include_directories(${target} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
     target_link_libraries(${target} INTERFACE ${L_DEPS})
   endif()
+endfunction()
+
+# carvelin_program(<folder> <name>)
+# The executable <name> built from <folder>/main.cpp and the folder's
+# library, written to <build>/<folder>/<name>.
+function(carvelin_program folder name)
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/main.cpp)
+  target_compile_options(${name} PRIVATE ${CARVELIN_WARNINGS})
+  target_link_libraries(${name} PRIVATE carvelin_${folder})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/${folder})
 endfunction()
 
 # carvelin_embed_zip(<target> <name>)

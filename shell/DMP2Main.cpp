@@ -165,7 +165,6 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
   if (!FOptions.CreateRoot) FOptions.CreateRoot = [] { return std::shared_ptr<ICarvelin>(TCarvelin::Create()); };
   if (!FOptions.Clock) FOptions.Clock = [] { return Vantrel::Now(); };
   setObjectName(QStringLiteral("DMPMain"));
-  setWindowTitle(QStringLiteral("Carvelin %1").arg(QStringLiteral(CARVELIN_VERSION)));
 
   ImageList = new TImageList(16, 16, this);
   ImageList->setObjectName(QStringLiteral("ImageList"));
@@ -179,16 +178,9 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
   statusBar()->addPermanentWidget(pbWait);
   statusBar()->showMessage(ShellTr::tr("Prêt"));
 
-  const std::string Exe = QCoreApplication::applicationFilePath().toStdString();
-  const std::string Settings = FOptions.SettingsFile.empty() ? Exe + ".ini" : FOptions.SettingsFile;
-  INI = std::make_unique<QSettings>(QString::fromStdString(Settings), QSettings::IniFormat);
-  Database.Init(FOptions.DatabaseFile);
-
-  DMP = FOptions.CreateRoot();
-  DMP->SetLogger(this);
-
   FWheelFilter = std::make_unique<TWheelRedirect>();
   qApp->installEventFilter(FWheelFilter.get());
+  FormCreate();
 }
 
 TDMPMain::~TDMPMain() {
@@ -200,11 +192,13 @@ TDMPMain::~TDMPMain() {
 
 void TDMPMain::FormDestroy() {
   Database.Close();
-  // The window placement is written by the settings code (SaveFormState).
+  // The placement was taken when the window closed (closeEvent).
+  if (INI) INI->UpdateFile();
   INI.reset();
 }
 
 void TDMPMain::closeEvent(QCloseEvent* Event) {
+  SaveFormState(this);
   if (FLiveTasks > 0) {
     FClosing = true;
     hide();

@@ -24,7 +24,8 @@
 
 #include <QMessageBox>
 #include <QPointer>
-#include <QSettings>
+#include <QRect>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -41,6 +42,7 @@
 #include "Talven.Carvelin.Types.h"
 #include "VCLPatches.h"
 #include "Vantrel.DateTime.h"
+#include "Vantrel.IniFiles.h"
 #include "Vantrel.SysUtils.h"
 
 namespace Carvelin {
@@ -70,11 +72,25 @@ class TTask {
 
 // The pieces the window is built from; tests give their own.
 struct TDMPMainOptions {
-  std::string SettingsFile;  // "" = the executable's name + ".ini", beside it
+  std::string SettingsFile;  // "" = SettingsFileName()
+  QStringList Arguments;     // the command line, without the program
   std::string DatabaseFile;  // "" = TVaspoDatabase::DefaultFileName()
   std::function<std::shared_ptr<Talven::ICarvelin>()> CreateRoot;  // nullptr = the real root
   TScreens Screens = TScreens::Unavailable();
   std::function<Vantrel::TDateTime()> Clock;  // nullptr = Vantrel::Now
+};
+
+// What the command line asks for besides card reading and the pending link.
+struct TCommandLine {
+  bool ReadCard = false;  // "/cps", "/ins" + INS, or a "dmp://" link
+  int Port = 0;           // "--port": the REST server's port, 1 to 65535; 0 none
+  bool Log = false;       // "/log": the log window
+};
+
+// One window's placement in the settings, as integers; State -1 = none
+// stored, else 0 normal, 1 minimised, 2 maximised.
+struct TFormPlacement {
+  int State = -1, Top = 0, Left = 0, Width = 0, Height = 0;
 };
 
 // The access mode chosen for a minor's record.
@@ -114,8 +130,28 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void WMUser(int N);
 
   // ---- Card session ----
+  // Starts card reading unless a job runs.
+  void ibCarteCPSClick();
   // Releases the professional session.
   void ibCloseCPXClick();
+
+  // ---- Links, settings, placement (DMP2Main.Settings.cpp) ----
+  // The link of the document selected in the list (DocumentIndex), or "".
+  std::string GetURL();
+  void mnCopyDocLinkClick();
+  void mnQRCodeLinkClick();
+  // Opens (or, for a pending host deletion, deletes) what PendingURL names.
+  void LoadURL();
+  // A host's deletion of the document PendingURL names: SUBMIT when card
+  // reading had to start, else 0 or the client core's error code.
+  int DeleteURL();
+  void SaveFormState(QWidget* Form);
+  void LoadFormState(QWidget* Form);
+
+  // ---- Record ----
+  void LoadINSC(const std::string& Value, bool Direct);
+  // Closes the patient context.
+  void OnCloseCSV();
 
   // Releases the session for host traffic inside a completion: the current
   // task and the busy flag are cleared, so a later Submit starts a new task
@@ -168,7 +204,10 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   std::shared_ptr<Talven::IVaspoCPS> CPx;
   std::shared_ptr<Talven::IVaspoCRT> CRT;
   std::shared_ptr<Talven::IDossierMedical> DOS;
-  std::unique_ptr<QSettings> INI;
+  std::unique_ptr<Vantrel::TIniFile> INI;
+  TCommandLine CommandLine;  // as read at creation
+  int DocumentIndex = -1;    // the selected row of List
+  std::shared_ptr<Talven::IDocument> FDocument;  // the document being opened
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -181,7 +220,20 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   // Runs F; an exception is written to the ".log" file and shown.
   void Guarded(const std::function<void()>& F);
   void WaitForTasks();
+  void FormCreate();
   void FormDestroy();
+  void ReadSettings();
+  void SwitchServer();
+  int LectureCPS();
+  void OnCPS();
+  int DossierExisteINSC();
+  void OnDossier();
+  int OpenDocument();
+  void OnDocument();
+  // Deletes PendingURL's document, broadcasts DELETE on success.
+  int DeletePendingDocument();
+  // Posts a host message to every registered host window.
+  void SendToAllWindows(uint32_t Code, const std::string& Text);
 
   TDMPMainOptions FOptions;
   int FLiveTasks = 0;  // job threads that have not run their EndTask yet
@@ -203,6 +255,31 @@ struct TPendingURL {
 extern TPendingURL PendingURL;
 // The link of a host's deletion request waiting for the record.
 extern std::string PendingDeleteURL;
+// The training servers' domain suffix ([Services] DomaineFormation).
+extern std::string DomaineFormation;
+
+// ---- Command line, settings, links (DMP2Main.Settings.cpp) ----
+
+// $CARVELIN_INI; else Exe + ".ini" when Exe's folder is writable; else
+// $XDG_CONFIG_HOME/Carvelin2/carvelin2.ini.
+std::string SettingsFileName(const std::string& Exe);
+// Reads Args by position; "/ins" and a link fill PendingURL.
+TCommandLine ParseCommandLine(const QStringList& Args);
+// A server a link may name: a shared-record server of the hosts
+// configuration, or "formation" + 1, 3, 4 or 5 + "." + DomaineFormation;
+// any ASCII case.
+bool IsDmpServerAllowed(std::string_view Server);
+// Splits "dmp://" server "/" INS ["/" document] into PendingURL; false (and
+// PendingURL unchanged) for another text, an empty INS, a server not
+// allowed or a link over 2048 bytes.
+bool ParseDmpUrl(std::string_view Text);
+// "dmp://" + Server + "/" + INS + "/" + UniqueID.
+std::string DmpURL(std::string_view Server, std::string_view INS, std::string_view UniqueID);
+// Deletes Folder's "DMP_" + up to 22 characters + ".PDF" modified more than
+// an hour ago; failures are silent.
+void DeleteOldLetters(const std::string& Folder);
+// Bounds moved onto Primary (and cut to its size) when they meet none of Screens.
+QRect PlacementOnScreens(const QRect& Bounds, const QList<QRect>& Screens, const QRect& Primary);
 
 // Shows a client-core error: nothing for 0; otherwise the shared error box
 // (made on first use and kept) with the code's message and the detail of

@@ -66,6 +66,12 @@ class TDMP2MainTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    // The window registers the "dmp" scheme: in the test's folders.
+    qputenv("XDG_CONFIG_HOME", Dir.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", Dir.filePath(QStringLiteral("data")).toUtf8());
+  }
+
   void init() {
     QVERIFY(Dir.isValid());
     Boxes.clear();

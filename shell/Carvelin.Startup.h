@@ -1,0 +1,54 @@
+// The program's main block and what it decides before any window exists:
+// whether this run installs the program under the user's home, hands a
+// "dmp://" link to a copy that already runs, or starts the main window.
+// Also the desktop entries the program writes for itself.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+namespace Carvelin {
+
+// The product folder with its trailing "/": $HOME/Dostrana/ when that
+// folder exists, else $XDG_DATA_HOME/Talven/ (~/.local/share/Talven/).
+std::string ProductFolder();
+// ProductFolder() + "carvelin2".
+std::string InstalledCopy();
+// Exe is the installed copy, or "carvelin2" (any case) directly in a folder
+// named "Dostrana" (any case).
+bool IsInstalledCopy(const std::string& Exe);
+// The database of the default name lies beside Exe, or CARVELIN_INI names
+// the settings (the launcher chose where the data lives).
+bool IsInUse(const std::string& Exe);
+
+// Offers the installation unless Args (without the program) start with
+// "/start" or Exe is installed or in use. The exit code when the run must
+// end here, nullopt when it goes on.
+std::optional<int> InstallIfRequested(const std::string& Exe, const QStringList& Args);
+
+// XDG_DESKTOP_DIR of $XDG_CONFIG_HOME/user-dirs.dirs, else $HOME/Desktop
+// when it exists, else "".
+std::string DesktopFolder();
+// Writes "Carvelin2.desktop" (mode 0755) into DesktopFolder(), never over
+// an existing file; true when written.
+bool CreateDesktopShortcut(const std::string& Target, const std::string& WorkingFolder);
+
+// Registers the "dmp" scheme for Exe when $XDG_CONFIG_HOME/mimeapps.list
+// names no default handler: $XDG_DATA_HOME/applications/carvelin2.desktop
+// and one line in [Default Applications]. True when registered now.
+bool RegisterDmpScheme(const std::string& Exe);
+
+// A desktop entry's Exec value running Exe with Args (Exe quoted).
+std::string DesktopExec(const std::string& Exe, const std::string& Args);
+
+// Hands URL to the first running copy that answers PING on the session bus;
+// true when it accepted the link.
+bool ForwardToRunningInstance(const QString& URL);
+
+// The main block; the process's exit code.
+int RunCarvelin(int& Argc, char** Argv);
+
+}  // namespace Carvelin

@@ -1,0 +1,3 @@
+#include "Carvelin.Startup.h"
+
+int main(int argc, char** argv) { return Carvelin::RunCarvelin(argc, argv); }
