@@ -494,3 +494,85 @@ TEST_F(CardPeer, card_signatures_agree_with_openssl_and_pkcs11_tool) {
 }
 
 }  // namespace
+
+namespace {
+
+// Card changes between two calls, made by the shim: "reset=N" makes the
+// module lose its initialisation once for each new N.
+TEST_F(CardPeer, card_reset_swap_and_silent_login) {
+  Start("medecin-formation", "cards=medecin-formation");
+  Token.reset();
+  Token = std::make_unique<TCpsToken>(std::initializer_list<std::string_view>{"medecin-formation", "pharmacien-formation"});
+  Token->Control("cards=medecin-formation");
+  Root = TCarvelin::Create();
+  Root->SetInstanceOID(InstanceOID);
+  ASSERT_EQ(Root->SetCryptoLib(TCpsToken::Shim()), ERR_OK);
+  LogIn();
+  TDossierInfo Dossier;
+  TVaspoCPS& S = Session();
+
+  // The same card after a reset: logged in again silently, the call goes out.
+  Token->Control("cards=medecin-formation\nreset=1");
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(NationalCount(), 1u);
+  // The module reset during a signature: one more try after the check.
+  Token->Control("cards=medecin-formation\nreset=2");
+  std::string_view Signature;
+  EXPECT_EQ(CPS->SignHash(std::string(32, 'h'), Signature), ERR_OK) << Root->GetErrDetail();
+  // A silent login that fails forgets the PIN: calls answer "card changed" until SetCode.
+  Token->Control("cards=medecin-formation\nreset=3\nlogin_rv=0xA0");
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
+  EXPECT_TRUE(S.CodePin().empty());
+  Token->Control("cards=medecin-formation\nreset=3");
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
+  EXPECT_EQ(NationalCount(), 1u);
+  ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
+  int Count = 0;
+  ASSERT_EQ(CPS->GetActivites(Count), ERR_OK);  // read again after each login
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(NationalCount(), 2u);
+
+  // Another card put in: refused, and still refused on the next call.
+  Token->Control("cards=pharmacien-formation\nreset=4");
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
+  EXPECT_EQ(NationalCount(), 2u);
+  ExpectLog("assert len(national) == 2");
+}
+
+// The driver, as a script runs it: one JSON object a command.
+TEST_F(CardPeer, dmp_cli_runs_a_session) {
+  Start();
+  for (const char* Engine : {"own", "system"}) {
+    SCOPED_TRACE(Engine);
+    Since = Sim->LogSize();
+    auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                               TCpsToken::Shim(), "--engine", Engine, "card", "login", "1234", "pin-count",
+                               "activities", "select", "1", "exists", std::string(MartinINS), "T", "exists",
+                               std::string(GirardINS), "T", "exists", "28405751120453", "T", "records", "20200101",
+                               "LASTDOC", "patients", "--nom", "DURAND", "--sexe", "F", "insi", "DURAND",
+                               "Marie Zoé", "F", "1984-01-18", "sign-hash", std::string(64, 'a'), "server",
+                               Hosts.Production.DMP_Server, "exists", std::string(MartinINS), "T"});
+    EXPECT_EQ(R.Status, 1) << R.Err;  // the refused calls
+    EXPECT_EQ(R.Out.find("\"1234\""), std::string::npos);  // the PIN
+    auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+codes = [(o['command'], o['code']) for o in out]
+assert codes == [('card', 0), ('login', 0), ('pin-count', 0), ('activities', 0), ('select', 0), ('exists', 0),
+                 ('exists', 0x5000), ('exists', 0x1005), ('records', 0), ('patients', 0), ('insi', 0),
+                 ('sign-hash', 0), ('server', 0), ('exists', 0x200C)], codes
+card = out[0]['records']
+assert card['processingCode'] == 'D' and card['porteur']['nom'] == 'LEFÈVRE' and card['dn'].startswith('CN='), card
+assert [a['numero'] for a in out[3]['records']['activites']] == [1, 3]
+assert out[5]['records']['autorisation'] == 'VALIDE'
+assert out[10]['records']['ins'] == '284057511204537'
+)PY", {}, R.Out);
+    EXPECT_EQ(P.Status, 0) << P.Err << R.Out;
+    ExpectLog(R"(
+assert [e['service'] for e in national] == ['patients', 'patients', 'patientsSpecific', 'patientsPDQ', 'insi', 'insi'], national
+)");
+  }
+}
+
+}  // namespace
