@@ -2,6 +2,7 @@
 // transport, faults to codes, the parameters document, the environment rule.
 #include "Talven.Carvelin.Objects.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <mutex>
@@ -11,6 +12,8 @@
 
 #include "Talven.Carvelin.Hosts.h"
 #include "Vantrel.HL7Query.h"
+#include "Vantrel.RegUtils.h"
+#include "Vantrel.SOAP.h"
 #include "Vantrel.SChannel.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -21,6 +24,7 @@ namespace Talven {
 
 namespace {
 
+constexpr std::string_view SettingsKey = "Software\\Talven\\Carvelin2";
 constexpr std::string_view SoapContentType = "application/soap+xml; charset=utf-8";
 constexpr std::string_view TrainingINSOID = "1.2.250.1.213.1.4.10";
 constexpr std::string_view ProductionINSOID = "1.2.250.1.213.1.4.8";
@@ -35,6 +39,13 @@ constexpr std::string_view RegistryWarningSeverity = "urn:oasis:names:tc:ebxml-r
 bool IsTrainingCard(const TVaspoCNX& Session) { return (Session.Info.Carte.Categorie & 0x80) != 0; }
 
 bool StartsWith(std::string_view Text, std::string_view Prefix) { return Text.substr(0, Prefix.size()) == Prefix; }
+
+// "2.25." and the decimal value of a UUID (ITU-T X.667 §6.3).
+bool IsOIDUUID(std::string_view OID) {
+  constexpr std::string_view Arc = "2.25.";
+  if (OID.size() <= Arc.size() || OID.size() > Arc.size() + 39 || !StartsWith(OID, Arc)) return false;
+  return std::all_of(OID.begin() + Arc.size(), OID.end(), [](char C) { return C >= '0' && C <= '9'; });
+}
 
 // A Location header against the address that answered it (RFC 3986 §5.2,
 // without dot segments: the service sends absolute paths or names).
@@ -128,22 +139,6 @@ std::shared_ptr<TCarvelin> TDMPLink::Root() const {
   return FDMP.lock();
 }
 
-// ---- Session seam ----
-
-TVaspoCNX::~TVaspoCNX() {
-  if (DMP) DMP->UnlinkSession();
-}
-
-std::string TVaspoCNX::SignDigestInfo(std::string_view) { return {}; }
-
-int TVaspoCNX::DossierExiste(std::string_view, char, std::shared_ptr<IDossierMedical>&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetDossiers(std::string_view, TDateMode, std::shared_ptr<IDossierList>&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetPatients(const TRecherchePatients&, std::shared_ptr<IPatientList>&) { return ERR_PROGRAMME; }
-int TVaspoCNX::rechercherInsAvecTraitsIdentite(const TINSiTraits&, const TINSiResponse*&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetCertificat(TCertificat*) { return ERR_PROGRAMME; }
-int TVaspoCNX::SignHash(std::string_view, std::string_view&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetAppVitale(std::string_view, std::shared_ptr<IAppVitale>&, bool) { return ERR_PROGRAMME; }
-int TVaspoCNX::CloseAppVitale() { return ERR_PROGRAMME; }
 
 // ---- Root: creation and lifetime ----
 
@@ -190,6 +185,7 @@ void TCarvelin::SetupHTTPClient(std::unique_ptr<Vantrel::THTTPClient> Client) {
   Client->CustomHeaders() = {"Accept-charset: utf-8"};
   Client->SetKeepAlive(true);
   if (!Client->TLS()) Client->ReplaceTLS(std::make_shared<Vantrel::TTLS>());
+  Client->SetTLSEngine(FTLSEngine);
   Vantrel::TTLS& TLS = *Client->TLS();
   // The client is the root's and dies with it, so the events may hold it.
   TLS.OnCertificateRequest = [this](Vantrel::TTinyTLS&, std::vector<std::string>& Certificates) {
@@ -202,6 +198,25 @@ void TCarvelin::SetupHTTPClient(std::unique_ptr<Vantrel::THTTPClient> Client) {
   // refused: the status is left as it came.
   TLS.OnVerifyServer = [](Vantrel::TTinyTLS&, const std::vector<std::string>&, uint32_t&) {};
   HTTP = std::move(Client);
+}
+
+void TCarvelin::SetTLSEngine(Vantrel::TTLSEngine Engine) {
+  FTLSEngine = Engine;
+  if (HTTP) {
+    HTTP->Close();
+    HTTP->SetTLSEngine(Engine);
+  }
+}
+
+std::string TCarvelin::InstanceOID() {
+  if (FInstanceOID.empty()) {
+    FInstanceOID = Vantrel::RegReadString(Vantrel::HKEY_CURRENT_USER, SettingsKey, "LPS_OID", "");
+    if (!IsOIDUUID(FInstanceOID)) {
+      FInstanceOID = Vantrel::NewOIDUUID();
+      Vantrel::RegWriteString(Vantrel::HKEY_CURRENT_USER, SettingsKey, "LPS_OID", FInstanceOID);
+    }
+  }
+  return FInstanceOID;
 }
 
 Vantrel::THTTPClient& TCarvelin::HTTPClient() {
@@ -269,8 +284,6 @@ int TCarvelin::LoadCertificat(std::string_view, std::string_view, std::shared_pt
 }
 
 int TCarvelin::SetApiLecture(std::string_view) { return ERR_PROGRAMME; }
-int TCarvelin::GetSlotCount(int&) { return ERR_PROGRAMME; }
-int TCarvelin::GetCPS(int, std::shared_ptr<IVaspoCPS>&) { return ERR_PROGRAMME; }
 int TCarvelin::GetCSV(std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
 int TCarvelin::SetCSV(std::string_view, std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
 int TCarvelin::xmlGetDossiers(std::string_view, std::shared_ptr<IDossierList>&) { return ERR_PROGRAMME; }

@@ -15,15 +15,14 @@
 // and be released on any thread.
 //
 // Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
-//   TCarvelin: SetApiLecture, GetSlotCount, GetCPS (GetActiveCPS answers
-//     nullptr), GetCSV, SetCSV, and the public readers xmlGetDossiers,
-//     xmlGetPatients, xmlDossierExiste, xmlQueryDocuments, xopGetDocument,
-//     xmlLoadDocument until the list, record and document objects that wrap
-//     the records of ReadDossiers, ReadPatients, ParseDossierExiste,
-//     ParseDocumentList and ParseRetrieveDocumentSet exist;
-//   TVaspoCNX: DossierExiste, GetDossiers, GetPatients,
-//     rechercherInsAvecTraitsIdentite, GetCertificat, SignHash, GetAppVitale,
-//     CloseAppVitale (CurrentActivite answers nullptr, SetSpecAMO does nothing).
+//   TCarvelin: SetApiLecture, GetCSV, SetCSV, and the public readers
+//     xmlGetDossiers, xmlGetPatients, xmlDossierExiste, xmlQueryDocuments,
+//     xopGetDocument, xmlLoadDocument until the list, record and document
+//     objects that wrap the records of ReadDossiers, ReadPatients,
+//     ParseDossierExiste, ParseDocumentList and ParseRetrieveDocumentSet exist;
+//   TVaspoCNX: DossierExiste, GetDossiers, GetPatients (the transactions
+//     run through TestExistenceDossier, ListDossiers and SearchPatients
+//     meanwhile), GetAppVitale, CloseAppVitale.
 #pragma once
 
 #include <functional>
@@ -145,9 +144,11 @@ class TDMPLink {
   std::shared_ptr<TDMPLinks> FLinks;
 };
 
-// The professional session as the root sees it. Card sessions override the
-// card hooks; the defaults are those of a session without a card.
-class TVaspoCNX : public IVaspoCNX {
+// The professional session: what the card told about the professional,
+// the software identity sent with every request, and the session-level
+// transactions. Card sessions override the card hooks; the defaults are
+// those of a session without a card.
+class TVaspoCNX : public virtual IVaspoCNX {
  public:
   TVaspoCNX() = default;
   // A linked session closes the root's connection and module session, and
@@ -160,6 +161,10 @@ class TVaspoCNX : public IVaspoCNX {
   bool FActive = false;      // logged in
   std::string Cert;          // DER of the signature certificate
   TCPSInfo Info;
+  std::string LPS_OID;       // the installation's instance OID, copied from the root
+  std::string FDigest;       // the last signature handed out by SignHash (Base64)
+  TINSiResponse FINSi;       // the last teleservice answer handed out
+  std::string FSpecAMO = "99";
 
   // Card hooks.
   virtual bool IsCardSession() { return false; }
@@ -172,6 +177,35 @@ class TVaspoCNX : public IVaspoCNX {
   // The PKCS #1 v1.5 signature of a DER DigestInfo; empty when refused.
   virtual std::string SignDigestInfo(std::string_view DigestInfo);
 
+  // The Base64 PKCS #1 v1.5 signature of Data with the session's signature
+  // key. A 20-, 32- or 48-byte input is a digest and gets its DigestInfo
+  // (RFC 8017 §9.2) first; any other input is signed as given.
+  virtual int SignData(std::string_view Data, std::string& Digest) = 0;
+  // 0 when the session has a root, is its current one and is logged in;
+  // else ERR_SESSION (a card session may tell a lost card apart).
+  virtual int CheckActive();
+
+  // The identity assertion of a request (Info, the patient's HL7 CX
+  // identifier or "" for none, the emergency reason, the minor mode, the
+  // service time). Throws EVIHFError when no activity is chosen.
+  std::string SecurityHeader(std::string_view PatientId, std::string_view Reason = {}, uint8_t MinorMode = 0) const;
+  // The HL7 v3 transmission wrapper Name around BodyMarkup.
+  std::string HL7Interaction(std::string_view Name, std::string_view BodyMarkup) const;
+  // The author block of the holder and the chosen activity.
+  std::string HL7Author() const;
+  int SignBytes(std::string_view Bytes, std::string& Digest) { return SignData(Bytes, Digest); }
+  IVaspoCNX& Connexion() { return *this; }
+
+  // Record existence by INS (the value with its type letter, or an HL7 CX
+  // text with type 'N'); the reader fills Dossier.
+  int TestExistenceDossier(std::string_view INSValue, char INSType, TDossierInfo& Dossier);
+  // The existence test of a list item: its INS when set, else its older identifier.
+  int DossierExisteItem(const TPatientInfo& Item, TDossierInfo& Dossier);
+  // The professional's records changed since DateUTC.
+  int ListDossiers(std::string_view DateUTC, TDateMode Mode, std::vector<Objects::TDossierItem>& Items);
+  // Patient search by identity traits.
+  int SearchPatients(const TRecherchePatients& Criteres, std::vector<TPatientItem>& Items);
+
   // IVaspoCNX
   const TCarte* GetCarte() override { return &Info.Carte; }
   const TPorteur* GetPorteur() override { return &Info.Porteur; }
@@ -180,13 +214,71 @@ class TVaspoCNX : public IVaspoCNX {
   int DossierExiste(std::string_view INSValue, char INSType, std::shared_ptr<IDossierMedical>& Dossier) override;
   int GetDossiers(std::string_view DateUTC, TDateMode Mode, std::shared_ptr<IDossierList>& List) override;
   int GetPatients(const TRecherchePatients& Criteres, std::shared_ptr<IPatientList>& List) override;
-  const TActivite* CurrentActivite() override { return nullptr; }
+  const TActivite* CurrentActivite() override;
   int rechercherInsAvecTraitsIdentite(const TINSiTraits& INSiTraits, const TINSiResponse*& INSiResponse) override;
   int GetCertificat(TCertificat* Certificat) override;
   int SignHash(std::string_view Data, std::string_view& Digest) override;
-  void SetSpecAMO(std::string_view) override {}
+  void SetSpecAMO(std::string_view Value) override { FSpecAMO = Value.empty() ? "99" : std::string(Value); }
   int GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) override;
   int CloseAppVitale() override;
+
+ private:
+  int Transact(std::string_view Service, std::string_view Addressing, std::string_view PatientId,
+               std::string_view Body, std::string& Response);
+};
+
+// Every character other than A-Z, a-z, 0-9, blank, apostrophe, hyphen and
+// the accented letters of French names becomes a hyphen (names of staff
+// cards, taken from their certificate).
+std::string NormalizePersonName(std::string_view Text);
+
+// The session opened with the CPS card.
+class TVaspoCPS : public TVaspoCNX, public IVaspoCPS, public std::enable_shared_from_this<TVaspoCPS> {
+ public:
+  TVaspoCPS() = default;
+  ~TVaspoCPS() override;
+
+  eSante::TCertificat Auth;  // the authentication certificate; its key signs the TLS handshake
+  eSante::TCertificat Sign;  // the signature certificate (Cert holds its DER)
+
+  // The subject of the authentication certificate: CN, DN, Org, Anonym.
+  // Throws EDERError for a certificate it cannot walk.
+  void SetAuthCertificate(const eSante::TCertificat& Certificate);
+  // The software identity, and the hosts and processing code of the card's environment.
+  int SetEnvironment();
+  // Civility, profession, speciality and author speciality labels.
+  void CompletePorteur();
+  // The PIN of the last login, kept for a silent login after a module reset.
+  const std::string& CodePin() const { return FCodePin; }
+  // Forgets the PIN (overwritten first).
+  void ClearCodePin();
+  // The silent login after a module reset failed: calls answer
+  // ERR_CHANGEMENT_CARTE until the next SetCode.
+  bool FCardLost = false;
+
+  // Card hooks
+  bool IsCardSession() override { return true; }
+  int CardEnvironmentMismatch() override;
+  bool CheckCard() override;
+  std::string AuthCertificate() override { return Auth.DER; }
+  std::string SignDigestInfo(std::string_view DigestInfo) override;
+  int SignData(std::string_view Data, std::string& Digest) override;
+  int CheckActive() override;
+
+  // IVaspoCPS
+  int PinCount() override;
+  int SetCode(std::string_view Code) override;
+  int GetActivites(int& Count) override;
+  const TActivite* GetActivite(int Index) override;
+  int SelectActivite(int Index) override;
+  int SelectedActivite() override { return Info.ActIndex; }
+
+ private:
+  void KeepCodePin(std::string_view Code);
+  int ReadActivites();
+  void LoadBillingNumbers();
+
+  std::string FCodePin;
 };
 
 class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarvelin> {
@@ -217,7 +309,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   std::vector<TPraticien> FPraticiens;
   std::string FDMPUrl;
   TVaspoCNX* VaspoCNX = nullptr;
-  // The clock that dates a patient's age (tests set their own).
+  // The clock that dates a patient's age and a card's expiry (tests set their own).
   std::function<Vantrel::TDateTime()> Clock = Vantrel::Now;
 
   // ICarvelin
@@ -229,7 +321,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   int SetApiLecture(std::string_view AFileName) override;
   int GetSlotCount(int& Count) override;
   int GetCPS(int Slot, std::shared_ptr<IVaspoCPS>& CPS) override;
-  std::shared_ptr<IVaspoCPS> GetActiveCPS() override { return nullptr; }
+  std::shared_ptr<IVaspoCPS> GetActiveCPS() override;
   int GetCSV(std::shared_ptr<IVaspoCSV>& CSV) override;
   int SetCSV(std::string_view XML, std::shared_ptr<IVaspoCSV>& CSV) override;
   void SetDMPUrl(std::string_view URL) override { FDMPUrl = URL; }
@@ -327,6 +419,18 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   // The current session forgets the root; its module session and the HTTP
   // connection are closed and the Vitale card released.
   void UnlinkSession();
+  // The card of the current CPS session is still usable: no card event, or
+  // after a module reset the same card logged in again with the kept PIN.
+  // Never blocks.
+  bool CheckCardSession();
+  // The installation's instance OID ("2.25." and decimal digits): read from
+  // the settings store, made and stored on first use or when the stored
+  // value is not one; tests set their own.
+  std::string InstanceOID();
+  void SetInstanceOID(std::string_view OID) { FInstanceOID = OID; }
+  // The TLS engine the root's client starts with (the own engine by default).
+  void SetTLSEngine(Vantrel::TTLSEngine Engine);
+
   // Installs Client (any THTTPClient, tests give one with their own sockets)
   // as the root's client with the root's settings and TLS events.
   void SetupHTTPClient(std::unique_ptr<Vantrel::THTTPClient> Client);
@@ -335,6 +439,9 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   TCarvelin() = default;
 
  private:
+  std::string FInstanceOID;
+  Vantrel::TTLSEngine FTLSEngine = Vantrel::TTLSEngine::TinyTLS;
+
   Vantrel::THTTPClient& HTTPClient();
   int Post(std::string_view URL, std::string_view Body, std::string ContentType, std::string& Answer);
   bool CardSession();

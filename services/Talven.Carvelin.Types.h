@@ -556,7 +556,7 @@ class IVaspoCNX {
 };
 
 // The CPS-card session.
-class IVaspoCPS : public IVaspoCNX {
+class IVaspoCPS : public virtual IVaspoCNX {
  public:
   ~IVaspoCPS() override;
   virtual int PinCount() = 0;
@@ -568,7 +568,7 @@ class IVaspoCPS : public IVaspoCNX {
 };
 
 // The software-certificate session.
-class IVaspoCRT : public IVaspoCNX {
+class IVaspoCRT : public virtual IVaspoCNX {
  public:
   ~IVaspoCRT() override;
   virtual int LoadSignature(std::string_view Data, std::string_view Password) = 0;

@@ -38,11 +38,10 @@ class TTestSession : public Talven::TVaspoCNX {
     *Certificat = {"CN=Docteur Jean Test", FCertificate, true};
     return Talven::ERR_OK;
   }
-  // The Base64 PKCS #1 v1.5 signature of a SHA-256 hash, as the card session gives it.
-  int SignHash(std::string_view Hash, std::string_view& Signature) override {
-    FSignature = Vantrel::Base64Encode(FKey.SignDigest(Hash, "SHA256"));
-    Signature = FSignature;
-    return FSignature.empty() ? Talven::ERR_CPS : Talven::ERR_OK;
+  // The Base64 PKCS #1 v1.5 signature of a digest, as the card session gives it.
+  int SignData(std::string_view Hash, std::string& Signature) override {
+    Signature = Vantrel::Base64Encode(FKey.SignDigest(Hash));
+    return Signature.empty() ? Talven::ERR_CPS : Talven::ERR_OK;
   }
 
   bool IsCardSession() override { return true; }
@@ -71,7 +70,6 @@ class TTestSession : public Talven::TVaspoCNX {
  private:
   TestSupport::TSoftwareKey FKey;
   std::string FCertificate;
-  std::string FSignature;
 };
 
 }  // namespace CoreTest

@@ -1,0 +1,275 @@
+// dmp-cli [--hosts FILE] [--module FILE] [--engine own|system] COMMAND...
+// Drives the client core's professional session, as the program does, with
+// the commands run in order in one process. Each command prints one JSON
+// object a line: {"command", "code", "message", "detail", "records"}.
+//   card                      opens the card of slot 0: card, holder, DN, environment
+//   login PIN                 PIN login (the PIN is never printed)
+//   pin-count                 PIN tries left
+//   activities                the activities with their labels and billing numbers
+//   select N                  chooses activity N (0-based)
+//   server HOST               SetServer
+//   exists INS TYPE           record existence (TYPE: R, T, D, I, N...)
+//   records SINCE LASTAUTORIZATION|LASTDOC
+//   patients [--nom N] [--prenom P] [--naissance YYYYMMDD] [--sexe M|F|U] [--partiel]
+//   insi NOM PRENOMS SEXE NAISSANCE [LIEU]
+//   sign-hash HEX             SignHash of a digest; the Base64 signature
+// --hosts names the hosts configuration (as CARVELIN_HOSTS), --module the
+// PKCS#11 module. Exit status 0 when every command answered 0, 1 otherwise,
+// 2 for bad arguments.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Talven.Carvelin.Objects.h"
+#include "TestSupport.h"
+#include "Vantrel.JSON.UTF8.h"
+
+using namespace Talven;
+
+namespace {
+
+std::string Q(std::string_view Text) {
+  Vantrel::TJSONBuilderT<char> J;
+  J.AppendString(Text, false);
+  return J.Take();
+}
+
+// {"name": value, ...} from pairs whose values are JSON already.
+std::string Obj(std::initializer_list<std::pair<std::string_view, std::string>> Members) {
+  std::string R = "{";
+  for (const auto& [Name, Value] : Members) {
+    if (R.size() > 1) R += ',';
+    R += Q(Name) + ":" + Value;
+  }
+  return R + "}";
+}
+
+template <class T, class F>
+std::string Arr(const std::vector<T>& Items, F&& Write) {
+  std::string R = "[";
+  for (const T& Item : Items) {
+    if (R.size() > 1) R += ',';
+    R += Write(Item);
+  }
+  return R + "]";
+}
+
+std::string B(bool Value) { return Value ? "true" : "false"; }
+std::string N(long Value) { return std::to_string(Value); }
+std::string Entite(const TEntite& E) { return Obj({{"code", Q(E.Code)}, {"nom", Q(E.Nom)}, {"oid", Q(E.OID)}}); }
+std::string Role(const TRole& R) { return Obj({{"code", Q(R.Code)}, {"nom", Q(R.Nom)}, {"oid", Q(R.OID)}}); }
+
+std::string Patient(const TPatientInfo& P) {
+  const TIdentite& I = P.Identite;
+  return Obj({{"ins", Q(P.INSi.Code)}, {"type", Q(std::string_view(&P.INSi.Type, P.INSi.Type ? 1 : 0))},
+              {"oid", Q(P.INSi.OID)}, {"nomNaissance", Q(I.NomNaissance)}, {"nomUsage", Q(I.NomUsage)},
+              {"prenom", Q(I.Prenom)}, {"dateNaissance", Q(I.DateNaissance)},
+              {"sexe", Q(std::string_view(&I.Sexe, I.Sexe ? 1 : 0))}});
+}
+
+std::string Card(const TVaspoCPS& S) {
+  const TCPSInfo& I = S.Info;
+  const TPorteur& P = I.Porteur;
+  return Obj({{"carte", Obj({{"emetteur", Q(I.Carte.Emetteur)}, {"idCarte", Q(I.Carte.IdCarte)},
+                             {"categorie", N(I.Carte.Categorie)}, {"debutValidite", Q(I.Carte.DebutValidite)},
+                             {"finValidite", Q(I.Carte.FinValidite)}})},
+              {"porteur", Obj({{"typeCarte", N(P.TypeCarte)}, {"idNational", Q(P.IdNational)},
+                               {"civilite", Q(P.Civilite.Nom)}, {"nom", Q(P.Nom)}, {"prenom", Q(P.Prenom)},
+                               {"nomNaissance", Q(P.NomNaissance)}, {"entite", Entite(P.Entite)},
+                               {"profession", Role(P.Profession)}, {"specialite", Role(P.Specialite)}})},
+              {"cn", Q(I.CN)}, {"dn", Q(I.DN)}, {"org", Q(I.Org)}, {"anonym", B(I.Anonym)},
+              {"dmpServer", Q(I.DMP_Server)}, {"accesWeb", Q(I.AccesWeb)},
+              {"processingCode", Q(I.ProcessingCode)}, {"lpsOid", Q(I.LPS_OID)}});
+}
+
+std::string Activite(const TActivite& A) {
+  return Obj({{"numero", N(A.Numero)}, {"statut", N(A.Statut)}, {"entite", Entite(A.Entite)},
+              {"idNational", Q(A.IdNational)}, {"raisonSociale", Q(A.RaisonSociale)},
+              {"pharmacien", Entite(A.Pharmacien)}, {"numFacturation", Q(A.NumFacturation)}});
+}
+
+std::optional<std::string> FromHex(std::string_view Hex) {
+  if (Hex.size() % 2) return std::nullopt;
+  std::string Bytes;
+  for (size_t I = 0; I < Hex.size(); I += 2) {
+    unsigned Value = 0;
+    if (std::sscanf(std::string(Hex.substr(I, 2)).c_str(), "%2x", &Value) != 1) return std::nullopt;
+    Bytes += char(Value);
+  }
+  return Bytes;
+}
+
+int Usage() {
+  std::cerr << "usage: dmp-cli [--hosts FILE] [--module FILE] [--engine own|system] COMMAND...\n";
+  return 2;
+}
+
+class TDriver {
+ public:
+  TDriver(std::string Module, Vantrel::TTLSEngine Engine) : Root(TCarvelin::Create()), FModule(std::move(Module)) {
+    Root->SetTLSEngine(Engine);
+  }
+
+  // Runs the command at Args[At] and moves At past its arguments; false for
+  // a usage error.
+  bool Run(const std::vector<std::string>& Args, size_t& At) {
+    const std::string Command = Args[At++];
+    Root->FError.Clear();
+    auto Next = [&](std::string& Value) {
+      if (At >= Args.size()) return false;
+      Value = Args[At++];
+      return true;
+    };
+    std::string Records = "null";
+    int Code = ERR_OK;
+    auto Session = [&]() -> TVaspoCPS* { return dynamic_cast<TVaspoCPS*>(Root->VaspoCNX); };
+    auto NeedSession = [&] {
+      if (!Session()) Code = ERR_SESSION;
+      return Session() != nullptr;
+    };
+    if (Command == "card") {
+      if (!FModule.empty()) Code = Root->SetCryptoLib(FModule);
+      if (Code == ERR_OK) Code = Root->GetCPS(0, FCPS);
+      if (Code == ERR_OK) Records = Card(*Session());
+    } else if (Command == "login") {
+      std::string Pin;
+      if (!Next(Pin)) return false;
+      if (NeedSession()) Code = Session()->SetCode(Pin);
+    } else if (Command == "pin-count") {
+      if (NeedSession()) Records = N(Session()->PinCount());
+    } else if (Command == "activities") {
+      int Count = 0;
+      if (NeedSession()) Code = Session()->GetActivites(Count);
+      if (Code == ERR_OK) {
+        std::vector<TActivite> Read;
+        for (int I = 0; I < Count; ++I) Read.push_back(*Session()->GetActivite(I));
+        Records = Obj({{"activites", Arr(Read, Activite)}, {"porteur", Entite(Session()->Info.Porteur.Entite)}});
+      }
+    } else if (Command == "select") {
+      std::string Index;
+      if (!Next(Index)) return false;
+      if (NeedSession()) Code = Session()->SelectActivite(std::atoi(Index.c_str()));
+    } else if (Command == "server") {
+      std::string Host;
+      if (!Next(Host)) return false;
+      if (NeedSession()) Session()->SetServer(Host);
+    } else if (Command == "exists") {
+      std::string INS, Type;
+      if (!Next(INS) || !Next(Type) || Type.size() != 1) return false;
+      TDossierInfo Dossier;
+      if (NeedSession()) Code = Session()->TestExistenceDossier(INS, Type[0], Dossier);
+      if (Code == ERR_OK)
+        Records = Obj({{"patient", Patient(Dossier.Patient)}, {"autorisation", Q(Dossier.Autorisation)},
+                       {"statutMT", B(Dossier.StatutMT)}, {"ferme", B(Dossier.Fermeture.has_value())},
+                       {"accesWeb", B(Dossier.AccesWeb)}, {"ens", B(Dossier.ENS)}});
+    } else if (Command == "records") {
+      std::string Since, Mode;
+      if (!Next(Since) || !Next(Mode) || (Mode != "LASTAUTORIZATION" && Mode != "LASTDOC")) return false;
+      std::vector<Objects::TDossierItem> Items;
+      if (NeedSession())
+        Code = Session()->ListDossiers(
+            Since, Mode == "LASTDOC" ? TDateMode::DateDernierDocument : TDateMode::DateAutorisation, Items);
+      if (Code == ERR_OK)
+        Records = Arr(Items, [](const Objects::TDossierItem& I) {
+          return Obj({{"patient", Patient(I.Patient)}, {"statutMT", B(I.StatutMT)},
+                      {"dateDernierDocument", Q(I.DateDernierDocument)}});
+        });
+    } else if (Command == "patients") {
+      TRecherchePatients Criteres;
+      for (std::string Option; At < Args.size() && Args[At].rfind("--", 0) == 0;) {
+        Option = Args[At++];
+        std::string Value;
+        if (Option == "--partiel") Criteres.NomPartiel = true;
+        else if (Option == "--nom" && Next(Value)) Criteres.Nom = Value;
+        else if (Option == "--prenom" && Next(Value)) Criteres.Prenom = Value;
+        else if (Option == "--naissance" && Next(Value)) Criteres.Naissance = Value;
+        else if (Option == "--sexe" && Next(Value) && EnumFromText<TSexe>(Value) && !Value.empty())
+          Criteres.Sexe = *EnumFromText<TSexe>(Value);
+        else return false;
+      }
+      std::vector<TPatientItem> Items;
+      if (NeedSession()) Code = Session()->SearchPatients(Criteres, Items);
+      if (Code == ERR_OK)
+        Records = Arr(Items, [](const TPatientItem& I) {
+          return Obj({{"patient", Patient(I.Patient)}, {"oppositionUrgence", B(I.oppositionUrgence)}});
+        });
+    } else if (Command == "insi") {
+      TINSiTraits Traits;
+      std::string Sexe;
+      if (!Next(Traits.Nom) || !Next(Traits.Prenom) || !Next(Sexe) || Sexe.size() != 1 || !Next(Traits.Naissance))
+        return false;
+      Traits.Sexe = Sexe[0];
+      if (At < Args.size() && Args[At].rfind("--", 0) != 0 && !IsCommand(Args[At])) Traits.CodeINSEE = Args[At++];
+      const TINSiResponse* Answer = nullptr;
+      if (NeedSession()) Code = Session()->rechercherInsAvecTraitsIdentite(Traits, Answer);
+      if (Code == ERR_OK)
+        Records = Obj({{"ins", Q(Answer->INS)}, {"oid", Q(Answer->OID)}, {"nom", Q(Answer->Nom)},
+                       {"prenom", Q(Answer->Prenom)}, {"prenoms", Q(Answer->Prenoms)}, {"sexe", Q(Answer->Sexe)},
+                       {"dateNaissance", Q(Answer->DateNaissance)}, {"lieuNaissance", Q(Answer->LieuNaissance)}});
+    } else if (Command == "sign-hash") {
+      std::string Hex;
+      if (!Next(Hex)) return false;
+      const std::optional<std::string> Digest = FromHex(Hex);
+      if (!Digest) return false;
+      std::string_view Signature;
+      if (NeedSession()) Code = Session()->SignHash(*Digest, Signature);
+      if (Code == ERR_OK) Records = Q(Signature);
+    } else {
+      return false;
+    }
+    std::cout << Obj({{"command", Q(Command)}, {"code", N(Code)}, {"message", Q(Root->GetErrMsg(Code))},
+                      {"detail", Q(Root->GetErrDetail())}, {"records", Records}})
+              << std::endl;
+    Failed = Failed || Code != ERR_OK;
+    return true;
+  }
+
+  static bool IsCommand(const std::string& Word) {
+    for (const char* C : {"card", "login", "pin-count", "activities", "select", "server", "exists", "records",
+                          "patients", "insi", "sign-hash"})
+      if (Word == C) return true;
+    return false;
+  }
+
+  std::shared_ptr<TCarvelin> Root;
+  bool Failed = false;
+
+ private:
+  std::string FModule;
+  std::shared_ptr<IVaspoCPS> FCPS;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string Module;
+  Vantrel::TTLSEngine Engine = Vantrel::TTLSEngine::TinyTLS;
+  std::vector<std::string> Args;
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    if (A == "--hosts" && I + 1 < argc) {
+      setenv("CARVELIN_HOSTS", argv[++I], 1);
+    } else if (A == "--module" && I + 1 < argc) {
+      Module = argv[++I];
+    } else if (A == "--engine" && I + 1 < argc) {
+      const std::string Name = argv[++I];
+      if (Name != "own" && Name != "system") return Usage();
+      Engine = Name == "own" ? Vantrel::TTLSEngine::TinyTLS : Vantrel::TTLSEngine::SChannel;
+    } else {
+      Args.push_back(A);
+    }
+  }
+  if (Args.empty()) return Usage();
+  try {
+    TDriver Driver(Module, Engine);
+    for (size_t At = 0; At < Args.size();)
+      if (!Driver.Run(Args, At)) return Usage();
+    return Driver.Failed ? 1 : 0;
+  } catch (const std::exception& E) {
+    std::cerr << "dmp-cli: " << E.what() << "\n";
+    return 1;
+  }
+}
