@@ -70,6 +70,21 @@ using TTextSpecial = TByteSet<'&', '<', '>', '\r'>;             // character dat
 using TAttrSpecial = TByteSet<'&', '<', '"', '\t', '\n', '\r'>;  // attribute value as written
 using TLineSpecial = TByteSet<'\r'>;                             // comments and processing instructions
 
+// Equality with a literal, in a form the compiler reduces to a few compares.
+template <size_t N>
+bool Is(std::string_view S, const char (&Literal)[N]) {
+  return S.size() == N - 1 && std::memcmp(S.data(), Literal, N - 1) == 0;
+}
+
+// Byte order, the order of C14N's sorts; names and prefixes are short, and
+// mostly differ at their first byte, so a loop beats a library call.
+int CompareBytes(std::string_view A, std::string_view B) {
+  const size_t N = std::min(A.size(), B.size());
+  for (size_t I = 0; I < N; ++I)
+    if (A[I] != B[I]) return uint8_t(A[I]) < uint8_t(B[I]) ? -1 : 1;
+  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+}
+
 bool IsXmlChar(uint32_t C) {  // XML 1.0 §2.2 Char
   return C == 0x9 || C == 0xA || C == 0xD || (C >= 0x20 && C <= 0xD7FF) || (C >= 0xE000 && C <= 0xFFFD) ||
          (C >= 0x10000 && C <= 0x10FFFF);
@@ -193,6 +208,29 @@ struct TNamespace {
 };
 
 // Buffered output to a sink (a hash context or a string).
+// Most pieces of output are short (names, values, escapes): they are copied
+// inline by two overlapping moves instead of a library call. Reads stay
+// within [From, From + N).
+__attribute__((always_inline)) inline void CopyShort(char* To, const char* From, size_t N) {
+  if (N > 16) {
+    std::memcpy(To, From, N);
+  } else if (N >= 8) {
+    uint64_t A, B;
+    std::memcpy(&A, From, 8);
+    std::memcpy(&B, From + N - 8, 8);
+    std::memcpy(To, &A, 8);
+    std::memcpy(To + N - 8, &B, 8);
+  } else if (N >= 4) {
+    uint32_t A, B;
+    std::memcpy(&A, From, 4);
+    std::memcpy(&B, From + N - 4, 4);
+    std::memcpy(To, &A, 4);
+    std::memcpy(To + N - 4, &B, 4);
+  } else {
+    for (size_t I = 0; I < N; ++I) To[I] = From[I];
+  }
+}
+
 template <typename TSink>
 class TOutput {
  public:
@@ -203,8 +241,7 @@ class TOutput {
   }
   __attribute__((always_inline)) void Put(std::string_view S) {
     if (S.size() <= sizeof FBuf - FUsed) {
-      if (S.empty()) return;  // an absent slice has no data pointer
-      std::memcpy(FBuf + FUsed, S.data(), S.size());
+      CopyShort(FBuf + FUsed, S.data(), S.size());
       FUsed += S.size();
     } else {
       PutLong(S);
@@ -333,7 +370,7 @@ class TWriter {
 
   // Prefixes and URIs in scope are mostly the same slices met again.
   static bool Same(std::string_view A, std::string_view B) {
-    return A.size() == B.size() && (A.data() == B.data() || std::memcmp(A.data(), B.data(), A.size()) == 0);
+    return A.size() == B.size() && (A.data() == B.data() || CompareBytes(A, B) == 0);
   }
 
   static const TNamespace* Lookup(const std::vector<TNamespace>& Stack, std::string_view Prefix) {
@@ -343,7 +380,7 @@ class TWriter {
   }
 
   static bool IsNamespaceDecl(const TXMLAttribute& A) {
-    return A.Prefix.Len > 0 ? A.Prefix.View() == "xmlns" : A.Name.View() == "xmlns";
+    return Is(A.Prefix.Len > 0 ? A.Prefix.View() : A.Name.View(), "xmlns");
   }
 
   void PushDeclaration(const TXMLAttribute& A) {
@@ -360,7 +397,7 @@ class TWriter {
   // apex); the xml namespace never is; an empty default is rendered as
   // xmlns="" only to undo a non-empty one rendered above.
   void ConsiderNamespace(std::string_view Prefix) {
-    if (Prefix == "xml") return;
+    if (Is(Prefix, "xml")) return;
     for (const TNamespace& Done : FNsOut)
       if (Same(Done.Prefix, Prefix)) return;
     const TNamespace* InScope = Lookup(FScope, Prefix);
@@ -419,7 +456,7 @@ class TWriter {
     }
     if (FNsOut.size() > 1)
       std::sort(FNsOut.begin(), FNsOut.end(),
-                [](const TNamespace& A, const TNamespace& B) { return A.Prefix < B.Prefix; });
+                [](const TNamespace& A, const TNamespace& B) { return CompareBytes(A.Prefix, B.Prefix) < 0; });
     if (!FNsOut.empty()) FRendered.insert(FRendered.end(), FNsOut.begin(), FNsOut.end());
 
     for (TAttrOut& A : FAttrOut)
@@ -427,9 +464,8 @@ class TWriter {
     if (!Exclusive && Apex) InheritXmlAttributes(N);
     if (FAttrOut.size() > 1)
       std::sort(FAttrOut.begin(), FAttrOut.end(), [](const TAttrOut& A, const TAttrOut& B) {
-        if (!A.Uri.empty() || !B.Uri.empty())
-          if (const int ByUri = A.Uri.compare(B.Uri)) return ByUri < 0;
-        return A.Attr->Name.View() < B.Attr->Name.View();
+        const int ByUri = A.Uri.empty() && B.Uri.empty() ? 0 : CompareBytes(A.Uri, B.Uri);
+        return ByUri != 0 ? ByUri < 0 : CompareBytes(A.Attr->Name.View(), B.Attr->Name.View()) < 0;
       });
 
     FOut.Put('<');
@@ -460,7 +496,7 @@ class TWriter {
 
   std::string_view AttrNamespace(const TXMLAttribute& A) const {
     if (A.Prefix.Len == 0) return {};
-    if (A.Prefix.View() == "xml") return XmlNamespace;
+    if (Is(A.Prefix.View(), "xml")) return XmlNamespace;
     const TNamespace* Ns = Lookup(FScope, A.Prefix.View());
     return Ns ? Ns->Uri : std::string_view();
   }
@@ -470,7 +506,7 @@ class TWriter {
   void InheritXmlAttributes(const TXMLNode& Apex) {
     for (PXMLNode A = Apex.Parent; A; A = A->Parent)
       for (const TXMLAttribute& Attr : A->Attrs()) {
-        if (Attr.Prefix.View() != "xml") continue;
+        if (!Is(Attr.Prefix.View(), "xml")) continue;
         const bool Present = std::any_of(FAttrOut.begin(), FAttrOut.end(), [&](const TAttrOut& O) {
           return O.Uri == XmlNamespace && O.Attr->Name.View() == Attr.Name.View();
         });
@@ -636,7 +672,7 @@ class TWriter {
   // from memory once.
   template <typename TSet>
   const char* PutPlain(const char* P, const char* End) {
-    constexpr ptrdiff_t Piece = 16 * 1024;
+    constexpr ptrdiff_t Piece = 8 * 1024;
     for (;;) {
       const char* Stop = End - P > Piece ? P + Piece : End;
       const char* At = TSet::Find(P, Stop);
