@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <deque>
+#include <forward_list>
 #include <stdexcept>
 #include <type_traits>
 
@@ -207,7 +207,6 @@ struct TNamespace {
   std::string_view Uri;     // normalised and decoded
 };
 
-// Buffered output to a sink (a hash context or a string).
 // Most pieces of output are short (names, values, escapes): they are copied
 // inline by two overlapping moves instead of a library call. Reads stay
 // within [From, From + N).
@@ -231,6 +230,7 @@ __attribute__((always_inline)) inline void CopyShort(char* To, const char* From,
   }
 }
 
+// Buffered output to a sink (a hash context or a string).
 template <typename TSink>
 class TOutput {
  public:
@@ -265,7 +265,7 @@ class TOutput {
   }
 
   TSink& FSink;
-  alignas(64) char FBuf[4096];
+  char FBuf[4096];
   size_t FUsed = 0;
 };
 
@@ -350,7 +350,7 @@ class TWriter {
   std::string_view Normalized(std::string_view Raw) {
     if (TByteSet<'&', '\t', '\n', '\r'>::Find(Raw.data(), Raw.data() + Raw.size()) == Raw.data() + Raw.size())
       return Raw;
-    std::string& S = FDecoded.emplace_back();
+    std::string& S = FDecoded.emplace_front();
     const char* P = Raw.data();
     const char* End = P + Raw.size();
     while (P < End) {
@@ -678,7 +678,8 @@ class TWriter {
       const char* Stop = End - P > Piece ? P + Piece : End;
       const char* At = TSet::Find(P, Stop);
       if (At == Stop && End - P > Ahead)
-        for (const char* Line = P + Ahead; Line < End && Line < P + Ahead + Piece; Line += 64) __builtin_prefetch(Line);
+        for (const char* Line = P + Ahead; Line < End && Line < P + Ahead + Piece; Line += 64)
+          __builtin_prefetch(Line);
       FOut.Put(std::string_view(P, size_t(At - P)));
       if (At < Stop || Stop == End) return At;
       P = At;
@@ -775,7 +776,7 @@ class TWriter {
   std::vector<std::string_view> FInclusivePrefixes;
   std::vector<TAttrOut> FAttrOut;
   std::vector<TFrame> FStack;
-  std::deque<std::string> FDecoded;  // normalised values that differ from their source
+  std::forward_list<std::string> FDecoded;  // normalised values that differ from their source
 };
 
 template <typename TSink, bool Exclusive, bool WithComments, typename TInput>
