@@ -220,7 +220,8 @@ bool ForwardToRunningInstance(const QString& URL) {
   const QString Peer = Vantrel::FindPeerInstance(Bus);
   if (Peer.isEmpty()) return false;
   const std::optional<int> Answer = Vantrel::SendCopyData(Bus, Peer, Vantrel::WMCD_URL, URL);
-  return Answer && *Answer != 0;
+  // A busy copy has not taken the link: this run opens it itself.
+  return Answer && *Answer != 0 && *Answer != int(Vantrel::WMCD_BUSY);
 }
 
 int RunCarvelin(int& Argc, char** Argv) {

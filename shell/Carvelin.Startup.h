@@ -45,7 +45,7 @@ bool RegisterDmpScheme(const std::string& Exe);
 std::string DesktopExec(const std::string& Exe, const std::string& Args);
 
 // Hands URL to the first running copy that answers PING on the session bus;
-// true when it accepted the link.
+// true when it accepted the link (answered neither 0 nor BUSY).
 bool ForwardToRunningInstance(const QString& URL);
 
 // The main block; the process's exit code.
