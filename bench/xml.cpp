@@ -21,76 +21,22 @@
 //    repeated parses of one reader (what a process reading many documents pays).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <malloc.h>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 #include <pugixml.hpp>
 
 #include "BenchInputs.h"
+#include "HeapCount.h"
 #include "Vantrel.XML.Tree.h"
-
-// Heap bytes held: the usable size of every live block, counted where the C
-// library hands blocks out and takes them back (both trees allocate through
-// it). The allocator's own statistics count the blocks it keeps cached for
-// reuse as held, which hides the memory of small trees.
-namespace {
-std::atomic<long long> Held{0};
-void* Counted(void* Block) {
-  if (Block) Held.fetch_add(static_cast<long long>(malloc_usable_size(Block)), std::memory_order_relaxed);
-  return Block;
-}
-void Uncount(void* Block) {
-  if (Block) Held.fetch_sub(static_cast<long long>(malloc_usable_size(Block)), std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t Size) noexcept { return Counted(__libc_malloc(Size)); }
-void* calloc(size_t Count, size_t Size) noexcept { return Counted(__libc_calloc(Count, Size)); }
-void* memalign(size_t Alignment, size_t Size) noexcept { return Counted(__libc_memalign(Alignment, Size)); }
-void* aligned_alloc(size_t Alignment, size_t Size) noexcept { return memalign(Alignment, Size); }
-void* valloc(size_t Size) noexcept { return memalign(size_t(sysconf(_SC_PAGESIZE)), Size); }
-void* pvalloc(size_t Size) noexcept {
-  const size_t Page = size_t(sysconf(_SC_PAGESIZE));
-  return memalign(Page, (Size + Page - 1) / Page * Page);
-}
-int posix_memalign(void** Block, size_t Alignment, size_t Size) noexcept {
-  void* B = memalign(Alignment, Size);
-  if (!B) return ENOMEM;
-  *Block = B;
-  return 0;
-}
-void free(void* Block) noexcept {
-  Uncount(Block);
-  __libc_free(Block);
-}
-void* realloc(void* Block, size_t Size) noexcept {
-  const long long Before = Block ? static_cast<long long>(malloc_usable_size(Block)) : 0;
-  void* Moved = __libc_realloc(Block, Size);
-  if (Moved || Size == 0) Held.fetch_sub(Before, std::memory_order_relaxed);
-  return Counted(Moved);
-}
-}
 
 namespace {
 
 constexpr unsigned PugiOptions = pugi::parse_cdata | pugi::parse_declaration;
-
-size_t HeapBytes() { return size_t(Held.load(std::memory_order_relaxed)); }
 
 long MinorFaults() {
   struct rusage U {};
@@ -103,11 +49,11 @@ struct TOurs {
   const std::string& Doc;
   void Refresh() const {}
   void Parse(size_t* Kept = nullptr) const {
-    size_t Before = HeapBytes();
+    size_t Before = HeapCount::HeldBytes();
     Vantrel::TXMLTree Tree;
     Tree.BuildFrom(Doc);
     benchmark::DoNotOptimize(Tree.Root().Length());
-    if (Kept) *Kept = HeapBytes() - Before;
+    if (Kept) *Kept = HeapCount::HeldBytes() - Before;
   }
 };
 
@@ -116,12 +62,12 @@ struct TPugi {
   std::vector<char>& Buffer;  // the in-place copy, refreshed outside the timing
   void Refresh() const { std::memcpy(Buffer.data(), Doc.data(), Doc.size()); }
   void Parse(size_t* Kept = nullptr) const {
-    size_t Before = HeapBytes();
+    size_t Before = HeapCount::HeldBytes();
     pugi::xml_document Tree;
     pugi::xml_parse_result R = Tree.load_buffer_inplace(Buffer.data(), Doc.size(), PugiOptions);
     if (!R) throw std::runtime_error(R.description());
     benchmark::DoNotOptimize(Tree.first_child());
-    if (Kept) *Kept = HeapBytes() - Before;
+    if (Kept) *Kept = HeapCount::HeldBytes() - Before;
   }
 };
 

@@ -21,13 +21,7 @@ constexpr std::string_view HasMember = "urn:oasis:names:tc:ebxml-regrep:Associat
 constexpr std::string_view StatusPrefix = "urn:oasis:names:tc:ebxml-regrep:StatusType:";
 constexpr std::string_view NonRenseigne = "NON RENSEIGNE";
 
-namespace Scheme {
-constexpr std::string_view Categorie = "urn:uuid:f0306f51-975f-434e-a61c-c59651d33983";
-constexpr std::string_view CadreExercice = "urn:uuid:cccf5598-8b07-4b77-a05e-ae952c785ead";
-constexpr std::string_view Auteur = "urn:uuid:41a5887f-8865-4c09-adf7-e362475b143a";
-constexpr std::string_view Format = "urn:uuid:a09d5840-386c-46f2-b5ad-9c3699a4309d";
-constexpr std::string_view UniqueId = "urn:uuid:2e82c1f6-a085-4c72-9da3-8640a32e42ab";
-}  // namespace Scheme
+namespace Scheme = Objects::Scheme;
 
 // Decoded values; "" for a missing node or attribute.
 std::string Text(PXMLNode Node) { return Node ? Node->Value() : std::string(); }
@@ -185,14 +179,7 @@ Objects::TDocumentInfo ReadEntry(PXMLNode Entry) {
   I.nodeRepresentation = Attr(Classification(Entry, Scheme::Format), "nodeRepresentation");
   I.currentStatus = Attr(Entry, "status");
   I.Visibilite = Objects::VisibiliteFromEntry(Entry);
-  I.Auteur = Objects::XCNToName(I.legalAuthenticator);
-  if (const Vantrel::TDateTime UTC = Objects::ParseDateTimeHL7(I.creationTime); UTC != 0) {
-    I.creationDate = Vantrel::UTCToLocal(UTC);
-    I.DateCreation = Vantrel::FormatDateTime("dd/mm/yyyy hh:nn", I.creationDate);
-  }
-  I.Extension = Objects::ExtensionFromFormatCode(I.nodeRepresentation);
-  I.UniqueID = I.DocumentUniqueId;
-  I.Statut = Objects::StatusFromURN(I.currentStatus);
+  Objects::FillDerivedFields(I);
   return I;
 }
 
@@ -400,6 +387,17 @@ std::string ExtensionFromFormatCode(std::string_view FormatCode) {
     if (Code == FormatCode) return "XML";
   if (FormatCode.substr(0, 13) == "urn:ihe:qrph:") return "XML";
   return std::string(FormatCode);
+}
+
+void FillDerivedFields(TDocumentInfo& Info) {
+  Info.Auteur = XCNToName(Info.legalAuthenticator);
+  if (const Vantrel::TDateTime UTC = ParseDateTimeHL7(Info.creationTime); UTC != 0) {
+    Info.creationDate = Vantrel::UTCToLocal(UTC);
+    Info.DateCreation = Vantrel::FormatDateTime("dd/mm/yyyy hh:nn", Info.creationDate);
+  }
+  Info.Extension = ExtensionFromFormatCode(Info.nodeRepresentation);
+  Info.UniqueID = Info.DocumentUniqueId;
+  Info.Statut = StatusFromURN(Info.currentStatus);
 }
 
 std::string DateFRToHL7(std::string_view Date) {

@@ -50,6 +50,17 @@ class TDMPLink;
 // The records the reply readers fill, and the document helpers they use.
 namespace Objects {
 
+// The schemes of the XDS document entry attributes the registry readers
+// look up (IHE ITI TF-3 metadata): typeCode, practiceSettingCode, classCode,
+// formatCode and uniqueId.
+namespace Scheme {
+inline constexpr std::string_view Categorie = "urn:uuid:f0306f51-975f-434e-a61c-c59651d33983";
+inline constexpr std::string_view CadreExercice = "urn:uuid:cccf5598-8b07-4b77-a05e-ae952c785ead";
+inline constexpr std::string_view Auteur = "urn:uuid:41a5887f-8865-4c09-adf7-e362475b143a";
+inline constexpr std::string_view Format = "urn:uuid:a09d5840-386c-46f2-b5ad-9c3699a4309d";
+inline constexpr std::string_view UniqueId = "urn:uuid:2e82c1f6-a085-4c72-9da3-8640a32e42ab";
+}  // namespace Scheme
+
 // The internal twin of a document entry: the interface record first (handed
 // out by pointer), then what later requests about the entry need.
 struct TDocumentInfo : Talven::TDocumentInfo {
@@ -63,6 +74,10 @@ struct TDocumentInfo : Talven::TDocumentInfo {
   std::string nodeRepresentation;   // format code
   std::string currentStatus;        // status URN
 };
+
+// The display fields of an entry (Auteur, DateCreation, Extension, UniqueID,
+// Statut) and creationDate, from the fields kept as received.
+void FillDerivedFields(TDocumentInfo& Info);
 
 // A line of the professional's patient list, with its four dates as received.
 struct TDossierItem : Talven::TDossierItem {
