@@ -40,11 +40,16 @@ bool IsTrainingCard(const TVaspoCNX& Session) { return (Session.Info.Carte.Categ
 
 bool StartsWith(std::string_view Text, std::string_view Prefix) { return Text.substr(0, Prefix.size()) == Prefix; }
 
-// "2.25." and the decimal value of a UUID (ITU-T X.667 §6.3).
+// "2.25." and the decimal value of a UUID (ITU-T X.667 §6.3): at most
+// 2^128 - 1, so that the GUID form names the same number.
 bool IsOIDUUID(std::string_view OID) {
   constexpr std::string_view Arc = "2.25.";
-  if (OID.size() <= Arc.size() || OID.size() > Arc.size() + 39 || !StartsWith(OID, Arc)) return false;
-  return std::all_of(OID.begin() + Arc.size(), OID.end(), [](char C) { return C >= '0' && C <= '9'; });
+  constexpr std::string_view Largest = "340282366920938463463374607431768211455";
+  if (OID.size() <= Arc.size() || !StartsWith(OID, Arc)) return false;
+  const std::string_view Value = OID.substr(Arc.size());
+  if (!std::all_of(Value.begin(), Value.end(), [](char C) { return C >= '0' && C <= '9'; })) return false;
+  // Equal lengths of digits compare as their numbers do.
+  return Value.size() < Largest.size() || (Value.size() == Largest.size() && Value <= Largest);
 }
 
 // A Location header against the address that answered it (RFC 3986 §5.2,

@@ -2,8 +2,10 @@
 // behind the test shim, against the national-service simulator (signature
 // checking on). Its request log says what reached it and with which client
 // certificate; openssl reads the card's certificates, xmlsec1 verifies the
-// teleservice's assertions, xmllint reads every request and the assertion
-// schema, openssl pkeyutl and pkcs11-tool check the card's signatures.
+// teleservice's assertions and a document signed by the card, xmllint reads
+// every request and checks its assertion against the SAML schema, openssl
+// pkeyutl and pkcs11-tool check the card's signatures, openssl s_server its
+// SHA-1 and SHA-384 handshake signatures, Python's uuid the instance OID.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,9 @@
 #include <sstream>
 
 #include "CpsToken.h"
+#include "ParamsServer.h"
 #include "Simulator.h"
+#include "Talven.Carvelin.CDA.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
@@ -31,15 +35,18 @@ constexpr std::string_view GirardINS = "195016748203061";  // a patient without 
 
 // Python over the test's log entries (stdin) and the request bodies: every
 // request to the national listener carries the card's authentication
-// certificate (argv[1]: its PEM; argv[2]: the simulator's state folder) and
-// is well-formed for xmllint; every teleservice assertion verifies with
-// xmlsec1 and carries the card's signature certificate (argv[3]).
+// certificate (argv[1]: its PEM; argv[2]: the simulator's state folder), is
+// well-formed for xmllint and holds one identity assertion that xmllint
+// finds valid against the SAML 2.0 schema (argv[5]: the schema fixtures,
+// resolved offline through their catalog); every teleservice assertion
+// verifies with xmlsec1 and carries the card's signature certificate (argv[3]).
 constexpr std::string_view LogPrelude = R"PY(
 import base64, hashlib, json, os, re, ssl, subprocess, sys
 entries = [json.loads(l) for l in sys.stdin if l.strip()]
 requests = [e for e in entries if 'method' in e]
-state, pki = sys.argv[2], sys.argv[4]
-args = sys.argv[5:]
+from lxml import etree
+state, pki, vihf = sys.argv[2], sys.argv[4], sys.argv[5]
+args = sys.argv[6:]
 def der(path): return ssl.PEM_cert_to_DER_cert(open(path).read())
 card = hashlib.sha256(der(sys.argv[1])).hexdigest()
 national = [e for e in requests if e['listener'] == 'national']
@@ -47,6 +54,17 @@ for e in national:
     assert e['client_sha256'] == card, e
     body = os.path.join(state, e['request_file'])
     r = subprocess.run(['xmllint', '--noout', body], capture_output=True, text=True)
+    assert r.returncode == 0, (e, r.stderr)
+    found = list(etree.parse(body).iter('{urn:oasis:names:tc:SAML:2.0:assertion}Assertion'))
+    assert len(found) == 1, e
+    # The teleservice's signature closes its assertion, where the schema wants
+    # it after Issuer: the assertion is checked as signed, without it.
+    for signature in found[0].findall('{http://www.w3.org/2000/09/xmldsig#}Signature'):
+        assert signature is found[0][-1], e
+        found[0].remove(signature)
+    r = subprocess.run(['xmllint', '--noout', '--nonet', '--schema', os.path.join(vihf, 'vihf-assertion.xsd'), '-'],
+                       input=etree.tostring(found[0]), capture_output=True,
+                       env=dict(os.environ, XML_CATALOG_FILES=os.path.join(vihf, 'catalog.xml')))
     assert r.returncode == 0, (e, r.stderr)
     if e['service'] == 'insi':
         r = subprocess.run(['xmlsec1', '--verify', '--id-attr:ID', 'urn:oasis:names:tc:SAML:2.0:assertion:Assertion',
@@ -103,6 +121,13 @@ class CardPeer : public ::testing::Test {
     ASSERT_EQ(CPS->GetActivites(Count), ERR_OK);
   }
   std::string Card(std::string_view Name) const { return Token->CardFile(FProfile, Name).string(); }
+  // The driver over the simulator and the shim, its settings store in Config.
+  TestSupport::RunResult DmpCli(const std::vector<std::string>& Commands) const {
+    std::vector<std::string> Argv = {"env", "XDG_CONFIG_HOME=" + Config.Path().string(), TestSupport::ToolPath("dmp-cli"),
+                                     "--hosts", Sim->HostsFile, "--module", TCpsToken::Shim()};
+    Argv.insert(Argv.end(), Commands.begin(), Commands.end());
+    return TestSupport::Run(Argv);
+  }
 
   std::vector<std::string> Entries() const { return Sim->Log(Since); }
   size_t NationalCount() const {
@@ -114,7 +139,7 @@ class CardPeer : public ::testing::Test {
     std::string Input;
     for (const std::string& Line : Entries()) Input += Line + "\n";
     std::vector<std::string> Argv = {Card("auth.pem"), std::filesystem::path(Sim->HostsFile).parent_path().string(), Card("sign.pem"),
-                                     TestSupport::PKIDir().string()};
+                                     TestSupport::PKIDir().string(), TestSupport::Fixture("vihf").string()};
     Argv.insert(Argv.end(), Args.begin(), Args.end());
     auto R = TestSupport::RunPython(std::string(LogPrelude) + std::string(Assertions), Argv, Input);
     EXPECT_EQ(R.Status, 0) << R.Err;
@@ -127,6 +152,7 @@ class CardPeer : public ::testing::Test {
   } Log;
 
   static inline SimTest::TSimulator* Sim = nullptr;
+  const TestSupport::TempDir Config;  // the settings store of the driver's runs
   size_t Since = 0;
   THostsConfig Hosts;
   std::unique_ptr<TCpsToken> Token;
@@ -309,6 +335,62 @@ TEST_F(CardPeer, production_card_uses_the_production_host_only) {
   EXPECT_EQ(Session().TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CPS_TEST);
   EXPECT_EQ(Session().TestExistenceDossier(MartinINS, 'R', Dossier), ERR_VITALE_REELLE);
   EXPECT_EQ(NationalCount(), 0u);
+}
+
+// The PIN login reads the parameters document, whose server asks for a
+// SHA-1, then a SHA-384 handshake signature: the card's authentication key
+// signs it, and openssl checks it against the certificate the card sent.
+TEST_F(CardPeer, the_card_signs_sha1_and_sha384_handshakes_for_openssl) {
+  for (std::string SigAlgs : {"RSA+SHA1", "RSA+SHA384"}) {
+    SCOPED_TRACE(SigAlgs);
+    const CoreTest::TParamsServer Server(SigAlgs);
+    ASSERT_TRUE(Server.Ready);
+    SetHostsConfig(Server.Hosts(Hosts));
+    Start();
+    ASSERT_EQ(Open(), ERR_OK) << Root->GetErrDetail();
+    Token->ClearLog();
+    ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
+    EXPECT_EQ(Root->FParametres.AgeMajoritee, Server.AgeMajorite);
+    // One signature by the card, which the module accepted.
+    std::istringstream Calls(Token->Log());
+    std::vector<std::string> Signatures;
+    for (std::string Line; std::getline(Calls, Line);)
+      if (Line.rfind("C_Sign ", 0) == 0) Signatures.push_back(Line.substr(Line.rfind(' ') + 1));
+    EXPECT_EQ(Signatures, std::vector<std::string>{"0x0"}) << Token->Log();
+  }
+}
+
+// A document signature made with the card's signature key through the
+// session's SignBytes: xmlsec1 accepts it with the test root trusted and the
+// card authority beside it.
+TEST_F(CardPeer, a_document_signed_by_the_card_verifies_with_xmlsec1) {
+  Start();
+  LogIn();
+  TVaspoCPS& S = Session();
+  Vantrel::TXDSbInfo<TCDAInfo, TDOCInfo> Info;
+  Info.CDA.NowUTC = Vantrel::NowUTC();
+  Info.DOC.DocID = "1.2.250.1.999.1.2.3";
+  Info.SubId = "1.2.250.1.999.7.7";
+  Info.SignId = "1.2.250.1.999.8.8";
+  Info.Certificat = S.Cert;
+  Info.Sign = [&S](const std::string& Hash, std::string& Signature) { return S.SignBytes(Hash, Signature); };
+  const std::filesystem::path Document = TestSupport::Fixture("xades/cda.xml");
+  std::string Signature;
+  ASSERT_EQ(Vantrel::SignDocumentXAdES(Info, TestSupport::ReadFile(Document), Signature), 0) << Root->GetErrDetail();
+  EXPECT_NE(Signature.find(Vantrel::Base64Encode(S.Cert)), std::string::npos);
+
+  const TestSupport::TempDir Dir;
+  TestSupport::WriteFile(Dir / "signature.xml", Signature);
+  TestSupport::WriteFile(Dir / "empty", "");  // the submission set's placeholder reference
+  auto R = TestSupport::Run(
+      {"xmlsec1", "--verify", "--trusted-pem", TestSupport::PKIFile("root-ca.pem"), "--untrusted-pem",
+       TestSupport::PKIFile("ca-personnes.pem"), "--id-attr:Id", "http://uri.etsi.org/01903/v1.1.1#:SignedProperties",
+       "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Manifest", "--url-map:urn:oid:" + Info.SubId,
+       (Dir / "empty").string(), "--url-map:urn:oid:" + Info.DOC.DocID, Document.string(),
+       (Dir / "signature.xml").string()});
+  EXPECT_EQ(R.Status, 0) << R.Out << R.Err;
+  // The filed document's reference holds; only the placeholder does not.
+  EXPECT_NE(R.Err.find("Manifests References (ok/all): 1/2"), std::string::npos) << R.Err;
 }
 
 TEST_F(CardPeer, opening_failures_leave_no_session) {
@@ -546,13 +628,12 @@ TEST_F(CardPeer, dmp_cli_runs_a_session) {
   for (const char* Engine : {"own", "system"}) {
     SCOPED_TRACE(Engine);
     Since = Sim->LogSize();
-    auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
-                               TCpsToken::Shim(), "--engine", Engine, "card", "login", "1234", "pin-count",
-                               "activities", "select", "1", "exists", std::string(MartinINS), "T", "exists",
-                               std::string(GirardINS), "T", "exists", "28405751120453", "T", "records", "20200101",
-                               "LASTDOC", "patients", "--nom", "DURAND", "--sexe", "F", "insi", "DURAND",
-                               "Marie Zoé", "F", "1984-01-18", "sign-hash", std::string(64, 'a'), "server",
-                               Hosts.Production.DMP_Server, "exists", std::string(MartinINS), "T"});
+    auto R = DmpCli({"--engine", Engine, "card", "login", "1234", "pin-count", "activities", "select", "1",
+                     "exists", std::string(MartinINS), "T", "exists", std::string(GirardINS), "T", "exists",
+                     "28405751120453", "T", "records", "20200101", "LASTDOC", "patients", "--nom", "DURAND",
+                     "--sexe", "F", "insi", "DURAND", "Marie Zoé", "F", "1984-01-18", "sign-hash",
+                     std::string(64, 'a'), "server", Hosts.Production.DMP_Server, "exists", std::string(MartinINS),
+                     "T"});
     EXPECT_EQ(R.Status, 1) << R.Err;  // the refused calls
     EXPECT_EQ(R.Out.find("\"1234\""), std::string::npos);  // the PIN
     auto P = TestSupport::RunPython(R"PY(
@@ -573,6 +654,31 @@ assert out[10]['records']['ins'] == '284057511204537'
 assert [e['service'] for e in national] == ['patients', 'patients', 'patientsSpecific', 'patientsPDQ', 'insi', 'insi'], national
 )");
   }
+}
+
+// The instance OID is made by the first program that needs it, kept in the
+// settings store and read back by the next one; the teleservice's context
+// carries its GUID form (Python's uuid reads the 2.25 arc).
+TEST_F(CardPeer, the_instance_oid_is_made_once_and_kept_across_programs) {
+  Start();
+  std::string Out;
+  for (int Run = 0; Run < 2; ++Run) {
+    auto R = DmpCli({"card", "login", "1234", "activities", "insi", "DURAND", "Zoé", "F", "1984-01-18"});
+    EXPECT_EQ(R.Status, 0) << R.Err << R.Out;
+    Out += R.Out;
+  }
+  ExpectLog(R"(
+import uuid
+out = [json.loads(l) for l in args[0].splitlines()]
+oids = [o['records']['lpsOid'] for o in out if o['command'] == 'card']
+assert len(oids) == 2 and oids[0] == oids[1] and re.fullmatch(r'2\.25\.[0-9]+', oids[0]), oids
+assert oids[0] in open(args[1], encoding='utf-8').read()
+guid = str(uuid.UUID(int=int(oids[0][5:])))
+instances = [re.search(rb'<(?:\w+:)?Instance>([^<]*)<', open(os.path.join(state, e['request_file']), 'rb').read()).group(1)
+             for e in national if e['service'] == 'insi']
+assert instances == [guid.encode()] * 2, (instances, guid)
+)",
+            {Out, (Config / "Carvelin2/registry").string()});
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 
 #include <cstdlib>
 
+#include "ParamsServer.h"
 #include "Simulator.h"
 #include "Talven.Carvelin.Hosts.h"
-#include "TestServer.h"
 #include "TestSession.h"
 #include "TestSupport.h"
 #include "Vantrel.INSi.h"
@@ -383,34 +383,15 @@ class RootPeer : public ::testing::Test {
 };
 
 TEST_F(RootPeer, openssl_accepts_sha1_and_sha384_handshake_signatures) {
-  const auto Site = Dir / "site";
-  std::filesystem::create_directories(Site / "web/dmp/documents");
-  // -HTTP serves the file as the whole answer: -WWW sends no length and no
-  // "Connection: close", which the HTTP client refuses ("No content-length").
-  const std::string Document =
-      "<dmp-parameters><parameter-list code=\"param-si-dmp\">"
-      "<parameter code=\"age-majorite\" value=\"17\"/></parameter-list></dmp-parameters>";
-  TestSupport::WriteFile(Site / "web/dmp/documents/param-lps",
-                         "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                             std::to_string(Document.size()) + "\r\n\r\n" + Document);
   for (std::string SigAlgs : {"RSA+SHA1", "RSA+SHA384"}) {
-    const int Port = TestSupport::FreePort();
-    HTTPTest::TServerProcess Server(
-        {"sh", "-c",
-         "cd '" + Site.string() + "' && exec openssl s_server -tls1_2 -accept 127.0.0.1:" + std::to_string(Port) +
-             " -cert '" + TestSupport::PKIFile("server.pem") + "' -key '" + TestSupport::PKIFile("server.key") +
-             "' -Verify 1 -CAfile '" + TestSupport::PKIFile("trust.pem") + "' -client_sigalgs " + SigAlgs +
-             " -cipher 'DEFAULT:@SECLEVEL=0' -HTTP"});
-    for (std::string Line; (Line = Server.ReadLine()) != "ACCEPT";) ASSERT_FALSE(Line.empty()) << SigAlgs;
-    THostsConfig Hosts = DefaultHostsConfig();
-    Hosts.Formation.ParamSite = "https://127.0.0.1:" + std::to_string(Port);
-    Hosts.ExtraCAFile = TestSupport::PKIFile("trust.pem");
-    SetHostsConfig(Hosts);
+    const CoreTest::TParamsServer Server(SigAlgs);
+    ASSERT_TRUE(Server.Ready) << SigAlgs;
+    SetHostsConfig(Server.Hosts());
     auto Root = TCarvelin::Create();
     CoreTest::TTestSession Session;
     Root->SetSession(Session);
     ASSERT_NO_THROW(Root->LoadDmpParameters()) << SigAlgs;
-    EXPECT_EQ(Root->FParametres.AgeMajoritee, 17) << SigAlgs;
+    EXPECT_EQ(Root->FParametres.AgeMajoritee, Server.AgeMajorite) << SigAlgs;
     EXPECT_EQ(Session.SignCount, 1) << SigAlgs;
   }
 }

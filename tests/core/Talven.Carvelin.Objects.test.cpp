@@ -1,6 +1,7 @@
 // The service root over recorded server answers: the gate, the posting
 // rules, faults and registry errors to codes, web-access addresses, the
-// TLS events, the registry of linked objects and the hosts configuration.
+// TLS events, the registry of linked objects, the hosts configuration and
+// the instance OID kept in the settings store.
 #include "Talven.Carvelin.Objects.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "TestSession.h"
 #include "TestSupport.h"
 #include "Vantrel.HL7Query.h"
+#include "Vantrel.RegUtils.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.XML.XDSb.MTOM.h"
 
@@ -481,6 +483,49 @@ TEST(Hosts, a_new_root_reads_the_file_named_by_the_environment) {
   EXPECT_EQ(HostsConfig().TimeoutSeconds, 9);
   EXPECT_FALSE(Vantrel::AuthnInstant().empty());
   SetHostsConfig(DefaultHostsConfig());
+}
+
+// ---- The instance OID ----
+
+// Read from the settings store, whose folder the test chooses; a stored
+// value that is not a UUID OID is replaced by a new one, written back.
+TEST(InstanceOID, made_once_kept_across_roots_and_replaced_when_not_a_uuid_oid) {
+  const TestSupport::TempDir Config;
+  const char* Old = std::getenv("XDG_CONFIG_HOME");
+  const std::string Saved = Old ? Old : "";
+  setenv("XDG_CONFIG_HOME", Config.Path().c_str(), 1);
+  constexpr std::string_view Key = "Software\\Talven\\Carvelin2";
+  auto Stored = [&] { return Vantrel::RegReadString(Vantrel::HKEY_CURRENT_USER, Key, "LPS_OID", ""); };
+
+  const std::string Made = TCarvelin::Create()->InstanceOID();
+  EXPECT_EQ(Made.rfind("2.25.", 0), 0u) << Made;
+  EXPECT_EQ(Made.find_first_not_of("0123456789", 5), std::string::npos) << Made;
+  EXPECT_EQ(Stored(), Made);
+  EXPECT_EQ(TCarvelin::Create()->InstanceOID(), Made);
+  // Set for a test: the store is left alone.
+  auto Set = TCarvelin::Create();
+  Set->SetInstanceOID("2.25.1");
+  EXPECT_EQ(Set->InstanceOID(), "2.25.1");
+  EXPECT_EQ(Stored(), Made);
+
+  // The largest UUID is 2^128 - 1: a larger value has no GUID form.
+  for (std::string Value : {"2.25.340282366920938463463374607431768211455", "2.25.0"}) {
+    Vantrel::RegWriteString(Vantrel::HKEY_CURRENT_USER, Key, "LPS_OID", Value);
+    EXPECT_EQ(TCarvelin::Create()->InstanceOID(), Value);
+  }
+  for (std::string Value : {"", "1.2.250.1.213", "2.25.", "2.25.12a", " 2.25.12", "2.25.-1",
+                            "2.25.340282366920938463463374607431768211456", "2.25.1234567890123456789012345678901234567890"}) {
+    SCOPED_TRACE(Value);
+    Vantrel::RegWriteString(Vantrel::HKEY_CURRENT_USER, Key, "LPS_OID", Value);
+    const std::string New = TCarvelin::Create()->InstanceOID();
+    EXPECT_NE(New, Value);
+    EXPECT_EQ(New.rfind("2.25.", 0), 0u) << New;
+    EXPECT_EQ(Stored(), New);
+  }
+  if (Old)
+    setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

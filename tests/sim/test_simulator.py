@@ -21,6 +21,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import urllib.parse
 import urllib.request
@@ -165,6 +166,17 @@ class SimulatorTest(unittest.TestCase):
     def last_sequence(self):
         return self.control("GET", "/health")[1]["log"]
 
+    def log_once(self, sequence, count):
+        """The entries after sequence once there are count of them (or after ten
+        seconds): the server logs a failed handshake after sending its alert, so
+        the client may have seen the failure before the entry exists."""
+        deadline = time.monotonic() + 10
+        entries = self.log_since(sequence)
+        while len(entries) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+            entries = self.log_since(sequence)
+        return entries
+
     # ---- start, hosts, listeners ----
 
     def test_ready_line_and_hosts_file_point_at_the_listeners(self):
@@ -182,7 +194,7 @@ class SimulatorTest(unittest.TestCase):
         before = self.last_sequence()
         with self.assertRaises((ssl.SSLError, ConnectionError, http.client.RemoteDisconnected)):
             self.call("national", "POST", SERVICES + "patients", b"<x/>", context=self.anonymous)
-        entries = self.log_since(before)
+        entries = self.log_once(before, 1)
         self.assertEqual([e.get("event") for e in entries], ["handshake_failed"])
 
     def test_logged_client_certificate_agrees_with_openssl(self):
