@@ -19,6 +19,9 @@ if(CARVELIN_FUZZ)
 endif()
 
 add_compile_definitions(CARVELIN_VERSION="${PROJECT_VERSION}")
+# The fourth part of the version: 0 for a release, n for release candidate n.
+set(CARVELIN_BUILD 0 CACHE STRING "Build number (release candidate; 0 for a release)")
+add_compile_definitions(CARVELIN_BUILD=${CARVELIN_BUILD})
 
 # carvelin_layer(<folder> [QT] DEPS <targets...>)
 # Every .cpp of the folder (sub-folders included) goes into carvelin_<folder>.

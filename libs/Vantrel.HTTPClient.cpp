@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "Vantrel.SysUtils.h"
 #include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {
@@ -741,20 +742,26 @@ std::string HTTPLogPath() {
   size_t Slash = Exe.rfind('/');
   size_t Dot = Exe.rfind('.');
   if (Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash)) Exe.resize(Dot);
-  return Exe + ".http_log.txt";
+  const std::string Folder = Slash == std::string::npos ? std::string(".") : Exe.substr(0, Slash);
+  if (access(Folder.c_str(), W_OK) == 0) return Exe + ".http_log.txt";
+  const std::string Logs = LogFolder();
+  return Logs.empty() ? std::string() : Logs + "/" + Exe.substr(Slash + 1) + ".http_log.txt";
 }
 
 }  // namespace
 
 void PostAndLog(std::string_view URL, std::string_view Content, std::string_view ContentType,
-                std::string& Response, std::string_view Authorization) {
+                std::string& Response, std::string_view Authorization, int TimeoutMs) {
   THTTPClient Client;
+  Client.SetTimeout(TimeoutMs);
   Client.SetContentType(std::string(ContentType));
   Client.SetAuthorization(std::string(Authorization));
   Response = Client.Post(URL, Content);
   if (Client.ResponseCode() < 500) return;
-  std::ofstream Log(HTTPLogPath(), std::ios::binary | std::ios::trunc);
-  Log << Content << "\r\n" << Client.Response() << "\r\n" << Response;
+  if (const std::string Path = HTTPLogPath(); !Path.empty()) {
+    std::ofstream Log(Path, std::ios::binary | std::ios::trunc);
+    Log << Content << "\r\n" << Client.Response() << "\r\n" << Response;
+  }
   throw std::runtime_error("Erreur sur le site web " + std::string(URL));
 }
 

@@ -450,9 +450,11 @@ class THTTPClient : public TCustomHTTPClient {
 
 // Posts Content with a private client. A status of 500 or more writes
 // Content, the status line and the body to "<executable>.http_log.txt"
-// (replacing the executable's extension) and raises "Erreur sur le site web "
-// + URL; below 500 the body is returned in Response.
+// (replacing the executable's extension; in LogFolder() when the
+// executable's folder is not writable) and raises "Erreur sur le site web "
+// + URL; below 500 the body is returned in Response. TimeoutMs as SetTimeout.
 void PostAndLog(std::string_view URL, std::string_view Content, std::string_view ContentType,
-                std::string& Response, std::string_view Authorization);
+                std::string& Response, std::string_view Authorization,
+                int TimeoutMs = TCustomHTTPClient::DefaultTimeout);
 
 }  // namespace Vantrel

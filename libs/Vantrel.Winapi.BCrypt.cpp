@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -127,6 +128,49 @@ uint32_t AESGCMDecrypt(std::string_view Key, std::string_view Nonce, std::string
   if (Authentic) return STATUS_SUCCESS;
   SecureZeroMemory(Out, Size);
   return Ready ? STATUS_AUTH_TAG_MISMATCH : STATUS_UNSUCCESSFUL;
+}
+
+// ---- Signatures ----
+
+namespace {
+
+struct TPKeyFree {
+  void operator()(EVP_PKEY* K) const { EVP_PKEY_free(K); }
+};
+struct TMDCtxFree {
+  void operator()(EVP_MD_CTX* C) const { EVP_MD_CTX_free(C); }
+};
+struct TBIOFree {
+  void operator()(BIO* B) const { BIO_free(B); }
+};
+
+std::unique_ptr<EVP_PKEY, TPKeyFree> ReadECPublicKey(std::string_view PEM) {
+  if (PEM.size() > INT_MAX) return nullptr;
+  std::unique_ptr<BIO, TBIOFree> Bio(BIO_new_mem_buf(PEM.data(), int(PEM.size())));
+  if (!Bio) return nullptr;
+  std::unique_ptr<EVP_PKEY, TPKeyFree> Key(PEM_read_bio_PUBKEY(Bio.get(), nullptr, nullptr, nullptr));
+  if (!Key || EVP_PKEY_get_base_id(Key.get()) != EVP_PKEY_EC || EVP_PKEY_get_bits(Key.get()) < 256) return nullptr;
+  return Key;
+}
+
+}  // namespace
+
+uint32_t VerifyECDSASHA256(std::string_view PublicKeyPEM, const TByteSource& Source, std::string_view Signature) {
+  const auto Key = ReadECPublicKey(PublicKeyPEM);
+  std::unique_ptr<EVP_MD_CTX, TMDCtxFree> Ctx(EVP_MD_CTX_new());
+  if (!Key || !Ctx || EVP_DigestVerifyInit(Ctx.get(), nullptr, EVP_sha256(), nullptr, Key.get()) != 1) {
+    ERR_clear_error();
+    return STATUS_INVALID_PARAMETER;
+  }
+  std::string Chunk(size_t(1) << 16, '\0');
+  for (size_t N; (N = Source(Chunk.data(), Chunk.size())) > 0;)
+    if (EVP_DigestVerifyUpdate(Ctx.get(), Chunk.data(), N) != 1) {
+      ERR_clear_error();
+      return STATUS_INVALID_SIGNATURE;
+    }
+  const int Ok = EVP_DigestVerifyFinal(Ctx.get(), Bytes(Signature), Signature.size());
+  ERR_clear_error();
+  return Ok == 1 ? STATUS_SUCCESS : STATUS_INVALID_SIGNATURE;
 }
 
 }  // namespace Vantrel

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -58,5 +59,16 @@ uint32_t AESGCMEncrypt(std::string_view Key, std::string_view Nonce, std::string
 // wiped), STATUS_INVALID_PARAMETER for bad sizes.
 uint32_t AESGCMDecrypt(std::string_view Key, std::string_view Nonce, std::string_view AAD,
                        std::string_view Sealed, char* Out);
+
+// ---- Signatures ----
+
+// Gives the next bytes of a signed content into Buffer (at most Size); 0 at its end.
+using TByteSource = std::function<size_t(char* Buffer, size_t Size)>;
+
+// ECDSA with SHA-256 (FIPS 186-4; DER signature as RFC 3279 §2.2.3 writes
+// it) over everything Source gives, against a PEM "PUBLIC KEY" on a prime
+// curve of at least 256 bits: STATUS_SUCCESS, STATUS_INVALID_SIGNATURE, or
+// STATUS_INVALID_PARAMETER for a key that is not such a key.
+uint32_t VerifyECDSASHA256(std::string_view PublicKeyPEM, const TByteSource& Source, std::string_view Signature);
 
 }  // namespace Vantrel

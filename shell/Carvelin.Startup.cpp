@@ -19,6 +19,7 @@
 #include "Carvelin.SQLIteDataBase.h"
 #include "DMP2Main.h"
 #include "ShellTr.h"
+#include "UFrmCheckVersion.h"
 #include "Vantrel.IniFiles.h"
 #include "Vantrel.SysUtils.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -230,6 +231,7 @@ int RunCarvelin(int& Argc, char** Argv) {
   QStringList Args = QApplication::arguments();
   Args.removeFirst();
   const std::string Exe = QApplication::applicationFilePath().toStdString();
+  if (const std::optional<int> Exit = FinishSelfUpdate(Exe)) return *Exit;
   if (const std::optional<int> Exit = InstallIfRequested(Exe, Args)) return *Exit;
   const QString First = Args.value(0);
   if (First.startsWith(QLatin1String("dmp://")) && ForwardToRunningInstance(First)) return 0;
@@ -239,8 +241,10 @@ int RunCarvelin(int& Argc, char** Argv) {
     TDMPMainOptions Options;
     Options.Arguments = Args;
     TDMPMain Main(std::move(Options));
-    Main.show();
-    Result = QApplication::exec();
+    if (!Main.StartStopped()) {
+      Main.show();
+      Result = QApplication::exec();
+    }
   }
   PendingURL = {};
   PendingDeleteURL.clear();

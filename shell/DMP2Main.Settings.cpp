@@ -17,6 +17,8 @@
 #include "DMP2Main.h"
 #include "FLogMessage.h"
 #include "ShellTr.h"
+#include "UFrmCheckVersion.h"
+#include "UStatistiques.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Vantrel.QRCodes.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -151,12 +153,32 @@ void TDMPMain::FormCreate() {
   DMP->SetLogger(this);
   if (const std::string Lib = INI->ReadString("Services", "CryptoLib", ""); !Lib.empty()) DMP->SetCryptoLib(Lib);
   if (const std::string Api = INI->ReadString("Services", "ApiLecture", ""); !Api.empty()) DMP->SetApiLecture(Api);
+  // [Services] UpdateKey names a PEM public key in place of the compiled-in one.
+  if (!TFrmCheckVersion::Execute(this, DefaultUpdateEnvironment(INI->ReadString("Services", "UpdateKey", "")))) {
+    FStartStopped = true;
+    return;
+  }
   CommandLine = ParseCommandLine(FOptions.Arguments);
   if (CommandLine.ReadCard) ibCarteCPSClick();
   DeleteOldLetters(QDir::currentPath().toStdString());
   RegisterDmpScheme(QCoreApplication::applicationFilePath().toStdString());
   LoadFormState(this);
   if (CommandLine.Log) TLogMessage::Create();
+  try {
+    TSendPraticiens(Database.GetPratList(), HostsConfig().Maker);
+  } catch (const std::exception&) {
+    // The list is sent again at the next start.
+  }
+}
+
+void TDMPMain::SendStatistics() {
+  try {
+    TVaspoStats Stats;
+    Database.GetStats(FPraticien.rowid, Stats);
+    PostStatistics(HostsConfig().Maker, StatisticsFields(FPraticien, Stats, LocalHostName()));
+  } catch (const std::exception&) {
+    // Statistics never stop the activity choice.
+  }
 }
 
 void TDMPMain::ReadSettings() {

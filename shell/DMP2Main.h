@@ -148,6 +148,10 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void SaveFormState(QWidget* Form);
   void LoadFormState(QWidget* Form);
 
+  // Tells the maker's service the practitioner's record counts (its own
+  // thread; nothing without a maker).
+  void SendStatistics();
+
   // ---- Record ----
   void LoadINSC(const std::string& Value, bool Direct);
   // Closes the patient context.
@@ -161,6 +165,9 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   // Job threads that have not run their EndTask yet.
   int LiveTasks() const { return FLiveTasks; }
   const TScreens& Screens() const { return FOptions.Screens; }
+  // The update check stopped the start (a service message, or the new
+  // program runs): the window is not shown.
+  bool StartStopped() const { return FStartStopped; }
   Vantrel::TDateTime Today() const { return FOptions.Clock(); }
 
   // ---- Window components ----
@@ -238,6 +245,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   TDMPMainOptions FOptions;
   int FLiveTasks = 0;  // job threads that have not run their EndTask yet
   bool FClosing = false;
+  bool FStartStopped = false;
   std::unique_ptr<QObject> FWheelFilter;
 };
 
