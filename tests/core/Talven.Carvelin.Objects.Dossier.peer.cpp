@@ -357,4 +357,38 @@ TEST_F(DossierPeer, objects_released_before_or_after_the_root_and_before_login) 
   EXPECT_EQ(Operations(), Ops{});
 }
 
+// The driver, as a script runs it: one JSON object a command, the record's
+// state after each record command, never the patient's password.
+TEST_F(DossierPeer, dmp_cli_drives_a_record) {
+  const TestSupport::TempDir Dir;
+  const std::string Panel = (Dir.Path() / "panel.json").string();
+  TestSupport::WriteFile(Panel, R"({"civilite": "1", "nomUsage": "L'HÉRITIER", "nomNaissance": "L'HÉRITIER",
+    "prenom": "Jérôme", "dateNaissance": "", "sexe": "M", "ville": "Lyon <3> & co"})");
+  auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                             TCpsToken::SoftHSM(), "card", "login", "1234", "activities", "patients", "--nom",
+                             "MARTIN-DURAND", "open", "0", "records", "20000101", "LASTAUTORIZATION", "open", "0",
+                             "record", std::string(LefebvreINS), "T", "authorize", "set-panel", Panel, "web-access",
+                             "0612345678", "renew-access", "channel", "add", "a@b.fr", "practitioners", "all",
+                             "emergency", "Urgence", "secret", "on", "close", "DEMENAGEMENT", "Départ", "info"});
+  EXPECT_EQ(R.Status, 1) << R.Err;  // secret on an adult's record
+  auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+codes = [(o['command'], o['code']) for o in out]
+assert codes == [('card', 0), ('login', 0), ('activities', 0), ('patients', 0), ('open', 0), ('records', 0),
+                 ('open', 0), ('record', 0), ('authorize', 0), ('set-panel', 0), ('web-access', 0),
+                 ('renew-access', 0), ('channel', 0), ('practitioners', 0), ('emergency', 0), ('secret', 0x100A),
+                 ('close', 0), ('info', 0)], codes
+assert out[4]['records']['patient']['ins'] == '284057511204537'
+assert out[8]['records']['autorisation'] == 'VALIDE'
+assert out[9]['records']['result']['ville'] == 'Lyon <3> & co', out[9]
+assert out[10]['records']['login'] and out[10]['records']['accesWeb'] is False
+assert len(out[13]['records']['result']) == 3
+assert out[14]['records']['brisDeGlace'] == 'Urgence' and out[14]['records']['autorisation'] == 'BRIS_DE_GLACE'
+)PY", {}, R.Out);
+  EXPECT_EQ(P.Status, 0) << P.Err << R.Out;
+  EXPECT_EQ(R.Out.find("Pw-"), std::string::npos);  // the simulator's passwords
+  EXPECT_EQ(R.Out.find("password"), std::string::npos);
+}
+
 }  // namespace
