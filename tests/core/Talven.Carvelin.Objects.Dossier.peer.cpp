@@ -221,7 +221,7 @@ TEST_F(DossierPeer, closing_shows_at_the_next_existence_test) {
 TEST_F(DossierPeer, web_access_is_created_renewed_and_its_channels_change) {
   auto Dossier = Open(LefebvreINS);
   const TAccesPatient* Acces = nullptr;
-  for (std::string_view Bad : {"", "061234567", "06123456789", "a@b@c.fr", "0612 45678"}) {
+  for (std::string_view Bad : {"", "061234567", "06123456789", "a@b@c.fr", "0612 45678", "06@2@45678"}) {
     EXPECT_EQ(Dossier->CreerAccesPatient(Bad, Acces), ERR_CANAL_CONTACT) << Bad;
     EXPECT_EQ(Dossier->ModifierCanal(Bad, TActionCanal::Ajout), ERR_CANAL_CONTACT) << Bad;
   }
