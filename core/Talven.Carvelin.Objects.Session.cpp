@@ -83,10 +83,6 @@ int TVaspoCNX::SignHash(std::string_view Data, std::string_view& Digest) {
   return Code;
 }
 
-// Wrapping the records into record and list objects comes with those objects.
-int TVaspoCNX::DossierExiste(std::string_view, char, std::shared_ptr<IDossierMedical>&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetDossiers(std::string_view, TDateMode, std::shared_ptr<IDossierList>&) { return ERR_PROGRAMME; }
-int TVaspoCNX::GetPatients(const TRecherchePatients&, std::shared_ptr<IPatientList>&) { return ERR_PROGRAMME; }
 int TVaspoCNX::GetAppVitale(std::string_view, std::shared_ptr<IAppVitale>&, bool) { return ERR_PROGRAMME; }
 int TVaspoCNX::CloseAppVitale() { return ERR_PROGRAMME; }
 
@@ -130,14 +126,21 @@ std::string TVaspoCNX::HL7Author() const {
 
 // ---- Transactions ----
 
-// One SOAP request of the session to a record service; its answer in
-// Response. Addressing is the WS-Addressing block for Service; an assertion
-// that cannot be built (no activity chosen) stops it before anything is sent.
+std::string TVaspoCNX::HL7PatientQuery(std::string_view Code, std::string_view DisplayName, std::string_view INS,
+                                       std::string_view OID) const {
+  const std::string Query = Vantrel::QueryByParameter(
+      Info.LPS_OID, "<patientIdentifier><value" + Attribute("extension", INS) + Attribute("root", OID) + "/>" +
+                        Vantrel::SemanticsText("Patient.id") + "</patientIdentifier>");
+  return HL7Interaction(ExistenceOperation, "<reasonCode" + Attribute("code", Code) +
+                                                " codeSystem=\"1.2.250.1.213.1.1.4.11\"" +
+                                                Attribute("displayName", DisplayName) + "/>" + Query);
+}
+
 int TVaspoCNX::Transact(std::string_view Service, std::string_view Addressing, std::string_view PatientId,
-                        std::string_view Body, std::string& Response) {
+                        std::string_view Body, std::string& Response, std::string_view Reason, uint8_t MinorMode) {
   std::string Assertion;
   try {
-    Assertion = SecurityHeader(PatientId);
+    Assertion = SecurityHeader(PatientId, Reason, MinorMode);
   } catch (const EVIHFError& E) {
     DMP->FError.SetError(E.what());
     return ERR_INDEX;
@@ -179,13 +182,7 @@ int TVaspoCNX::TestExistenceDossier(std::string_view INSValue, char INSType, TDo
 
   const std::string PatientId = std::string(INS) + "^^^&amp;" + std::string(OID) + "&amp;ISO^NH";
   DMP->Log("Construction de la requête...");
-  const std::string Query = Vantrel::QueryByParameter(
-      Info.LPS_OID, "<patientIdentifier><value" + Attribute("extension", INS) + Attribute("root", OID) + "/>" +
-                        Vantrel::SemanticsText("Patient.id") + "</patientIdentifier>");
-  const std::string Body = HL7Interaction(
-      ExistenceOperation,
-      "<reasonCode code=\"TEST_EXST\" codeSystem=\"1.2.250.1.213.1.1.4.11\" displayName=\"Test d'existence de dossier\"/>" +
-          Query);
+  const std::string Body = HL7PatientQuery("TEST_EXST", "Test d'existence de dossier", INS, OID);
   std::string Response;
   const int Code = Transact(
       "patients", Vantrel::WSAddressingHeader(HL7Namespace, ExistenceOperation, DMP->DmpServiceUrl("patients")),
@@ -193,9 +190,36 @@ int TVaspoCNX::TestExistenceDossier(std::string_view INSValue, char INSType, TDo
   return Code != ERR_OK ? Code : DMP->ParseDossierExiste(Response, Dossier);
 }
 
-int TVaspoCNX::DossierExisteItem(const TPatientInfo& Item, TDossierInfo& Dossier) {
+int TVaspoCNX::DossierExiste(std::string_view INSValue, char INSType, std::shared_ptr<IDossierMedical>& Dossier) {
+  Dossier.reset();
+  if (const int Code = CheckActive()) return Code;
+  auto Record = std::make_shared<TDossierMedical>(DMP->shared_from_this());
+  const int Code = TestExistenceDossier(INSValue, INSType, Record->FInfo);
+  if (Code == ERR_OK) Dossier = std::move(Record);
+  return Code;
+}
+
+int TVaspoCNX::DossierExisteItem(const TPatientInfo& Item, std::shared_ptr<IDossierMedical>& Dossier) {
   const TIdentifiantNationalDeSante& Id = Item.INSi.Code.empty() ? Item.INSC : Item.INSi;
-  return TestExistenceDossier(Id.Code, Id.Type, Dossier);
+  return DossierExiste(Id.Code, Id.Type, Dossier);
+}
+
+int TVaspoCNX::GetDossiers(std::string_view DateUTC, TDateMode Mode, std::shared_ptr<IDossierList>& List) {
+  List.reset();
+  std::vector<Objects::TDossierItem> Items;
+  const int Code = ListDossiers(DateUTC, Mode, Items);
+  if (Code != ERR_OK) return Code;
+  List = std::make_shared<TDossierList>(DMP->shared_from_this(), std::move(Items));
+  return ERR_OK;
+}
+
+int TVaspoCNX::GetPatients(const TRecherchePatients& Criteres, std::shared_ptr<IPatientList>& List) {
+  List.reset();
+  std::vector<TPatientItem> Items;
+  const int Code = SearchPatients(Criteres, Items);
+  if (Code != ERR_OK) return Code;
+  List = std::make_shared<TPatientList>(DMP->shared_from_this(), std::move(Items));
+  return ERR_OK;
 }
 
 int TVaspoCNX::ListDossiers(std::string_view DateUTC, TDateMode Mode, std::vector<Objects::TDossierItem>& Items) {

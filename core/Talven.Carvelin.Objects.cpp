@@ -144,6 +144,13 @@ std::shared_ptr<TCarvelin> TDMPLink::Root() const {
   return FDMP.lock();
 }
 
+std::shared_ptr<ICarvelin> TDMPLink::Carvelin() const { return Root(); }
+
+bool TDMPLink::Active() const {
+  const std::shared_ptr<TCarvelin> DMP = Root();
+  return DMP && DMP->VaspoCNX && DMP->VaspoCNX->FActive;
+}
+
 
 // ---- Root: creation and lifetime ----
 
@@ -291,9 +298,6 @@ int TCarvelin::LoadCertificat(std::string_view, std::string_view, std::shared_pt
 int TCarvelin::SetApiLecture(std::string_view) { return ERR_PROGRAMME; }
 int TCarvelin::GetCSV(std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
 int TCarvelin::SetCSV(std::string_view, std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
-int TCarvelin::xmlGetDossiers(std::string_view, std::shared_ptr<IDossierList>&) { return ERR_PROGRAMME; }
-int TCarvelin::xmlGetPatients(std::string_view, std::shared_ptr<IPatientList>&) { return ERR_PROGRAMME; }
-int TCarvelin::xmlDossierExiste(std::string_view, std::shared_ptr<IDossierMedical>&) { return ERR_PROGRAMME; }
 int TCarvelin::xmlQueryDocuments(std::string_view, std::shared_ptr<IDocumentList>&) { return ERR_PROGRAMME; }
 int TCarvelin::xopGetDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
 int TCarvelin::xmlLoadDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }

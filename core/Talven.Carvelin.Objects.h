@@ -16,13 +16,12 @@
 //
 // Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
 //   TCarvelin: SetApiLecture, GetCSV, SetCSV, and the public readers
-//     xmlGetDossiers, xmlGetPatients, xmlDossierExiste, xmlQueryDocuments,
-//     xopGetDocument, xmlLoadDocument until the list, record and document
-//     objects that wrap the records of ReadDossiers, ReadPatients,
-//     ParseDossierExiste, ParseDocumentList and ParseRetrieveDocumentSet exist;
-//   TVaspoCNX: DossierExiste, GetDossiers, GetPatients (the transactions
-//     run through TestExistenceDossier, ListDossiers and SearchPatients
-//     meanwhile), GetAppVitale, CloseAppVitale.
+//     xmlQueryDocuments, xopGetDocument, xmlLoadDocument until the document
+//     objects that wrap the records of ParseDocumentList and
+//     ParseRetrieveDocumentSet exist;
+//   TVaspoCNX: GetAppVitale, CloseAppVitale;
+//   TDossierMedical: the document operations (queries, filing, deletion,
+//     status changes, batches).
 #pragma once
 
 #include <functional>
@@ -150,6 +149,10 @@ class TDMPLink {
 
   // The root, or nullptr once it is gone or the link was cleared.
   std::shared_ptr<TCarvelin> Root() const;
+  // The link is set, the root has a current session and it is logged in.
+  bool Active() const;
+  // The root's interface; nullptr once the link is cut.
+  std::shared_ptr<ICarvelin> Carvelin() const;
 
  private:
   friend class TDMPLinks;
@@ -180,6 +183,10 @@ class TVaspoCNX : public virtual IVaspoCNX {
   std::string FDigest;       // the last signature handed out by SignHash (Base64)
   TINSiResponse FINSi;       // the last teleservice answer handed out
   std::string FSpecAMO = "99";
+  // Names this session to the lists it made: they hold it weakly and compare
+  // it with the root's current session's, so a later session never passes
+  // for this one, even at the same address.
+  const std::shared_ptr<char> Identity = std::make_shared<char>();
 
   // Card hooks.
   virtual bool IsCardSession() { return false; }
@@ -208,14 +215,25 @@ class TVaspoCNX : public virtual IVaspoCNX {
   std::string HL7Interaction(std::string_view Name, std::string_view BodyMarkup) const;
   // The author block of the holder and the chosen activity.
   std::string HL7Author() const;
+  // The PRPA_IN201307UV02 message asking about one patient (INS code and
+  // OID, plain text) for the reason Code / DisplayName.
+  std::string HL7PatientQuery(std::string_view Code, std::string_view DisplayName, std::string_view INS,
+                              std::string_view OID) const;
+  // One SOAP request to a record service, its answer in Response.
+  // Addressing is the WS-Addressing block for Service; the assertion names
+  // PatientId (escaped HL7 CX, or "") with the emergency reason and minor
+  // mode. An assertion that cannot be built (no activity chosen) stops it
+  // before anything is sent.
+  int Transact(std::string_view Service, std::string_view Addressing, std::string_view PatientId,
+               std::string_view Body, std::string& Response, std::string_view Reason = {}, uint8_t MinorMode = 0);
   int SignBytes(std::string_view Bytes, std::string& Digest) { return SignData(Bytes, Digest); }
   IVaspoCNX& Connexion() { return *this; }
 
   // Record existence by INS (the value with its type letter, or an HL7 CX
   // text with type 'N'); the reader fills Dossier.
   int TestExistenceDossier(std::string_view INSValue, char INSType, TDossierInfo& Dossier);
-  // The existence test of a list item: its INS when set, else its older identifier.
-  int DossierExisteItem(const TPatientInfo& Item, TDossierInfo& Dossier);
+  // The record of a list item, by its INS when set, else by its older identifier.
+  int DossierExisteItem(const TPatientInfo& Item, std::shared_ptr<IDossierMedical>& Dossier);
   // The professional's records changed since DateUTC.
   int ListDossiers(std::string_view DateUTC, TDateMode Mode, std::vector<Objects::TDossierItem>& Items);
   // Patient search by identity traits.
@@ -236,10 +254,93 @@ class TVaspoCNX : public virtual IVaspoCNX {
   void SetSpecAMO(std::string_view Value) override { FSpecAMO = Value.empty() ? "99" : std::string(Value); }
   int GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) override;
   int CloseAppVitale() override;
+};
+
+// The professional's records (TDossierList) and a patient search's result
+// (TPatientList): items filled once by the reader that made the list, then
+// never changed. A record opens only while the session that ran the query
+// is still the root's current one.
+template <class IList, class TPublic, class TItem = TPublic>
+class TSessionList : public TDMPLink, public IList {
+ public:
+  // Made under the root's current session.
+  TSessionList(const std::shared_ptr<TCarvelin>& DMP, std::vector<TItem> Items);
+
+  std::weak_ptr<char> CNX;  // the Identity of the session that ran the query
+  const std::vector<TItem> FItems;
+
+  int GetCount() override { return int(FItems.size()); }
+  // nullptr outside 0 .. count - 1.
+  const TPublic* GetItem(int Index) override;
+  int GetDossier(int Index, std::shared_ptr<IDossierMedical>& Dossier) override;
+};
+
+using TDossierList = TSessionList<IDossierList, TDossierItem, Objects::TDossierItem>;
+using TPatientList = TSessionList<IPatientList, TPatientItem>;
+
+// The access mode chosen for a minor's record, sent in every later assertion.
+enum TAccesMineur : uint8_t { amMajeur = 0, amNormal = 1, amSecret = MineurSecret };
+
+// One patient's record: made by the existence test, refilled in place by
+// Reload. The pointers handed out point into its fields and stay valid until
+// the operation that rewrites that field, or the record's release. Fields
+// change only after a successful reading.
+class TDossierMedical : public TDMPLink, public IDossierMedical {
+ public:
+  using TDMPLink::TDMPLink;
+
+  TDossierInfo FInfo;
+  std::string FBrisDeGlace;  // the emergency reason, sent with later queries, retrievals and filings
+  TVoletAdministratif FVolet;
+  TAccesPatient FAcces;
+  std::vector<TPraticien> FPraticiens;
+  TAccesMineur FAccesMineur = amMajeur;
+  std::string FUUID;
+  std::string FUniqueID;
+
+  // The gate of every record operation: ERR_SESSION when not Active,
+  // ERR_PATIENT_MINEUR for a minor's record whose mode is not chosen.
+  int CheckAccess();
+  // The existence test again, into FInfo.
+  int Reload();
+  // The patient's HL7 CX identifier (INSi, else INS-C), escaped for XML.
+  std::string PatientIdCX() const;
+
+  // IDossierMedical
+  std::shared_ptr<ICarvelin> Carvelin() override { return TDMPLink::Carvelin(); }
+  const TDossierInfo* GetInfo() override { return &FInfo; }
+  int GetVoletAdministratif(const TVoletAdministratif*& Volet) override;
+  int SetVoletAdministratif(const TVoletAdministratif& Volet) override;
+  int QueryDocuments(const TQueryDocuments& Query, std::shared_ptr<IDocumentList>& List) override;
+  int Query2Documents(std::string_view TypeDoc1, std::string_view TypeDoc2,
+                      std::shared_ptr<IDocumentList>& List) override;
+  int QuerySubmissions(const TQueryDocuments& Query, std::shared_ptr<IDocumentList>& List) override;
+  int QuerySubmissions2(const TQueryDocuments& Query, std::shared_ptr<IDocumentList>& List) override;
+  int Autorisation(bool Autoriser, std::string_view BrisDeGlace) override;
+  int OuvrirAcces(std::string_view BrisDeGlace) override { return Autorisation(true, BrisDeGlace); }
+  int FermerAcces() override { return Autorisation(false, {}); }
+  int FermerDossier(std::string_view ACode, std::string_view Motif) override;
+  int CreerAccesPatient(std::string_view Canal, const TAccesPatient*& Acces) override;
+  int NouvelAccesPatient(const TAccesPatient*& Acces) override;
+  int ModifierCanal(std::string_view Canal, TActionCanal Action) override;
+  int GetPraticiens(TModePraticien Mode, std::span<const TPraticien>& Praticiens) override;
+  int AddDocument(const TProprietesDocument& Props, std::string& UniqueId) override;
+  int AddSynthese(const TProprietesDocument& Props, std::string_view Volet, std::string& UniqueId) override;
+  int GetDocument(std::string_view UniqueID, std::shared_ptr<IDocument>& Document) override;
+  int GetDocumentUUID(std::string_view UniqueID, std::string& UUID) override;
+  int SupprimerDocument(std::string_view UniqueID) override;
+  int SupprimerDocumentUUID(std::string_view UUID) override;
+  int SetAccesSecret(bool Secret) override;
+  int CreerLotDocuments(std::shared_ptr<ILotDocuments>& Lot) override;
+  int AddNoteVaccination(const TProprietesDocument& Props, const TNoteVaccination& Note,
+                         std::string& UniqueId) override;
+  int AddCDAR2(const TProprietesDocument& Props, std::string& UniqueId) override;
+  std::string CreateSynthese(const TProprietesDocument& Props, std::string_view Volet) override;
+  int ChangeDocumentStatusUUID(std::string_view UUID, TDocumentStatus oldStatus, TDocumentStatus newStatus) override;
 
  private:
-  int Transact(std::string_view Service, std::string_view Addressing, std::string_view PatientId,
-               std::string_view Body, std::string& Response);
+  // The PRPA_IN201314UV02 revision of the panel, or the closing with its reason.
+  int Revise(bool Closing, std::string_view PersonMarkup, std::string_view ClosingReason, TVoletAdministratif& Volet);
 };
 
 // Every character other than A-Z, a-z, 0-9, blank, apostrophe, hyphen and

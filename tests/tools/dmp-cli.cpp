@@ -9,19 +9,36 @@
 //   select N                  chooses activity N (0-based)
 //   server HOST               SetServer
 //   exists INS TYPE           record existence (TYPE: R, T, D, I, N...)
-//   records SINCE LASTAUTORIZATION|LASTDOC
+//   records SINCE LASTAUTORIZATION|LASTDOC   the professional's records (kept)
 //   patients [--nom N] [--prenom P] [--naissance YYYYMMDD] [--sexe M|F|U] [--partiel]
+//                             patient search (kept)
+//   open N                    opens record N of the last list kept
+//   record INS TYPE           opens a record; the commands below act on the
+//                             record opened last, and print its state
+//   info | panel | set-panel FILE.json | authorize | emergency REASON | revoke
+//   close CODE REASON | web-access CHANNEL | renew-access
+//   channel add|change|remove CHANNEL | practitioners active|forbidden|all
+//   secret on|off
+// set-panel reads a flat JSON object of texts: civilite (0-3), nomUsage,
+// nomNaissance, prenom, dateNaissance (dd/mm/yyyy), sexe, adresse,
+// complement, codePostal, ville, pays, fixe, mobile, email, paysNaissance.
+// The patient's web-access password is never printed.
 //   insi NOM PRENOMS SEXE NAISSANCE [LIEU]
 //   sign-hash HEX             SignHash of a digest; the Base64 signature
 // --hosts names the hosts configuration (as CARVELIN_HOSTS), --module the
 // PKCS#11 module. Exit status 0 when every command answered 0, 1 otherwise,
 // 2 for bad arguments.
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <fstream>
+#include <map>
+#include <sstream>
 
 #include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
@@ -68,6 +85,72 @@ std::string Patient(const TPatientInfo& P) {
               {"oid", Q(P.INSi.OID)}, {"nomNaissance", Q(I.NomNaissance)}, {"nomUsage", Q(I.NomUsage)},
               {"prenom", Q(I.Prenom)}, {"dateNaissance", Q(I.DateNaissance)},
               {"sexe", Q(std::string_view(&I.Sexe, I.Sexe ? 1 : 0))}});
+}
+
+std::string Volet(const TVoletAdministratif& V) {
+  const TIdentite& I = V.Identite;
+  return Obj({{"civilite", N(I.Civilite)}, {"nomUsage", Q(I.NomUsage)}, {"nomNaissance", Q(I.NomNaissance)},
+              {"prenom", Q(I.Prenom)}, {"dateNaissance", Q(I.DateNaissance)},
+              {"sexe", Q(std::string_view(&I.Sexe, I.Sexe ? 1 : 0))}, {"adresse", Q(V.Adresse.Adresse)},
+              {"complement", Q(V.Adresse.Complement)}, {"codePostal", Q(V.Adresse.CodePostal)},
+              {"ville", Q(V.Adresse.Ville)}, {"pays", Q(V.Adresse.Pays)}, {"fixe", Q(V.Telecom.Fixe)},
+              {"mobile", Q(V.Telecom.Mobile)}, {"email", Q(V.Telecom.EMail)}, {"paysNaissance", Q(V.PaysNaissance)}});
+}
+
+// The record's state; the web access shows its login only.
+std::string Dossier(const TDossierMedical& D) {
+  const TDossierInfo& I = D.FInfo;
+  std::string Fermeture = "null";
+  if (I.Fermeture)
+    Fermeture = Obj({{"date", Q(I.Fermeture->Date)}, {"code", Q(I.Fermeture->Code)}, {"motif", Q(I.Fermeture->Motif)}});
+  return Obj({{"patient", Patient(I.Patient)}, {"autorisation", Q(I.Autorisation)}, {"statutMT", B(I.StatutMT)},
+              {"fermeture", Fermeture}, {"accesWeb", B(I.AccesWeb)}, {"mineur", B(I.Mineur)},
+              {"secret", N(I.Secret)}, {"ens", B(I.ENS)}, {"brisDeGlace", Q(D.FBrisDeGlace)},
+              {"login", Q(D.FAcces.login)}});
+}
+
+std::string Praticien(const TPraticien& P) {
+  return Obj({{"idNational", Q(P.IdNational)}, {"typeId", Q(P.TypeId)}, {"prenom", Q(P.Prenom)}, {"nom", Q(P.Nom)},
+              {"dateAction", Q(P.DateAction)}, {"mode", Q(P.Mode)}, {"dateDebut", Q(P.DateDebut)},
+              {"specialite", Entite(P.Entite)}, {"statutMT", B(P.StatutMT)}});
+}
+
+// A flat JSON object of texts; nothing for a file it cannot read.
+std::optional<std::map<std::string, std::string>> ReadFlatJSON(const std::string& File) {
+  std::ifstream In(File, std::ios::binary);
+  if (!In) return std::nullopt;
+  std::stringstream Text;
+  Text << In.rdbuf();
+  std::map<std::string, std::string> Values;
+  try {
+    Vantrel::TJSONParserT<char> P(Text.str());
+    P.Blanks();
+    P.Drop('{');
+    P.Blanks();
+    if (!P.Skip('}'))
+      do {
+        P.Blanks();
+        std::string Key = P.GetString();
+        P.Blanks();
+        P.Drop(':');
+        P.Blanks();
+        Values[Key] = P.GetString();
+        P.Blanks();
+      } while (P.Skip(','));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return Values;
+}
+
+TVoletAdministratif VoletFrom(std::map<std::string, std::string> V) {
+  TVoletAdministratif R;
+  R.Identite = {std::atoi(V["civilite"].c_str()), V["nomUsage"], V["nomNaissance"], V["prenom"],
+                V["dateNaissance"], V["sexe"].empty() ? ' ' : V["sexe"][0]};
+  R.Adresse = {V["adresse"], V["complement"], V["codePostal"], V["ville"], V["pays"]};
+  R.Telecom = {V["fixe"], V["mobile"], V["email"]};
+  R.PaysNaissance = V["paysNaissance"];
+  return R;
 }
 
 std::string Card(const TVaspoCPS& S) {
@@ -168,15 +251,17 @@ class TDriver {
     } else if (Command == "records") {
       std::string Since, Mode;
       if (!Next(Since) || !Next(Mode) || (Mode != "LASTAUTORIZATION" && Mode != "LASTDOC")) return false;
-      std::vector<Objects::TDossierItem> Items;
+      std::shared_ptr<IDossierList> List;
       if (NeedSession())
-        Code = Session()->ListDossiers(
-            Since, Mode == "LASTDOC" ? TDateMode::DateDernierDocument : TDateMode::DateAutorisation, Items);
-      if (Code == ERR_OK)
-        Records = Arr(Items, [](const Objects::TDossierItem& I) {
+        Code = Session()->GetDossiers(
+            Since, Mode == "LASTDOC" ? TDateMode::DateDernierDocument : TDateMode::DateAutorisation, List);
+      if (Code == ERR_OK) {
+        FOpen = [List](int Index, std::shared_ptr<IDossierMedical>& D) { return List->GetDossier(Index, D); };
+        Records = Arr(dynamic_cast<TDossierList&>(*List).FItems, [](const Objects::TDossierItem& I) {
           return Obj({{"patient", Patient(I.Patient)}, {"statutMT", B(I.StatutMT)},
                       {"dateDernierDocument", Q(I.DateDernierDocument)}});
         });
+      }
     } else if (Command == "patients") {
       TRecherchePatients Criteres;
       for (std::string Option; At < Args.size() && Args[At].rfind("--", 0) == 0;) {
@@ -190,12 +275,14 @@ class TDriver {
           Criteres.Sexe = *EnumFromText<TSexe>(Value);
         else return false;
       }
-      std::vector<TPatientItem> Items;
-      if (NeedSession()) Code = Session()->SearchPatients(Criteres, Items);
-      if (Code == ERR_OK)
-        Records = Arr(Items, [](const TPatientItem& I) {
+      std::shared_ptr<IPatientList> List;
+      if (NeedSession()) Code = Session()->GetPatients(Criteres, List);
+      if (Code == ERR_OK) {
+        FOpen = [List](int Index, std::shared_ptr<IDossierMedical>& D) { return List->GetDossier(Index, D); };
+        Records = Arr(dynamic_cast<TPatientList&>(*List).FItems, [](const TPatientItem& I) {
           return Obj({{"patient", Patient(I.Patient)}, {"oppositionUrgence", B(I.oppositionUrgence)}});
         });
+      }
     } else if (Command == "insi") {
       TINSiTraits Traits;
       std::string Sexe;
@@ -209,6 +296,61 @@ class TDriver {
         Records = Obj({{"ins", Q(Answer->INS)}, {"oid", Q(Answer->OID)}, {"nom", Q(Answer->Nom)},
                        {"prenom", Q(Answer->Prenom)}, {"prenoms", Q(Answer->Prenoms)}, {"sexe", Q(Answer->Sexe)},
                        {"dateNaissance", Q(Answer->DateNaissance)}, {"lieuNaissance", Q(Answer->LieuNaissance)}});
+    } else if (Command == "open" || Command == "record") {
+      std::string First, Type;
+      if (!Next(First) || (Command == "record" && (!Next(Type) || Type.size() != 1))) return false;
+      std::shared_ptr<IDossierMedical> Opened;
+      if (Command == "record" && NeedSession()) Code = Session()->DossierExiste(First, Type[0], Opened);
+      if (Command == "open") Code = FOpen ? FOpen(std::atoi(First.c_str()), Opened) : ERR_SESSION;
+      if (Code == ERR_OK) FRecord = std::dynamic_pointer_cast<TDossierMedical>(Opened);
+      if (Code == ERR_OK) Records = Dossier(*FRecord);
+    } else if (IsRecordCommand(Command)) {
+      if (!FRecord) return false;
+      TDossierMedical& D = *FRecord;
+      std::string Value, Other;
+      std::string Extra;
+      if (Command == "info") {
+      } else if (Command == "panel") {
+        const TVoletAdministratif* V = nullptr;
+        Code = D.GetVoletAdministratif(V);
+        if (Code == ERR_OK) Extra = Volet(*V);
+      } else if (Command == "set-panel") {
+        if (!Next(Value)) return false;
+        const auto Values = ReadFlatJSON(Value);
+        if (!Values) return false;
+        Code = D.SetVoletAdministratif(VoletFrom(*Values));
+        if (Code == ERR_OK) Extra = Volet(D.FVolet);
+      } else if (Command == "authorize") {
+        Code = D.OuvrirAcces({});
+      } else if (Command == "emergency") {
+        if (!Next(Value)) return false;
+        Code = D.OuvrirAcces(Value);
+      } else if (Command == "revoke") {
+        Code = D.FermerAcces();
+      } else if (Command == "close") {
+        if (!Next(Value) || !Next(Other)) return false;
+        Code = D.FermerDossier(Value, Other);
+      } else if (Command == "web-access" || Command == "renew-access") {
+        const TAccesPatient* Acces = nullptr;
+        if (Command == "web-access" && !Next(Value)) return false;
+        Code = Command == "web-access" ? D.CreerAccesPatient(Value, Acces) : D.NouvelAccesPatient(Acces);
+      } else if (Command == "channel") {
+        static const std::map<std::string, TActionCanal> Actions = {
+            {"add", TActionCanal::Ajout}, {"change", TActionCanal::Modification}, {"remove", TActionCanal::Suppression}};
+        if (!Next(Other) || !Actions.count(Other) || !Next(Value)) return false;
+        Code = D.ModifierCanal(Value, Actions.at(Other));
+      } else if (Command == "practitioners") {
+        static const std::map<std::string, TModePraticien> Modes = {
+            {"active", TModePraticien::Active}, {"forbidden", TModePraticien::Interdite}, {"all", TModePraticien::Toute}};
+        if (!Next(Value) || !Modes.count(Value)) return false;
+        std::span<const TPraticien> Praticiens;
+        Code = D.GetPraticiens(Modes.at(Value), Praticiens);
+        if (Code == ERR_OK) Extra = Arr(std::vector<TPraticien>(Praticiens.begin(), Praticiens.end()), Praticien);
+      } else if (Command == "secret") {
+        if (!Next(Value) || (Value != "on" && Value != "off")) return false;
+        Code = D.SetAccesSecret(Value == "on");
+      }
+      Records = Extra.empty() ? Dossier(D) : Obj({{"dossier", Dossier(D)}, {"result", Extra}});
     } else if (Command == "sign-hash") {
       std::string Hex;
       if (!Next(Hex)) return false;
@@ -229,7 +371,13 @@ class TDriver {
 
   static bool IsCommand(const std::string& Word) {
     for (const char* C : {"card", "login", "pin-count", "activities", "select", "server", "exists", "records",
-                          "patients", "insi", "sign-hash"})
+                          "patients", "insi", "sign-hash", "open", "record"})
+      if (Word == C) return true;
+    return IsRecordCommand(Word);
+  }
+  static bool IsRecordCommand(const std::string& Word) {
+    for (const char* C : {"info", "panel", "set-panel", "authorize", "emergency", "revoke", "close", "web-access",
+                          "renew-access", "channel", "practitioners", "secret"})
       if (Word == C) return true;
     return false;
   }
@@ -240,6 +388,9 @@ class TDriver {
  private:
   std::string FModule;
   std::shared_ptr<IVaspoCPS> FCPS;
+  // Opens an item of the list kept last.
+  std::function<int(int, std::shared_ptr<IDossierMedical>&)> FOpen;
+  std::shared_ptr<TDossierMedical> FRecord;
 };
 
 }  // namespace

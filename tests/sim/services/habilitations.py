@@ -1,11 +1,15 @@
 """The authorisation service "habilitations":
 
-setAuthorization            DMPOk (action AJOUT or SUPPRESSION)
+setAuthorization            DMPOk; AJOUT makes the record's AUTORISATION
+                            "VALIDE", SUPPRESSION empties it
 listAuthorizationByPatient  the practitioners with access, by mode
                             (ACTIVE, INTERDITE or TOUTE)
+Both pass the record checks of simkit.record (the patient is the one the
+assertion names); a body value they do not know is a SOAP fault.
 Variants: "forbidden" (DMPAccessForbidden), "closed" (DMPClosed); and those
 of simkit.specific.status_variants for any operation."""
 
+from simkit.record import body_value, record_patient
 from simkit.service import Operation, soap_service
 from simkit.specific import element, output, status_variants
 from simkit.xmltext import child, text
@@ -16,10 +20,11 @@ ACTION = "urn:si-dmp-habilitations:HabilitationsEndPoint:"
 
 
 def set_authorization(request, body, sim):
-    act = text(child(body, "action"))
-    if act not in ("AJOUT", "SUPPRESSION"):
-        return output(request, "setAuthorization", NS, ACTION, "DMPInvalidRequest",
-                      context="action inconnue: '%s'" % act)
+    p = record_patient(request, sim)
+    if p is None:  # a stand-in assertion: nothing to change
+        return output(request, "setAuthorization", NS, ACTION, "DMPOk")
+    act = body_value(body, "action", ("AJOUT", "SUPPRESSION"))
+    p["record"]["authorisation"] = "VALIDE" if act == "AJOUT" else ""
     return output(request, "setAuthorization", NS, ACTION, "DMPOk")
 
 
@@ -34,7 +39,8 @@ def practitioner(sim, d):
 
 
 def list_authorizations(request, body, sim):
-    mode = text(child(body, "mode")) or "TOUTE"
+    checked = record_patient(request, sim) is not None
+    mode = body_value(body, "mode", ("ACTIVE", "INTERDITE", "TOUTE")) if checked else text(child(body, "mode")) or "TOUTE"
     chosen = [d for d in sim.seed.practitioners if mode == "TOUTE" or d["mode"] == mode]
     return output(request, "listAuthorizationByPatient", NS, ACTION, "DMPOk",
                   "".join(practitioner(sim, d) for d in chosen))

@@ -3,9 +3,16 @@
 patientList          the professional's records changed after startDate
                      (dateType LASTAUTORIZATION or LASTDOC); a date it
                      cannot read: DMPErrorLPS with a context
-createPatientAccess  DMPOk, login and password
+createPatientAccess  DMPOk, login and password; the web account opens with
+                     its first channel; DMPPatientAccessAlreadyExists
+                     when it is open already
 updatePatientAccess  DMPOk, new login and password
-patientOTPUpdate     DMPOk
+patientOTPUpdate     DMPOk: AJOUT adds a channel (a known one:
+                     DMPPatientAccessOTPAlreadyExists), MODIFICATION
+                     replaces the channel of its type, SUPPRESSION removes
+                     it (an empty canal: the mobile channel)
+The access operations pass the record checks of simkit.record; "type" must
+fit "canal" (SMS: ten digits, EMAIL: one '@') and "action" be known.
 Variants: "access_exists" (DMPPatientAccessAlreadyExists),
 "otp_exists" (DMPPatientAccessOTPAlreadyExists), "error_lps"; and those of
 simkit.specific.status_variants for any operation."""
@@ -13,7 +20,9 @@ simkit.specific.status_variants for any operation."""
 import datetime
 import hashlib
 
+from simkit.record import body_value, record_patient
 from simkit.seed import ins_oid
+from simkit.soap import CheckFailed
 from simkit.service import Operation, soap_service
 from simkit.specific import element, output, patient_of_request, status_variants
 from simkit.xmltext import child, text
@@ -66,10 +75,61 @@ def credentials(request, sim, round_):
     return element("login", "DMP" + seed[:8].upper()) + element("password", "Pw-" + seed[8:16])
 
 
-def access(operation, round_):
-    def answer(request, body, sim):
-        return output(request, operation, NS, ACTION, "DMPOk", credentials(request, sim, round_))
-    return answer
+def channel(body, empty_allowed=False):
+    """(type, canal) of the body, checked against each other."""
+    kind = body_value(body, "type", ("SMS", "EMAIL"))
+    canal = body_value(body, "canal")
+    fits = (len(canal) == 10 and canal.isascii() and canal.isdigit()) if kind == "SMS" else canal.count("@") == 1
+    if not fits and not (empty_allowed and kind == "SMS" and canal == ""):
+        raise CheckFailed("canal '%s' de type %s" % (canal, kind), "InvalidRequest")
+    return kind, canal
+
+
+def record_of(request, sim):
+    """The record the assertion names; for a stand-in assertion a scratch
+    record, so the self-tests' bare requests change nothing."""
+    p = record_patient(request, sim)
+    return (p["record"], True) if p else ({"web_access": False}, False)
+
+
+def create_access(request, body, sim):
+    r, checked = record_of(request, sim)
+    if not checked:
+        return output(request, "createPatientAccess", NS, ACTION, "DMPOk", credentials(request, sim, 1))
+    kind, canal = channel(body)
+    if r["web_access"]:
+        return output(request, "createPatientAccess", NS, ACTION, "DMPPatientAccessAlreadyExists",
+                      context="Un accès patient existe déjà pour ce dossier")
+    r["web_access"] = True
+    r["channels"] = [[kind, canal]]
+    r["access_round"] = 1
+    return output(request, "createPatientAccess", NS, ACTION, "DMPOk", credentials(request, sim, 1))
+
+
+def update_access(request, body, sim):
+    r, _ = record_of(request, sim)
+    r["access_round"] = r.get("access_round", 1) + 1
+    return output(request, "updatePatientAccess", NS, ACTION, "DMPOk",
+                  credentials(request, sim, r["access_round"]))
+
+
+def otp_update(request, body, sim):
+    r, checked = record_of(request, sim)
+    if not checked:
+        return output(request, "patientOTPUpdate", NS, ACTION, "DMPOk")
+    action = body_value(body, "action", ("AJOUT", "MODIFICATION", "SUPPRESSION"))
+    kind, canal = channel(body, empty_allowed=action == "SUPPRESSION")
+    channels = r.setdefault("channels", [])
+    if action == "AJOUT":
+        if [kind, canal] in channels:
+            return output(request, "patientOTPUpdate", NS, ACTION, "DMPPatientAccessOTPAlreadyExists",
+                          context="Ce canal existe déjà")
+        channels.append([kind, canal])
+    elif action == "MODIFICATION":
+        r["channels"] = [c for c in channels if c[0] != kind] + [[kind, canal]]
+    else:
+        r["channels"] = [c for c in channels if c != [kind, canal] and not (canal == "" and c[0] == "SMS")]
+    return output(request, "patientOTPUpdate", NS, ACTION, "DMPOk")
 
 
 def status(operation, value, context):
@@ -78,9 +138,9 @@ def status(operation, value, context):
 
 SERVICE = soap_service("patientsSpecific", [PATH], {
     "patientList": Operation(ACTION + "patientList", patient_list),
-    "createPatientAccess": Operation(ACTION + "createPatientAccess", access("createPatientAccess", 1)),
-    "updatePatientAccess": Operation(ACTION + "updatePatientAccess", access("updatePatientAccess", 2)),
-    "patientOTPUpdate": Operation(ACTION + "patientOTPUpdate", status("patientOTPUpdate", "DMPOk", "")),
+    "createPatientAccess": Operation(ACTION + "createPatientAccess", create_access),
+    "updatePatientAccess": Operation(ACTION + "updatePatientAccess", update_access),
+    "patientOTPUpdate": Operation(ACTION + "patientOTPUpdate", otp_update),
 }, variants={
     "access_exists": status("createPatientAccess", "DMPPatientAccessAlreadyExists",
                             "Un accès patient existe déjà pour ce dossier"),

@@ -115,9 +115,9 @@ def patient_person(seed, p, panel):
     if panel:
         out += address_element(p.get("address"))
         out += representative(p.get("representative"))
-        country = "FRANCE" if not p["birthplace"].startswith("99") else "SENEGAL"
-        out += ('<birthPlace classCode="BIRTHPL"><addr><county>%s</county><country>%s</country></addr></birthPlace>'
-                % (esc(p["birthplace"]), country))
+        country = p.get("birth_country", "FRANCE" if not p["birthplace"].startswith("99") else "SENEGAL")
+        out += ('<birthPlace classCode="BIRTHPL"><addr><county>%s</county>%s</addr></birthPlace>'
+                % (esc(p["birthplace"]), "<country>%s</country>" % esc(country) if country else ""))
     return out + "</patientPerson>"
 
 

@@ -1,0 +1,394 @@
+// The record-side objects (record and patient lists, the patient record)
+// with a SoftHSM2 CPS card against the national-service simulator. The
+// simulator reads every request back with xml.etree and checks it (the
+// assertion's patient, access mode and minor mode, the body's values); its
+// request log (read by Python's json) says what was sent, and a second
+// existence test shows the state it keeps.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "CpsToken.h"
+#include "Simulator.h"
+#include "Talven.Carvelin.Hosts.h"
+#include "Talven.Carvelin.Objects.h"
+#include "TestSupport.h"
+
+using namespace Talven;
+using TestSupport::TCpsToken;
+
+namespace {
+
+constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
+constexpr std::string_view MartinINS = "284057511204537";
+constexpr std::string_view LefebvreINS = "181036219304167";  // no authorisation, no web account
+constexpr std::string_view RouxINS = "190093155501408";      // attached to the health space
+constexpr std::string_view PetitINS = "215033306311206";     // ten years old
+// Caller texts with every character XML escapes, and accents.
+constexpr std::string_view Awkward = "Urgence <vitale> & \"grave\" d'après l'équipe";
+
+class DossierPeer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { Sim = new SimTest::TSimulator(); }
+  static void TearDownTestSuite() {
+    delete Sim;
+    Sim = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(*Sim) << Sim->Ready;
+    Sim->Reset();
+    SetHostsConfig(LoadHostsConfig(Sim->HostsFile));
+    Token = std::make_unique<TCpsToken>();
+    Root = TCarvelin::Create();
+    Root->SetInstanceOID(InstanceOID);
+    ASSERT_EQ(Root->SetCryptoLib(TCpsToken::SoftHSM()), ERR_OK) << Root->GetErrDetail();
+    LogIn();
+  }
+  void TearDown() override {
+    CPS.reset();
+    Root.reset();
+    Token.reset();
+    SetHostsConfig(DefaultHostsConfig());
+  }
+
+  void LogIn() {
+    ASSERT_EQ(Root->GetCPS(0, CPS), ERR_OK) << Root->GetErrDetail();
+    ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
+    int Count = 0;
+    ASSERT_EQ(CPS->GetActivites(Count), ERR_OK);
+    Since = Sim->LogSize();
+  }
+
+  std::shared_ptr<TDossierMedical> Open(std::string_view INS) {
+    std::shared_ptr<IDossierMedical> Dossier;
+    EXPECT_EQ(CPS->DossierExiste(INS, 'T', Dossier), ERR_OK) << Root->GetErrDetail();
+    Since = Sim->LogSize();
+    return std::dynamic_pointer_cast<TDossierMedical>(Dossier);
+  }
+
+  // "service/operation" of each request to the record services since the mark.
+  std::vector<std::string> Operations() const {
+    std::vector<std::string> Found;
+    static const std::regex Service(R"re("service": "([^"]*)")re"), Operation(R"re("operation": "([^"]*)")re");
+    for (const std::string& E : Sim->Log(Since)) {
+      std::smatch S, O;
+      if (E.find(R"("listener": "national")") != std::string::npos && std::regex_search(E, S, Service) &&
+          std::regex_search(E, O, Operation))
+        Found.push_back(S[1].str() + "/" + O[1].str());
+    }
+    return Found;
+  }
+  // Python assertions over the record-service requests since the mark
+  // (json), with their bodies parsed by xml.etree: `requests`, `texts(e, name)`.
+  void ExpectLog(std::string_view Assertions, const std::vector<std::string>& Args = {}) const {
+    std::string Input;
+    for (const std::string& Line : Sim->Log(Since)) Input += Line + "\n";
+    const std::string Prelude = R"PY(
+import json, os, sys
+import xml.etree.ElementTree as ET
+requests = [e for e in map(json.loads, filter(str.strip, sys.stdin)) if e.get('listener') == 'national']
+state = sys.argv[1]
+args = sys.argv[2:]
+def body(e): return ET.parse(os.path.join(state, e['request_file'])).getroot()
+def texts(e, name): return [n.text or '' for n in body(e).iter() if n.tag.rsplit('}', 1)[-1] == name]
+)PY";
+    std::vector<std::string> Argv = {std::filesystem::path(Sim->HostsFile).parent_path().string()};
+    Argv.insert(Argv.end(), Args.begin(), Args.end());
+    auto R = TestSupport::RunPython(Prelude + std::string(Assertions), Argv, Input);
+    EXPECT_EQ(R.Status, 0) << R.Err;
+  }
+
+  static inline SimTest::TSimulator* Sim = nullptr;
+  size_t Since = 0;
+  std::unique_ptr<TCpsToken> Token;
+  std::shared_ptr<TCarvelin> Root;
+  std::shared_ptr<IVaspoCPS> CPS;
+};
+
+using Ops = std::vector<std::string>;
+
+TEST_F(DossierPeer, records_open_from_lists_and_an_older_logins_list_refuses) {
+  TRecherchePatients Criteres;
+  Criteres.Nom = "MARTIN-DURAND";
+  std::shared_ptr<IPatientList> Patients;
+  ASSERT_EQ(CPS->GetPatients(Criteres, Patients), ERR_OK) << Root->GetErrDetail();
+  ASSERT_EQ(Patients->GetCount(), 1);
+  std::shared_ptr<IDossierMedical> Dossier;
+  for (int Bad : {-1, 1}) {
+    EXPECT_EQ(Patients->GetItem(Bad), nullptr);
+    EXPECT_EQ(Patients->GetDossier(Bad, Dossier), ERR_INDEX);
+  }
+  ASSERT_EQ(Patients->GetDossier(0, Dossier), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->GetInfo()->Patient.INSi.Code, MartinINS);
+
+  std::shared_ptr<IDossierList> Records;
+  ASSERT_EQ(CPS->GetDossiers("20000101", TDateMode::DateAutorisation, Records), ERR_OK) << Root->GetErrDetail();
+  ASSERT_GT(Records->GetCount(), 2);
+  EXPECT_EQ(Records->GetDossier(Records->GetCount(), Dossier), ERR_INDEX);
+  EXPECT_EQ(Dossier, nullptr);
+  ASSERT_EQ(Records->GetDossier(1, Dossier), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->GetInfo()->Patient.INSi.Code, Records->GetItem(1)->Patient.INSi.Code);
+  EXPECT_EQ(Dossier->Carvelin(), std::static_pointer_cast<ICarvelin>(Root));
+
+  // A new card login: the lists of the previous one still read, never open.
+  CPS.reset();
+  LogIn();
+  Since = Sim->LogSize();
+  EXPECT_EQ(Records->GetDossier(0, Dossier), ERR_SESSION);
+  EXPECT_EQ(Patients->GetDossier(0, Dossier), ERR_SESSION);
+  EXPECT_EQ(Patients->GetItem(0)->Patient.INSi.Code, MartinINS);
+  EXPECT_GT(Records->GetCount(), 2);
+  EXPECT_EQ(Operations(), Ops{});
+}
+
+TEST_F(DossierPeer, panel_is_read_first_changed_and_a_cleared_field_comes_back_empty) {
+  auto Dossier = Open(MartinINS);
+  ASSERT_TRUE(Dossier);
+  TVoletAdministratif Volet;
+  Volet.Identite = {2, "MARTIN-DURAND", "DURAND", "Zoé", "", ' '};
+  Volet.Adresse.Adresse = std::string(Awkward);
+  Volet.Telecom.EMail = "zoe@exemple.fr";  // the mobile and landline go
+  ASSERT_EQ(Dossier->SetVoletAdministratif(Volet), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Operations(), (Ops{"patients/PRPA_IN201307UV02", "patients/PRPA_IN201314UV02", "patients/PRPA_IN201307UV02"}));
+  EXPECT_EQ(Dossier->FVolet.Adresse.Adresse, Awkward);
+  EXPECT_EQ(Dossier->FVolet.Telecom.Mobile, "");
+  ExpectLog("assert texts(requests[1], 'streetAddressLine') == [args[0]], texts(requests[1], 'streetAddressLine')",
+            {std::string(Awkward)});
+
+  // A second, independent reading of the panel the simulator keeps.
+  const TVoletAdministratif* Read = nullptr;
+  auto Again = Open(MartinINS);
+  ASSERT_EQ(Again->GetVoletAdministratif(Read), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Read->Adresse.Adresse, Awkward);
+  EXPECT_EQ(Read->Telecom.Mobile, "");
+  EXPECT_EQ(Read->Telecom.EMail, "zoe@exemple.fr");
+
+  // Refused before anything is sent: a bad panel, an attached record.
+  Since = Sim->LogSize();
+  TVoletAdministratif NoName = Volet;
+  NoName.Identite.NomUsage.clear();
+  EXPECT_EQ(Open(LefebvreINS)->SetVoletAdministratif(NoName), ERR_NOM_USAGE);
+  EXPECT_EQ(Open(RouxINS)->SetVoletAdministratif(Volet), ERR_ENS);
+  EXPECT_EQ(Operations(), Ops{});
+}
+
+TEST_F(DossierPeer, access_is_added_removed_and_an_emergency_sends_nothing) {
+  auto Dossier = Open(LefebvreINS);
+  ASSERT_EQ(Dossier->OuvrirAcces({}), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->FInfo.Autorisation, "VALIDE");
+  ASSERT_EQ(Dossier->FermerAcces(), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->FInfo.Autorisation, "");
+  EXPECT_EQ(Operations(), (Ops{"habilitations/setAuthorization", "patients/PRPA_IN201307UV02",
+                               "habilitations/setAuthorization", "patients/PRPA_IN201307UV02"}));
+  ExpectLog("assert [texts(e, 'action') for e in requests[0::2]] == [['AJOUT'], ['SUPPRESSION']]");
+
+  Since = Sim->LogSize();
+  ASSERT_EQ(Dossier->OuvrirAcces(Awkward), ERR_OK);
+  EXPECT_EQ(Dossier->FInfo.Autorisation, "BRIS_DE_GLACE");
+  EXPECT_EQ(Operations(), Ops{});
+  const TVoletAdministratif* Volet = nullptr;
+  ASSERT_EQ(Dossier->GetVoletAdministratif(Volet), ERR_OK) << Root->GetErrDetail();
+  ExpectLog("assert requests[0]['vihf'] == {'resource': '181036219304167^^^&1.2.250.1.213.1.4.10&ISO^NH', "
+            "'purpose': 'bris_de_glace', 'reason': args[0], 'secret': False}, requests[0]['vihf']",
+            {std::string(Awkward)});
+
+  // An attached record refuses removal and keeps its emergency reason.
+  auto Attached = Open(RouxINS);
+  ASSERT_EQ(Attached->OuvrirAcces("Urgence"), ERR_OK);
+  EXPECT_EQ(Attached->FermerAcces(), ERR_ENS);
+  EXPECT_EQ(Attached->FBrisDeGlace, "Urgence");
+  EXPECT_EQ(Operations(), Ops{});
+}
+
+TEST_F(DossierPeer, closing_shows_at_the_next_existence_test) {
+  auto Dossier = Open(MartinINS);
+  EXPECT_EQ(Dossier->FermerDossier("", "motif"), ERR_MOTIF);
+  EXPECT_EQ(Dossier->FermerDossier("DEMENAGEMENT", ""), ERR_MOTIF);
+  EXPECT_EQ(Operations(), Ops{});
+  ASSERT_EQ(Dossier->FermerDossier("DEMENAGEMENT", Awkward), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Operations(), Ops{"patients/PRPA_IN201314UV02"});
+  ExpectLog("assert texts(requests[0], 'text') == [args[0]] and texts(requests[0], 'family')[:2] == ['DURAND', "
+            "'MARTIN-DURAND']",
+            {std::string(Awkward)});
+  ASSERT_EQ(Dossier->Reload(), ERR_OK) << Root->GetErrDetail();
+  ASSERT_TRUE(Dossier->FInfo.Fermeture);
+  EXPECT_EQ(Dossier->FInfo.Fermeture->Date, "15/03/2025");
+  EXPECT_EQ(Dossier->FInfo.Fermeture->Code, "DEMENAGEMENT");
+  EXPECT_EQ(Dossier->FInfo.Fermeture->Motif, Awkward);
+}
+
+TEST_F(DossierPeer, web_access_is_created_renewed_and_its_channels_change) {
+  auto Dossier = Open(LefebvreINS);
+  const TAccesPatient* Acces = nullptr;
+  for (std::string_view Bad : {"", "061234567", "06123456789", "a@b@c.fr", "0612 45678", "06@2@45678"}) {
+    EXPECT_EQ(Dossier->CreerAccesPatient(Bad, Acces), ERR_CANAL_CONTACT) << Bad;
+    EXPECT_EQ(Dossier->ModifierCanal(Bad, TActionCanal::Ajout), ERR_CANAL_CONTACT) << Bad;
+  }
+  EXPECT_EQ(Operations(), Ops{});
+  ASSERT_EQ(Dossier->CreerAccesPatient("0612345678", Acces), ERR_OK) << Root->GetErrDetail();
+  ASSERT_EQ(Acces, &Dossier->FAcces);
+  EXPECT_FALSE(Acces->login.empty());
+  EXPECT_FALSE(Acces->password.empty());
+  const TAccesPatient First = *Acces;
+  EXPECT_EQ(Dossier->CreerAccesPatient("zoe<&>@exemple.fr", Acces), ERR_ACCES_PATIENT_EXISTE);
+  EXPECT_EQ(Root->GetErrDetail(), "Un accès patient existe déjà pour ce dossier");
+  EXPECT_EQ(Dossier->FAcces.login, First.login);
+  ASSERT_EQ(Dossier->NouvelAccesPatient(Acces), ERR_OK) << Root->GetErrDetail();
+  EXPECT_NE(Acces->password, First.password);
+  ASSERT_EQ(Dossier->Reload(), ERR_OK);
+  EXPECT_TRUE(Dossier->FInfo.AccesWeb);
+
+  Since = Sim->LogSize();
+  const std::string Mail = "l'équipe&co<x>@exemple.fr";
+  EXPECT_EQ(Dossier->ModifierCanal(Mail, TActionCanal::Ajout), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->ModifierCanal(Mail, TActionCanal::Ajout), ERR_CANAL_EXISTE);
+  EXPECT_EQ(Dossier->ModifierCanal("0699999999", TActionCanal::Modification), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Dossier->ModifierCanal("", TActionCanal::Suppression), ERR_OK) << Root->GetErrDetail();
+  ExpectLog(R"(
+got = [(texts(e, 'type'), texts(e, 'canal'), texts(e, 'action')) for e in requests]
+assert got == [(['EMAIL'], [args[0]], ['AJOUT'])] * 2 + [(['SMS'], ['0699999999'], ['MODIFICATION']),
+               (['SMS'], [''], ['SUPPRESSION'])], got
+)",
+            {Mail});
+}
+
+TEST_F(DossierPeer, practitioners_are_listed_in_three_modes) {
+  auto Dossier = Open(MartinINS);
+  std::span<const TPraticien> Praticiens;
+  size_t Counts[3] = {};
+  for (TModePraticien Mode : {TModePraticien::Active, TModePraticien::Interdite, TModePraticien::Toute}) {
+    ASSERT_EQ(Dossier->GetPraticiens(Mode, Praticiens), ERR_OK) << Root->GetErrDetail();
+    EXPECT_EQ(Praticiens.data(), Dossier->FPraticiens.data());
+    Counts[size_t(Mode)] = Praticiens.size();
+  }
+  EXPECT_GT(Counts[0], 0u);
+  EXPECT_EQ(Counts[0] + Counts[1], Counts[2]);
+  ExpectLog("assert [texts(e, 'mode') for e in requests] == [['ACTIVE'], ['INTERDITE'], ['TOUTE']]");
+}
+
+TEST_F(DossierPeer, a_minors_record_waits_for_its_mode_and_secret_mode_travels) {
+  auto Adult = Open(MartinINS);
+  EXPECT_EQ(Adult->SetAccesSecret(true), ERR_PATIENT_MAJEUR);
+  EXPECT_EQ(Adult->FAccesMineur, amMajeur);
+  auto Minor = Open(PetitINS);
+  ASSERT_TRUE(Minor->FInfo.Mineur);
+  const TVoletAdministratif* Volet = nullptr;
+  const TAccesPatient* Acces = nullptr;
+  std::span<const TPraticien> Praticiens;
+  EXPECT_EQ(Minor->GetVoletAdministratif(Volet), ERR_PATIENT_MINEUR);
+  EXPECT_EQ(Minor->OuvrirAcces({}), ERR_PATIENT_MINEUR);
+  EXPECT_EQ(Minor->FermerDossier("A", "B"), ERR_PATIENT_MINEUR);
+  EXPECT_EQ(Minor->NouvelAccesPatient(Acces), ERR_PATIENT_MINEUR);
+  EXPECT_EQ(Minor->GetPraticiens(TModePraticien::Toute, Praticiens), ERR_PATIENT_MINEUR);
+  EXPECT_EQ(Operations(), Ops{});
+  ASSERT_EQ(Minor->SetAccesSecret(true), ERR_OK);
+  EXPECT_EQ(Minor->FInfo.Secret, amSecret);
+  ASSERT_EQ(Minor->GetVoletAdministratif(Volet), ERR_OK) << Root->GetErrDetail();
+  ASSERT_EQ(Minor->SetAccesSecret(false), ERR_OK);
+  ASSERT_EQ(Minor->GetPraticiens(TModePraticien::Toute, Praticiens), ERR_OK) << Root->GetErrDetail();
+  ExpectLog("assert [e['vihf']['secret'] for e in requests] == [True, False], requests");
+}
+
+TEST_F(DossierPeer, service_answers_and_transport_faults_give_codes_and_leave_fields) {
+  auto Dossier = Open(LefebvreINS);
+  struct Case {
+    std::string Service, Operation, Rule;
+    int Code;
+    std::string Detail;
+  } Cases[] = {
+      {"habilitations", "setAuthorization", R"("variant": "status:DMPClosed")", ERR_REQUETE_INVALIDE,
+       "Contexte <DMPClosed> & détail"},
+      {"habilitations", "setAuthorization", R"("variant": "status:DMPAccessForbidden")", ERR_ACCES_REFUSE,
+       "Contexte <DMPAccessForbidden> & détail"},
+      {"habilitations", "setAuthorization", R"("variant": "status:DMPStatutInconnu")", ERR_REQUETE_REFUSEE,
+       "Contexte <DMPStatutInconnu> & détail"},
+      {"habilitations", "setAuthorization", R"("soap_fault": {"reason": "Refus <x>"})", ERR_REQUETE_REFUSEE,
+       "Refus <x>"},
+      {"habilitations", "setAuthorization", R"("non_xml": true)", ERR_REQUETE_REFUSEE, ""},
+      {"habilitations", "setAuthorization", R"("http_500_empty": true)", ERR_CONNEXION, ""},
+      {"habilitations", "setAuthorization", R"("close_before_answer": true)", ERR_CONNEXION, ""},
+      {"patients", "PRPA_IN201314UV02", R"("variant": "revision_refused")", ERR_REQUETE_INVALIDE,
+       "Révision refusée: <adresse> & téléphone"},
+      {"patients", "PRPA_IN201314UV02", R"("variant": "two_children")", ERR_PROGRAMME, ""},
+      {"patientsSpecific", "createPatientAccess", R"("variant": "status:DMPErrorLPS")", ERR_REQUETE_REFUSEE,
+       "Contexte <DMPErrorLPS> & détail"},
+      {"patientsSpecific", "patientOTPUpdate", R"("variant": "otp_exists")", ERR_CANAL_EXISTE, "Ce canal existe déjà"},
+  };
+  for (const Case& C : Cases) {
+    Sim->SetRules(R"([{"match": {"service": ")" + C.Service + R"(", "operation": ")" + C.Operation + R"("}, )" +
+                  C.Rule + "}]");
+    const TAccesPatient* Acces = nullptr;
+    int Code = ERR_OK;
+    if (C.Operation == "setAuthorization") Code = Dossier->OuvrirAcces({});
+    if (C.Operation == "PRPA_IN201314UV02") Code = Dossier->FermerDossier("DEMENAGEMENT", "Départ");
+    if (C.Operation == "createPatientAccess") Code = Dossier->CreerAccesPatient("0612345678", Acces);
+    if (C.Operation == "patientOTPUpdate") Code = Dossier->ModifierCanal("0612345678", TActionCanal::Ajout);
+    EXPECT_EQ(Code, C.Code) << C.Rule;
+    if (!C.Detail.empty()) {
+      EXPECT_EQ(Root->GetErrDetail(), C.Detail) << C.Rule;
+    }
+    EXPECT_EQ(Dossier->FInfo.Autorisation, "") << C.Rule;
+    EXPECT_EQ(Dossier->FAcces.login, "") << C.Rule;
+    EXPECT_EQ(Acces, nullptr);
+  }
+  Sim->SetRules("[]");
+}
+
+TEST_F(DossierPeer, objects_released_before_or_after_the_root_and_before_login) {
+  std::shared_ptr<IDossierList> List;
+  ASSERT_EQ(CPS->GetDossiers("20000101", TDateMode::DateAutorisation, List), ERR_OK);
+  auto Dossier = Open(MartinINS);
+  EXPECT_EQ(Root->Links->Count(), 2u);
+  List.reset();
+  EXPECT_EQ(Root->Links->Count(), 1u);
+
+  // A session that is not logged in, then no root at all.
+  CPS.reset();
+  ASSERT_EQ(Root->GetCPS(0, CPS), ERR_OK);
+  Since = Sim->LogSize();
+  const TVoletAdministratif* Volet = nullptr;
+  EXPECT_EQ(Dossier->GetVoletAdministratif(Volet), ERR_SESSION);
+  CPS.reset();
+  Root.reset();
+  EXPECT_EQ(Dossier->Carvelin(), nullptr);
+  EXPECT_EQ(Dossier->OuvrirAcces({}), ERR_SESSION);
+  EXPECT_EQ(Dossier->GetInfo()->Patient.INSi.Code, MartinINS);
+  EXPECT_EQ(Operations(), Ops{});
+}
+
+// The driver, as a script runs it: one JSON object a command, the record's
+// state after each record command, never the patient's password.
+TEST_F(DossierPeer, dmp_cli_drives_a_record) {
+  const TestSupport::TempDir Dir;
+  const std::string Panel = (Dir.Path() / "panel.json").string();
+  TestSupport::WriteFile(Panel, R"({"civilite": "1", "nomUsage": "L'HÉRITIER", "nomNaissance": "L'HÉRITIER",
+    "prenom": "Jérôme", "dateNaissance": "", "sexe": "M", "ville": "Lyon <3> & co"})");
+  auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                             TCpsToken::SoftHSM(), "card", "login", "1234", "activities", "patients", "--nom",
+                             "MARTIN-DURAND", "open", "0", "records", "20000101", "LASTAUTORIZATION", "open", "0",
+                             "record", std::string(LefebvreINS), "T", "authorize", "set-panel", Panel, "web-access",
+                             "0612345678", "renew-access", "channel", "add", "a@b.fr", "practitioners", "all",
+                             "emergency", "Urgence", "secret", "on", "close", "DEMENAGEMENT", "Départ", "info"});
+  EXPECT_EQ(R.Status, 1) << R.Err;  // secret on an adult's record
+  auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+codes = [(o['command'], o['code']) for o in out]
+assert codes == [('card', 0), ('login', 0), ('activities', 0), ('patients', 0), ('open', 0), ('records', 0),
+                 ('open', 0), ('record', 0), ('authorize', 0), ('set-panel', 0), ('web-access', 0),
+                 ('renew-access', 0), ('channel', 0), ('practitioners', 0), ('emergency', 0), ('secret', 0x100A),
+                 ('close', 0), ('info', 0)], codes
+assert out[4]['records']['patient']['ins'] == '284057511204537'
+assert out[8]['records']['autorisation'] == 'VALIDE'
+assert out[9]['records']['result']['ville'] == 'Lyon <3> & co', out[9]
+assert out[10]['records']['login'] and out[10]['records']['accesWeb'] is False
+assert len(out[13]['records']['result']) == 3
+assert out[14]['records']['brisDeGlace'] == 'Urgence' and out[14]['records']['autorisation'] == 'BRIS_DE_GLACE'
+)PY", {}, R.Out);
+  EXPECT_EQ(P.Status, 0) << P.Err << R.Out;
+  EXPECT_EQ(R.Out.find("Pw-"), std::string::npos);  // the simulator's passwords
+  EXPECT_EQ(R.Out.find("password"), std::string::npos);
+}
+
+}  // namespace
