@@ -24,6 +24,9 @@ constexpr std::string_view MartinINS = "284057511204537";
 constexpr std::string_view LefebvreINS = "181036219304167";  // no authorisation, no web account
 constexpr std::string_view RouxINS = "190093155501408";      // attached to the health space
 constexpr std::string_view PetitINS = "215033306311206";     // ten years old
+constexpr std::string_view LheritierINS = "172116912300858";  // the card's practitioner forbidden
+constexpr std::string_view NDiayeINS = "299109934104413";
+constexpr std::string_view Dupont1INS = "277049205010160";  // no web account
 // Caller texts with every character XML escapes, and accents.
 constexpr std::string_view Awkward = "Urgence <vitale> & \"grave\" d'après l'équipe";
 
@@ -239,8 +242,16 @@ TEST_F(DossierPeer, web_access_is_created_renewed_and_its_channels_change) {
   ASSERT_EQ(Dossier->Reload(), ERR_OK);
   EXPECT_TRUE(Dossier->FInfo.AccesWeb);
 
-  Since = Sim->LogSize();
+  // By e-mail on a record without an account: the address arrives as written.
   const std::string Mail = "l'équipe&co<x>@exemple.fr";
+  auto ByMail = Open(Dupont1INS);
+  ASSERT_EQ(ByMail->CreerAccesPatient(Mail, Acces), ERR_OK) << Root->GetErrDetail();
+  EXPECT_FALSE(Acces->login.empty());
+  ExpectLog("assert [(texts(e, 'type'), texts(e, 'canal')) for e in requests] == [(['EMAIL'], [args[0]])]", {Mail});
+  ASSERT_EQ(ByMail->Reload(), ERR_OK);
+  EXPECT_TRUE(ByMail->FInfo.AccesWeb);
+
+  Since = Sim->LogSize();
   EXPECT_EQ(Dossier->ModifierCanal(Mail, TActionCanal::Ajout), ERR_OK) << Root->GetErrDetail();
   EXPECT_EQ(Dossier->ModifierCanal(Mail, TActionCanal::Ajout), ERR_CANAL_EXISTE);
   EXPECT_EQ(Dossier->ModifierCanal("0699999999", TActionCanal::Modification), ERR_OK) << Root->GetErrDetail();
@@ -253,18 +264,35 @@ assert got == [(['EMAIL'], [args[0]], ['AJOUT'])] * 2 + [(['SMS'], ['0699999999'
             {Mail});
 }
 
-TEST_F(DossierPeer, practitioners_are_listed_in_three_modes) {
-  auto Dossier = Open(MartinINS);
-  std::span<const TPraticien> Praticiens;
-  size_t Counts[3] = {};
-  for (TModePraticien Mode : {TModePraticien::Active, TModePraticien::Interdite, TModePraticien::Toute}) {
-    ASSERT_EQ(Dossier->GetPraticiens(Mode, Praticiens), ERR_OK) << Root->GetErrDetail();
+TEST_F(DossierPeer, practitioners_of_each_patient_are_listed_in_three_modes) {
+  // "name mode treating" of each practitioner listed.
+  auto Names = [](std::span<const TPraticien> Praticiens) {
+    std::vector<std::string> Found;
+    for (const TPraticien& P : Praticiens)
+      Found.push_back(P.Nom + " " + P.Mode + (P.StatutMT ? " MT" : ""));
+    return Found;
+  };
+  using Names_t = std::vector<std::string>;
+  const struct {
+    std::string_view INS;
+    TModePraticien Mode;
+    Names_t Expected;
+  } Cases[] = {
+      {MartinINS, TModePraticien::Active, {"TEST ACTIVE MT", "RIVIÈRE ACTIVE"}},
+      {MartinINS, TModePraticien::Interdite, {"D'ALMEIDA INTERDITE"}},
+      {MartinINS, TModePraticien::Toute, {"TEST ACTIVE MT", "RIVIÈRE ACTIVE", "D'ALMEIDA INTERDITE"}},
+      {NDiayeINS, TModePraticien::Active, {"TEST ACTIVE MT", "D'ALMEIDA ACTIVE"}},
+      {LheritierINS, TModePraticien::Toute, {"TEST INTERDITE"}},
+      {LheritierINS, TModePraticien::Active, {}},
+  };
+  for (const auto& C : Cases) {
+    auto Dossier = Open(C.INS);
+    std::span<const TPraticien> Praticiens;
+    ASSERT_EQ(Dossier->GetPraticiens(C.Mode, Praticiens), ERR_OK) << Root->GetErrDetail();
     EXPECT_EQ(Praticiens.data(), Dossier->FPraticiens.data());
-    Counts[size_t(Mode)] = Praticiens.size();
+    EXPECT_EQ(Names(Praticiens), C.Expected) << C.INS << " " << int(C.Mode);
+    ExpectLog("assert [texts(e, 'mode') for e in requests] == [[args[0]]], requests", {std::string(EnumText(C.Mode))});
   }
-  EXPECT_GT(Counts[0], 0u);
-  EXPECT_EQ(Counts[0] + Counts[1], Counts[2]);
-  ExpectLog("assert [texts(e, 'mode') for e in requests] == [['ACTIVE'], ['INTERDITE'], ['TOUTE']]");
 }
 
 TEST_F(DossierPeer, a_minors_record_waits_for_its_mode_and_secret_mode_travels) {
@@ -303,11 +331,23 @@ TEST_F(DossierPeer, service_answers_and_transport_faults_give_codes_and_leave_fi
        "Contexte <DMPAccessForbidden> & détail"},
       {"habilitations", "setAuthorization", R"("variant": "status:DMPStatutInconnu")", ERR_REQUETE_REFUSEE,
        "Contexte <DMPStatutInconnu> & détail"},
+      {"habilitations", "setAuthorization", R"("variant": "status:DMPAuthorizationNotFound")", ERR_ACCES_REFUSE,
+       "Contexte <DMPAuthorizationNotFound> & détail"},
+      // Granted without an output; a granting output in a body that is not the answer.
+      {"habilitations", "setAuthorization", R"("variant": "no_output")", ERR_OK, ""},
+      {"habilitations", "setAuthorization", R"("variant": "other_response")", ERR_PROGRAMME, ""},
       {"habilitations", "setAuthorization", R"("soap_fault": {"reason": "Refus <x>"})", ERR_REQUETE_REFUSEE,
        "Refus <x>"},
       {"habilitations", "setAuthorization", R"("non_xml": true)", ERR_REQUETE_REFUSEE, ""},
       {"habilitations", "setAuthorization", R"("http_500_empty": true)", ERR_CONNEXION, ""},
       {"habilitations", "setAuthorization", R"("close_before_answer": true)", ERR_CONNEXION, ""},
+      {"patients", "PRPA_IN201307UV02", R"("variant": "ae:DMPAuthorizationNotFound")", ERR_ACCES_REFUSE,
+       "Refus DMPAuthorizationNotFound <détail> & texte"},
+      {"patients", "PRPA_IN201307UV02", R"("variant": "ae:DMPInvalidRequest")", ERR_REQUETE_INVALIDE,
+       "Refus DMPInvalidRequest <détail> & texte"},
+      {"patients", "PRPA_IN201307UV02", R"("variant": "ack_other")", ERR_PROGRAMME, ""},
+      {"habilitations", "listAuthorizationByPatient", R"("variant": "status:DMPErrorLPS")", ERR_REQUETE_REFUSEE,
+       "Contexte <DMPErrorLPS> & détail"},
       {"patients", "PRPA_IN201314UV02", R"("variant": "revision_refused")", ERR_REQUETE_INVALIDE,
        "Révision refusée: <adresse> & téléphone"},
       {"patients", "PRPA_IN201314UV02", R"("variant": "two_children")", ERR_PROGRAMME, ""},
@@ -321,6 +361,10 @@ TEST_F(DossierPeer, service_answers_and_transport_faults_give_codes_and_leave_fi
     const TAccesPatient* Acces = nullptr;
     int Code = ERR_OK;
     if (C.Operation == "setAuthorization") Code = Dossier->OuvrirAcces({});
+    const TVoletAdministratif* Volet = nullptr;
+    std::span<const TPraticien> Praticiens;
+    if (C.Operation == "PRPA_IN201307UV02") Code = Dossier->GetVoletAdministratif(Volet);
+    if (C.Operation == "listAuthorizationByPatient") Code = Dossier->GetPraticiens(TModePraticien::Toute, Praticiens);
     if (C.Operation == "PRPA_IN201314UV02") Code = Dossier->FermerDossier("DEMENAGEMENT", "Départ");
     if (C.Operation == "createPatientAccess") Code = Dossier->CreerAccesPatient("0612345678", Acces);
     if (C.Operation == "patientOTPUpdate") Code = Dossier->ModifierCanal("0612345678", TActionCanal::Ajout);
@@ -330,7 +374,11 @@ TEST_F(DossierPeer, service_answers_and_transport_faults_give_codes_and_leave_fi
     }
     EXPECT_EQ(Dossier->FInfo.Autorisation, "") << C.Rule;
     EXPECT_EQ(Dossier->FAcces.login, "") << C.Rule;
+    EXPECT_EQ(Dossier->FVolet.Identite.NomNaissance, "") << C.Rule;
+    EXPECT_TRUE(Dossier->FPraticiens.empty()) << C.Rule;
     EXPECT_EQ(Acces, nullptr);
+    EXPECT_EQ(Volet, nullptr);
+    EXPECT_TRUE(Praticiens.empty());
   }
   Sim->SetRules("[]");
 }
@@ -383,7 +431,7 @@ assert out[4]['records']['patient']['ins'] == '284057511204537'
 assert out[8]['records']['autorisation'] == 'VALIDE'
 assert out[9]['records']['result']['ville'] == 'Lyon <3> & co', out[9]
 assert out[10]['records']['login'] and out[10]['records']['accesWeb'] is False
-assert len(out[13]['records']['result']) == 3
+assert [p['nom'] for p in out[13]['records']['result']] == ['RIVIÈRE'], out[13]
 assert out[14]['records']['brisDeGlace'] == 'Urgence' and out[14]['records']['autorisation'] == 'BRIS_DE_GLACE'
 )PY", {}, R.Out);
   EXPECT_EQ(P.Status, 0) << P.Err << R.Out;

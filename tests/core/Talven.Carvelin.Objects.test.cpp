@@ -1,7 +1,8 @@
 // The service root over recorded server answers: the gate, the posting
 // rules, faults and registry errors to codes, web-access addresses, the
 // TLS events, the registry of linked objects, the hosts configuration and
-// the instance OID kept in the settings store.
+// the instance OID kept in the settings store; the record list's session
+// rule.
 #include "Talven.Carvelin.Objects.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <thread>
 
 #include "Talven.Carvelin.Hosts.h"
@@ -363,6 +365,54 @@ TEST_F(RootTest, operations_of_the_root_itself) {
   EXPECT_EQ(Root->SetCryptoLib(Missing), ERR_CPS);
   EXPECT_FALSE(Root->GetErrDetail().empty());
   EXPECT_EQ(Root->GetErrDetail(), Root->CryptoLib.LastLoadError());
+}
+
+// ---- Record lists ----
+
+// A list opens records only under the session that ran its query: not
+// without one, not once logged out, not under a later session, even one
+// made in the same memory. Its items still read.
+TEST_F(RootTest, a_record_list_opens_only_under_the_session_that_made_it) {
+  const std::string Records = TestSupport::ReadFile(TestSupport::Fixture("replies/dossiers-ok.xml"));
+  std::shared_ptr<IDossierList> Sessionless, Older, Current;
+  ASSERT_EQ(Root->xmlGetDossiers(Records, Sessionless), ERR_OK);
+  std::optional<CoreTest::TTestSession> Session;
+  auto LogIn = [&] {
+    Session.emplace();
+    Session->FActive = true;
+    Root->SetSession(*Session);
+  };
+  LogIn();
+  ASSERT_EQ(Root->xmlGetDossiers(Records, Older), ERR_OK);
+  const TVaspoCNX* const Address = &*Session;
+  Session.reset();
+  LogIn();
+  ASSERT_EQ(&*Session, Address);  // the later session sits where the first one was
+  ASSERT_EQ(Root->xmlGetDossiers(Records, Current), ERR_OK);
+
+  std::shared_ptr<IDossierMedical> Dossier;
+  for (const auto& List : {Sessionless, Older}) {
+    EXPECT_EQ(List->GetDossier(0, Dossier), ERR_SESSION);
+    EXPECT_EQ(List->GetDossier(2, Dossier), ERR_SESSION);  // the session is checked before the index
+    ASSERT_EQ(List->GetCount(), 2);
+    EXPECT_EQ(List->GetItem(1)->Patient.INSi.Type, 'D');
+    EXPECT_EQ(List->GetItem(-1), nullptr);
+    EXPECT_EQ(List->GetItem(2), nullptr);
+  }
+  Session->FActive = false;
+  EXPECT_EQ(Current->GetDossier(0, Dossier), ERR_SESSION);
+  Session->FActive = true;
+  for (int Bad : {-1, 2}) EXPECT_EQ(Current->GetDossier(Bad, Dossier), ERR_INDEX);
+  EXPECT_TRUE(Replay->Wire.empty());
+
+  // The current session's list passes the gate to the session's existence test.
+  std::shared_ptr<IDossierMedical> Direct;
+  const int Expected = Session->DossierExisteItem(Current->GetItem(0)->Patient, Direct);
+  const std::string Detail = Root->GetErrDetail();
+  ASSERT_NE(Expected, ERR_SESSION);
+  ASSERT_FALSE(Detail.empty());
+  EXPECT_EQ(Current->GetDossier(0, Dossier), Expected);
+  EXPECT_EQ(Root->GetErrDetail(), Detail);
 }
 
 // ---- Registry ----

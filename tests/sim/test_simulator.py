@@ -313,8 +313,9 @@ class SimulatorTest(unittest.TestCase):
                               '</setAuthorization>')
         self.assertEqual(find(root, "status")[0].text, "DMPOk")
         root = self.soap_tree("habilitations", action + "listAuthorizationByPatient",
-                              '<listAuthorizationByPatient xmlns="urn:si-dmp-habilitations"><mode>ACTIVE</mode>'
-                              '</listAuthorizationByPatient>')
+                              '<listAuthorizationByPatient xmlns="urn:si-dmp-habilitations"><patientINS>%s'
+                              '</patientINS><mode>ACTIVE</mode></listAuthorizationByPatient>'
+                              % PATIENTS["martin"]["ins"])
         self.assertEqual([find(e, "lastName")[0].text for e in find(root, "listOfAuthorizationByPatient")],
                          ["TEST", "RIVIÈRE"])
 

@@ -67,21 +67,39 @@ STATUSES = ["Approved", "Approved", "Archived", "Approved", "Deprecated", "Appro
 VISIBILITIES = [0, 1, 0, 2, 4, 0, 6, 0]
 
 
+PRACTITIONERS = [
+    {"id": "810001234567", "id_type": "8", "given": "Jean", "family": "TEST",
+     "speciality": "SM26", "speciality_label": "Qualifié en médecine générale"},
+    {"id": "810002345678", "id_type": "8", "given": "Hélène", "family": "RIVIÈRE",
+     "speciality": "SM04", "speciality_label": "Cardiologie et maladies vasculaires"},
+    {"id": "810003456789", "id_type": "8", "given": "Marc", "family": "D'ALMEIDA",
+     "speciality": "SM40", "speciality_label": "Pédiatrie"},
+]
+TEST, RIVIERE, DALMEIDA = (d["id"] for d in PRACTITIONERS)
+
+
 def record(count, authorisation="VALIDE", treating=False, closed=None, web=False, ens=False,
-           opposition=False, with_patient_document=False):
+           opposition=False, with_patient_document=False, practitioners=()):
+    """practitioners: (national id, mode, treating doctor) of those with
+    access to the record or forbidden from it."""
     return {"authorisation": authorisation, "treating": treating, "closed": closed, "web_access": web,
             "ens": ens, "emergency_opposition": opposition, "document_count": count,
             "patient_document": with_patient_document, "last_access": "-3d", "last_update": "-12d",
-            "last_document": "-12d", "authorisation_date": "-400d"}
+            "last_document": "-12d", "authorisation_date": "-400d",
+            "practitioners": [{"id": i, "mode": m, "treating": t} for i, m, t in practitioners]}
 
 
 PATIENTS = [
     person("martin", 2, "8405", "75", "112045", "Mme", ["Zoé", "Marie"], "DURAND", "-41y-57d",
-           usage_name="MARTIN-DURAND", record=record(9, treating=True, web=True, with_patient_document=True),
+           usage_name="MARTIN-DURAND",
+           record=record(9, treating=True, web=True, with_patient_document=True,
+                         practitioners=[(TEST, "ACTIVE", True), (RIVIERE, "ACTIVE", False),
+                                        (DALMEIDA, "INTERDITE", False)]),
            address=address("12 rue de l'Église", "75011", "Paris", "Bâtiment B"),
            telecom={"fixe": "0143000000", "mobile": "0612345678", "email": "zoe.martin@exemple.fr"}),
     person("lheritier", 1, "7211", "69", "123008", "M", ["Jérôme"], "L'HÉRITIER", "-53y-20d",
-           record=record(6, authorisation="INTERDIT"), address=address("3 quai Saint-Vincent", "69001", "Lyon"),
+           record=record(6, authorisation="INTERDIT", practitioners=[(TEST, "INTERDITE", False)]),
+           address=address("3 quai Saint-Vincent", "69001", "Lyon"),
            telecom={"mobile": "0698765432"}),
     person("petit", 2, "1503", "33", "063112", "", ["Léa"], "PETIT", "-10y-45d",
            record=record(5, web=True),
@@ -104,23 +122,15 @@ PATIENTS = [
     person("casanova", 1, "6608", "2A", "004017", "M", ["Ange", "Toussaint"], "CASANOVA", "-58y-30d",
            record=record(6)),
     person("lefebvre", 1, "8103", "62", "193041", "M", ["Hugo"], "LEFEBVRE", "-43y-160d",
-           record=record(5, authorisation="")),
+           record=record(5, authorisation="", practitioners=[(RIVIERE, "ACTIVE", True)])),
     person("ndiaye", 2, "9910", "99", "341044", "Mme", ["Aminata"], "N'DIAYE", "-25y-70d",
-           record=record(8, treating=True)),
+           record=record(8, treating=True, practitioners=[(TEST, "ACTIVE", True), (DALMEIDA, "ACTIVE", False)])),
     person("oneill", 2, "6201", "29", "019005", "Mme", ["Ève-Marie"], "O'NEILL", "-63y-5d",
            usage_name="LE GALL", record=record(5, authorisation="INTERDIT")),
     person("nguyen", 1, "0412", "94", "028123", "M", ["Lucas", "Minh"], "NGUYEN", "-21y-3d",
            record=record(5, web=True, ens=True)),
 ]
 
-PRACTITIONERS = [
-    {"id": "810001234567", "id_type": "8", "given": "Jean", "family": "TEST", "mode": "ACTIVE",
-     "speciality": "SM26", "speciality_label": "Qualifié en médecine générale", "treating": True},
-    {"id": "810002345678", "id_type": "8", "given": "Hélène", "family": "RIVIÈRE", "mode": "ACTIVE",
-     "speciality": "SM04", "speciality_label": "Cardiologie et maladies vasculaires", "treating": False},
-    {"id": "810003456789", "id_type": "8", "given": "Marc", "family": "D'ALMEIDA", "mode": "INTERDITE",
-     "speciality": "SM40", "speciality_label": "Pédiatrie", "treating": False},
-]
 
 
 def documents_of(index, p):

@@ -2,8 +2,8 @@
 
 setAuthorization            DMPOk; AJOUT makes the record's AUTORISATION
                             "VALIDE", SUPPRESSION empties it
-listAuthorizationByPatient  the practitioners with access, by mode
-                            (ACTIVE, INTERDITE or TOUTE)
+listAuthorizationByPatient  the practitioners the patient's record lists,
+                            by mode (ACTIVE, INTERDITE or TOUTE)
 Both pass the record checks of simkit.record (the patient is the one the
 assertion names); a body value they do not know is a SOAP fault.
 Variants: "forbidden" (DMPAccessForbidden), "closed" (DMPClosed); and those
@@ -11,7 +11,7 @@ of simkit.specific.status_variants for any operation."""
 
 from simkit.record import body_value, record_patient
 from simkit.service import Operation, soap_service
-from simkit.specific import element, output, status_variants
+from simkit.specific import element, output, patient_of_request, status_variants
 from simkit.xmltext import child, text
 
 PATH = "/si-dmp-server/v2/services/habilitations"
@@ -28,22 +28,30 @@ def set_authorization(request, body, sim):
     return output(request, "setAuthorization", NS, ACTION, "DMPOk")
 
 
-def practitioner(sim, d):
+def practitioner(sim, d, access):
+    """One listOfAuthorizationByPatient: the practitioner d and its access
+    to the record (mode, treating doctor)."""
     return ("<listOfAuthorizationByPatient>%s</listOfAuthorizationByPatient>" % "".join([
         element("nationalId", d["id"]), element("nationalIdType", d["id_type"]),
         element("firstName", d["given"]), element("lastName", d["family"]),
-        element("lastActionDate", sim.seed.hl7_time("-9d")), element("mode", d["mode"]),
+        element("lastActionDate", sim.seed.hl7_time("-9d")), element("mode", access["mode"]),
         element("startOfAuthorization", sim.seed.hl7_time("-400d")),
         element("codeSpeciality", d["speciality"]), element("libSpeciality", d["speciality_label"]),
-        element("specificRight", "MEDECIN_TRAITANT" if d["treating"] else "")]))
+        element("specificRight", "MEDECIN_TRAITANT" if access["treating"] else "")]))
 
 
 def list_authorizations(request, body, sim):
-    checked = record_patient(request, sim) is not None
-    mode = body_value(body, "mode", ("ACTIVE", "INTERDITE", "TOUTE")) if checked else text(child(body, "mode")) or "TOUTE"
-    chosen = [d for d in sim.seed.practitioners if mode == "TOUTE" or d["mode"] == mode]
+    p = record_patient(request, sim)
+    if p is None:  # a stand-in assertion: the patient named anywhere in the request
+        p = patient_of_request(request, sim) or {}
+        mode = text(child(body, "mode")) or "TOUTE"
+    else:
+        mode = body_value(body, "mode", ("ACTIVE", "INTERDITE", "TOUTE"))
+    known = {d["id"]: d for d in sim.seed.practitioners}
+    accesses = (p.get("record") or {}).get("practitioners", [])
     return output(request, "listAuthorizationByPatient", NS, ACTION, "DMPOk",
-                  "".join(practitioner(sim, d) for d in chosen))
+                  "".join(practitioner(sim, known[a["id"]], a) for a in accesses
+                          if mode == "TOUTE" or a["mode"] == mode))
 
 
 SERVICE = soap_service("habilitations", [PATH], {

@@ -27,13 +27,16 @@ STATUSES = ("DMPErrorLPS", "DMPInvalidRequest", "DMPPatientAccessAlreadyExists",
 def status_variants(namespace, action_base):
     """Answers to the operation the request names: "status:S" each status S
     with a context holding entities, "no_status" an output without status,
-    "no_output" a response without output."""
+    "no_output" a response without output, "other_response" a DMPOk output
+    in a body without the operation's response."""
     def answer(status, with_output=True):
         return lambda request, body, sim: output(request, request.operation, namespace, action_base, status,
                                                  context="Contexte <%s> & détail" % status if status else "",
                                                  with_output=with_output)
     variants = {"status:" + s: answer(s) for s in STATUSES}
-    variants.update({"no_status": answer(None), "no_output": answer(None, False)})
+    variants.update({"no_status": answer(None), "no_output": answer(None, False),
+                     "other_response": lambda request, body, sim: output(
+                         request, request.operation + "Other", namespace, action_base, "DMPOk")})
     return variants
 
 
