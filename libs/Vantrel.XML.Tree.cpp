@@ -238,16 +238,18 @@ template <uint8_t Stop>
 // ---------------------------------------------------------------------------
 // Tree storage.
 //
-// A tree's nodes and attributes live in chunks: standard chunks of a power of
-// two from MinChunk to MaxChunk bytes, below the size from which the C
-// library maps memory for each allocation, and blocks of other sizes (a run
-// larger than MaxChunk, a chunk cut to size).
+// A tree's nodes and attributes live in chunks of MinChunk to MaxChunk bytes,
+// below the size from which the C library maps memory for each allocation,
+// and in blocks of other sizes (a run larger than MaxChunk, a chunk cut to
+// size). Most chunks are standard ones, of a power of two: the sizes of a
+// level double up to MaxChunk.
 //
 // Freeing a large tree would let the C library give its pages back to the
 // system (heap trimming), and the next build of a like document would take
 // every page again with a fault: about half of a markup-dense parse. So the
 // standard chunks of freed trees are kept for the next builds, on any thread,
-// up to XMLTreeCacheLimit bytes in all; those beyond the bound and the other
+// up to XMLTreeCacheLimit bytes in all, lowest addresses first, so that the
+// heap above them can still be trimmed; those beyond the bound and the other
 // blocks go back to the C library. Under AddressSanitizer a cached chunk is
 // poisoned, so a use of a freed tree is still reported, but for its first
 // word, which links it to the next (the leak checker skips poisoned words).
@@ -315,6 +317,10 @@ class TArena {
   TArena(const TArena&) = delete;
   TArena& operator=(const TArena&) = delete;
   ~TArena() {
+    // Lowest addresses first (see above).
+    std::sort(FBlocks.begin(), FBlocks.end(), [](const TBlock& A, const TBlock& B) {
+      return std::less<void*>()(A.Start, B.Start);
+    });
     ChunkCache.Keep(FBlocks);
     for (const TBlock& B : FBlocks) std::free(B.Start);
   }
@@ -1114,29 +1120,25 @@ class TXMLTree::TParser {
     return std::exchange(L.Cur, L.Cur + Bytes);
   }
 
-  // Moves the run to a chunk with room for Bytes more. The usual chunk is a
-  // standard one sized from what the level took for the part of the text
-  // read so far (doubling at first); a run larger than MaxChunk gets a block
-  // of its own, grown as needed and cut to size when its element closes. A
-  // chunk that holds nothing but the run is given back (a block of its own
-  // is resized instead).
+  // Moves the run to a chunk with room for Bytes more. The usual chunk is
+  // sized from what the level took for the part of the text read so far
+  // (doubling at first), and stays below the size from which the C library
+  // maps memory for each allocation, which would cost page faults on every
+  // parse; a run larger than that gets a chunk of its own, grown as needed
+  // and cut to size when its element closes. A chunk that holds nothing but
+  // the run is resized rather than left behind.
   [[gnu::noinline]] void Grow(size_t Level, char*& Run, size_t Bytes, size_t NodeOffset, const char* P) {
     TLevel& L = Levels[Level];
     const size_t RunBytes = size_t(L.Cur - Run), Need = (RunBytes + Bytes + 7) & ~size_t(7);
-    const bool RunOnly = L.Start && Run == L.Start;
-    const size_t Previous = L.Block;
-    char* Moved;
     size_t Size = 2 * Need;
     if (Need <= MaxChunk) {
       const double Projected = double(L.Used) * double(FEnd - P) / double(std::max<ptrdiff_t>(P - T, 1));
       const double Wanted = std::min(double(std::max(L.Used, MinChunk)), Projected * 1.125 + MinChunk);
-      Size = std::max(std::bit_floor(size_t(std::clamp(Wanted, double(MinChunk), double(MaxChunk)))),
-                      std::bit_ceil(std::max(Need, MinChunk)));
+      Size = std::max(Need, size_t(std::clamp(Wanted, double(MinChunk), double(MaxChunk))) & ~size_t(7));
       L.Used += Size;
-      Moved = State.Arena.Add(Size, L.Block);
-      if (RunBytes) std::memcpy(Moved, Run, RunBytes);
-      if (RunOnly) State.Arena.Free(Previous);
-    } else if (RunOnly) {
+    }
+    char* Moved;
+    if (L.Start && Run == L.Start) {
       Moved = State.Arena.Resize(L.Block, Size);
     } else {
       Moved = State.Arena.Add(Size, L.Block);
