@@ -2,16 +2,26 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <span>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "Vantrel.UTF8.Utils.h"
 
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>  // no-op poisoning unless built with AddressSanitizer
+#else
+#define ASAN_POISON_MEMORY_REGION(Addr, Size) ((void)(Addr), (void)(Size))
+#define ASAN_UNPOISON_MEMORY_REGION(Addr, Size) ((void)(Addr), (void)(Size))
+#endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -226,32 +236,112 @@ template <uint8_t Stop>
 }
 
 // ---------------------------------------------------------------------------
-// Tree storage: the blocks of one tree, freed with it.
+// Tree storage.
+//
+// A tree's nodes and attributes live in chunks of MinChunk to MaxChunk bytes,
+// below the size from which the C library maps memory for each allocation,
+// and in blocks of other sizes (a run larger than MaxChunk, a chunk cut to
+// size). Most chunks are standard ones, of a power of two: the sizes of a
+// level double up to MaxChunk.
+//
+// Freeing a large tree would let the C library give its pages back to the
+// system (heap trimming), and the next build of a like document would take
+// every page again with a fault: about half of a markup-dense parse. So the
+// standard chunks of freed trees are kept for the next builds, on any thread,
+// up to XMLTreeCacheLimit bytes in all, lowest addresses first, so that the
+// heap above them can still be trimmed; those beyond the bound and the other
+// blocks go back to the C library. Under AddressSanitizer a cached chunk is
+// poisoned, so a use of a freed tree is still reported, but for its first
+// word, which links it to the next (the leak checker skips poisoned words).
 
+constexpr size_t MinChunk = 1024, MaxChunk = 64 * 1024;
+
+constexpr bool IsStandardChunk(size_t Size) {
+  return Size >= MinChunk && Size <= MaxChunk && (Size & (Size - 1)) == 0;
+}
+
+struct TBlock {
+  void* Start;
+  size_t Size;  // as asked for
+};
+
+class TChunkCache {
+ public:
+  // A cached chunk of the standard Size, nullptr when none.
+  char* Take(size_t Size) {
+    std::lock_guard Lock(FLock);
+    void*& First = FFirst[ClassOf(Size)];
+    void* Chunk = First;
+    if (!Chunk) return nullptr;
+    ASAN_UNPOISON_MEMORY_REGION(Chunk, Size);
+    std::memcpy(&First, Chunk, sizeof(void*));
+    FBytes -= Size;
+    return static_cast<char*>(Chunk);
+  }
+
+  // Keeps the standard chunks it has room for, in order, and nulls them in
+  // Blocks; the caller frees the others.
+  void Keep(std::span<TBlock> Blocks) {
+    std::lock_guard Lock(FLock);
+    for (TBlock& B : Blocks) {
+      if (!B.Start || !IsStandardChunk(B.Size) || FBytes + B.Size > XMLTreeCacheLimit) continue;
+      void*& First = FFirst[ClassOf(B.Size)];
+      std::memcpy(B.Start, &First, sizeof(void*));
+      ASAN_POISON_MEMORY_REGION(static_cast<char*>(B.Start) + sizeof(void*), B.Size - sizeof(void*));
+      First = std::exchange(B.Start, nullptr);
+      FBytes += B.Size;
+    }
+  }
+
+  size_t Bytes() {
+    std::lock_guard Lock(FLock);
+    return FBytes;
+  }
+
+ private:
+  static size_t ClassOf(size_t Size) { return size_t(std::countr_zero(Size / MinChunk)); }
+
+  std::mutex FLock;
+  void* FFirst[std::countr_zero(MaxChunk / MinChunk) + 1] = {};  // one list per size, linked by each chunk's first word
+  size_t FBytes = 0;
+};
+
+// Never destroyed, so that trees freed by other static destructors find it.
+constinit TChunkCache ChunkCache;
+static_assert(std::is_trivially_destructible_v<TChunkCache>);
+
+// The blocks of one tree, given back with it.
 class TArena {
  public:
   TArena() = default;
   TArena(const TArena&) = delete;
   TArena& operator=(const TArena&) = delete;
   ~TArena() {
-    for (void* B : FBlocks) std::free(B);
+    // Lowest addresses first (see above).
+    std::sort(FBlocks.begin(), FBlocks.end(), [](const TBlock& A, const TBlock& B) {
+      return std::less<void*>()(A.Start, B.Start);
+    });
+    ChunkCache.Keep(FBlocks);
+    for (const TBlock& B : FBlocks) std::free(B.Start);
   }
 
   // A new block of Size bytes, and its index for Resize.
   char* Add(size_t Size, size_t& Index) {
     if (FBlocks.size() == FBlocks.capacity()) FBlocks.reserve(2 * FBlocks.size() + 8);  // no block lost on a throw
+    void* Block = IsStandardChunk(Size) ? ChunkCache.Take(Size) : nullptr;
     Index = FBlocks.size();
-    FBlocks.push_back(Checked(std::malloc(Size)));
-    return static_cast<char*>(FBlocks.back());
+    FBlocks.push_back({Block ? Block : Checked(std::malloc(Size)), Size});
+    return static_cast<char*>(FBlocks.back().Start);
   }
   // The block Index with a new size and its bytes kept; it may move.
   char* Resize(size_t Index, size_t Size) {
-    FBlocks[Index] = Checked(std::realloc(FBlocks[Index], Size));
-    return static_cast<char*>(FBlocks[Index]);
+    FBlocks[Index] = {Checked(std::realloc(FBlocks[Index].Start, Size)), Size};
+    return static_cast<char*>(FBlocks[Index].Start);
   }
+  // To the cache, or back to the C library.
   void Free(size_t Index) {
-    std::free(FBlocks[Index]);
-    FBlocks[Index] = nullptr;
+    ChunkCache.Keep(std::span(FBlocks).subspan(Index, 1));
+    std::free(std::exchange(FBlocks[Index].Start, nullptr));
   }
 
  private:
@@ -259,7 +349,7 @@ class TArena {
     if (!Block) throw std::bad_alloc();
     return Block;
   }
-  std::vector<void*> FBlocks;
+  std::vector<TBlock> FBlocks;
 };
 
 // The parser's stacks of trivially copyable items: pushing is inline,
@@ -971,8 +1061,6 @@ class TXMLTree::TParser {
   }
 
  private:
-  static constexpr size_t MinChunk = 1024, MaxChunk = 64 * 1024;
-
   enum class TTag : uint8_t { None, Start, End };
   // The chunk the runs of one level are written to.
   struct TLevel {
@@ -1338,6 +1426,8 @@ class TXMLTree::TParser {
   TStack<TOpen> Open;
   TStack<TXMLNode> LeadTexts;
 };
+
+size_t XMLTreeCachedBytes() { return ChunkCache.Bytes(); }
 
 TXMLTree::TXMLTree() : FState(std::make_unique<TState>()) {}
 TXMLTree::~TXMLTree() = default;

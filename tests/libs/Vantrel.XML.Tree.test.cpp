@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -38,6 +39,29 @@ std::string Nested(int Depth) {
 }
 
 std::string Show(PXMLNode N) { return N ? N->FullText() : std::string("(nil)"); }
+
+// A markup-dense document: Count entries, each with its number and Tag as
+// attributes and one child.
+std::string Entries(int Count, int Tag) {
+  std::string S = "<r>";
+  for (int I = 0; I < Count; ++I) S += "<e n=\"" + std::to_string(I) + "\" t=\"" + std::to_string(Tag) + "\"><f/></e>";
+  return S + "</r>";
+}
+
+// The first entry of Tree that differs from Entries(Count, Tag); "" when none.
+std::string EntriesMismatch(const TXMLTree& Tree, int Count, int Tag) {
+  const TXMLNode& R = Tree.Root();
+  if (R.Length() != Count) return "root with " + std::to_string(R.Length()) + " children";
+  for (int I = 0; I < Count; ++I) {
+    const TXMLNode& E = R.Children()[size_t(I)];
+    const TXMLString* N = E.GetAttribute("n");
+    const TXMLString* T = E.GetAttribute("t");
+    if (E.Parent != &R || !N || N->View() != std::to_string(I) || !T || T->View() != std::to_string(Tag) ||
+        E.Length() != 1 || E.Children()[0].Parent != &E || !E.Children()[0].Name.Compare("f"))
+      return "entry " + std::to_string(I) + ": " + E.FullText();
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -698,3 +722,44 @@ TEST(XMLTree, every_truncation_fails_cleanly_or_reads_the_whole_root) {
     (void)Tree.XPathNode("//f[@g=h]");
   }
 }
+
+TEST(XMLTree, freed_trees_leave_a_bounded_cache_that_later_builds_reuse) {
+  constexpr int Count = 60000;  // a tree of about 12 MB
+  {
+    TXMLTree Tree;
+    Tree.Build(Entries(Count, 1));
+    EXPECT_EQ(EntriesMismatch(Tree, Count, 1), "");
+  }
+  const size_t Cached = XMLTreeCachedBytes();
+  EXPECT_LE(Cached, XMLTreeCacheLimit);
+  EXPECT_GT(Cached, XMLTreeCacheLimit / 2);
+  TXMLTree Tree;
+  Tree.Build(Entries(Count, 2));
+  EXPECT_LT(XMLTreeCachedBytes(), Cached);
+  EXPECT_EQ(EntriesMismatch(Tree, Count, 2), "");  // over chunks that held the first tree
+}
+
+TEST(XMLTree, trees_built_and_freed_on_several_threads_at_once_stay_whole) {
+  std::vector<std::thread> Threads;
+  for (int T = 0; T < 4; ++T)
+    Threads.emplace_back([T] {
+      for (int Round = 0; Round < 50; ++Round) {
+        const int Count = 200 + 3000 * ((T + Round) % 4);
+        TXMLTree Tree;
+        Tree.Build(Entries(Count, T));
+        EXPECT_EQ(EntriesMismatch(Tree, Count, T), "") << "thread " << T << ", round " << Round;
+      }
+    });
+  for (std::thread& T : Threads) T.join();
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Death tests run first, while the cache has room for the freed tree's chunks.
+TEST(XMLTreeDeathTest, nodes_of_a_freed_tree_stay_unreadable_in_the_cache) {
+  auto Tree = std::make_unique<TXMLTree>();
+  Tree->Build(Entries(100, 1));
+  const TXMLNode* First = &Tree->Root().Children()[0].Children()[0];  // in a chunk of the first size, kept whole
+  Tree.reset();
+  EXPECT_DEATH((void)*static_cast<const volatile int32_t*>(&First->Name.Len), "use-after-poison");
+}
+#endif
