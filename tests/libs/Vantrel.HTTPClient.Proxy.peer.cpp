@@ -9,7 +9,6 @@
 #include "TestSupport.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.SChannel.h"
-#include "Vantrel.SysUtils.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.UTF8.Utils.h"
 #include "Vantrel.WinSSPI.h"
@@ -18,32 +17,7 @@ using namespace Vantrel;
 
 namespace {
 
-// The proxy; with Status it refuses every request with that status.
-class TProxy {
- public:
-  explicit TProxy(int Status = 0) {
-    std::vector<std::string> Argv{TestSupport::Python, TestSupport::Fixture("http/connect_proxy.py").string(),
-                                  FLog.string()};
-    if (Status) Argv.push_back(std::to_string(Status));
-    FProcess = std::make_unique<HTTPTest::TServerProcess>(Argv);
-    Port = std::atoi(FProcess->ReadLine().c_str());
-  }
-  // "<connection>\t<request line>\t<Host field>" for each request read.
-  std::vector<std::string> Log() const {
-    std::vector<std::string> Lines;
-    if (!std::filesystem::exists(FLog)) return Lines;
-    for (const auto& L : SplitText("\n", TestSupport::ReadFile(FLog)))
-      if (!L.empty()) Lines.push_back(L);
-    return Lines;
-  }
-
-  int Port = 0;
-
- private:
-  TestSupport::TempDir FDir;
-  std::filesystem::path FLog = FDir.Path() / "proxy.log";
-  std::unique_ptr<HTTPTest::TServerProcess> FProcess;
-};
+using HTTPTest::TProxy;
 
 // An HTTPS server presenting the test PKI's Certificate, keeping its
 // connections alive; a GET answers "<path> on connection <n>".
