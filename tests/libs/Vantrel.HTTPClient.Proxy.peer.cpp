@@ -1,7 +1,7 @@
 // The HTTP client through a real proxy (tests/fixtures/http/connect_proxy.py,
 // which logs each request line it reads): https in a CONNECT tunnel over
 // both TLS engines against a Python HTTPS server of the test PKI, plain http
-// in absolute form, and the proxy's refusals.
+// in absolute form, and the proxy's refusals; then Debian's tinyproxy.
 #include <filesystem>
 
 #include "TestPKI.h"
@@ -37,6 +37,24 @@ class THTTPSServer {
 
  private:
   HTTPTest::TServerProcess FProcess;
+};
+
+// Debian's tinyproxy on a free loopback port, Extra added to its settings.
+class TTinyproxy {
+ public:
+  explicit TTinyproxy(const std::string& Extra) : Port(TestSupport::FreePort()) {
+    const auto Conf = FDir.Path() / "tinyproxy.conf";
+    TestSupport::WriteFile(Conf, "Port " + std::to_string(Port) + "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\n" +
+                                     "MaxClients 20\nLogLevel Error\n" + Extra + "\n");
+    FProcess = std::make_unique<HTTPTest::TServerProcess>(std::vector<std::string>{"tinyproxy", "-d", "-c", Conf.string()});
+    if (!TestSupport::WaitForPort(Port)) Port = 0;
+  }
+
+  int Port;
+
+ private:
+  TestSupport::TempDir FDir;
+  std::unique_ptr<HTTPTest::TServerProcess> FProcess;
 };
 
 // Both engines, trusting the test PKI.
@@ -104,6 +122,25 @@ TEST_P(HTTPClientProxy, server_certificate_is_checked_against_the_url_host) {
   for (const std::string& URL : {Localhost.URL("wrong-name.invalid", "/x"), Named.URL("localhost", "/y")})
     EXPECT_EQ(NameMismatch(Client, URL), true) << URL;
   EXPECT_EQ(Proxy.Log().size(), 3u);
+}
+
+TEST_P(HTTPClientProxy, tinyproxy_tunnels_and_demands_credentials) {
+  SKIP_UNLESS_TOOL("tinyproxy");
+  TTinyproxy Open(""), Locked("BasicAuth carvelin secret");
+  THTTPSServer Server("server");
+  ASSERT_GT(Open.Port, 0);
+  ASSERT_GT(Locked.Port, 0);
+  Client.SetProxy("127.0.0.1", Open.Port);
+  EXPECT_EQ(Client.Get(Server.URL("localhost", "/t")), "/t on connection 0");
+  EXPECT_EQ(Client.Get(Server.URL("localhost", "/u")), "/u on connection 0");
+  Client.SetProxy("127.0.0.1", Locked.Port);
+  try {
+    Client.Get(Server.URL("localhost", "/v"));
+    ADD_FAILURE() << "tinyproxy let the tunnel through without credentials";
+  } catch (const EProxyError& E) {
+    EXPECT_EQ(E.Code(), 407);
+    EXPECT_EQ(Client.ResponseCode(), 407);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, HTTPClientProxy, ::testing::Values(TTLSEngine::TinyTLS, TTLSEngine::SChannel),
