@@ -462,6 +462,18 @@ void TCustomTLSSocket::OnConnect() {
   if (!FExplicit) StartTLS();
 }
 
+void TCustomTLSSocket::ConnectThrough(const std::string& ProxyHost, uint16_t ProxyPort, const std::string& Host,
+                                      int Timeout, const std::function<void(TTCPSocket&)>& Tunnel) {
+  FExplicit = true;  // plain bytes until the tunnel stands
+  DoConnect(ProxyHost, ProxyPort, Timeout);
+  Tunnel(*this);
+  // The server says nothing before the client's hello: bytes held now are
+  // the proxy's, and the handshake reads past this buffer.
+  if (FRecv.Count) throw std::runtime_error("Unexpected bytes from the proxy after its answer");
+  FHost = Host;
+  StartTLS();
+}
+
 size_t TCustomTLSSocket::TakePlaintext(void* Data, size_t Size) {
   size_t Take = std::min(Size, FCount);
   std::memcpy(Data, FData.data() + FStart, Take);

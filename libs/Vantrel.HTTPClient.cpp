@@ -439,18 +439,36 @@ std::string TCustomHTTPClient::CookieLine() const {
   return Line;
 }
 
+void TCustomHTTPClient::SetProxy(std::string_view Host, int Port) {
+  if (!Host.empty() && (Port < 1 || Port > 65535))
+    throw std::invalid_argument("'" + std::to_string(Port) + "' is not a valid port number");
+  if (Host == FProxyHost && Port == FProxyPort) return;
+  Close();
+  FProxyHost = std::string(Host);
+  FProxyPort = Host.empty() ? 0 : Port;
+}
+
 std::unique_ptr<TTCPSocket> TCustomHTTPClient::OpenSocket() {
-  uint16_t Port = uint16_t(FPort);
+  const bool Proxied = !FProxyHost.empty();
   if (!FUseTLS) {
     auto Socket = std::make_unique<TTCPSocket>();
     Socket->SetTimeout(FTimeoutMs);
-    Socket->DoConnect(FHost, Port, FTimeoutMs);
+    if (Proxied) Socket->DoConnect(FProxyHost, uint16_t(FProxyPort), FTimeoutMs);
+    else Socket->DoConnect(FHost, uint16_t(FPort), FTimeoutMs);
     return Socket;
   }
+  // A tunnel leads to one server only: it is opened again for each connection.
+  auto Connect = [&](TCustomTLSSocket& Socket) {
+    Socket.SetTimeout(FTimeoutMs);
+    if (Proxied)
+      Socket.ConnectThrough(FProxyHost, uint16_t(FProxyPort), FHost, FTimeoutMs,
+                            [this](TTCPSocket& Plain) { OpenTunnel(Plain); });
+    else
+      Socket.DoConnect(FHost, uint16_t(FPort), FTimeoutMs);
+  };
   std::unique_ptr<TCustomTLSSocket> Socket = MakeTLSSocket(FTLSEngine, *this);
-  Socket->SetTimeout(FTimeoutMs);
   try {
-    Socket->DoConnect(FHost, Port, FTimeoutMs);
+    Connect(*Socket);
     return Socket;
   } catch (const std::exception& E) {
     // A server that refuses the own engine's handshake gets this connection
@@ -458,9 +476,29 @@ std::unique_ptr<TTCPSocket> TCustomHTTPClient::OpenSocket() {
     if (FTLSEngine != TTLSEngine::TinyTLS || !Socket->PeerRefusedHandshake(E)) throw;
   }
   Socket = MakeTLSSocket(TTLSEngine::SChannel, *this);
-  Socket->SetTimeout(FTimeoutMs);
-  Socket->DoConnect(FHost, Port, FTimeoutMs);
+  Connect(*Socket);
   return Socket;
+}
+
+void TCustomHTTPClient::OpenTunnel(TTCPSocket& Socket) {
+  CheckHeadText(FHost, false);
+  const std::string Target = FHost + ":" + std::to_string(FPort);
+  const std::string& Agent = FUserAgent.empty() ? DefaultUserAgent() : FUserAgent;
+  CheckHeadText(Agent);
+  Socket.SendStream("CONNECT " + Target + " HTTP/1.1\r\nHost: " + Target + "\r\nUser-Agent: " + Agent + "\r\n\r\n");
+  // The proxy's answer is bounded as a server's head is, and due within the time-out.
+  if (FTimeoutMs > 0)
+    Socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeoutMs));
+  std::string Head;
+  Socket.ReadHeader(Head, MaxHeadSize);
+  Socket.SetDeadline(std::chrono::steady_clock::time_point::max());
+  std::string StatusLine = Head.substr(0, Head.find('\r'));
+  const int Code = StatusCode(StatusLine);
+  // RFC 9110 §9.3.6: only a 2xx answer turns the connection into the tunnel.
+  if (Code >= 200 && Code < 300) return;
+  FResponse = StatusLine;
+  FResponseCode = Code;
+  throw EProxyError(Code, StatusLine);
 }
 
 void TCustomHTTPClient::SendRequest(std::string_view Head) {
@@ -568,7 +606,10 @@ std::string THTTPClient::BuildHead(std::string_view Verb, const TURL& URL,
   CheckHeadText(URL.HostName, false);
   std::string Head;
   Head.reserve(512);
-  Head.append(Verb).append(" ").append(URL.URI).append(" HTTP/1.1\r\n");
+  Head.append(Verb).append(" ");
+  // RFC 9112 §3.2.2: a proxy gets the absolute form of a plain request.
+  if (!FProxyHost.empty() && URL.Protocol != "https") Head.append("http://").append(URL.Authority());
+  Head.append(URL.URI).append(" HTTP/1.1\r\n");
   Head.append("Connection: ").append(FKeepAlive ? "keep-alive" : "close").append("\r\n");
   Head.append("Host: ").append(URL.Authority()).append("\r\n");
   const std::string& Type = FContentType.empty() ? std::string("text/html; charset=UTF-8") : FContentType;
@@ -751,9 +792,11 @@ std::string HTTPLogPath() {
 }  // namespace
 
 void PostAndLog(std::string_view URL, std::string_view Content, std::string_view ContentType,
-                std::string& Response, std::string_view Authorization, int TimeoutMs) {
+                std::string& Response, std::string_view Authorization, int TimeoutMs,
+                std::string_view ProxyHost, int ProxyPort) {
   THTTPClient Client;
   Client.SetTimeout(TimeoutMs);
+  Client.SetProxy(ProxyHost, ProxyPort);
   Client.SetContentType(std::string(ContentType));
   Client.SetAuthorization(std::string(Authorization));
   Response = Client.Post(URL, Content);

@@ -14,10 +14,13 @@
 // close-delimited bodies (RFC 9112 §6.3: interim 1xx answers are skipped;
 // 204, 304 and answers to HEAD have no body; chunked wins over
 // Content-Length, and such a connection is not reused) and inflates gzip
-// ones. It follows no redirects and knows no proxy. A request is sent once
-// more on a new connection when the connection turns out closed before any
-// byte of the answer arrived. Every request has a time-out (60 s unless
-// set) for each receive and for the whole response head.
+// ones. It follows no redirects. Without a proxy set it connects to the
+// URL's host; with one, https goes through a CONNECT tunnel (RFC 9110
+// §9.3.6) and plain http is sent to the proxy in absolute form (RFC 9112
+// §3.2.2). A request is sent once more on a new connection when the
+// connection turns out closed before any byte of the answer arrived. Every
+// request has a time-out (60 s unless set) for each receive and for the
+// whole response head.
 //
 // Everything read from the peer is bounded: the response head (MaxHeadSize,
 // each line MaxHeaderLine, MaxHeaderCount fields), chunk-size lines and
@@ -62,6 +65,17 @@ class ESocketError : public std::runtime_error {
 class EClosedSocketError : public ESocketError {
  public:
   using ESocketError::ESocketError;
+};
+
+// The proxy refused to open a tunnel: Code is its status (407: it wants
+// credentials), the message its status line.
+class EProxyError : public std::runtime_error {
+ public:
+  EProxyError(int Code, const std::string& StatusLine) : std::runtime_error(StatusLine), FCode(Code) {}
+  int Code() const { return FCode; }
+
+ private:
+  int FCode;
 };
 
 // A failure of the system TLS client; Code is the SSPI-style status.
@@ -183,6 +197,12 @@ bool WaitReadable(int Fd, std::chrono::steady_clock::time_point Deadline);
 class TCustomTLSSocket : public TTCPSocket {
  public:
   static constexpr size_t PlaintextCapacity = 32768;
+
+  // Connects to a proxy at ProxyHost:ProxyPort, lets Tunnel open the way
+  // to the server over the plain connection, then runs the handshake with
+  // Host as the server's name (SNI and the certificate's name check).
+  void ConnectThrough(const std::string& ProxyHost, uint16_t ProxyPort, const std::string& Host, int Timeout,
+                      const std::function<void(TTCPSocket&)>& Tunnel);
 
   // True when E, raised by this socket's handshake, means that the server
   // refused this engine so that another engine may be tried.
@@ -329,6 +349,13 @@ class TCustomHTTPClient {
   size_t MaxBodySize() const { return FMaxBodySize; }
   void SetMaxBodySize(size_t Value) { FMaxBodySize = Value; }
 
+  // The HTTP proxy that requests go through; an empty host (the default)
+  // connects directly. Changing it closes the connection.
+  const std::string& ProxyHost() const { return FProxyHost; }
+  int ProxyPort() const { return FProxyPort; }
+  void SetProxy(std::string_view Host, int Port);
+  void ClearProxy() { SetProxy({}, 0); }
+
   TTLSEngine TLSEngine() const { return FTLSEngine; }
   void SetTLSEngine(TTLSEngine Value) { FTLSEngine = Value; }
   TTLS* TLS() const { return FTLS.get(); }
@@ -359,8 +386,11 @@ class TCustomHTTPClient {
   // Clears the last response, drops a connection that expired or closed,
   // opens one when needed and sends Head.
   void SendRequest(std::string_view Head);
-  // Opens a connection to Host():Port(); tests replace it.
+  // Opens a connection to Host():Port(), or through the proxy; tests replace it.
   virtual std::unique_ptr<TTCPSocket> OpenSocket();
+  // Asks the proxy on Socket for a tunnel to Host():Port(); a refusal
+  // becomes the last response and raises EProxyError.
+  void OpenTunnel(TTCPSocket& Socket);
   void ParseResponseHeader();
   // Reads response heads into FHeader until a final one, skipping interim
   // (1xx) answers, all within the time-out from now.
@@ -372,6 +402,8 @@ class TCustomHTTPClient {
 
   std::string FHost;
   int FPort = 0;
+  std::string FProxyHost;
+  int FProxyPort = 0;
   std::unique_ptr<TTCPSocket> FSocket;
   bool FUseTLS = false;
   std::string FAccept;
@@ -431,7 +463,8 @@ class THTTPClient : public TCustomHTTPClient {
   std::string RequestUTF8(std::string_view Verb, std::string_view URL,
                           std::optional<std::string_view> Content);
 
-  // The request head as it goes on the wire.
+  // The request head as it goes on the wire; the request target is in
+  // absolute form for plain http through a proxy.
   std::string BuildHead(std::string_view Verb, const TURL& URL,
                         std::optional<std::string_view> Content) const;
 
@@ -448,13 +481,15 @@ class THTTPClient : public TCustomHTTPClient {
   bool FAcceptGZIP = false;
 };
 
-// Posts Content with a private client. A status of 500 or more writes
+// Posts Content with a private client (through ProxyHost:ProxyPort unless
+// ProxyHost is empty). A status of 500 or more writes
 // Content, the status line and the body to "<executable>.http_log.txt"
 // (replacing the executable's extension; in LogFolder() when the
 // executable's folder is not writable) and raises "Erreur sur le site web "
 // + URL; below 500 the body is returned in Response. TimeoutMs as SetTimeout.
 void PostAndLog(std::string_view URL, std::string_view Content, std::string_view ContentType,
                 std::string& Response, std::string_view Authorization,
-                int TimeoutMs = TCustomHTTPClient::DefaultTimeout);
+                int TimeoutMs = TCustomHTTPClient::DefaultTimeout, std::string_view ProxyHost = {},
+                int ProxyPort = 0);
 
 }  // namespace Vantrel

@@ -13,7 +13,7 @@ run=(qt6-image-formats-plugins libqt6sql6-sqlite qt6-translations-l10n fonts-dej
 peers=(softhsm2 opensc xmlsec1 libxml2-utils gnutls-bin nginx-light curl jq python3
        python3-lxml python3-websockets python3-stdnum opensaml-schemas xmltooling-schemas
        xvfb xauth x11-utils imagemagick poppler-utils zbar-tools zxing-cpp-tools dbus-x11
-       sqlite3 faketime openssl coreutils python3-cryptography
+       sqlite3 faketime openssl coreutils python3-cryptography tinyproxy
        xdotool xdg-utils desktop-file-utils python3-dbus python3-gi
        clang libclang-rt-14-dev
        libpugixml-dev rapidjson-dev libcurl4-openssl-dev libxml2-dev)

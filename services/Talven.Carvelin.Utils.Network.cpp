@@ -233,6 +233,12 @@ void SetSystemProxy(TProxyParams& Params, std::string_view URL) {
   Params.ProxyPort = Port;
 }
 
+void SetSystemProxy(Vantrel::TCustomHTTPClient& Client, std::string_view URL) {
+  TProxyParams Params;
+  SetSystemProxy(Params, URL);
+  Client.SetProxy(Params.ProxyServer, Params.ProxyPort);
+}
+
 bool ReadDigitsW(std::string_view Text, size_t& Pos, int& Number, int Count) {
   Number = 0;
   for (int I = 0; I < Count; ++I) {

@@ -11,6 +11,10 @@
 
 #include "Vantrel.DateTime.h"
 
+namespace Vantrel {
+class TCustomHTTPClient;
+}
+
 namespace Talven {
 
 // The proxy that the environment gives for a URL: ProxyURL is "host:port"
@@ -41,6 +45,8 @@ struct TProxyParams {
 // Fills Params from GetProxyForURL, or clears them for a direct connection.
 // A port that is not a number raises std::invalid_argument.
 void SetSystemProxy(TProxyParams& Params, std::string_view URL);
+// The same, set on (or cleared from) Client for its requests to URL.
+void SetSystemProxy(Vantrel::TCustomHTTPClient& Client, std::string_view URL);
 
 // Exactly Count decimal digits at Pos (advanced); false at the first
 // non-digit, Number then holding the digits read so far.

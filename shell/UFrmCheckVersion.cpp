@@ -22,6 +22,7 @@
 #include "Carvelin.MessageDlg.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.Hosts.h"
+#include "Talven.Carvelin.Utils.Network.h"
 #include "VCLPatches.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.SysUtils.h"
@@ -150,6 +151,7 @@ bool Fetch(Vantrel::THTTPClient& Client, const std::string& URL, size_t MaxSize,
   Client.SetTimeout(TUpdateCheck::DownloadTimeoutMs);
   Client.SetKeepAlive(false);
   Client.SetMaxBodySize(MaxSize);
+  Talven::SetSystemProxy(Client, URL);
   Client.Get(URL, Body);
   return Client.ResponseCode() == 200;
 }
@@ -292,11 +294,13 @@ std::string TUpdateCheck::NewExe() const { return Folder() + std::string(NewExeN
 TUpdateAnswer TUpdateCheck::Ask() const {
   Vantrel::THTTPClient Client;
   try {
-    Client.SetTimeout(AnswerTimeoutMs);
+    Client.SetTimeout(FEnv.AnswerTimeoutMs);
     Client.SetKeepAlive(false);
     Client.SetMaxBodySize(MaxAnswerSize);
-    std::string Body = Client.Post(FEnv.Maker + "/carvelin2.php",
-                                   {{"Version", GetProductVersion()}, {"Build", GetBuildString()}, {"EXE", FEnv.Exe}});
+    const std::string URL = FEnv.Maker + "/carvelin2.php";
+    Talven::SetSystemProxy(Client, URL);
+    std::string Body =
+        Client.Post(URL, {{"Version", GetProductVersion()}, {"Build", GetBuildString()}, {"EXE", FEnv.Exe}});
     return ReadUpdateAnswer(Client.ResponseCode(), Client.Response(), Client.GetHeader("Content-Type"), Body);
   } catch (const std::exception& E) {
     if (Client.ResponseCode() == 407) return ReadUpdateAnswer(407, {}, {}, {});

@@ -2,7 +2,8 @@
 // at start-up and the replacement of the program by a signed update.
 //
 // An update goes:
-//   POST Version, Build, EXE to Maker + "/carvelin2.php" (HTTPS, 5 s)
+//   POST Version, Build, EXE to Maker + "/carvelin2.php" (HTTPS, 5 s; every
+//     request through the environment's proxy)
 //     "ok"                 -> the program goes on
 //     a relative ".zip" path -> GET Maker + "/" + path into "carvelin2.zip"
 //                             GET the same + ".sig"
@@ -66,6 +67,7 @@ struct TUpdateEnvironment {
   std::string PublicKeyPEM;  // the key that signs updates
   std::string Exe;           // the running program's full path
   TStartProgram Start = StartDetached;
+  int AnswerTimeoutMs = 5000;  // to connect, and again to answer the check
 };
 
 // The compiled-in public key, or the contents of KeyFile when it names one.
@@ -101,7 +103,6 @@ struct TDownloadProgress {
 
 class TUpdateCheck {
  public:
-  static constexpr int AnswerTimeoutMs = 5000;
   static constexpr int DownloadTimeoutMs = 30000;  // without a byte
   static constexpr size_t MaxAnswerSize = 64 * 1024;
   static constexpr uint64_t MaxArchiveSize = uint64_t(256) << 20;

@@ -17,10 +17,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #include "Carvelin.MessageDlg.h"
 #include "ShellTr.h"
+#include "Talven.Carvelin.Utils.Network.h"
 #include "UFrmCheckVersion.h"
 #include "VCLPatches.h"
 #include "Vantrel.UTF8.Utils.h"
@@ -83,32 +85,50 @@ Vantrel::TFormFields StatisticsFields(const TVaspoPraticien& Praticien, const TV
           {"COUNT", std::to_string(Stats.Count)}};
 }
 
-void PostStatistics(const std::string& Maker, Vantrel::TFormFields Fields) {
-  if (Maker.empty()) return;
-  std::thread([URL = Maker + "/carvelin_stats.php", Fields = std::move(Fields)] {
+namespace {
+
+// Runs Work on a thread nobody waits for; the future tells when it ended.
+std::future<void> RunDetached(std::function<void()> Work) {
+  std::promise<void> Ended;
+  std::future<void> Done = Ended.get_future();
+  std::thread([Work = std::move(Work), Ended = std::move(Ended)]() mutable {
+    Work();
+    Ended.set_value();
+  }).detach();
+  return Done;
+}
+
+}  // namespace
+
+std::future<void> PostStatistics(const std::string& Maker, Vantrel::TFormFields Fields, int TimeoutMs) {
+  if (Maker.empty()) return {};
+  return RunDetached([URL = Maker + "/carvelin_stats.php", Fields = std::move(Fields), TimeoutMs] {
     try {
       Vantrel::THTTPClient Client;
-      Client.SetTimeout(MakerMessageTimeoutMs);
+      Client.SetTimeout(TimeoutMs);
       Client.SetKeepAlive(false);
       Client.SetMaxBodySize(64 * 1024);
+      Talven::SetSystemProxy(Client, URL);
       Client.Post(URL, Fields);
     } catch (...) {
       // The maker's statistics change nothing for the user.
     }
-  }).detach();
+  });
 }
 
-TSendPraticiens::TSendPraticiens(std::string Praticiens, const std::string& Maker) {
+TSendPraticiens::TSendPraticiens(std::string Praticiens, const std::string& Maker, int TimeoutMs) {
   if (Maker.empty()) return;
-  std::thread([URL = Maker + "/dmp_prats.php", Praticiens = std::move(Praticiens)] {
+  Done = RunDetached([URL = Maker + "/dmp_prats.php", Praticiens = std::move(Praticiens), TimeoutMs] {
     try {
+      Talven::TProxyParams Proxy;
+      Talven::SetSystemProxy(Proxy, URL);
       std::string Response;
-      Vantrel::PostAndLog(URL, Praticiens, "application/json", Response,
-                          Vantrel::BasicAuthorization(User, Password), MakerMessageTimeoutMs);
+      Vantrel::PostAndLog(URL, Praticiens, "application/json", Response, Vantrel::BasicAuthorization(User, Password),
+                          TimeoutMs, Proxy.ProxyServer, Proxy.ProxyPort);
     } catch (...) {
       // No retry: the next start sends the list again.
     }
-  }).detach();
+  });
 }
 
 // ---- Periods and text ----

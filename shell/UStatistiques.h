@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,17 +37,22 @@ std::string LocalHostName();
 // LPS_OID, UID, VER, BLD, HOST, FIRST, LAST ("YYYYMMDDHHNN"), COUNT.
 Vantrel::TFormFields StatisticsFields(const TVaspoPraticien& Praticien, const TVaspoStats& Stats,
                                       std::string_view Host);
-// Posts Fields to Maker + "/carvelin_stats.php" on a thread of its own;
-// nothing without a maker.
-void PostStatistics(const std::string& Maker, Vantrel::TFormFields Fields);
+// Posts Fields to Maker + "/carvelin_stats.php" on a thread of its own,
+// through the environment's proxy, with TimeoutMs to connect and again to
+// answer. The future is ready once the message went or gave up; without a
+// maker nothing is sent and the future is empty.
+std::future<void> PostStatistics(const std::string& Maker, Vantrel::TFormFields Fields,
+                                 int TimeoutMs = MakerMessageTimeoutMs);
 
 // The practitioner list (JSON) to Maker + "/dmp_prats.php" on a thread of
-// its own, with the program's Basic credentials; no retry.
+// its own, with the program's Basic credentials, as PostStatistics sends;
+// no retry. Done as PostStatistics answers.
 class TSendPraticiens {
  public:
   static constexpr std::string_view User = "Carvelin";
   static constexpr std::string_view Password = "7C1F0B92-4E5A-4B38-9D60-2F84C7E1A53B";
-  TSendPraticiens(std::string Praticiens, const std::string& Maker);
+  TSendPraticiens(std::string Praticiens, const std::string& Maker, int TimeoutMs = MakerMessageTimeoutMs);
+  std::future<void> Done;
 };
 
 // ---- The statistics window ----

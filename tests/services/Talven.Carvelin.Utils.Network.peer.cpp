@@ -66,18 +66,7 @@ TEST(ServiceUtils, size_text_rounds_to_the_nearest_unit) {
   for (auto K : Cases) EXPECT_EQ(SizeTextKo(K.Bytes), K.Text) << K.Bytes;
 }
 
-namespace {
-
-// Sets the proxy variables of the process for one case and restores none.
-void SetProxyEnvironment(const char* Http, const char* Https, const char* NoProxy) {
-  for (const char* V : {"HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY", "http_proxy", "https_proxy", "no_proxy"})
-    unsetenv(V);
-  if (Http) setenv("http_proxy", Http, 1);
-  if (Https) setenv("https_proxy", Https, 1);
-  if (NoProxy) setenv("no_proxy", NoProxy, 1);
-}
-
-}  // namespace
+using TestSupport::SetProxyEnvironment;
 
 TEST(ServiceUtils, proxy_selection_agrees_with_python_urllib) {
   // Python's own reading of the same environment: "host:port" or "DIRECT".
@@ -122,6 +111,11 @@ else:
     } else {
       EXPECT_EQ(Params.ProxyServer + ":" + std::to_string(Params.ProxyPort), Info.ProxyURL);
     }
+    Vantrel::THTTPClient Client;
+    Client.SetProxy("stale", 1);
+    SetSystemProxy(Client, K.URL);
+    EXPECT_EQ(Client.ProxyHost(), Params.ProxyServer);
+    EXPECT_EQ(Client.ProxyPort(), Params.ProxyPort);
   }
   SetProxyEnvironment("http://a:1,b:2", nullptr, nullptr);  // a list is no proxy setting
   TProxyParams Params;

@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <QtTest>
 
 #include <filesystem>
@@ -95,6 +96,7 @@ class TUFrmCheckVersionTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(bool(Sim));
+    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
     Vantrel::RegisterTinyTLSEngine();
     Vantrel::RegisterSChannelSocketMaker();
     Talven::SetHostsConfig(Talven::LoadHostsConfig(Sim.HostsFile));
@@ -306,6 +308,61 @@ class TUFrmCheckVersionTest : public QObject {
       QCOMPARE(int(Boxes.size()), 1);
       QVERIFY2(Boxes.front().startsWith(Box), qPrintable(Boxes.front()));
     }
+  }
+
+  // The check, the archive and its signature go through the proxy that
+  // https_proxy names, one tunnel each, unless no_proxy names the maker.
+  void environment_proxy_data() {
+    QTest::addColumn<int>("ProxyStatus");  // 0: the proxy opens tunnels
+    QTest::addColumn<QString>("NoProxy");
+    QTest::addColumn<int>("Tunnels");
+    QTest::addColumn<QString>("Box");  // "": the update is installed
+    QTest::newRow("tunnels") << 0 << "" << 3 << "";
+    QTest::newRow("proxy wants credentials") << 407 << "" << 1 << "Impossible de s'authentifier sur votre Proxy";
+    QTest::newRow("proxy refuses") << 403 << "" << 1 << "Impossible d'accéder à Internet\rHTTP/1.1 403 Forbidden";
+    QTest::newRow("maker bypassed") << 407 << "localhost,127.0.0.1" << 0 << "";
+  }
+  void environment_proxy() {
+    QFETCH(int, ProxyStatus);
+    QFETCH(QString, NoProxy);
+    QFETCH(int, Tunnels);
+    QFETCH(QString, Box);
+    HTTPTest::TProxy Proxy(ProxyStatus);
+    QVERIFY(Proxy.Port > 0);
+    TestSupport::SetProxyEnvironment(nullptr, Proxy.URL().c_str(), NoProxy.isEmpty() ? nullptr : qPrintable(NoProxy));
+    MakeArchive(Updates / "p.zip", "NEW");
+    Sign(KeyFile(), Updates / "p.zip", Updates / "p.zip.sig");
+    Rules("archive");
+    TestSupport::TempDir Dir;
+    const TUpdateEnvironment Env = Working(Dir.Path());
+    const bool GoesOn = TFrmCheckVersion::Execute(nullptr, Env);
+    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
+    const std::string Maker = Env.Maker.substr(Env.Maker.find("://") + 3);
+    const std::vector<std::string> Log = Proxy.Log();
+    QCOMPARE(int(Log.size()), Tunnels);
+    for (const std::string& Line : Log)
+      QVERIFY2(Line.find("\tCONNECT " + Maker + " HTTP/1.1\t" + Maker) != std::string::npos, Line.c_str());
+    QCOMPARE(GoesOn, !Box.isEmpty());
+    QCOMPARE(Boxes, Box.isEmpty() ? std::vector<QString>{} : std::vector<QString>{Box});
+    QCOMPARE(RunProgram(Env.Exe), std::string(Box.isEmpty() ? "NEW\n" : "OLD\n"));
+  }
+
+  // The service answering after 20 s: the dialog serves queued calls while
+  // the check waits, and the check gives up after its time-out.
+  void slow_service_leaves_the_window_responsive() {
+    Sim.SetRules(R"([{"match": {"path": "/carvelin2.php"}, "delay_ms": 20000}])");
+    TestSupport::TempDir Dir;
+    TUpdateEnvironment Env = Working(Dir.Path());
+    Env.AnswerTimeoutMs = 400;
+    QString Served;
+    QTimer::singleShot(0, [&] {
+      QWidget* Modal = QApplication::activeModalWidget();
+      Served = Modal ? Modal->objectName() : QStringLiteral("no dialog");
+    });
+    QVERIFY(TFrmCheckVersion::Execute(nullptr, Env));
+    QCOMPARE(Served, QStringLiteral("FrmCheckVersion"));
+    QCOMPARE(Boxes, std::vector<QString>{QStringLiteral("Impossible d'accéder à Internet\r"
+                                                        "WINSOCK Error #0000274C on function recv")});
   }
 
   void signed_update_ends_this_run() {

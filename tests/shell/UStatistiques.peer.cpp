@@ -6,7 +6,10 @@
 #include <QComboBox>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
+
+#include <future>
 
 #include "Carvelin.MessageDlg.h"
 #include "Simulator.h"
@@ -19,8 +22,11 @@
 
 using namespace Carvelin;
 using Vantrel::TDateTime;
+using namespace std::chrono_literals;
 
 namespace {
+
+bool Ended(const std::future<void>& F) { return F.wait_for(0s) == std::future_status::ready; }
 
 TDateTime D(int Y, int M, int Day) {
   TDateTime R = 0;
@@ -56,6 +62,7 @@ class TUStatistiquesTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(bool(Sim));
+    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
     Vantrel::RegisterTinyTLSEngine();
     Vantrel::RegisterSChannelSocketMaker();
     Talven::SetHostsConfig(Talven::LoadHostsConfig(Sim.HostsFile));
@@ -208,6 +215,44 @@ class TUStatistiquesTest : public QObject {
     QVERIFY(E.find(R"("password": "7C1F0B92-4E5A-4B38-9D60-2F84C7E1A53B")") != std::string::npos);
     QVERIFY(E.find(R"("list": [{"Nom": "DUPONT", "IdNational": "8100"}])") != std::string::npos);
     QVERIFY(E.find(R"("content_type": "application/json")") != std::string::npos);
+  }
+
+  void messages_go_through_the_environment_proxy() {
+    HTTPTest::TProxy Proxy;
+    QVERIFY(Proxy.Port > 0);
+    TestSupport::SetProxyEnvironment(nullptr, Proxy.URL().c_str(), nullptr);
+    const std::string Maker = Talven::HostsConfig().Maker;
+    const size_t Since = Sim.LogSize();
+    const std::future<void> Stats = PostStatistics(Maker, {{"COUNT", "1"}});
+    const TSendPraticiens Upload("[]", Maker);
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(Stats) && Ended(Upload.Done), 15000);
+    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
+    const std::string Authority = Maker.substr(Maker.find("://") + 3);
+    const std::vector<std::string> Log = Proxy.Log();
+    QCOMPARE(int(Log.size()), 2);
+    for (const std::string& Line : Log)
+      QVERIFY2(Line.find("\tCONNECT " + Authority + " HTTP/1.1\t" + Authority) != std::string::npos, Line.c_str());
+    QVERIFY(!Entry("/carvelin_stats.php", Since).empty());
+    QVERIFY(!Entry("/dmp_prats.php", Since).empty());
+  }
+
+  // The service answering after 20 s: a queued call is served while both
+  // messages wait, and both give up after their time-out.
+  void slow_service_neither_blocks_nor_holds_the_messages() {
+    Sim.SetRules(R"([{"match": {"path": "/carvelin_stats.php"}, "delay_ms": 20000},
+                     {"match": {"path": "/dmp_prats.php"}, "delay_ms": 20000}])");
+    const std::string Maker = Talven::HostsConfig().Maker;
+    const std::future<void> Stats = PostStatistics(Maker, {{"COUNT", "1"}}, 1000);
+    const TSendPraticiens Upload("[]", Maker, 1000);
+    bool Served = false, WaitingWhenServed = false;
+    QTimer::singleShot(0, [&] {
+      Served = true;
+      WaitingWhenServed = !Ended(Stats) && !Ended(Upload.Done);
+    });
+    QTRY_VERIFY(Served);
+    QVERIFY(WaitingWhenServed);
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(Stats) && Ended(Upload.Done), 10000);
+    Sim.Reset();
   }
 
   void nothing_sent_without_maker() {

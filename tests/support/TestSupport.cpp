@@ -173,6 +173,14 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(FPath, Ec);
 }
 
+void SetProxyEnvironment(const char* Http, const char* Https, const char* NoProxy) {
+  for (const char* V : {"HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY", "http_proxy", "https_proxy", "no_proxy"})
+    unsetenv(V);
+  if (Http) setenv("http_proxy", Http, 1);
+  if (Https) setenv("https_proxy", Https, 1);
+  if (NoProxy) setenv("no_proxy", NoProxy, 1);
+}
+
 int FreePort() {
   int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (Fd < 0) throw std::runtime_error("socket failed");

@@ -67,6 +67,10 @@ int ConnectLoopback(int Port);
 // True once something accepts connections on 127.0.0.1:Port.
 bool WaitForPort(int Port, int TimeoutMs = 10000);
 
+// Sets the proxy variables of the process (nullptr: unset, the upper-case
+// forms always unset); restores nothing.
+void SetProxyEnvironment(const char* Http, const char* Https, const char* NoProxy);
+
 // Reproducible pseudo-random bytes.
 std::string RandomBytes(size_t Count, uint64_t Seed);
 
