@@ -254,7 +254,24 @@ TStatistiques::TStatistiques(QWidget* Owner, TVaspoDatabase* DB, TDateTime Today
   connect(cbDetail, &QCheckBox::clicked, this, [this] { LoadStats(); });
   connect(btCopy, &QPushButton::clicked, this, [this] { btCopyClick(); });
   connect(btExport, &QPushButton::clicked, this, [this] { btExportClick(); });
+  connect(ListBox, &QListView::doubleClicked, this, [this](const QModelIndex& I) { ListBoxDblClick(I.row()); });
   cbModeChange();
+}
+
+void TStatistiques::ListBoxDblClick(int Index) {
+  if (!cbDetail->isChecked() || Index < 0 || size_t(Index) >= FStats2.size()) return;
+  if (!OpenINS) {
+    MessageDlg(this, QMessageBox::Information, ShellTr::tr("Vous devez vous authentifier avant d'ouvrir un DMP"));
+    return;
+  }
+  const std::string INS = FStats2[size_t(Index)]->INSNIR;
+  if (INS.empty()) {
+    MessageDlg(this, QMessageBox::Information,
+               ShellTr::tr("Ce dossier a été créé avec le DMP V1 et n'est pas accessible sans carte Vitale"));
+    return;
+  }
+  OpenINS(INS);
+  accept();
 }
 
 void TStatistiques::cbModeChange() {

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -87,6 +88,14 @@ class TStatistiques : public QDialog {
   std::string ExportText() const;
   void btCopyClick();
   void btExportClick();
+  // A double-click on a row of the detailed list: opens its record through
+  // OpenINS and closes the window, or says why it cannot.
+  void ListBoxDblClick(int Index);
+
+  // Set by the main window while its INS edit is shown (a session is
+  // ready): puts the INS into the edit and opens the record. Empty: the
+  // edit is hidden.
+  std::function<void(const std::string& INS)> OpenINS;
 
   TDateTimePicker* dtDebut;
   TDateTimePicker* dtFin;

@@ -163,6 +163,32 @@ class TUStatistiquesTest : public QObject {
     Form.cbDetail->click();
     QCOMPARE(int(Form.FStats2.size()), 3);
     QVERIFY(Form.Headers1->isHidden() && !Form.Headers2->isHidden());
+    // A double-click on a row: without a session it says why; with one it
+    // opens the record and closes, except for a record without INS-NIR.
+    const auto RowWith = [&Form](bool EmptyINS) {
+      for (size_t I = 0; I < Form.FStats2.size(); ++I)
+        if (Form.FStats2[I]->INSNIR.empty() == EmptyINS) return int(I);
+      return -1;
+    };
+    Boxes.clear();
+    Form.ListBoxDblClick(RowWith(false));
+    QCOMPARE(Boxes, std::vector<QString>{QStringLiteral("Vous devez vous authentifier avant d'ouvrir un DMP")});
+    std::vector<std::string> Opened;
+    Form.OpenINS = [&Opened](const std::string& INS) { Opened.push_back(INS); };
+    Boxes.clear();
+    Form.ListBoxDblClick(RowWith(true));
+    QCOMPARE(Boxes, std::vector<QString>{
+                        QStringLiteral("Ce dossier a été créé avec le DMP V1 et n'est pas accessible sans carte Vitale")});
+    QVERIFY(Opened.empty());
+    Form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Form));
+    const QRect Row = Form.ListBox->visualRect(Form.ListBox->model()->index(RowWith(false), 0));
+    QTest::mouseClick(Form.ListBox->viewport(), Qt::LeftButton, {}, Row.center());
+    QTest::mouseDClick(Form.ListBox->viewport(), Qt::LeftButton, {}, Row.center());
+    QCOMPARE(Opened, std::vector<std::string>{Form.FStats2[size_t(RowWith(false))]->INSNIR});
+    QCOMPARE(Form.result(), int(QDialog::Accepted));
+    QVERIFY(Form.isHidden());
+    Form.OpenINS = nullptr;
     Form.cbDetail->click();
     // A date changed by the user: "De date à date".
     Form.dtDebut->SetDateTime(D(2025, 3, 18));
