@@ -24,18 +24,9 @@ constexpr std::string_view HabilitationsNamespace = "urn:si-dmp-habilitations";
 constexpr std::string_view PatientsNamespace = "urn:si-dmp-patients";
 constexpr std::string_view ReasonCodeSystem = "1.2.250.1.213.1.1.4.11";
 
-using TAddressing = std::string (*)(std::string_view Operation, std::string_view Destination);
-
 std::string HL7Addressing(std::string_view Operation, std::string_view Destination) {
   return Vantrel::WSAddressingHeader(HL7Namespace, Operation, Destination);
 }
-
-// Where a request goes and how it is addressed.
-struct TRequest {
-  std::string_view Service;
-  TAddressing Addressing;
-  std::string_view Operation;
-};
 
 constexpr TRequest Consultation{"patients", HL7Addressing, "PRPA_IN201307UV02"};
 constexpr TRequest Revision{"patients", HL7Addressing, "PRPA_IN201314UV02"};
@@ -149,15 +140,6 @@ int TDossierMedical::Reload() {
   return ERR_OK;
 }
 
-namespace {
-
-// The body of a request, made by the session that sends it.
-using TBody = std::function<std::string(const TVaspoCNX& Session)>;
-// The reader of its answer.
-using TReader = std::function<int(TCarvelin& DMP, std::string_view Response)>;
-
-// One request about the patient PatientId, signed by the root's current
-// session, its answer read by Read.
 int SendAbout(const std::shared_ptr<TCarvelin>& DMP, const TRequest& Request, const std::string& PatientId,
               std::string_view Reason, uint8_t MinorMode, const TBody& Body, const TReader& Read) {
   if (!DMP || !DMP->VaspoCNX) return ERR_SESSION;
@@ -168,8 +150,6 @@ int SendAbout(const std::shared_ptr<TCarvelin>& DMP, const TRequest& Request, co
                                     PatientId, Body(Session), Response, Reason, MinorMode);
   return Code != ERR_OK ? Code : Read(*DMP, Response);
 }
-
-}  // namespace
 
 // ---- Panel ----
 
@@ -347,24 +327,8 @@ int TDossierMedical::ModifierCanal(std::string_view Canal, TActionCanal Action) 
       [](TCarvelin& DMP, std::string_view Response) { return DMP.xmlModifierAccessPatient(Response); });
 }
 
-// ---- Documents: their operations come with the document objects ----
+// ---- Documents: retrieval, filing and status changes come with the document objects ----
 
-int TDossierMedical::QueryDocuments(const TQueryDocuments&, std::shared_ptr<IDocumentList>& List) {
-  List.reset();
-  return ERR_PROGRAMME;
-}
-int TDossierMedical::Query2Documents(std::string_view, std::string_view, std::shared_ptr<IDocumentList>& List) {
-  List.reset();
-  return ERR_PROGRAMME;
-}
-int TDossierMedical::QuerySubmissions(const TQueryDocuments&, std::shared_ptr<IDocumentList>& List) {
-  List.reset();
-  return ERR_PROGRAMME;
-}
-int TDossierMedical::QuerySubmissions2(const TQueryDocuments&, std::shared_ptr<IDocumentList>& List) {
-  List.reset();
-  return ERR_PROGRAMME;
-}
 int TDossierMedical::AddDocument(const TProprietesDocument&, std::string&) { return ERR_PROGRAMME; }
 int TDossierMedical::AddSynthese(const TProprietesDocument&, std::string_view, std::string&) { return ERR_PROGRAMME; }
 int TDossierMedical::GetDocument(std::string_view, std::shared_ptr<IDocument>& Document) {

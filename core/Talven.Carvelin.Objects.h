@@ -20,8 +20,10 @@
 //     objects that wrap the records of ParseDocumentList and
 //     ParseRetrieveDocumentSet exist;
 //   TVaspoCNX: GetAppVitale, CloseAppVitale;
-//   TDossierMedical: the document operations (queries, filing, deletion,
-//     status changes, batches).
+//   TDossierMedical: the document operations other than the queries
+//     (retrieval, filing, deletion, status changes, batches);
+//   TDocumentList: GetDocument and DeleteDocument, until the retrieved
+//     document and the status changes land.
 #pragma once
 
 #include <functional>
@@ -278,6 +280,24 @@ class TSessionList : public TDMPLink, public IList {
 using TDossierList = TSessionList<IDossierList, TDossierItem, Objects::TDossierItem>;
 using TPatientList = TSessionList<IPatientList, TPatientItem>;
 
+// Where a record request goes and how it is addressed.
+using TAddressing = std::string (*)(std::string_view Operation, std::string_view Destination);
+struct TRequest {
+  std::string_view Service;
+  TAddressing Addressing;
+  std::string_view Operation;
+};
+// The body of a request, made by the session that sends it.
+using TBody = std::function<std::string(const TVaspoCNX& Session)>;
+// The reader of its answer.
+using TReader = std::function<int(TCarvelin& DMP, std::string_view Response)>;
+// One request about the patient PatientId, signed by the root's current
+// session, its answer read by Read.
+int SendAbout(const std::shared_ptr<TCarvelin>& DMP, const TRequest& Request, const std::string& PatientId,
+              std::string_view Reason, uint8_t MinorMode, const TBody& Body, const TReader& Read);
+
+class TDocumentList;
+
 // The access mode chosen for a minor's record, sent in every later assertion.
 enum TAccesMineur : uint8_t { amMajeur = 0, amNormal = 1, amSecret = MineurSecret };
 
@@ -285,7 +305,9 @@ enum TAccesMineur : uint8_t { amMajeur = 0, amNormal = 1, amSecret = MineurSecre
 // Reload. The pointers handed out point into its fields and stay valid until
 // the operation that rewrites that field, or the record's release. Fields
 // change only after a successful reading.
-class TDossierMedical : public TDMPLink, public IDossierMedical {
+class TDossierMedical : public TDMPLink,
+                        public IDossierMedical,
+                        public std::enable_shared_from_this<TDossierMedical> {
  public:
   using TDMPLink::TDMPLink;
 
@@ -341,6 +363,59 @@ class TDossierMedical : public TDMPLink, public IDossierMedical {
  private:
   // The PRPA_IN201314UV02 revision of the panel, or the closing with its reason.
   int Revise(bool Closing, std::string_view PersonMarkup, std::string_view ClosingReason, TVoletAdministratif& Volet);
+
+  // The status, visibility and type slots of Query for the entries named
+  // by Prefix ("$XDSDocumentEntry" or "$XDSSubmissionSet"), gate first.
+  int QuerySlots(std::string_view Prefix, const TQueryDocuments& Query, std::string& Slots);
+  // One registry stored query about this record, its answer read by Read.
+  int StoredQuery(std::string_view QueryId, bool ObjectRef, const std::string& Slots, const TReader& Read);
+  // A new list of this record with the entries of one stored query.
+  int QueryList(std::string_view QueryId, const std::string& Slots, std::shared_ptr<TDocumentList>& List);
+  std::shared_ptr<TDocumentList> NewList();
+  // The submission sets filed between the query's dates.
+  int FindSubmissionSets(const TQueryDocuments& Query, std::vector<std::string>& Sets);
+  int DocumentsOfSubmissionSets(const TQueryDocuments& Query, const std::vector<std::string>& Sets,
+                                std::shared_ptr<IDocumentList>& List);
+  int SubmissionSetMembers(const std::vector<std::string>& Sets, std::vector<std::string>& Entries);
+  int DocumentsByEntryUUIDs(const std::vector<std::string>& Entries, std::shared_ptr<IDocumentList>& List);
+};
+
+// A record's documents as one query found them. FInfos keeps the reply
+// order and never changes after the query; the view FDocs holds indexes into
+// it, filtered and sorted ascending, and is read backwards when FDesc is set.
+// The list holds its record, so it may outlive the caller's reference.
+class TDocumentList : public TDMPLink, public IDocumentList {
+ public:
+  // Dossier is nullptr for a list read without a record.
+  TDocumentList(const std::shared_ptr<TCarvelin>& DMP, std::shared_ptr<TDossierMedical> ADossier);
+
+  std::string FINS;  // the patient's HL7 CX identifier, escaped
+  std::vector<Objects::TDocumentInfo> FInfos;
+  std::vector<size_t> FDocs;
+  int FSort = -1;  // column 0 to 5, -1 in reply order
+  bool FDesc = false;
+  std::string FBrisGlace;
+  const std::shared_ptr<TDossierMedical> Dossier;
+
+  // The view := every entry in reply order.
+  void ViewAll();
+  // Sorts the view by FSort; ERR_INDEX (view kept) for an unknown column.
+  int ApplySort();
+
+  // IDocumentList
+  int Count() override { return int(FDocs.size()); }
+  // nullptr outside 0 .. Count - 1.
+  const TDocumentInfo* Info(int Index) override;
+  int Sort(int Column) override;
+  int CategoryCount(std::string_view CodeCategorie) override;
+  int Filter(std::string_view CodeCategorie) override;
+  int GetDocument(int Index, std::shared_ptr<IDocument>& Doc) override;
+  int GetSortIndex() override;
+  void SetSortIndex(int Value) override;
+  int DeleteDocument(int Index) override;
+
+ private:
+  const Objects::TDocumentInfo* Entry(int Index) const;
 };
 
 // Every character other than A-Z, a-z, 0-9, blank, apostrophe, hyphen and
