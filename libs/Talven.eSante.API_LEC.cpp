@@ -3,11 +3,15 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "Vantrel.SysUtils.h"
+#include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.XML.Tree.h"
 
 namespace Talven::eSante {
 
@@ -146,6 +150,148 @@ std::string TAPI_LEC::ErrorMessage() const {
     case 70: return "Erreur lors de la detection automatique des cartes dans les lecteur PSC/SC";
     default: return "Erreur #" + std::to_string(FError) + ", Code " + std::to_string(FErrorCode);
   }
+}
+
+namespace {
+
+// Text without leading and trailing spaces and control characters.
+std::string Trimmed(std::string_view S) {
+  const auto Kept = [](char C) { return static_cast<unsigned char>(C) > ' '; };
+  const auto First = std::find_if(S.begin(), S.end(), Kept);
+  const auto Last = std::find_if(S.rbegin(), S.rend(), Kept).base();
+  return First < Last ? std::string(First, Last) : std::string();
+}
+
+// The whole text as a number; false for anything else.
+bool ReadNumber(std::string_view S, int& Value) {
+  const auto [End, Err] = std::from_chars(S.data(), S.data() + S.size(), Value);
+  return !S.empty() && Err == std::errc() && End == S.data() + S.size();
+}
+
+bool AllDigits(std::string_view S, size_t Count) {
+  return S.size() == Count && std::all_of(S.begin(), S.end(), [](char C) { return C >= '0' && C <= '9'; });
+}
+
+int Digits(std::string_view S, size_t At, size_t Count) {
+  int Value = 0;
+  ReadNumber(S.substr(At, Count), Value);
+  return Value;
+}
+
+// The day within its month (a month above 12 taken as 12); 0 for day or month 0.
+Vantrel::TDateTime LenientDate(int Year, int Month, int Day) {
+  Vantrel::TDateTime Date = 0;
+  if (Day == 0 || Month == 0) return 0;
+  Month = std::min(Month, 12);
+  Day = std::min(Day, Vantrel::DaysInMonth(Year, Month));
+  return Vantrel::TryEncodeDate(Year, Month, Day, Date) ? Date : 0;
+}
+
+std::string JoinedLines(const std::string& A, const std::string& B) { return Trimmed(A + " " + B); }
+
+}  // namespace
+
+Vantrel::TDateTime CardDateYYMMDD(std::string_view Text, Vantrel::TDateTime Today) {
+  if (!AllDigits(Text, 6)) return 0;
+  const int YY = Digits(Text, 0, 2), Month = Digits(Text, 2, 2), Day = Digits(Text, 4, 2);
+  const Vantrel::TDateTime Date = LenientDate(2000 + YY, Month, Day);
+  return Date > Vantrel::DateOf(Today) ? LenientDate(1900 + YY, Month, Day) : Date;
+}
+
+Vantrel::TDateTime CardDateDDMMYYYY(std::string_view Text) {
+  if (!AllDigits(Text, 8)) return 0;
+  return LenientDate(Digits(Text, 4, 4), Digits(Text, 2, 2), Digits(Text, 0, 2));
+}
+
+bool TBeneficiaire::AdresseNonVide() const {
+  return std::any_of(Adresse.begin(), Adresse.end(), [](const std::string& L) { return !L.empty(); });
+}
+
+std::string TBeneficiaire::Adresse1() const {
+  const std::string Lines12 = JoinedLines(Adresse[0], Adresse[1]);
+  return Lines12.empty() ? JoinedLines(Adresse[2], Adresse[3]) : Lines12;
+}
+
+std::string TBeneficiaire::Adresse2() const {
+  return JoinedLines(Adresse[0], Adresse[1]).empty() ? std::string() : JoinedLines(Adresse[2], Adresse[3]);
+}
+
+std::string TBeneficiaire::CodePostal() const {
+  const size_t Space = Adresse[4].find(' ');
+  return Space == std::string::npos ? std::string() : Adresse[4].substr(0, Space);
+}
+
+std::string TBeneficiaire::Ville() const {
+  const size_t Space = Adresse[4].find(' ');
+  return Space == std::string::npos ? Adresse[4] : Adresse[4].substr(Space + 1);
+}
+
+std::string TBeneficiaire::DateDeNaissance() const {
+  if (DateEnCarte.size() == 6) return DateEnCarte;
+  return BirthDate == 0 ? std::string() : Vantrel::FormatDateTime("yymmdd", BirthDate);
+}
+
+std::string TBeneficiaire::DateINS() const {
+  if (naissance.size() == 8)
+    return naissance.substr(4, 4) + "-" + naissance.substr(2, 2) + "-" + naissance.substr(0, 2);
+  if (DateEnCarte.size() != 6) return {};
+  const std::string Century = Vantrel::DecodeDateTime(BirthDate).Year < 2000 ? "19" : "20";
+  return Century + DateEnCarte.substr(0, 2) + "-" + DateEnCarte.substr(2, 2) + "-" + DateEnCarte.substr(4, 2);
+}
+
+std::string TBeneficiaire::FullName() const {
+  return NomUsage + " " + Prenom + ", né(e) le " + Vantrel::FormatDateTime("dd/mm/yyyy", BirthDate);
+}
+
+namespace {
+
+std::string TextAt(const Vantrel::TXMLNode& Node, std::initializer_list<std::string_view> Path) {
+  const Vantrel::TXMLNode* Found = Node.GetChildAt(Path);
+  return Found ? Trimmed(Found->Value()) : std::string();
+}
+
+TBeneficiaire ReadBeneficiaire(const Vantrel::TXMLNode& Node, Vantrel::TDateTime Today) {
+  TBeneficiaire B;
+  const Vantrel::TXMLNode* Ident = Node.GetChild("ident");
+  if (Ident) {
+    B.NomUsage = TextAt(*Ident, {"nomUsuel"});
+    B.NomNaissance = TextAt(*Ident, {"nomPatronymique"});
+    B.Prenom = TextAt(*Ident, {"prenomUsuel"});
+    if (Ident->GetChildAt({"naissance", "dateEnCarte"})) {
+      B.DateEnCarte = TextAt(*Ident, {"naissance", "dateEnCarte"});
+      B.BirthDate = CardDateYYMMDD(B.DateEnCarte, Today);
+    }
+    // The full date, when given, wins over the card's short one.
+    if (Ident->GetChildAt({"naissance", "date"})) {
+      B.naissance = TextAt(*Ident, {"naissance", "date"});
+      B.BirthDate = CardDateDDMMYYYY(B.naissance);
+    }
+    if (B.BirthDate != 0) B.DateNaissance = Vantrel::FormatDateTime("dd/mm/yyyy", B.BirthDate);
+    B.Nir = TextAt(*Ident, {"nir"});
+    ReadNumber(TextAt(*Ident, {"rangDeNaissance"}), B.RangDeNaissance);
+    B.NirCertifie = TextAt(*Ident, {"nirCertifie"});
+    static constexpr std::string_view Lines[] = {"ligne1", "ligne2", "ligne3", "ligne4", "ligne5"};
+    for (size_t I = 0; I < B.Adresse.size(); ++I) B.Adresse[I] = TextAt(*Ident, {"adresse", Lines[I]});
+  }
+  if (!ReadNumber(TextAt(Node, {"amo", "qualBenef"}), B.Qualite)) B.Qualite = -1;
+  B.MedecinTraitant = TextAt(Node, {"amo", "medecinTraitant"});
+  return B;
+}
+
+}  // namespace
+
+void TDonneesVitale::Parse(std::string_view XML, Vantrel::TDateTime Today) {
+  Vantrel::TXMLTree Tree;
+  Tree.Build(Vantrel::IsValidUTF8(XML) ? std::string(XML) : Vantrel::Windows1252ToUTF8(XML));
+  const Vantrel::TXMLNode& Root = Tree.Root();
+  numSerie = TextAt(Root, {"tech", "numSerie"});
+  const Vantrel::TXMLNode* List = Root.GetChildAt({"T_AsnDonneesVitale", "listeBenef"});
+  if (!List) List = Root.GetChildAt({"t_AsnDonneesVitale", "listeBenef"});
+  if (!List) return;
+  listeBenef.clear();
+  for (const Vantrel::TXMLNode& Child : List->Children())
+    if (Child.Name.Match("T_AsnBeneficiaire") || Child.Name.Match("element"))
+      listeBenef.push_back(ReadBeneficiaire(Child, Today));
 }
 
 }  // namespace Talven::eSante

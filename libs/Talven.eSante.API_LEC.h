@@ -7,10 +7,19 @@
 // Operations answer false and keep the library's result in Error() and its
 // additional code in ErrorCode(); ErrorMessage() turns them into the user's
 // text. One caller at a time: the owner serialises the calls.
+//
+// The card XML is read into TDonneesVitale: its serial number and its
+// beneficiaries, whose card dates are read leniently (an impossible date is
+// no date, never an error).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "Vantrel.DateTime.h"
 
 namespace Talven::eSante {
 
@@ -96,6 +105,60 @@ class TAPI_LEC {
   TLec_RetraitMhtVitale Lec_RetraitMhtVitale = nullptr;
   TLec_FermetureSessionVitale Lec_FermetureSessionVitale = nullptr;
   TLec_LectureVitale Lec_LectureVitale = nullptr;
+};
+
+// A card date yymmdd: day or month 0 is no date (0), a month above 12 is
+// taken as 12, a day beyond the month's length as its last day; the year is
+// 2000 + yy unless that date lies after Today, then 1900 + yy. Anything but
+// six digits is no date.
+Vantrel::TDateTime CardDateYYMMDD(std::string_view Text, Vantrel::TDateTime Today);
+// A full card date ddmmyyyy, its day and month read as above.
+Vantrel::TDateTime CardDateDDMMYYYY(std::string_view Text);
+
+// One beneficiary of the card, in texts.
+struct TBeneficiaire {
+  std::string NomUsage;
+  std::string NomNaissance;
+  std::string Prenom;
+  std::string DateEnCarte;    // yymmdd as on the card
+  std::string DateNaissance;  // dd/mm/yyyy
+  std::string Nir;
+  std::string NirCertifie;
+  int Qualite = -1;  // -1: not given
+  std::array<std::string, 5> Adresse;
+  int RangDeNaissance = 0;
+  std::string MedecinTraitant;
+  std::string INSNIR;
+  std::string naissance;  // ddmmyyyy, when the card gives it
+  Vantrel::TDateTime BirthDate = 0;
+
+  bool AdresseNonVide() const;
+  // Lines 1 and 2, else lines 3 and 4.
+  std::string Adresse1() const;
+  // Lines 3 and 4, when lines 1 and 2 are not empty.
+  std::string Adresse2() const;
+  // Line 5 is the postcode, a space and the town.
+  std::string CodePostal() const;
+  std::string Ville() const;
+  // yymmdd.
+  std::string DateDeNaissance() const;
+  // yyyy-mm-dd.
+  std::string DateINS() const;
+  // "NAME First name, né(e) le dd/mm/yyyy".
+  std::string FullName() const;
+};
+
+// The card as read: its serial number and its beneficiaries.
+struct TDonneesVitale {
+  std::vector<TBeneficiaire> listeBenef;
+  std::string numSerie;
+
+  // Reads the card XML, UTF-8 or (when it is not valid UTF-8) Windows-1252;
+  // texts come out in UTF-8. Today judges the century of card dates. A card
+  // without a beneficiary list keeps listeBenef as it was. Raises
+  // Vantrel::EXMLError when the text is no XML.
+  void Parse(std::string_view XML, Vantrel::TDateTime Today);
+  void Parse(std::string_view XML) { Parse(XML, Vantrel::Now()); }
 };
 
 }  // namespace Talven::eSante

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "Vantrel.XML.Tree.h"
 
 using namespace Talven::eSante;
 namespace fs = std::filesystem;
@@ -240,6 +241,105 @@ TEST(ApiLecLocation, default_location_is_computed_once_in_the_data_folder) {
   EXPECT_EQ(First, "/data/home/santesocial/DMP/libapi_lec.so");
   EXPECT_EQ(TAPI_LEC::DefaultLocation(), First);
   unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+
+namespace {
+
+Vantrel::TDateTime Day(int Year, int Month, int DayOfMonth) {
+  Vantrel::TDateTime Date = 0;
+  Vantrel::TryEncodeDate(Year, Month, DayOfMonth, Date);
+  return Date;
+}
+
+TEST(CardDates, short_and_full_dates_around_the_century_pivot) {
+  struct Case {
+    const char* Text;
+    Vantrel::TDateTime Today;
+    Vantrel::TDateTime Expected;
+  } Cases[] = {
+      {"991231", Day(2025, 6, 15), Day(1999, 12, 31)},
+      {"250230", Day(2025, 6, 15), Day(2025, 2, 28)},
+      {"240230", Day(2025, 6, 15), Day(2024, 2, 29)},
+      {"000229", Day(2025, 6, 15), Day(2000, 2, 29)},
+      {"250615", Day(2025, 6, 15), Day(2025, 6, 15)},  // today is not the future
+      {"250616", Day(2025, 6, 15), Day(1925, 6, 16)},
+      {"280229", Day(2028, 1, 1), Day(1928, 2, 29)},   // the past century's leap day
+      {"751301", Day(2025, 6, 15), Day(1975, 12, 1)},  // month 13 read as December
+      {"750001", Day(2025, 6, 15), 0},
+      {"750100", Day(2025, 6, 15), 0},
+      {"7501", Day(2025, 6, 15), 0},
+      {"75O101", Day(2025, 6, 15), 0},
+      {"", Day(2025, 6, 15), 0},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Text);
+    EXPECT_EQ(CardDateYYMMDD(C.Text, C.Today), C.Expected);
+  }
+  struct FullCase {
+    const char* Text;
+    Vantrel::TDateTime Expected;
+  } FullCases[] = {
+      {"29022000", Day(2000, 2, 29)}, {"30021900", Day(1900, 2, 28)}, {"31132024", Day(2024, 12, 31)},
+      {"00012000", 0},                {"01002000", 0},                {"0101200", 0},
+      {"01010000", 0},                {"01-01-2000", 0},
+  };
+  for (const FullCase& C : FullCases) {
+    SCOPED_TRACE(C.Text);
+    EXPECT_EQ(CardDateDDMMYYYY(C.Text), C.Expected);
+  }
+}
+
+TEST(CardBeneficiaire, address_lines_and_dates_as_shown) {
+  struct Case {
+    std::array<std::string, 5> Lines;
+    std::string Adresse1, Adresse2, CodePostal, Ville;
+  } Cases[] = {
+      {{"Bât B", "12 rue X", "", "", "75012 PARIS"}, "Bât B 12 rue X", "", "75012", "PARIS"},
+      {{"", "", "3 place Y", "Appt 4", "CAYENNE"}, "3 place Y Appt 4", "", "", "CAYENNE"},
+      {{"12 rue X", "", "", "Lieu-dit", "97300 SAINT LAURENT"}, "12 rue X", "Lieu-dit", "97300", "SAINT LAURENT"},
+      {{"", "", "", "", ""}, "", "", "", ""},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Adresse1);
+    TBeneficiaire B;
+    B.Adresse = C.Lines;
+    EXPECT_EQ(B.AdresseNonVide(), !C.Adresse1.empty());
+    EXPECT_EQ(B.Adresse1(), C.Adresse1);
+    EXPECT_EQ(B.Adresse2(), C.Adresse2);
+    EXPECT_EQ(B.CodePostal(), C.CodePostal);
+    EXPECT_EQ(B.Ville(), C.Ville);
+  }
+  TBeneficiaire B;
+  B.NomUsage = "DUPRÉ";
+  B.Prenom = "Hélène";
+  B.DateEnCarte = "991231";
+  B.BirthDate = Day(1999, 12, 31);
+  EXPECT_EQ(B.DateDeNaissance(), "991231");
+  EXPECT_EQ(B.DateINS(), "1999-12-31");
+  EXPECT_EQ(B.FullName(), "DUPRÉ Hélène, né(e) le 31/12/1999");
+  B.naissance = "31121999";
+  B.DateEnCarte.clear();
+  EXPECT_EQ(B.DateDeNaissance(), "991231");
+  EXPECT_EQ(B.DateINS(), "1999-12-31");
+}
+
+TEST(CardXML, a_card_without_list_keeps_the_previous_one_and_bad_xml_raises) {
+  TDonneesVitale Card;
+  Card.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/one-benef.xml")), Day(2025, 6, 15));
+  ASSERT_EQ(Card.listeBenef.size(), 1u);
+  EXPECT_EQ(Card.listeBenef[0].NomNaissance, "MARTIN-D'AVRIL");
+  EXPECT_EQ(Card.listeBenef[0].Prenom, "Hélène");
+  Card.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/no-list.xml")), Day(2025, 6, 15));
+  EXPECT_EQ(Card.numSerie, "111");
+  EXPECT_EQ(Card.listeBenef.size(), 1u);
+  EXPECT_THROW(Card.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/malformed.xml"))), Vantrel::EXMLError);
+  TDonneesVitale Latin;
+  Latin.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/windows-1252.xml")), Day(2025, 6, 15));
+  ASSERT_EQ(Latin.listeBenef.size(), 1u);
+  EXPECT_EQ(Latin.listeBenef[0].NomUsage, "GRÉGOIRE");
+  EXPECT_EQ(Latin.listeBenef[0].Prenom, "Françoise €");
 }
 
 }  // namespace
