@@ -156,7 +156,8 @@ struct TDonneesVitale {
   // Reads the card XML, UTF-8 or (when it is not valid UTF-8) Windows-1252;
   // texts come out in UTF-8. Today judges the century of card dates. A card
   // without a beneficiary list keeps listeBenef as it was. Raises
-  // Vantrel::EXMLError when the text is no XML.
+  // Vantrel::EXMLError when the text is no XML, std::runtime_error for a
+  // malformed character reference in a text read.
   void Parse(std::string_view XML, Vantrel::TDateTime Today);
   void Parse(std::string_view XML) { Parse(XML, Vantrel::Now()); }
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,7 @@ TEST(CardXML, a_card_without_list_keeps_the_previous_one_and_bad_xml_raises) {
   EXPECT_EQ(Card.numSerie, "111");
   EXPECT_EQ(Card.listeBenef.size(), 1u);
   EXPECT_THROW(Card.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/malformed.xml"))), Vantrel::EXMLError);
+  EXPECT_THROW(Card.Parse("<vitale><tech><numSerie>&#23w;</numSerie></tech></vitale>"), std::runtime_error);
   TDonneesVitale Latin;
   Latin.Parse(TestSupport::ReadFile(TestSupport::Fixture("vitale/windows-1252.xml")), Day(2025, 6, 15));
   ASSERT_EQ(Latin.listeBenef.size(), 1u);
