@@ -1,5 +1,7 @@
 #include "Talven.Carvelin.Utils.h"
 
+#include "Vantrel.SysUtils.h"
+
 namespace Talven {
 
 const std::array<TTypeDocument, TypeDocumentCount> TypesDocument = {{
@@ -264,6 +266,15 @@ int CiviliteCode(std::string_view Civilite) {
   if (Civilite == "Mme") return 2;
   if (Civilite == "Mlle") return 3;
   return 0;
+}
+
+bool FileVersionFixedInfo(const std::string& FileName, TFixedFileInfo& Info) {
+  Info = {};
+  Vantrel::TFileVersion V;
+  if (!Vantrel::LibraryFileVersion(FileName, V)) return false;
+  Info.FileVersionMS = Info.ProductVersionMS = uint32_t(V[0]) << 16 | V[1];
+  Info.FileVersionLS = Info.ProductVersionLS = uint32_t(V[2]) << 16 | V[3];
+  return true;
 }
 
 }  // namespace Talven

@@ -5,9 +5,12 @@
 // extension lookup, which upper-cases the extension first. The tables are
 // constants of static storage: views and references into them stay valid for
 // the whole run.
+//
+// Also: the fixed version information of a library file.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -93,5 +96,17 @@ int CadreExerciceIndexOfLabel(std::string_view Label);
 
 // 1 for "M", 2 for "Mme", 3 for "Mlle", else 0.
 int CiviliteCode(std::string_view Civilite);
+
+// A file's version as two 32-bit halves: major << 16 | minor, then
+// release << 16 | build. A library's version lies in its file name
+// (Vantrel::LibraryFileVersion), which gives both file and product version.
+struct TFixedFileInfo {
+  uint32_t FileVersionMS = 0;
+  uint32_t FileVersionLS = 0;
+  uint32_t ProductVersionMS = 0;
+  uint32_t ProductVersionLS = 0;
+};
+// False (Info zeroed) when the file is missing or its name carries no version.
+bool FileVersionFixedInfo(const std::string& FileName, TFixedFileInfo& Info);
 
 }  // namespace Talven

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TestSupport.h"
+
 using namespace Talven;
 
 TEST(Utils, document_table_opens_its_groups_where_the_lists_expect) {
@@ -225,4 +227,16 @@ TEST(Utils, civility_code_of_a_civility_text) {
       {"M", 1}, {"Mme", 2}, {"Mlle", 3}, {"MME", 0}, {"m", 0}, {"M.", 0}, {"Monsieur", 0}, {"", 0},
   };
   for (const auto& C : Cases) EXPECT_EQ(CiviliteCode(C.Text), C.Code) << C.Text;
+}
+
+TEST(FileVersion, the_fixed_information_comes_from_the_library_file_name) {
+  TFixedFileInfo Info;
+  ASSERT_TRUE(FileVersionFixedInfo(TestSupport::ToolPath("libapi_lec_stub.so.6.2.1.0"), Info));
+  EXPECT_EQ(Info.FileVersionMS, 0x00060002u);
+  EXPECT_EQ(Info.FileVersionLS, 0x00010000u);
+  EXPECT_EQ(Info.ProductVersionMS, Info.FileVersionMS);
+  EXPECT_EQ(Info.ProductVersionLS, Info.FileVersionLS);
+  EXPECT_FALSE(FileVersionFixedInfo(TestSupport::ToolPath("missing.so.1.2.3.4"), Info));
+  EXPECT_EQ(Info.FileVersionMS, 0u);
+  EXPECT_FALSE(FileVersionFixedInfo("/etc/hostname", Info));
 }
