@@ -907,28 +907,32 @@ int TCarvelin::xmlPraticiens(std::string_view XML, std::span<const TPraticien>& 
   return Code;
 }
 
+namespace {
+
+// What a reader filled replaces what the root kept only when the reading
+// succeeded; Out then points at the kept record, else at nothing.
+template <class T>
+int KeepRead(int Code, T& Read, T& Kept, const T*& Out) {
+  if (Code == ERR_OK) Kept = std::move(Read);
+  Out = Code == ERR_OK ? &Kept : nullptr;
+  return Code;
+}
+
+}  // namespace
+
 int TCarvelin::xmlVoletAdministratif(std::string_view XML, const TVoletAdministratif*& Volet) {
   TVoletAdministratif Read;
-  const int Code = ParseVoletAdministratif(XML, Read);
-  if (Code == ERR_OK) FVolet = std::move(Read);
-  Volet = Code == ERR_OK ? &FVolet : nullptr;
-  return Code;
+  return KeepRead(ParseVoletAdministratif(XML, Read), Read, FVolet, Volet);
 }
 
 int TCarvelin::xmlRevisionVolet(std::string_view XML, const TVoletAdministratif*& Volet) {
   TVoletAdministratif Read;
-  const int Code = ParseRevisionVolet(XML, Read);
-  if (Code == ERR_OK) FVolet = std::move(Read);
-  Volet = Code == ERR_OK ? &FVolet : nullptr;
-  return Code;
+  return KeepRead(ParseRevisionVolet(XML, Read), Read, FVolet, Volet);
 }
 
 int TCarvelin::xmlAccesPatient(std::string_view XML, const TAccesPatient*& Acces) {
   TAccesPatient Read;
-  const int Code = ParseAccesPatient(XML, Read);
-  if (Code == ERR_OK) FAcces = std::move(Read);
-  Acces = Code == ERR_OK ? &FAcces : nullptr;
-  return Code;
+  return KeepRead(ParseAccesPatient(XML, Read), Read, FAcces, Acces);
 }
 
 }  // namespace Talven
