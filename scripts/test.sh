@@ -25,7 +25,9 @@ configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARVELIN_WITH_QT=ON -DCARVEL
   -DCARVELIN_BENCH=ON -DCARVELIN_FUZZ=OFF -DCARVELIN_SANITIZE=OFF
 cmake --build build -j "$jobs"
 echo "== tests (all layers)"
+rm -rf build/e2e/screenshots
 ctest --test-dir build -j "$jobs" --output-on-failure --no-tests=error
+echo "Screenshots of the end-to-end runs: $PWD/build/e2e/screenshots/"
 
 if compgen -G "build/bench/bench_*" >/dev/null; then
   echo "== benchmarks (smoke run)"

@@ -5,42 +5,13 @@
 # and the installation offer answered with the keyboard.
 #
 #   startup.sh BUILD_DIR
-#
-# CARVELIN_E2E_SHOTS=DIR keeps screenshots of the question and the window.
 set -euo pipefail
-
-if [ -z "${CARVELIN_E2E_INSIDE:-}" ]; then
-  export CARVELIN_E2E_INSIDE=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$0" "$@"
-fi
-
 BUILD=$(cd "$1" && pwd)
-HERE=$(cd "$(dirname "$0")" && pwd)
+. "$(dirname "$0")/common.bash"
+e2e_enter "$0" "$@"
+
 PROGRAM=$BUILD/shell/carvelin2
-PYTHON=/usr/bin/python3
-MAIN_WINDOW='^Carvelin [0-9]'  # the caption carries the version
-QUESTION='^Carvelin$'          # the program's message boxes
 LINK='dmp:///277076322082910/1.2.250.1.999.1.4.7'
-SHOTS=${CARVELIN_E2E_SHOTS:-}
-
-ROOT=$(mktemp -d)
-PIDS=()
-stop() { { kill -9 "$1" && wait "$1"; } 2>/dev/null || true; }
-cleanup() {
-  for P in "${PIDS[@]}"; do stop "$P"; done
-  rm -rf "$ROOT"
-}
-trap cleanup EXIT
-export XDG_RUNTIME_DIR=$ROOT/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-fail() {
-  echo "FAIL ($SCENARIO): $*" >&2
-  import -window root "$BUILD/e2e-startup-failure.png" || true
-  exit 1
-}
-
-shot() { if [ -n "$SHOTS" ]; then mkdir -p "$SHOTS" && import -window root "$SHOTS/$1.png"; fi; }
 
 # A new user: home with a desktop, empty XDG folders, no settings named
 # from outside, and the program copied to $T/bin (no database beside it).
@@ -54,57 +25,6 @@ new_user() {
   cp "$PROGRAM" "$EXE"
 }
 
-# Starts EXE with the arguments; its process id in P.
-start() {
-  "$EXE" "$@" >>"$T/program.log" 2>&1 &
-  P=$!
-  PIDS+=("$P")
-}
-
-# Waits up to 10 s for a visible window whose title matches $1 and whose
-# id is not $2; prints the id.
-window() {
-  local Id
-  for _ in $(seq 100); do
-    Id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${2:-none}" | head -1) || true
-    if [ -n "$Id" ]; then echo "$Id"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-running() { [ -e "/proc/$1" ] && ! grep -q '^[0-9]* (.*) Z' "/proc/$1/stat" 2>/dev/null; }
-
-# Waits up to 10 s for the child $1 to end and checks its exit code is 0.
-expect_exit_0() {
-  for _ in $(seq 100); do
-    if ! running "$1"; then
-      local Code=0
-      wait "$1" || Code=$?
-      [ "$Code" = 0 ] || fail "exit code $Code: $2"
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "still running: $2"
-}
-
-# Closes every window of process $1 as a window manager would (a modal box
-# first: the window behind it refuses to close meanwhile), for up to 10 s.
-close_windows() {
-  for _ in $(seq 20); do
-    running "$1" || return 0
-    local Ids
-    mapfile -t Ids < <(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true)
-    if [ "${#Ids[@]}" -gt 0 ]; then "$PYTHON" "$HERE/close_window.py" "${Ids[@]}"; fi
-    sleep 0.5
-  done
-  fail "process $1 still runs after its windows were closed"
-}
-
-# Types key $2 into window $1.
-answer() { xdotool windowfocus --sync "$1" key --clearmodifiers "$2"; }
-
 # The window of a program started without a question, closed, exit code 0.
 expect_window_then_close() {
   window "$MAIN_WINDOW" >/dev/null || fail "no main window (a question was asked?)"
@@ -116,7 +36,7 @@ expect_window_then_close() {
 # $2; its calls go to $T/calls.
 start_instance() {
   : >"$T/calls"
-  "$PYTHON" "$HERE/running_instance.py" "$T/calls" "$1" "$2" >"$T/instance.out" 2>&1 &
+  "$PYTHON" "$E2E_HERE/running_instance.py" "$T/calls" "$1" "$2" >"$T/instance.out" 2>&1 &
   INSTANCE=$!
   PIDS+=("$INSTANCE")
   for _ in $(seq 100); do
@@ -140,7 +60,7 @@ for Row in "${HANDOVER[@]}"; do
   new_user "handover$N"
   export CARVELIN_INI=$T/carvelin2.ini  # in use: no installation question
   start_instance "$Ping" "$Url"
-  start "$LINK"
+  start "$EXE" "$LINK"
   if [ "$HandedOver" = yes ]; then
     expect_exit_0 "$P" "link handed over"
   else
@@ -153,7 +73,7 @@ done
 
 # ---- Installation accepted: a whole 0755 copy, the desktop entry, the copy started with "/start".
 new_user install-yes
-start
+start "$EXE"
 Box=$(window "$QUESTION") || fail "no installation question"
 shot installation-question
 answer "$Box" Return
@@ -174,7 +94,7 @@ close_windows "$P"
 # nothing copied; the question comes before a link is handed over.
 new_user install-no
 start_instance 0xa000 1
-start "$LINK"
+start "$EXE" "$LINK"
 First=$(window "$QUESTION") || fail "no installation question"
 answer "$First" alt+n
 Second=$(window "$QUESTION" "$First") || fail "no question about writing beside the program"
@@ -186,24 +106,24 @@ stop "$INSTANCE"
 
 # ---- Runs that ask nothing.
 new_user start-argument
-start /start
+start "$EXE" /start
 expect_window_then_close
 
 new_user dostrana-folder
 mkdir -p "$T/opt/DOSTRANA"
 EXE=$T/opt/DOSTRANA/carvelin2
 cp "$PROGRAM" "$EXE"
-start
+start "$EXE"
 expect_window_then_close
 
 new_user database-beside
 : >"$EXE.db3"
-start
+start "$EXE"
 expect_window_then_close
 
 new_user settings-named
 export CARVELIN_INI=$T/elsewhere.ini
-start
+start "$EXE"
 expect_window_then_close
 grep -qx 'TDMPMain.State=0' "$CARVELIN_INI" || fail "placement not saved in the named settings file"
 

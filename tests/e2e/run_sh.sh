@@ -1,0 +1,64 @@
+#!/bin/bash
+# A new user runs the demo as the README says: `bash scripts/run.sh` (on the
+# build under test, with an empty state folder) makes the demo environment,
+# starts the simulator and the program; the main window shows; once it is
+# closed the script ends with the program's exit code 0 and the simulator
+# is gone. A second run reuses the environment; a damaged one is rebuilt.
+#
+#   run_sh.sh BUILD_DIR
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+. "$(dirname "$0")/common.bash"
+e2e_enter "$0" "$@"
+SOURCE=$(cd "$E2E_HERE/../.." && pwd)
+
+export HOME=$ROOT/home XDG_STATE_HOME=$ROOT/state XDG_CONFIG_HOME=$ROOT/config XDG_DATA_HOME=$ROOT/data
+mkdir -p "$HOME"
+unset CARVELIN_INI SOFTHSM2_CONF
+DEMO=$XDG_STATE_HOME/Carvelin2/demo
+
+# One run of run.sh: the window shows, is closed, run.sh exits 0 and the
+# simulator it started no longer listens.
+run_once() {
+  SCENARIO=$1
+  : >"$ROOT/run.out"
+  CARVELIN_BUILD_DIR=$BUILD bash "$SOURCE/scripts/run.sh" >"$ROOT/run.out" 2>&1 &
+  P=$!
+  PIDS+=("$P")
+  local Main
+  Main=$(window "$MAIN_WINDOW") || { cat "$ROOT/run.out" >&2; fail "no main window"; }
+  grep -q "Carte CPS de test : code 1234" "$ROOT/run.out" || fail "the PIN is not told: $(cat "$ROOT/run.out")"
+  local Port
+  Port=$(sed -n 's#.*Simulateur des services : https://127.0.0.1:\([0-9]*\).*#\1#p' "$ROOT/run.out")
+  [ -n "$Port" ] || fail "no simulator port told"
+  curl -sk -o /dev/null "https://127.0.0.1:$Port/" || [ $? != 7 ] || fail "the simulator does not listen"
+  shot "$SCENARIO"
+  close_windows "$(xdotool getwindowpid "$Main")"
+  expect_exit_0 "$P" "run.sh after the window closed"
+  if curl -sk -o /dev/null "https://127.0.0.1:$Port/"; [ $? != 7 ]; then
+    fail "something still listens on the simulator's port $Port"
+  fi
+}
+
+run_once first-run
+for F in carvelin2.ini pki/trust.pem token/softhsm2.conf vitale.xml; do
+  [ -s "$DEMO/$F" ] || fail "the demo has no $F"
+done
+SOFTHSM2_CONF=$DEMO/token/softhsm2.conf pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so -L 2>/dev/null |
+  grep -q "token initialized" || fail "the demo token is not readable with pkcs11-tool"
+Stamp=$(stat -c %Y "$DEMO/pki/trust.pem")
+
+run_once second-run
+[ "$(stat -c %Y "$DEMO/pki/trust.pem")" = "$Stamp" ] || fail "the second run made the PKI again"
+
+rm -rf "$DEMO/token"
+run_once damaged
+grep -q "incomplet" "$ROOT/run.out" || fail "run.sh did not say the demo was damaged"
+[ -s "$DEMO/token/softhsm2.conf" ] || fail "the token was not rebuilt"
+
+# No display: said plainly, nothing started.
+Code=0
+env -u DISPLAY CARVELIN_BUILD_DIR="$BUILD" bash "$SOURCE/scripts/run.sh" >"$ROOT/run.out" 2>&1 || Code=$?
+[ "$Code" != 0 ] && grep -q "Aucun écran graphique" "$ROOT/run.out" || fail "no-display run: code $Code, $(cat "$ROOT/run.out")"
+
+echo "run_sh: all scenarios passed"
