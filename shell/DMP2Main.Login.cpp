@@ -294,7 +294,8 @@ void TDMPMain::LoadPorteur() {
   const TPorteur* Porteur = CNX ? CNX->GetPorteur() : nullptr;
   if (!Porteur) return;
   ibCPX->SetImageIndex(CardKindImage(Porteur->TypeCarte));
-  Database.LoadPraticien(Porteur->IdNational, FPraticien);
+  // Without a stored row the record keeps what it held.
+  if (TVaspoPraticien Row; Database.LoadPraticien(Porteur->IdNational, Row)) FPraticien = Row;
   FPraticien.IdNational = Porteur->IdNational;
   FPraticien.Nom = Porteur->Nom;
   FPraticien.Prenom = Porteur->Prenom;
