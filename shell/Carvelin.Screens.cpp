@@ -5,6 +5,9 @@
 #include "Carvelin.MessageDlg.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.ErrorCodes.h"
+#include "UBeneficiaires.h"
+#include "UStatistiques.h"
+#include "UStructures.h"
 
 namespace Carvelin {
 
@@ -75,6 +78,15 @@ TScreens TScreens::Unavailable() {
   Unavailable(S.DocumentShow);
   Unavailable(S.SyntheseExecute);
   Unavailable(S.Covid19Execute);
+  return S;
+}
+
+TScreens TScreens::Program() {
+  TScreens S = Unavailable();
+  S.GetCodePIN = TFrmCodePIN::GetCodePIN;
+  S.StructuresSelect = TFrmStructures::Select;
+  S.BeneficiairesSelect = TFrmBeneficiaires::Select;
+  S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) { TStatistiques::Execute(Sender, &DB); };
   return S;
 }
 

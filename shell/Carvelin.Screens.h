@@ -21,6 +21,8 @@
 #include "Carvelin.Database.h"
 #include "Carvelin.SQLIteDataBase.h"
 #include "Talven.Carvelin.Types.h"
+#include "UCodePIN.h"
+#include "Vantrel.IniFiles.h"
 
 namespace Carvelin {
 
@@ -33,8 +35,9 @@ using TScreenCallback = std::function<void(QWidget* Form)>;
 
 struct TScreens {
   // PIN, activity and beneficiary dialogs
-  std::function<bool(QWidget* Sender, Talven::IVaspoCPS& CPS, std::string& Code)> GetCodePIN;
-  std::function<int(QWidget* Sender, Talven::IVaspoCPS& CPS)> StructuresSelect;        // -1 cancelled
+  // Ini holds the remembered PINs (section Secret).
+  std::function<bool(QWidget* Sender, Talven::IVaspoCPS& CPS, Vantrel::TIniFile& Ini, TCodePIN& Pin)> GetCodePIN;
+  std::function<int(QWidget* Sender, Talven::IVaspoCPS& CPS, Vantrel::TIniFile& Ini)> StructuresSelect;  // -1
   std::function<int(QWidget* Sender, Talven::IVaspoCSV& CSV)> BeneficiairesSelect;      // -1 cancelled
 
   // Statistics and About box
@@ -96,12 +99,17 @@ struct TScreens {
   std::function<int(QWidget* Sender, const Talven::TIdentiteAMO& Identite)> QualificationINSiExecuteAPCV;  // 0
 
   // Mobile Vitale application: the modal result (1 read, 3 card changed, else mrCancel)
-  std::function<int(QWidget* Sender, TScreenCallback OnAppVitale)> AppVitaleExecute;
+  // OnAppVitale receives the service's answer when the application was read.
+  std::function<int(QWidget* Sender, std::function<void(std::shared_ptr<Talven::IAppVitale>)> OnAppVitale)>
+      AppVitaleExecute;
   std::function<int(QWidget* Sender, Talven::IAppVitale& APCV)> BeneficiairesAMOSelect;  // -1 cancelled
 
   // Certificate dialogs
   std::function<bool(QWidget* Sender, TVaspoDatabase& Database)> CertificatsExecute;
-  std::function<bool(QWidget* Sender, const TCertificat& Certificat)> LoadCertificatExecute;
+  // Asks the certificate's password and opens its session through the root into CRT.
+  std::function<bool(QWidget* Sender, Talven::ICarvelin& DMP, const TCertificat& Certificat,
+                     std::shared_ptr<Talven::IVaspoCRT>& CRT)>
+      LoadCertificatExecute;
   std::function<bool(QWidget* Sender, Talven::IVaspoCRT& CRT, const Talven::TActivite& Act,
                      TVaspoPraticien& Praticien)>
       ChoixPraticienExecute;
@@ -119,6 +127,8 @@ struct TScreens {
 
   // Every entry not built yet: the information box, then the cancelled answer.
   static TScreens Unavailable();
+  // The program's table: the screens built so far, the rest Unavailable.
+  static TScreens Program();
 };
 
 }  // namespace Carvelin

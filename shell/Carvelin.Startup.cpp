@@ -240,6 +240,7 @@ int RunCarvelin(int& Argc, char** Argv) {
   {
     TDMPMainOptions Options;
     Options.Arguments = Args;
+    Options.Screens = TScreens::Program();
     TDMPMain Main(std::move(Options));
     if (!Main.StartStopped()) {
       Main.show();

@@ -149,6 +149,7 @@ void TDMPMain::FormCreate() {
   const QString Version = QStringLiteral(CARVELIN_VERSION);
   setWindowTitle(QStringLiteral("Carvelin %1").arg(Version));
   ReadSettings();
+  LoadCertificats();
   DMP = FOptions.CreateRoot();
   DMP->SetLogger(this);
   if (const std::string Lib = INI->ReadString("Services", "CryptoLib", ""); !Lib.empty()) DMP->SetCryptoLib(Lib);
@@ -204,21 +205,6 @@ void TDMPMain::ReadSettings() {
 
 // ---- Card reading and record (the login and record code completes these) ----
 
-void TDMPMain::ibCarteCPSClick() {
-  if (Busy()) return;
-  if (CNX) ibCloseCPXClick();
-  Submit([this] { OnCPS(); }, [this] { return LectureCPS(); });
-}
-
-int TDMPMain::LectureCPS() {
-  std::shared_ptr<IVaspoCPS> CPS;
-  const int Error = DMP->GetCPS(0, CPS);
-  CPx = CPS;
-  return Error;
-}
-
-void TDMPMain::OnCPS() { ShowDmpError(DMP.get(), CurrentTask()->Error); }
-
 void TDMPMain::OnCloseCSV() {
   APCV.reset();
   DOS.reset();
@@ -259,6 +245,7 @@ int TDMPMain::DossierExisteINSC() {
 
 void TDMPMain::OnDossier() {
   const int Error = CurrentTask()->Error;
+  if (Error == -1) return;  // the identity was not confirmed: nothing to say
   if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
   FPatient.INSC = INSC;
 }

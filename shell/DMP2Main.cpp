@@ -125,7 +125,11 @@ void ShowDmpError(ICarvelin* ADMP, int Error) {
   if (Error == ERR_OK) return;
   const TTask* Task = CurrentTask();
   const bool TaskException = Error == ERR_EXCEPTION && Task && !Task->Detail.empty();
-  const std::string Detail = TaskException ? Task->Detail : ADMP ? ADMP->GetErrDetail() : std::string();
+  ShowDmpError(ADMP, Error, TaskException ? Task->Detail : ADMP ? ADMP->GetErrDetail() : std::string());
+}
+
+void ShowDmpError(ICarvelin* ADMP, int Error, const std::string& Detail) {
+  if (Error == ERR_OK) return;
   const std::string_view Message = ADMP ? ADMP->GetErrMsg(Error) : ErrorMessage(Error);
   ShowErrorBox(QString::fromUtf8(Message.data(), qsizetype(Message.size())), QString::fromStdString(Detail));
 }
@@ -180,6 +184,7 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
 
   FWheelFilter = std::make_unique<TWheelRedirect>();
   qApp->installEventFilter(FWheelFilter.get());
+  CreateControls();
   FormCreate();
 }
 
@@ -285,11 +290,6 @@ void TDMPMain::ReleaseSession() {
   SetBusy(false);
 }
 
-void TDMPMain::ibCloseCPXClick() {
-  CNX.reset();
-  CPx.reset();
-}
-
 // ---- Progress ----
 
 void TDMPMain::OnLog(ICarvelin&, std::string_view Msg) {
@@ -313,6 +313,9 @@ void TDMPMain::PostAction(int N) {
 void TDMPMain::WMUser(int N) {
   Guarded([this, N] {
     switch (N) {
+      case WMU_CHOIX_AMO:
+        ChoixAMO();
+        break;
       case WMU_DMP_FERME:
         MessageDlg(this, QMessageBox::Warning,
                    ShellTr::tr("Le DMP du patient est fermé, il peut le réactiver sur Mon Espace Santé"));

@@ -22,6 +22,7 @@
 // completion, and only then lets the window go.
 #pragma once
 
+#include <QAction>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRect>
@@ -30,6 +31,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,9 +47,25 @@
 #include "Vantrel.IniFiles.h"
 #include "Vantrel.SysUtils.h"
 
+class QLabel;
+class QLineEdit;
+namespace Vantrel {
+class TImageButton;
+}
+
 namespace Carvelin {
 
 class TDMPMain;
+
+// A recently read Vitale card in the card menu; a click reads it again.
+class TCSVMenuItem : public QAction {
+  Q_OBJECT
+ public:
+  TCSVMenuItem(const std::string& ANom, std::string AXML, uint16_t ACard, QObject* Parent);
+  std::string Nom;
+  std::string XML;  // the card's XML as the card gave it
+  uint16_t Card = 0;
+};
 
 using TTaskProc = std::function<int()>;
 
@@ -174,6 +192,54 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   TPaintBox* pbWait;
   TImageList* ImageList;
 
+  // ---- Controls, card reading, login and Vitale card (DMP2Main.Login.cpp) ----
+  Vantrel::TImageButton* ibCarteCPS;
+  Vantrel::TImageButton* ibCSV;
+  Vantrel::TImageButton* ibHelp;
+  Vantrel::TImageButton* ibStats;
+  Vantrel::TImageButton* ibAppVitale;
+  QLineEdit* edINSC;
+  Vantrel::TImageButton* ibINSC;
+  QWidget* pnCPX;
+  Vantrel::TImageButton* ibCPX;
+  QLabel* lbPraticien;
+  QLabel* lbProfession;
+  Vantrel::TImageButton* ibSearchPat;
+  Vantrel::TImageButton* ibPortailDMP;
+  Vantrel::TImageButton* ibCloseCPX;
+  Vantrel::TImageButton* ibSearchDMP;
+  Vantrel::TImageButton* ibSearchINS;
+  TPopupMenu* ppCertificats;
+  TPopupMenu* ppVitale;
+  QLabel* imDMP;
+  // Asks for a card file to read (a test gives its own).
+  std::function<QString(QWidget* Parent)> AskVitaleFile;
+
+  // Holder of the card session into the window: practitioner bar, card kind.
+  void LoadPorteur();
+  // For the REST interface: the stored structure's activity selected
+  // without the checks of the login; its index or -1.
+  int GetActivites();
+  void ibCPXClick();
+  void LoadCertificats();
+  void Importeruncertificat1Click();
+  void OnCertificat(int Index);
+  void ShowCertificat();
+  void OnCertificatSession();
+  // Shift + left button saves the held card and swallows the next click.
+  void ibCSVMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Modifiers);
+  // Ctrl reads a card file; otherwise the card reader.
+  void ibCSVClick(Qt::KeyboardModifiers Modifiers = {});
+  void ReloadCSV(TCSVMenuItem* Item);
+  void AddCSVPopup(const std::string& Nom, const std::string& XML, uint16_t Card);
+  // The local patient of INS (type letter appended unless 'R') into
+  // Patient; true when found and qualified.
+  bool IsQualified(const std::string& INSi, char INSType, TVaspoPatient& Patient);
+  int ControlINSi(const Talven::TINSiResponse& Answer);
+  int ControlAPCV(const Talven::TIdentiteAMO& Identite);
+  void ibAppVitaleClick();
+  void OnAppVitale(std::shared_ptr<Talven::IAppVitale> Answer);
+
   // ---- State, in the order the window keeps it ----
   std::string INSC;
   std::string DOCID;
@@ -233,6 +299,34 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void SwitchServer();
   int LectureCPS();
   void OnCPS();
+  // ---- Login and Vitale card chain (DMP2Main.Login.cpp) ----
+  void CreateControls();
+  bool AskCode();
+  int SetCode();
+  void OnCode();
+  int LireActivites();
+  void OnActivites();
+  int AutoSelectActivite();
+  // The card's end of validity, nothing when the activity was refused.
+  std::optional<Vantrel::TDateTime> SelectActivite(int Index);
+  void SetActivite(int Index);
+  void SetVitaleEnabled(bool Enabled);
+  int LectureCSV();
+  void OnCSV();
+  int ControlCSV();
+  void OnBeneficiaire();
+  int DossierExiste();
+  void ChoixAMO();
+  int LoadAPCV();
+  // Starts Proc with Done: re-arms the current job, or submits a new one.
+  void Chain(std::function<void()> ADone, TTaskProc AProc);
+  bool FSaveCode = false;        // the user asked to remember Code
+  bool FRememberedCode = false;  // Code came from the settings
+  std::string FJobDetail;        // detail of a job error the root does not hold
+  bool FSkipCSVClick = false;    // the mouse-down saved the card: the click does nothing
+  // ---- Host windows: owned by Carvelin.WMApi (the D-Bus host interface) ----
+  bool HasHostWindows() const;
+  void NotifyFavoris();
   int DossierExisteINSC();
   void OnDossier();
   int OpenDocument();
@@ -294,6 +388,8 @@ QRect PlacementOnScreens(const QRect& Bounds, const QList<QRect>& Screens, const
 // the last failure, run modally. For an exception of the current job, its
 // message is the detail.
 void ShowDmpError(Talven::ICarvelin* ADMP, int Error);
+// The same with the detail given.
+void ShowDmpError(Talven::ICarvelin* ADMP, int Error, const std::string& Detail);
 
 // The crash log beside the executable (ExeName + ".log"), or in
 // Vantrel::LogFolder() when the executable's folder is not writable.

@@ -455,11 +455,11 @@ class TDMP2MainTest : public QObject {
 
   void screens_not_built_answer_cancelled() {
     const TScreens& S = Main->Screens();
-    std::string Code = "x";
+    TCodePIN Pin;
     std::shared_ptr<IVaspoCPS> CPS;
     QCOMPARE(Fake->GetCPS(0, CPS), ERR_OK);
-    QCOMPARE(S.GetCodePIN(Main.get(), *CPS, Code), false);
-    QCOMPARE(S.StructuresSelect(Main.get(), *CPS), -1);
+    QCOMPARE(S.GetCodePIN(Main.get(), *CPS, *Main->INI, Pin), false);
+    QCOMPARE(S.StructuresSelect(Main.get(), *CPS, *Main->INI), -1);
     QCOMPARE(S.AppVitaleExecute(Main.get(), nullptr), mrCancel);
     QCOMPARE(S.FramePatientsCreate(Main.get()), nullptr);
     S.AProposExecute(Main.get());
