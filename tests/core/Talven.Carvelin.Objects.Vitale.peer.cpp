@@ -161,4 +161,28 @@ assert not args[0] or requests[-1]['note'].startswith('CodeCR 00'), requests[-1]
   Sim->SetRules("[]");
 }
 
+TEST_F(VitaleSimPeer, dmp_cli_reads_the_card_and_finds_the_ins) {
+  TStubCard Reader("insi-martin.xml");
+  Reader.Insert("insi-martin.xml", "0x0100");
+  TestSupport::TempDir Config;
+  const auto R = TestSupport::Run({"env", "XDG_CONFIG_HOME=" + Config.Path().string(), TestSupport::ToolPath("dmp-cli"),
+                                   "--hosts", Sim->HostsFile, "--module", TestSupport::TCpsToken::SoftHSM(), "card",
+                                   "login", "1234", "activities", "vitale", "--lib", Stub(), "read", "vitale",
+                                   "select", "1", "vitale", "insi", "vitale", "address", "vitale", "verify"});
+  EXPECT_EQ(R.Status, 0) << R.Err << R.Out;
+  const auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = {o['command']: o for o in map(json.loads, sys.stdin.read().splitlines())}
+card = out['vitale read']['records']
+assert card['type'] == 256 and [b['nomNaissance'] for b in card['beneficiaires']] == ['Durand', 'Martin', 'Inconnu'], card
+assert out['vitale select']['records']['selection'] == 1, out['vitale select']
+assert out['vitale insi']['records']['ins'] == '284057511204537', out['vitale insi']
+assert out['vitale address']['records'] == {'adresse': '', 'complement': '', 'codePostal': '', 'ville': ''}
+assert out['vitale verify']['code'] == 0, out['vitale verify']
+)PY",
+                                        {}, R.Out);
+  EXPECT_EQ(P.Status, 0) << P.Err;
+  EXPECT_EQ(Operations(), (std::vector<std::string>{"insi/RECVITALE", "insi/RECVITALE"}));
+}
+
 }  // namespace
