@@ -248,14 +248,28 @@ int TVaspoCNX::SearchPatients(const TRecherchePatients& Criteres, std::vector<TP
   return Code != ERR_OK ? Code : DMP->ReadPatients(Response, Items);
 }
 
+int TVaspoCNX::PrepareINSi(Vantrel::TINSiRequest& Request) {
+  if (const int Code = CheckActive()) return Code;
+  if (Request.SetCPS(this, Vantrel::UTF8ToUTF16(Vantrel::OIDUUIDToGUIDText(LPS_OID)))) return ERR_OK;
+  DMP->FError.SetError("Certificat de la carte illisible");
+  return ERR_CERTIFICAT;
+}
+
+int TVaspoCNX::SendINSi(Vantrel::TINSiRequest& Request, std::string_view Body, TINSiResponse& Response) {
+  DMP->FError.Clear();
+  if (Body.empty()) {
+    DMP->FError.SetError(Request.Error);
+    return ERR_CRYPTOLIB;
+  }
+  std::string Answer;
+  const int Code = DMP->SendToURL(Request.URL(), Body, Answer);
+  return Code == ERR_OK ? DMP->ReadINSiResponse(Request, Answer, Response) : Code;
+}
+
 int TVaspoCNX::rechercherInsAvecTraitsIdentite(const TINSiTraits& INSiTraits, const TINSiResponse*& INSiResponse) {
   INSiResponse = nullptr;
-  if (const int Code = CheckActive()) return Code;
   Vantrel::TINSiRequest Request;
-  if (!Request.SetCPS(this, Vantrel::UTF8ToUTF16(Vantrel::OIDUUIDToGUIDText(LPS_OID)))) {
-    DMP->FError.SetError("Certificat de la carte illisible");
-    return ERR_CERTIFICAT;
-  }
+  if (const int Code = PrepareINSi(Request)) return Code;
   const std::string Nom = Vantrel::NormalizeINSiName(Vantrel::UTF8ToUTF16(INSiTraits.Nom));
   const std::string Prenoms = Vantrel::NormalizeINSiName(Vantrel::UTF8ToUTF16(INSiTraits.Prenom));
   std::vector<std::string> Tries;
@@ -269,17 +283,9 @@ int TVaspoCNX::rechercherInsAvecTraitsIdentite(const TINSiTraits& INSiTraits, co
   const std::string Sexe = INSiTraits.Sexe ? std::string(1, INSiTraits.Sexe) : std::string();
   int Code = ERR_INSI;
   for (const std::string& Prenom : Tries) {
-    DMP->FError.Clear();
-    const std::string Body =
-        Request.rechercherInsAvecTraitsIdentite(Nom, Prenom, Sexe, INSiTraits.Naissance, INSiTraits.CodeINSEE);
-    if (Body.empty()) {
-      DMP->FError.SetError(Request.Error);
-      Code = ERR_CRYPTOLIB;
-      continue;
-    }
-    std::string Answer;
-    Code = DMP->SendToURL(Request.URL(), Body, Answer);
-    if (Code == ERR_OK) Code = DMP->ReadINSiResponse(Request, Answer, FINSi);
+    Code = SendINSi(
+        Request, Request.rechercherInsAvecTraitsIdentite(Nom, Prenom, Sexe, INSiTraits.Naissance, INSiTraits.CodeINSEE),
+        FINSi);
     if (Code == ERR_OK) {
       INSiResponse = &FINSi;
       return ERR_OK;

@@ -295,9 +295,6 @@ int TCarvelin::LoadCertificat(std::string_view, std::string_view, std::shared_pt
   throw std::runtime_error("TODO !");
 }
 
-int TCarvelin::SetApiLecture(std::string_view) { return ERR_PROGRAMME; }
-int TCarvelin::GetCSV(std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
-int TCarvelin::SetCSV(std::string_view, std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
 int TCarvelin::xopGetDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
 int TCarvelin::xmlLoadDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
 
@@ -367,12 +364,16 @@ int TCarvelin::SendToURL(std::string_view URL, std::string_view Body, std::strin
 
 // ---- Replies ----
 
+std::string Objects::XMLErrorText(const Vantrel::EXMLError& E) {
+  return E.Message() + " (octet " + std::to_string(E.Index) + ")";
+}
+
 bool TCarvelin::CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree) {
   FError.Clear();
   try {
     Tree.BuildFrom(Source);
   } catch (const Vantrel::EXMLError& E) {
-    FError.SetError(E.Message() + " (octet " + std::to_string(E.Index) + ")");
+    FError.SetError(Objects::XMLErrorText(E));
     return true;
   } catch (const std::exception& E) {
     FError.SetError(E.what());

@@ -15,8 +15,7 @@
 // and be released on any thread.
 //
 // Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
-//   TCarvelin: SetApiLecture, GetCSV, SetCSV, and the public readers
-//     xmlQueryDocuments, xopGetDocument, xmlLoadDocument until the document
+//   TCarvelin: the public readers xmlQueryDocuments, xopGetDocument, xmlLoadDocument until the document
 //     objects that wrap the records of ParseDocumentList and
 //     ParseRetrieveDocumentSet exist;
 //   TVaspoCNX: GetAppVitale, CloseAppVitale;
@@ -37,6 +36,7 @@
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Types.h"
 #include "Talven.Carvelin.VIHF.h"
+#include "Talven.eSante.API_LEC.h"
 #include "Talven.eSante.CryptoLibV5.h"
 #include "Vantrel.DateTime.h"
 #include "Vantrel.HTTPClient.h"
@@ -121,6 +121,8 @@ std::string XCNToName(std::string_view Value);
 std::string ExtensionFromFormatCode(std::string_view FormatCode);
 // "dd/mm/yyyy" to "yyyymmdd"; "" for any other text.
 std::string DateFRToHL7(std::string_view Date);
+// The XML reader's message with the byte offset it names.
+std::string XMLErrorText(const Vantrel::EXMLError& E);
 
 }  // namespace Objects
 
@@ -240,6 +242,12 @@ class TVaspoCNX : public virtual IVaspoCNX {
   int ListDossiers(std::string_view DateUTC, TDateMode Mode, std::vector<Objects::TDossierItem>& Items);
   // Patient search by identity traits.
   int SearchPatients(const TRecherchePatients& Criteres, std::vector<TPatientItem>& Items);
+  // A teleservice request signed by this session: ERR_SESSION unless it is
+  // active, ERR_CERTIFICAT when the card's certificate cannot be read.
+  int PrepareINSi(Vantrel::TINSiRequest& Request);
+  // Posts Body to the teleservice and reads the answer into Response. An
+  // empty Body is a builder's failure, told by Request.Error.
+  int SendINSi(Vantrel::TINSiRequest& Request, std::string_view Body, TINSiResponse& Response);
 
   // IVaspoCNX
   const TCarte* GetCarte() override { return &Info.Carte; }
@@ -472,6 +480,64 @@ class TVaspoCPS : public TVaspoCNX, public IVaspoCPS, public std::enable_shared_
   std::string FCodePin;
 };
 
+// The Vitale card read for the current patient, made by the root from a
+// reading or from the caller's card XML. The root holds its current card and
+// the caller its own reference; the card holds the root weakly, as
+// record-side objects do, so the root's going cuts the link. Pointers it
+// hands out point into its fields until the call that refills them.
+class TVaspoCSV : public TDMPLink, public IVaspoCSV, public std::enable_shared_from_this<TVaspoCSV> {
+ public:
+  // A certified identity of the card holder; nothing fills it yet.
+  struct TCertif {
+    std::string nirIndividu;  // HL7 CX text
+    std::string prenom;
+    std::string nomUsuel;
+    std::string nomPatronymique;
+    std::string dateNaissance;
+  };
+
+  // The card's type for a card made from XML: a test card.
+  static constexpr uint16_t CardFromXML = 3;
+
+  // Parses Text (card dates judged against Today); raises what the card
+  // reader raises for text it cannot read.
+  TVaspoCSV(const std::shared_ptr<TCarvelin>& DMP, std::string_view Text, Vantrel::TDateTime Today);
+
+  const std::string XML;  // as received
+  eSante::TDonneesVitale DATA;
+  uint16_t Card = CardFromXML;  // 0 production card, any other value test card
+  int Benef = 0;
+  std::string INSNIR;
+  TAdresse Adr;
+  TCertif Certif;
+  TINSiResponse FINSi;
+
+  // 0 when this card is the root's current one under an active session
+  // whose card suits it (ERR_SESSION, ERR_VITALE_REELLE, ERR_VITALE_TEST);
+  // DMP is then the root.
+  int CheckEnv(std::shared_ptr<TCarvelin>& DMP);
+
+  // IVaspoCSV
+  int GetXML(std::string_view& Text) override;
+  int GetBeneficiaires() override { return int(FBeneficiaires.size()); }
+  const TBeneficiaire* GetBeneficiaire(int Index) override;
+  int SelectionBeneficiaire(int Index) override;
+  int SelectedBeneficiaire() override { return Benef; }
+  std::string GetINS() override;
+  const TAdresse* GetAdresse() override;
+  int DossierExiste(std::shared_ptr<IDossierMedical>& Dossier) override;
+  uint16_t GetCardType() override { return Card; }
+  void SetCardType(uint16_t Value) override { Card = Value; }
+  int rechercherInsAvecCarteVitale(const TINSiResponse*& INSiResponse) override;
+  int Verify() override;
+
+ private:
+  // The selected beneficiary; nullptr when the selection is outside the list.
+  const eSante::TBeneficiaire* Selected() const;
+
+  std::vector<TBeneficiaire> FBeneficiaires;  // DATA.listeBenef in the interface's form
+};
+
 class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarvelin> {
  public:
   static constexpr int Version = 260;
@@ -487,7 +553,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
 
   IVaspoLOG* Logger = nullptr;
   eSante::TCryptoLibV5 CryptoLib;
-  std::shared_ptr<IVaspoCSV> VaspoCSV;
+  std::shared_ptr<TVaspoCSV> VaspoCSV;  // the current card
   std::shared_ptr<TDMPLinks> Links = std::make_shared<TDMPLinks>();
   std::unique_ptr<Vantrel::THTTPClient> HTTP;
   TParametres FParametres;
@@ -602,6 +668,18 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   int xmlVoletAdministratif(std::string_view XML, const TVoletAdministratif*& Volet);
   int xmlRevisionVolet(std::string_view XML, const TVoletAdministratif*& Volet);
   int xmlAccesPatient(std::string_view XML, const TAccesPatient*& Acces);
+
+  // ---- Vitale card ----
+
+  // Card XML given by a caller is refused above this size.
+  static constexpr size_t MaxCardXML = size_t(1) << 20;
+  // Reads the card through the process's reader library (loaded from its
+  // default location when none is), makes it the current card with the
+  // reader's card type; XML gets what was read.
+  int ReadVitale(std::string& XML);
+  // Releases the current card and makes a new one of XML (card type 3);
+  // ERR_CONTENU_VITALE, the root without a card, when XML cannot be read.
+  int NewCSV(std::string_view XML);
 
   // ---- Sessions ----
 

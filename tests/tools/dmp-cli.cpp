@@ -25,6 +25,12 @@
 // The patient's web-access password is never printed.
 //   insi NOM PRENOMS SEXE NAISSANCE [LIEU]
 //   sign-hash HEX             SignHash of a digest; the Base64 signature
+//   vitale [--lib FILE] read | verify | select N | address | insi
+//                             the Vitale card through the reader library
+//                             (FILE, else the one loaded or the default):
+//                             reads it (kept), re-reads it, selects
+//                             beneficiary N, its address, its INS through the
+//                             identity teleservice
 // --hosts names the hosts configuration (as CARVELIN_HOSTS), --module the
 // PKCS#11 module. Exit status 0 when every command answered 0, 1 otherwise,
 // 2 for bad arguments.
@@ -185,6 +191,12 @@ std::optional<std::string> FromHex(std::string_view Hex) {
   return Bytes;
 }
 
+std::string INSiAnswer(const TINSiResponse& A) {
+  return Obj({{"ins", Q(A.INS)}, {"oid", Q(A.OID)}, {"nom", Q(A.Nom)}, {"prenom", Q(A.Prenom)},
+              {"prenoms", Q(A.Prenoms)}, {"sexe", Q(A.Sexe)}, {"dateNaissance", Q(A.DateNaissance)},
+              {"lieuNaissance", Q(A.LieuNaissance)}});
+}
+
 int Usage() {
   std::cerr << "usage: dmp-cli [--hosts FILE] [--module FILE] [--engine own|system] COMMAND...\n";
   return 2;
@@ -200,6 +212,7 @@ class TDriver {
   // a usage error.
   bool Run(const std::vector<std::string>& Args, size_t& At) {
     const std::string Command = Args[At++];
+    std::string Shown = Command;
     Root->FError.Clear();
     auto Next = [&](std::string& Value) {
       if (At >= Args.size()) return false;
@@ -283,6 +296,13 @@ class TDriver {
           return Obj({{"patient", Patient(I.Patient)}, {"oppositionUrgence", B(I.oppositionUrgence)}});
         });
       }
+    } else if (Command == "vitale") {
+      std::string Sub, Lib, Index;
+      if (At < Args.size() && Args[At] == "--lib" && (++At, !Next(Lib))) return false;
+      if (!Next(Sub) || (Sub == "select" && !Next(Index))) return false;
+      Shown += " " + Sub;
+      if (!Lib.empty()) Code = Root->SetApiLecture(Lib);
+      if (Code == ERR_OK && !Vitale(Sub, Index, Code, Records)) return false;
     } else if (Command == "insi") {
       TINSiTraits Traits;
       std::string Sexe;
@@ -292,10 +312,7 @@ class TDriver {
       if (At < Args.size() && Args[At].rfind("--", 0) != 0 && !IsCommand(Args[At])) Traits.CodeINSEE = Args[At++];
       const TINSiResponse* Answer = nullptr;
       if (NeedSession()) Code = Session()->rechercherInsAvecTraitsIdentite(Traits, Answer);
-      if (Code == ERR_OK)
-        Records = Obj({{"ins", Q(Answer->INS)}, {"oid", Q(Answer->OID)}, {"nom", Q(Answer->Nom)},
-                       {"prenom", Q(Answer->Prenom)}, {"prenoms", Q(Answer->Prenoms)}, {"sexe", Q(Answer->Sexe)},
-                       {"dateNaissance", Q(Answer->DateNaissance)}, {"lieuNaissance", Q(Answer->LieuNaissance)}});
+      if (Code == ERR_OK) Records = INSiAnswer(*Answer);
     } else if (Command == "open" || Command == "record") {
       std::string First, Type;
       if (!Next(First) || (Command == "record" && (!Next(Type) || Type.size() != 1))) return false;
@@ -362,7 +379,7 @@ class TDriver {
     } else {
       return false;
     }
-    std::cout << Obj({{"command", Q(Command)}, {"code", N(Code)}, {"message", Q(Root->GetErrMsg(Code))},
+    std::cout << Obj({{"command", Q(Shown)}, {"code", N(Code)}, {"message", Q(Root->GetErrMsg(Code))},
                       {"detail", Q(Root->GetErrDetail())}, {"records", Records}})
               << std::endl;
     Failed = Failed || Code != ERR_OK;
@@ -371,7 +388,7 @@ class TDriver {
 
   static bool IsCommand(const std::string& Word) {
     for (const char* C : {"card", "login", "pin-count", "activities", "select", "server", "exists", "records",
-                          "patients", "insi", "sign-hash", "open", "record"})
+                          "patients", "insi", "sign-hash", "open", "record", "vitale"})
       if (Word == C) return true;
     return IsRecordCommand(Word);
   }
@@ -386,6 +403,48 @@ class TDriver {
   bool Failed = false;
 
  private:
+  // The vitale sub-commands; false for an unknown one.
+  bool Vitale(const std::string& Sub, const std::string& Index, int& Code, std::string& Records) {
+    if (Sub == "read") {
+      Code = Root->GetCSV(FCSV);
+    } else if (Sub != "verify" && Sub != "select" && Sub != "address" && Sub != "insi") {
+      return false;
+    } else if (!FCSV) {
+      Code = ERR_VITALE_ABSENTE;
+    } else if (Sub == "verify") {
+      Code = FCSV->Verify();
+      FCSV = Root->VaspoCSV;
+    } else if (Sub == "select") {
+      Code = FCSV->SelectionBeneficiaire(std::atoi(Index.c_str()));
+    } else if (Sub == "address") {
+      const TAdresse* A = FCSV->GetAdresse();
+      Code = A ? ERR_OK : ERR_INDEX;
+      if (A)
+        Records = Obj({{"adresse", Q(A->Adresse)}, {"complement", Q(A->Complement)},
+                       {"codePostal", Q(A->CodePostal)}, {"ville", Q(A->Ville)}});
+      return true;
+    } else {
+      const TINSiResponse* Answer = nullptr;
+      Code = FCSV->rechercherInsAvecCarteVitale(Answer);
+      if (Code == ERR_OK) Records = INSiAnswer(*Answer);
+      return true;
+    }
+    if (Code == ERR_OK && FCSV) Records = VitaleCard(*FCSV);
+    return true;
+  }
+
+  static std::string VitaleCard(IVaspoCSV& CSV) {
+    std::vector<TBeneficiaire> Beneficiaires;
+    for (int I = 0; I < CSV.GetBeneficiaires(); ++I) Beneficiaires.push_back(*CSV.GetBeneficiaire(I));
+    return Obj({{"type", N(CSV.GetCardType())}, {"selection", N(CSV.SelectedBeneficiaire())},
+                {"beneficiaires", Arr(Beneficiaires, [](const TBeneficiaire& B) {
+                   return Obj({{"nomUsage", Q(B.NomUsage)}, {"nomNaissance", Q(B.NomNaissance)},
+                               {"prenom", Q(B.Prenom)}, {"dateNaissance", Q(B.DateNaissance)}, {"nir", Q(B.Nir)},
+                               {"rangDeNaissance", N(B.RangDeNaissance)}, {"qualite", N(B.Qualite)}});
+                 })}});
+  }
+
+  std::shared_ptr<IVaspoCSV> FCSV;
   std::string FModule;
   std::shared_ptr<IVaspoCPS> FCPS;
   // Opens an item of the list kept last.
