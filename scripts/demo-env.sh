@@ -86,6 +86,8 @@ demo_start() {
   export SOFTHSM2_CONF="$State/token/softhsm2.conf"
   export CARVELIN_INI="$State/carvelin2.ini"
   export APILEC_STUB_XML="$State/vitale.xml"
+  # The request log tells about this run only.
+  rm -rf "$State/sim/requests" "$State/sim/requests.jsonl"
   local Fifo
   Fifo=$(mktemp -u "${TMPDIR:-/tmp}/carvelin-sim.XXXXXX")
   mkfifo "$Fifo"
