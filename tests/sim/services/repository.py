@@ -72,6 +72,10 @@ def provide(request, body, sim, status=SUCCESS, errors=()):
     stores its documents in the patient's record."""
     request.log_extra["parts"] = [{"content_id": cid, "content_type": part.get_content_type(), "size": len(data)}
                                   for cid, part, data in request.parts]
+    if not find_all(body, "SubmitObjectsRequest"):
+        # A transport probe without metadata: answered, nothing checked or stored.
+        request.log_extra["checks"] = ["sans métadonnées"]
+        return mtom_answer(request, registry_response(status, errors), PROVIDE, note="sans métadonnées")
     p = record_patient(request, sim)
     if p is None:
         raise CheckFailed("Assertion sans resource-id", "InvalidResource")
