@@ -19,8 +19,7 @@
 //     objects that wrap the records of ParseDocumentList and
 //     ParseRetrieveDocumentSet exist;
 //   TVaspoCNX: GetAppVitale, CloseAppVitale;
-//   TDossierMedical: the document operations other than the queries
-//     (retrieval, filing, deletion, status changes, batches);
+//   TDossierMedical: retrieval, deletion and status changes;
 //   TDocumentList: GetDocument and DeleteDocument, until the retrieved
 //     document and the status changes land.
 #pragma once
@@ -33,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Talven.Carvelin.CDA.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Types.h"
 #include "Talven.Carvelin.VIHF.h"
@@ -42,6 +42,7 @@
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.INSi.h"
 #include "Vantrel.XML.Tree.h"
+#include "Vantrel.XML.XDSb.XAdES.h"
 
 namespace Talven {
 
@@ -123,6 +124,12 @@ std::string ExtensionFromFormatCode(std::string_view FormatCode);
 std::string DateFRToHL7(std::string_view Date);
 // The XML reader's message with the byte offset it names.
 std::string XMLErrorText(const Vantrel::EXMLError& E);
+
+// The id root of a CDA document ("ClinicalDocument/id/@root") and its XDS
+// format code: the mapping (ASS_A11 value set) of the first of the leading
+// templateId elements that maps; "" when none does. The parser's errors
+// (Vantrel::EXMLError) pass to the caller.
+void CDAFormatCode(std::string_view CDA, std::string& IdRoot, std::string& FormatCode);
 
 }  // namespace Objects
 
@@ -306,6 +313,10 @@ int SendAbout(const std::shared_ptr<TCarvelin>& DMP, const TRequest& Request, co
 
 class TDocumentList;
 
+// What a filing is built from: the CDA and document records, identifiers,
+// submission-set texts, certificate and signer.
+using TXDSbInfo = Vantrel::TXDSbInfo<TCDAInfo, TDOCInfo>;
+
 // The access mode chosen for a minor's record, sent in every later assertion.
 enum TAccesMineur : uint8_t { amMajeur = 0, amNormal = 1, amSecret = MineurSecret };
 
@@ -368,6 +379,22 @@ class TDossierMedical : public TDMPLink,
   std::string CreateSynthese(const TProprietesDocument& Props, std::string_view Volet) override;
   int ChangeDocumentStatusUUID(std::string_view UUID, TDocumentStatus oldStatus, TDocumentStatus newStatus) override;
 
+  // ---- Filing ----
+  // Gate, then Props checked against the value sets and dated into Xds:
+  // 0x6000 to 0x6003 before anything is sent.
+  int PrepareDocument(const TProprietesDocument& Props, TXDSbInfo& Xds);
+  // 0x6004 for a document with neither content nor comment, then PrepareDocument.
+  int ValidateDocument(const TProprietesDocument& Props, TXDSbInfo& Xds);
+  // Files Props as a plain document, as the replacement of Props.Remplacer
+  // when Replace is set.
+  int SubmitDocument(const TProprietesDocument& Props, bool Replace);
+  // SubmitDocument, replacing when Props names a document; a replacement the
+  // service refuses (0x6005) is filed again as a new document.
+  int SubmitOrReplace(const TProprietesDocument& Props);
+  // Files Props as the new version of Old: Props.Remplacer := Old's unique
+  // id, entry UUID and version; UniqueId := the new document's unique id.
+  int ReplaceDocument(const Objects::TDocumentInfo& Old, TProprietesDocument& Props, std::string& UniqueId);
+
  private:
   // The PRPA_IN201314UV02 revision of the panel, or the closing with its reason.
   int Revise(bool Closing, std::string_view PersonMarkup, std::string_view ClosingReason, TVoletAdministratif& Volet);
@@ -386,6 +413,28 @@ class TDossierMedical : public TDMPLink,
                                 std::shared_ptr<IDocumentList>& List);
   int SubmissionSetMembers(const std::vector<std::string>& Sets, std::vector<std::string>& Entries);
   int DocumentsByEntryUUIDs(const std::vector<std::string>& Entries, std::shared_ptr<IDocumentList>& List);
+
+  friend class TLotDocuments;
+  // The replacement fields of Xds: version, treating doctor, the replaced
+  // document and its entry UUID (looked up when not given).
+  int ReplacementFields(const TProprietesDocument& Props, bool Replace, TXDSbInfo& Xds);
+  // DocID := a new OID (unless set), the submission-set and signature ids,
+  // certificate, submission-set texts and the session's signer.
+  void Identifiers(const TProprietesDocument& Props, TXDSbInfo& Xds);
+  // Writes the document of a filing (DOC's type, format and the CDA text)
+  // into Document; a non-zero answer stops the filing.
+  using TDocumentMaker = std::function<int(TXDSbInfo& Xds, std::string& Document)>;
+  // Preparation (after the empty-document test when Validate), replacement
+  // fields, a new DocID, the document, identifiers, signature and posting.
+  int FileDocument(const TProprietesDocument& Props, bool Validate, bool Replace, const TDocumentMaker& MakeDocument);
+  // The request from the security header and the repository's address.
+  using TRequestMaker = std::function<std::string(const std::string& Header, const std::string& Destination)>;
+  // Posts a filing to the holder's repository and reads the answer;
+  // FUniqueID := Attempted only when the service accepted it.
+  int PostFiling(const TRequestMaker& MakeRequest, Vantrel::TDateTime NowUTC, const std::string& Attempted);
+  // Runs a filing; an exception becomes 0x8004, its message the detail, and
+  // goes with the stack to the log sink and the program's ".log" file.
+  int Guarded(const std::function<int()>& Filing);
 };
 
 // A record's documents as one query found them. FInfos keeps the reply

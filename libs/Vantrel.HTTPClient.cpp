@@ -774,22 +774,6 @@ std::string THTTPClient::RequestUTF8(std::string_view Verb, std::string_view URL
 
 // ---- PostAndLog ----
 
-namespace {
-
-std::string HTTPLogPath() {
-  char Buf[4096];
-  ssize_t N = readlink("/proc/self/exe", Buf, sizeof Buf - 1);
-  std::string Exe = N > 0 ? std::string(Buf, size_t(N)) : std::string("carvelin");
-  size_t Slash = Exe.rfind('/');
-  size_t Dot = Exe.rfind('.');
-  if (Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash)) Exe.resize(Dot);
-  const std::string Folder = Slash == std::string::npos ? std::string(".") : Exe.substr(0, Slash);
-  if (access(Folder.c_str(), W_OK) == 0) return Exe + ".http_log.txt";
-  const std::string Logs = LogFolder();
-  return Logs.empty() ? std::string() : Logs + "/" + Exe.substr(Slash + 1) + ".http_log.txt";
-}
-
-}  // namespace
 
 void PostAndLog(std::string_view URL, std::string_view Content, std::string_view ContentType,
                 std::string& Response, std::string_view Authorization, int TimeoutMs,
@@ -801,7 +785,7 @@ void PostAndLog(std::string_view URL, std::string_view Content, std::string_view
   Client.SetAuthorization(std::string(Authorization));
   Response = Client.Post(URL, Content);
   if (Client.ResponseCode() < 500) return;
-  if (const std::string Path = HTTPLogPath(); !Path.empty()) {
+  if (const std::string Path = ProgramLogFileName(".http_log.txt"); !Path.empty()) {
     std::ofstream Log(Path, std::ios::binary | std::ios::trunc);
     Log << Content << "\r\n" << Client.Response() << "\r\n" << Response;
   }

@@ -1,5 +1,7 @@
 #include "Vantrel.SysUtils.h"
 
+#include <cxxabi.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include <cstdlib>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -378,6 +382,46 @@ std::string LogFolder() {
   if (std::filesystem::create_directories(Folder, Ec))
     std::filesystem::permissions(Folder, std::filesystem::perms::owner_all, Ec);
   return Folder.string();
+}
+
+std::string ProgramLogFileName(std::string_view Extension) {
+  std::error_code Ec;
+  const std::filesystem::path Exe = std::filesystem::read_symlink("/proc/self/exe", Ec);
+  if (Ec || !Exe.has_filename()) return {};
+  const std::string Name = Exe.stem().string() + std::string(Extension);
+  if (access(Exe.parent_path().c_str(), W_OK) == 0) return (Exe.parent_path() / Name).string();
+  const std::string Logs = LogFolder();
+  return Logs.empty() ? std::string() : (std::filesystem::path(Logs) / Name).string();
+}
+
+std::string WriteProgramLog(std::string_view Extension, std::string_view Text) {
+  const std::string FileName = ProgramLogFileName(Extension);
+  if (FileName.empty()) return {};
+  std::ofstream Log(FileName, std::ios::binary | std::ios::trunc);
+  Log.write(Text.data(), std::streamsize(Text.size()));
+  Log.close();
+  return Log ? FileName : std::string();
+}
+
+std::string StackTrace() {
+  void* Frames[64];
+  const int Count = backtrace(Frames, 64);
+  std::unique_ptr<char*, decltype(&std::free)> Symbols(backtrace_symbols(Frames, Count), &std::free);
+  if (!Symbols) return {};
+  std::string Text;
+  for (int I = 1; I < Count; ++I) {
+    // "file(mangled+0x1f) [0x...]": the name between '(' and '+' is demangled.
+    std::string Line = Symbols.get()[I];
+    const size_t Open = Line.find('('), Plus = Line.find('+', Open == std::string::npos ? 0 : Open);
+    if (Open != std::string::npos && Plus != std::string::npos && Plus > Open + 1) {
+      int Status = 0;
+      std::unique_ptr<char, decltype(&std::free)> Name(
+          abi::__cxa_demangle(Line.substr(Open + 1, Plus - Open - 1).c_str(), nullptr, nullptr, &Status), &std::free);
+      if (Status == 0 && Name) Line.replace(Open + 1, Plus - Open - 1, Name.get());
+    }
+    Text += Line + "\n";
+  }
+  return Text;
 }
 
 namespace {

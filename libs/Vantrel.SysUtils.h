@@ -99,6 +99,18 @@ bool ParseDateLoose(std::string_view Text, TDateTime& Date);
 // empty when neither variable gives an absolute folder.
 std::string LogFolder();
 
+// The file named after the running program with its extension replaced by
+// Extension (".log"): beside the program, or in LogFolder() when the
+// program's folder is not writable; "" when neither is possible.
+std::string ProgramLogFileName(std::string_view Extension);
+// Writes Text as it is to ProgramLogFileName(Extension), created or
+// overwritten. The file's name, or "" when it could not be written.
+std::string WriteProgramLog(std::string_view Extension, std::string_view Text);
+
+// The calling thread's stack (glibc backtrace), one frame a line, C++ names
+// demangled; the frames of this function left out.
+std::string StackTrace();
+
 // A file version: major, minor, release, build.
 using TFileVersion = std::array<uint16_t, 4>;
 

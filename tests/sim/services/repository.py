@@ -4,18 +4,25 @@ at another address):
 RetrieveDocumentSet (ITI-43)   an MTOM answer of two parts: the SOAP
                                answer, then the document's bytes
 ProvideAndRegisterDocumentSet-b (ITI-41)   the MTOM request is read with
-                               the email package (its parts logged);
-                               answered Success as MTOM
+                               the email package (its parts logged), checked
+                               by simkit.filing, its documents stored in the
+                               record; answered Success as MTOM
 Variants: "unknown_document" (XDSDocumentUniqueIdError); retrieval answers
 "one_part" (the SOAP part only), "three_parts" (an extra part),
 "empty_first_part" (an empty SOAP part), "empty_second_part" (an empty
 document part); filing answers "failure_no_errors" (status Failure without
-an error list) and "success_warning" (Success with a warning)."""
+an error list), "success_warning" (Success with a warning), the registry
+errors "replace_failed", "deprecated_document", "version_error",
+"access_forbidden", "unlisted_error" (nothing stored), and
+"empty_answer_part" (an empty SOAP part)."""
 
 from simkit.ebxml import ERROR, FAILURE, SUCCESS, WARNING, registry_response
+from simkit.filing import check_submission, store
 from simkit.mtom import multipart
+from simkit.record import record_patient
+from simkit.seed import ins_oid
 from simkit.service import Answer, Operation, soap_service
-from simkit.soap import envelope
+from simkit.soap import CheckFailed, envelope
 from simkit.xmltext import child, esc, find_all, text
 
 PATHS = ["/si-dmp-server/v2/services/repository", "/si-dmp-server/v2/services/repositoryCPE"]
@@ -61,10 +68,27 @@ def retrieve(request, body, sim, parts=2, empty_part=None):
 
 
 def provide(request, body, sim, status=SUCCESS, errors=()):
-    """Success; the filing issue adds the checks of the submitted metadata."""
+    """The submission checked (simkit.filing); a Success without error
+    stores its documents in the patient's record."""
     request.log_extra["parts"] = [{"content_id": cid, "content_type": part.get_content_type(), "size": len(data)}
                                   for cid, part, data in request.parts]
+    if not find_all(body, "SubmitObjectsRequest"):
+        # A transport probe without metadata: answered, nothing checked or stored.
+        request.log_extra["checks"] = ["sans métadonnées"]
+        return mtom_answer(request, registry_response(status, errors), PROVIDE, note="sans métadonnées")
+    p = record_patient(request, sim)
+    if p is None:
+        raise CheckFailed("Assertion sans resource-id", "InvalidResource")
+    submission = check_submission(request, sim, "%s^^^&%s&ISO^NH" % (p["ins"], ins_oid(request.environment)))
+    if status == SUCCESS and not any(severity == ERROR for _, _, severity in errors):
+        with sim.lock:
+            store(sim, p, submission)
+    request.log_extra["filed"] = [uid for _, uid, _, _ in submission["documents"]]
     return mtom_answer(request, registry_response(status, errors), PROVIDE, note="%d partie(s)" % len(request.parts))
+
+
+def provide_error(code, context):
+    return lambda r, b, s: provide(r, b, s, FAILURE, [(code, context, ERROR)])
 
 
 SERVICE = soap_service("repository", PATHS, {
@@ -78,4 +102,10 @@ SERVICE = soap_service("repository", PATHS, {
     "empty_second_part": lambda r, b, s: retrieve(r, b, s, empty_part=2),
     "failure_no_errors": lambda r, b, s: provide(r, b, s, FAILURE),
     "success_warning": lambda r, b, s: provide(r, b, s, SUCCESS, [("DMPWarning", "Document déjà connu", WARNING)]),
+    "replace_failed": provide_error("XDSReplaceFailed", "Remplacement impossible"),
+    "deprecated_document": provide_error("XDSRegistryDeprecatedDocumentError", "Le document remplacé est obsolète"),
+    "version_error": provide_error("XDSMetadataVersionError", "Version de métadonnées périmée"),
+    "access_forbidden": provide_error("DMPAccessForbidden", "Accès interdit par le patient"),
+    "unlisted_error": provide_error("DMPInternalError", "Erreur interne & inattendue <test>"),
+    "empty_answer_part": lambda r, b, s: mtom_answer(r, "", PROVIDE, root=b""),
 })
