@@ -313,6 +313,16 @@ void TDMPMain::PostAction(int N) {
 void TDMPMain::WMUser(int N) {
   Guarded([this, N] {
     switch (N) {
+      case WMU_ACCES_WEB:
+        if (DOS && Volet)
+          Screens().AccesWebExecute(this, DOS, nullptr, Volet->Telecom.EMail, Volet->Telecom.Mobile, false);
+        break;
+      case WMU_FORCER_ACCES:
+        ForcerAccesDiffere();
+        break;
+      case WMU_LOAD_INSC:
+        LoadINSC(INSC, false);
+        break;
       case WMU_DMP_FERME:
         MessageDlg(this, QMessageBox::Warning,
                    ShellTr::tr("Le DMP du patient est fermé, il peut le réactiver sur Mon Espace Santé"));

@@ -22,10 +22,13 @@
 // completion, and only then lets the window go.
 #pragma once
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRect>
 #include <QStringList>
+#include <QToolButton>
 
 #include <atomic>
 #include <functional>
@@ -40,8 +43,10 @@
 #include "Carvelin.WMApi.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Types.h"
+#include "UFrameListeDocuments.h"
 #include "VCLPatches.h"
 #include "Vantrel.DateTime.h"
+#include "Vantrel.ImageButtons.h"
 #include "Vantrel.IniFiles.h"
 #include "Vantrel.SysUtils.h"
 
@@ -214,7 +219,75 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   std::unique_ptr<Vantrel::TIniFile> INI;
   TCommandLine CommandLine;  // as read at creation
   int DocumentIndex = -1;    // the selected row of List
-  std::shared_ptr<Talven::IDocument> FDocument;  // the document being opened
+
+  // ---- Record opening, patient bar, documents, record actions (DMP2Main.Dossier.cpp) ----
+  // Status images of ibStatus.
+  static constexpr int imAccesAccorde = 14, imDossierFerme = 15, imSansAutorisation = 16, imAutreAutorisation = 17;
+  QWidget* pnCSV = nullptr;
+  QLabel *lbPatient = nullptr, *lbMedecin = nullptr;
+  Vantrel::TImageButton *ibWeb = nullptr, *ibUpload = nullptr, *ibRefresh = nullptr, *ibCloseCSV = nullptr,
+                        *ibMenu = nullptr, *ibStatus = nullptr, *ibSynthese = nullptr, *ibCovid = nullptr,
+                        *ibVaccin = nullptr;
+  QToolButton *btUpdates = nullptr, *btSecret = nullptr, *btUrgence = nullptr;
+  TPopupMenu* ppDossier = nullptr;
+  QAction *mnAdministratif = nullptr, *mnCreerAccesPatient = nullptr, *btPraticiens = nullptr, *mnArchives = nullptr,
+          *mmObsolete = nullptr, *mnRetirerAutorisation = nullptr, *mnFermerDMP = nullptr;
+  QMenu* ppDocuments = nullptr;
+  QAction *mnCopyDocLink = nullptr, *mnQRCodeLink = nullptr, *mnReplaceDocument = nullptr, *mnDeleteDocument = nullptr;
+  QMenu* ppINS = nullptr;
+  QAction* mnCopyINS = nullptr;
+  TDocuments* Documents = nullptr;
+
+  // Adopts a record chosen in the INS search dialog, with its INSi answer.
+  void LoadDossier(std::shared_ptr<Talven::IDossierMedical> ADOS, const Talven::TINSiResponse* INSi);
+  // Adopts a record opened by a host program (no documents query).
+  void OpenDossier(std::shared_ptr<Talven::IDossierMedical> ADOS);
+  void ShowDossier();
+  bool AccesMineur();
+  void SetDocuments(std::shared_ptr<Talven::IDocumentList> AList);
+  // Inside a job completion: re-arms the job with the documents query.
+  void ReloadDocuments();
+  // Outside a job: queries the documents in the calling thread.
+  void ReloadDocuments2();
+  void ShowDocumentsLocaux();
+  void SaveDocument(const std::string& UniqueId, const Talven::TProprietesDocument& Prop);
+  void SendFiles(const std::vector<std::string>& Names, bool DeleteSource, int ACategorie);
+  void OnAddClick(QWidget* Form);
+  void OnFavoris(QWidget* Sender);
+  void ibINSCClick();
+  void ibSearchINSClick();
+  void ibSearchDMPClick();
+  void ibSearchPatClick();
+  void ibRefreshClick(bool Updates);
+  void ibStatusClick(QWidget* Button);
+  void ibUploadClick();
+  void ibWebClick();
+  void ibPortailDMPClick();
+  void ibCloseCSVClick();
+  void btSecretClick();
+  void btUrgenceClick();
+  void Toggle(Talven::TQueryFlag Flag);
+  void ListBoxDblClick();
+  void mnDeleteDocumentClick();
+  void mnReplaceDocumentClick();
+  void mnAdministratifClick();
+  void mnCreerAccesPatientClick();
+  void btPraticiensClick();
+  void mnRetirerAutorisationClick();
+  void mnFermerDMPClick();
+  // The web-access offer after the administrative data changed.
+  void CreerAccesWeb();
+  void SearchDossierV1(const Talven::TPatientInfo& Patient);
+  int StatusImage() const;
+
+  // ---- Set by the card login (DMP2Main.Login.cpp) when the activity is chosen ----
+  // The structure's image: 2 a CPE card, 33 a software certificate, 1, 37 or 44 may close records.
+  int StructureImage = 0;
+  QLineEdit* edINSC = nullptr;
+
+  // ---- The host interface (Carvelin.WMApi) owns these ----
+  void NotifyPatient();
+  void NotifyFavoris();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -233,10 +306,22 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void SwitchServer();
   int LectureCPS();
   void OnCPS();
+  // ---- Record (DMP2Main.Dossier.cpp) ----
+  void CreateDossierControls();
+  void SetMedecin();
+  bool CanReadDocuments() const;
+  bool CpeRefused();
   int DossierExisteINSC();
   void OnDossier();
+  int QueryDocuments();
+  void OnDocuments();
   int OpenDocument();
   void OnDocument();
+  void OnDocumentAjout();
+  int ForcerDMP(const std::string& Motif);
+  void DossierForce();
+  // The forced-access offer after a record without authorisation opened in a job.
+  void ForcerAccesDiffere();
   // Deletes PendingURL's document, broadcasts DELETE on success.
   int DeletePendingDocument();
   // Posts a host message to every registered host window.
