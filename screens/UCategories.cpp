@@ -75,13 +75,17 @@ void TCategorieOption::leaveEvent(QEvent* Event) {
   QLabel::leaveEvent(Event);
 }
 
+// An entry's clicks are its own: passed on, they would reach its group as
+// clicks in the star margin.
+void TCategorieOption::mousePressEvent(QMouseEvent* Event) { Event->accept(); }
+
 void TCategorieOption::mouseReleaseEvent(QMouseEvent* Event) {
-  QLabel::mouseReleaseEvent(Event);
+  Event->accept();
   if (Event->button() == Qt::LeftButton && rect().contains(Event->position().toPoint()) && OnClick) OnClick(this);
 }
 
 void TCategorieOption::mouseDoubleClickEvent(QMouseEvent* Event) {
-  QLabel::mouseDoubleClickEvent(Event);
+  Event->accept();
   if (Event->button() == Qt::LeftButton && OnDblClick) OnDblClick(this);
 }
 

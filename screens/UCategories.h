@@ -40,6 +40,7 @@ class TCategorieOption : public QLabel {
  protected:
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
 

@@ -64,7 +64,7 @@ class TBoxLabelClick : public QObject {
 
  protected:
   bool eventFilter(QObject*, QEvent* Event) override {
-    if (Event->type() == QEvent::MouseButtonRelease) FBox->toggle();
+    if (Event->type() == QEvent::MouseButtonRelease) FBox->click();
     return false;
   }
 
