@@ -18,6 +18,7 @@
 #include "Carvelin.MessageDlg.h"
 #include "Carvelin.SQLIteDataBase.h"
 #include "DMP2Main.h"
+#include "UDocumentViewer.h"
 #include "ShellTr.h"
 #include "UFrmCheckVersion.h"
 #include "Vantrel.IniFiles.h"
@@ -240,6 +241,7 @@ int RunCarvelin(int& Argc, char** Argv) {
   {
     TDMPMainOptions Options;
     Options.Arguments = Args;
+    Options.Screens.DocumentShow = ShowDocumentViewer;
     TDMPMain Main(std::move(Options));
     if (!Main.StartStopped()) {
       Main.show();
