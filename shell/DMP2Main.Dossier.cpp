@@ -18,9 +18,11 @@
 #include <QVBoxLayout>
 
 #include "Carvelin.MessageDlg.h"
+#include "Carvelin.OpeningLetter.h"
 #include "DMP2Main.h"
 #include "FLogMessage.h"
 #include "ShellTr.h"
+#include "Talven.Carvelin.Hosts.h"
 
 namespace Carvelin {
 
@@ -62,6 +64,15 @@ char INSTypeOf(std::string& INS, bool TrainingCard) {
     return Type;
   }
   return TrainingCard ? 'T' : 'R';
+}
+
+std::string_view CiviliteLongue(int Civilite) {
+  switch (Civilite) {
+    case 1: return "Monsieur";
+    case 2: return "Madame";
+    case 3: return "Mademoiselle";
+    default: return "";
+  }
 }
 
 std::string_view CiviliteCourte(int Civilite) {
@@ -725,10 +736,41 @@ void TDMPMain::mnAdministratifClick() {
 void TDMPMain::CreerAccesWeb() {
   if (wAcces == 0) return;
   wAcces = 0;
-  // Accepting runs "Créer un accès Internet".
+  // Accepting runs "Créer un accès Internet"; otherwise the patient gets
+  // the record-opening letter.
   if (MessageDlg(this, QMessageBox::Question, ShellTr::tr("Voulez-vous créer un accès Web pour ce patient ?"),
                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
     mnCreerAccesPatientClick();
+  else
+    SendOpeningLetter();
+}
+
+void TDMPMain::SendOpeningLetter() {
+  if (!DOS) return;
+  const TPatientInfo& P = DOS->GetInfo()->Patient;
+  const QString Name = QStringLiteral("%1 %2 %3")
+                           .arg(Q(CiviliteLongue(P.Identite.Civilite)), Q(P.Identite.Prenom), Q(P.Identite.NomUsage))
+                           .trimmed();
+  const std::string URL = OpeningLetterURL(HostsConfig().Maker, Name.toStdString(), P.INSi.Code);
+  if (URL.empty()) return AddLogLine(std::string_view("Courrier d'ouverture : aucun service HTTPS du fabricant"));
+  const std::string FileName = OpeningLetterFileName(P.INSi.Code);
+  const std::string Folder = OpeningLetterFolder();
+  const std::string Path = FileName.empty() || Folder.empty() ? std::string() : Folder + "/" + FileName;
+  RunStep(
+      [URL, Path] {
+        const QUrl Target = CurrentTask()->Error == ERR_OK ? QUrl::fromLocalFile(Q(Path)) : QUrl(Q(URL));
+        QDesktopServices::openUrl(Target);
+      },
+      [URL, Path] { return DownloadOpeningLetter(URL, Path) ? ERR_OK : ERR_EXCEPTION; });
+}
+
+void TDMPMain::RunStep(std::function<void()> Done, TTaskProc Work) {
+  if (TTask* Task = CurrentTask()) {
+    Task->Proc = std::move(Work);
+    Task->Done = std::move(Done);
+  } else {
+    Submit(std::move(Done), std::move(Work));
+  }
 }
 
 void TDMPMain::mnCreerAccesPatientClick() {
@@ -736,13 +778,7 @@ void TDMPMain::mnCreerAccesPatientClick() {
     if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
     PostAction(WMU_ACCES_WEB);
   };
-  const auto Work = [this] { return DOS->GetVoletAdministratif(Volet); };
-  if (TTask* Task = CurrentTask()) {
-    Task->Proc = Work;
-    Task->Done = Done;
-  } else {
-    Submit(Done, Work);
-  }
+  RunStep(Done, [this] { return DOS->GetVoletAdministratif(Volet); });
 }
 
 void TDMPMain::btPraticiensClick() {

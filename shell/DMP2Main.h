@@ -322,6 +322,10 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void DossierForce();
   // The forced-access offer after a record without authorisation opened in a job.
   void ForcerAccesDiffere();
+  // Downloads the record-opening letter and opens it, else its address.
+  void SendOpeningLetter();
+  // Re-arms the current job with Work and Done, or starts a job.
+  void RunStep(std::function<void()> Done, TTaskProc Work);
   // Deletes PendingURL's document, broadcasts DELETE on success.
   int DeletePendingDocument();
   // Posts a host message to every registered host window.
