@@ -55,6 +55,7 @@ TScreens TScreens::Unavailable() {
   S.Process = [] { return Talven::ERR_NON_SUPPORTE; };
   S.NextDocument = [] { return false; };
   S.AjoutDocumentShown = [] { return false; };
+  S.AjoutDocumentDeposer = [] {};
   Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
   Unavailable(S.NoteVaccinationExecute, false);
   Unavailable(S.NoteVaccinationReplace, false);

@@ -694,6 +694,17 @@ void TDMPMain::OnAddClick(QWidget*) {
 
 void TDMPMain::OnDocumentAjout() {
   TTask* Task = CurrentTask();
+  // The replaced document is gone from the record: offered as a new one.
+  if (Task->Error == ERR_DOCUMENT_INTROUVABLE) {
+    if (MessageDlg(this, QMessageBox::Question,
+                   ShellTr::tr("Le document que vous voulez remplacer n'a pas été trouvé sur le DMP, voulez-vous "
+                               "déposer le document sur le DMP malgré tout ?"),
+                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return;
+    Screens().AjoutDocumentDeposer();
+    Task->Proc = [this] { return Screens().Process(); };
+    return;
+  }
   if (Task->Error != ERR_OK) return ShowDmpError(DMP.get(), Task->Error);
   if (Screens().NextDocument()) {
     Task->Proc = [this] { return Screens().Process(); };

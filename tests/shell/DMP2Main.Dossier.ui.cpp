@@ -35,6 +35,8 @@ class TDMP2MainDossierTest : public QObject {
   std::vector<std::string> Screened;  // the screens opened, by entry name
   bool ForcerAnswer = false;
   bool AccesMineurAnswer = true;
+  std::vector<int> Results;  // the add-document form's filings, in turn
+  int Deposits = 0, Nexts = 0;
 
   TFakeData& Data() { return Fake->Core->Data; }
 
@@ -75,6 +77,13 @@ class TDMP2MainDossierTest : public QObject {
       Screened.push_back("AjoutDocumentExecute " + std::to_string(Categorie) + " " + std::to_string(Names.size()));
       return false;
     };
+    S.Process = [this] {
+      const int R = Results.front();
+      Results.erase(Results.begin());
+      return R;
+    };
+    S.AjoutDocumentDeposer = [this] { ++Deposits; };
+    S.NextDocument = [this] { return ++Nexts == 1; };  // a second file follows the first
     return S;
   }
 
@@ -97,6 +106,8 @@ class TDMP2MainDossierTest : public QObject {
     Main->CNX = CPS;
     Main->StructureImage = 1;
     Main->show();
+    Main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Main.get()));
     Fake->Core->ClearCalls();
   }
 
@@ -121,6 +132,8 @@ class TDMP2MainDossierTest : public QObject {
     Screened.clear();
     ForcerAnswer = false;
     AccesMineurAnswer = true;
+    Results.clear();
+    Deposits = Nexts = 0;
     QFile::remove(Dir.filePath(QStringLiteral("Carvelin2.db3")));
     SetMessageBoxHook([this](QMessageBox& Box) {
       Boxes.push_back({Box.icon(), Box.text() + Box.informativeText()});
@@ -259,6 +272,7 @@ class TDMP2MainDossierTest : public QObject {
     QVERIFY(!F.isHidden());
     QCOMPARE(F.ListBox->Count(), 3);
     QCOMPARE(F.ListBox->ItemIndex(), -1);
+    QTRY_VERIFY(F.ListBox->hasFocus());
     QCOMPARE(F.Categories[0]->FCount, 3);
     QCOMPARE(F.Categories[size_t(TypeDocumentIndex("11488-4")) + 1]->FCount, 1);
 
@@ -421,6 +435,29 @@ class TDMP2MainDossierTest : public QObject {
     if (!Allowed)
       QCOMPARE(Boxes[0].Text,
                QStringLiteral("Votre carte CPE ne vous permet pas d'ajouter des documents sur le DMP"));
+  }
+
+  void filing_a_replacement_of_a_vanished_document_offers_a_plain_deposit() {
+    Open();
+    OpenRecord();
+    Results = {ERR_DOCUMENT_INTROUVABLE, ERR_OK, ERR_OK};
+    Fake->Core->ClearCalls();
+    Main->OnAddClick(nullptr);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QCOMPARE(Boxes.size(), size_t(1));
+    QVERIFY(Boxes[0].Text.startsWith(QStringLiteral("Le document que vous voulez remplacer n'a pas été trouvé")));
+    QCOMPARE(Deposits, 1);
+    QVERIFY(Results.empty());  // the deposit, then the second file
+    QCOMPARE(Nexts, 2);
+    QVERIFY(Called("QueryDocuments"));  // the list read again at the end
+
+    // Declined: nothing more is filed.
+    Results = {ERR_DOCUMENT_INTROUVABLE, ERR_OK};
+    Answers = {int(QMessageBox::No)};
+    Main->OnAddClick(nullptr);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QCOMPARE(Results.size(), size_t(1));
+    QCOMPARE(Deposits, 1);
   }
 
   void closing_the_record_empties_the_window() {
