@@ -339,10 +339,10 @@ void TDMPMain::OnDossier() {
   if (Error == -1) return;  // an identity check was cancelled
   if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
   FINSi = nullptr;
-  // Inside this job, ShowDossier re-arms the documents query when the
-  // access (and a minor's secret mode) allows it.
+  // With a granted access, ShowDossier re-arms this job with the documents
+  // query (or shows the local ones) when a minor's secret mode allows it.
   ShowDossier();
-  if (CanReadDocuments()) return;
+  if (StatusImage() == imAccesAccorde) return;
   ShowDocumentsLocaux();
   if (StatusImage() == imDossierFerme) PostAction(WMU_DMP_FERME);
 }
