@@ -83,6 +83,10 @@ class TDMP2MainDossierTest : public QObject {
       return R;
     };
     S.AjoutDocumentDeposer = [this] { ++Deposits; };
+    S.AccesWebExecute = [this](QWidget*, std::shared_ptr<IDossierMedical>, TScreenCallback, const std::string& EMail,
+                               const std::string& Phone, bool) {
+      Screened.push_back("AccesWebExecute " + EMail + " " + Phone);
+    };
     S.NextDocument = [this] { return ++Nexts == 1; };  // a second file follows the first
     return S;
   }
@@ -458,6 +462,19 @@ class TDMP2MainDossierTest : public QObject {
     QTRY_COMPARE(Main->LiveTasks(), 0);
     QCOMPARE(Results.size(), size_t(1));
     QCOMPARE(Deposits, 1);
+  }
+
+  void accepted_web_access_offer_opens_the_web_access_form() {
+    Open();
+    OpenRecord();
+    Fake->Core->ClearCalls();
+    Main->wAcces = 2;
+    Main->CreerAccesWeb();
+    QCOMPARE(Main->wAcces, 0);
+    QCOMPARE(Boxes.back().Text, QStringLiteral("Voulez-vous créer un accès Web pour ce patient ?"));
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QVERIFY(Called("GetVoletAdministratif"));
+    QTRY_VERIFY(Shown("AccesWebExecute marie.dupont@example.org 0612345678"));
   }
 
   void closing_the_record_empties_the_window() {
