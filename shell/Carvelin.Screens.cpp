@@ -6,6 +6,7 @@
 #include "ShellTr.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "UBeneficiaires.h"
+#include "UDocumentViewer.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 
@@ -58,6 +59,7 @@ TScreens TScreens::Unavailable() {
   S.Process = [] { return Talven::ERR_NON_SUPPORTE; };
   S.NextDocument = [] { return false; };
   S.AjoutDocumentShown = [] { return false; };
+  S.AjoutDocumentDeposer = [] {};
   Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
   Unavailable(S.NoteVaccinationExecute, false);
   Unavailable(S.NoteVaccinationReplace, false);
@@ -86,6 +88,7 @@ TScreens TScreens::Program() {
   S.GetCodePIN = TFrmCodePIN::GetCodePIN;
   S.StructuresSelect = TFrmStructures::Select;
   S.BeneficiairesSelect = TFrmBeneficiaires::Select;
+  S.DocumentShow = ShowDocumentViewer;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) { TStatistiques::Execute(Sender, &DB); };
   return S;
 }

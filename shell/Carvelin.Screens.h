@@ -68,6 +68,7 @@ struct TScreens {
   std::function<int()> Process;          // the shown form's filing step (job thread)
   std::function<bool()> NextDocument;    // the shown form's next file; false after the last
   std::function<bool()> AjoutDocumentShown;
+  std::function<void()> AjoutDocumentDeposer;  // the shown form drops its replacement: a plain deposit
 
   // Local documents frame
   std::function<QWidget*(QWidget* Owner)> DocumentsLocauxCreate;

@@ -18,6 +18,7 @@
 #include "Carvelin.MessageDlg.h"
 #include "Carvelin.SQLIteDataBase.h"
 #include "DMP2Main.h"
+#include "UDocumentViewer.h"
 #include "ShellTr.h"
 #include "UFrmCheckVersion.h"
 #include "Vantrel.IniFiles.h"

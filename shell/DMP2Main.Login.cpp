@@ -175,8 +175,7 @@ void TDMPMain::CreateControls() {
   edINSC->hide();
   ibINSC = Button(Top, "ibINSC", ShellTr::tr("Rechercher un dossier par l'INS"), 8);
   ibINSC->hide();
-  connect(ibINSC, &QAbstractButton::clicked, this,
-          [this] { Guarded([this] { LoadINSC(edINSC->text().trimmed().toStdString(), false); }); });
+  connect(ibINSC, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibINSCClick(); }); });
   ibHelp = Button(Top, "ibHelp", ShellTr::tr("Informations sur le produit"), 16);
   connect(ibHelp, &QAbstractButton::clicked, this, [this] { Screens().AProposExecute(this); });
   ibStats = Button(Top, "ibStats", ShellTr::tr("Statistiques"), 17);
@@ -202,6 +201,8 @@ void TDMPMain::CreateControls() {
     return Dialog.exec() == QDialog::Accepted ? Dialog.selectedFiles().value(0) : QString();
   };
 }
+
+int TDMPMain::StructureImage() const { return CNX ? ibCPX->ImageIndex() : 0; }
 
 void TDMPMain::SetVitaleEnabled(bool Enabled) {
   ibCSV->setEnabled(Enabled);
@@ -660,6 +661,8 @@ int TDMPMain::LoadAPCV() {
 // ---- Host windows (the D-Bus host interface replaces these) ----
 
 bool TDMPMain::HasHostWindows() const { return false; }
+
+void TDMPMain::NotifyPatient() { AddLogLine("NOTIFY> patient " + FPatient.INS()); }
 
 void TDMPMain::NotifyFavoris() {}
 

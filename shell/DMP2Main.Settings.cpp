@@ -146,6 +146,7 @@ QRect PlacementOnScreens(const QRect& Bounds, const QList<QRect>& Screens, const
 // ---- Creation ----
 
 void TDMPMain::FormCreate() {
+  CreateDossierControls();
   const QString Version = QStringLiteral(CARVELIN_VERSION);
   setWindowTitle(QStringLiteral("Carvelin %1").arg(Version));
   ReadSettings();
@@ -203,62 +204,8 @@ void TDMPMain::ReadSettings() {
   }
 }
 
-// ---- Card reading and record (the login and record code completes these) ----
+// ---- Card reading (the login code completes it) ----
 
-void TDMPMain::OnCloseCSV() {
-  APCV.reset();
-  DOS.reset();
-  List.reset();
-  DocumentIndex = -1;
-  FPatient = {};
-  FMineur = {};
-}
-
-void TDMPMain::LoadINSC(const std::string& Value, bool Direct) {
-  INSC = Value;
-  FINSi = nullptr;
-  OnCloseCSV();
-  wAcces = 0;
-  if (!Direct) return Submit([this] { OnDossier(); }, [this] { return DossierExisteINSC(); });
-  const int Error = DossierExisteINSC();
-  if (Error == ERR_OK)
-    FPatient.INSC = INSC;
-  else
-    ShowDmpError(DMP.get(), Error);
-}
-
-int TDMPMain::DossierExisteINSC() {
-  std::string INS = INSC;
-  char Type = 'R';
-  if (INS.size() == 22)
-    Type = 'C';
-  else if (INS.find("&ISO^NH") != std::string::npos || INS.find("&amp;ISO^NH") != std::string::npos)
-    Type = 'N';
-  else if (INS.size() == 16) {
-    Type = INS.back();
-    INS.resize(15);
-  } else if (const TCarte* Carte = CNX->GetCarte(); Carte && Carte->Categorie >= 128)
-    Type = 'T';
-  DOS.reset();
-  return CNX->DossierExiste(INS, Type, DOS);
-}
-
-void TDMPMain::OnDossier() {
-  const int Error = CurrentTask()->Error;
-  if (Error == -1) return;  // the identity was not confirmed: nothing to say
-  if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-  FPatient.INSC = INSC;
-}
-
-int TDMPMain::OpenDocument() { return DOS->GetDocument(DOCID, FDocument); }
-
-void TDMPMain::OnDocument() {
-  const int Error = CurrentTask()->Error;
-  if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-  if (Screens().DocumentShow)
-    Screens().DocumentShow(this, FDocument, QString::fromStdString(FPatient.INS()), FPatient.rowid, FPatient.INS());
-  FDocument.reset();
-}
 
 void TDMPMain::SendToAllWindows(uint32_t Message, const std::string& Text) {
   AddLogLine("SEND> [*ALL] " + std::to_string(Message) + " : " + Text);

@@ -316,6 +316,16 @@ void TDMPMain::WMUser(int N) {
       case WMU_CHOIX_AMO:
         ChoixAMO();
         break;
+      case WMU_ACCES_WEB:
+        if (DOS && Volet)
+          Screens().AccesWebExecute(this, DOS, nullptr, Volet->Telecom.EMail, Volet->Telecom.Mobile, false);
+        break;
+      case WMU_FORCER_ACCES:
+        ForcerAccesDiffere();
+        break;
+      case WMU_LOAD_INSC:
+        LoadINSC(INSC, false);
+        break;
       case WMU_DMP_FERME:
         MessageDlg(this, QMessageBox::Warning,
                    ShellTr::tr("Le DMP du patient est fermé, il peut le réactiver sur Mon Espace Santé"));

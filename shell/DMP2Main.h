@@ -23,10 +23,13 @@
 #pragma once
 
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRect>
 #include <QStringList>
+#include <QToolButton>
 
 #include <atomic>
 #include <functional>
@@ -42,8 +45,10 @@
 #include "Carvelin.WMApi.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Types.h"
+#include "UFrameListeDocuments.h"
 #include "VCLPatches.h"
 #include "Vantrel.DateTime.h"
+#include "Vantrel.ImageButtons.h"
 #include "Vantrel.IniFiles.h"
 #include "Vantrel.SysUtils.h"
 
@@ -198,7 +203,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   Vantrel::TImageButton* ibHelp;
   Vantrel::TImageButton* ibStats;
   Vantrel::TImageButton* ibAppVitale;
-  QLineEdit* edINSC;
+  QLineEdit* edINSC = nullptr;
   Vantrel::TImageButton* ibINSC;
   QWidget* pnCPX;
   Vantrel::TImageButton* ibCPX;
@@ -280,7 +285,70 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   std::unique_ptr<Vantrel::TIniFile> INI;
   TCommandLine CommandLine;  // as read at creation
   int DocumentIndex = -1;    // the selected row of List
-  std::shared_ptr<Talven::IDocument> FDocument;  // the document being opened
+
+  // ---- Record opening, patient bar, documents, record actions (DMP2Main.Dossier.cpp) ----
+  // Status images of ibStatus.
+  static constexpr int imAccesAccorde = 14, imDossierFerme = 15, imSansAutorisation = 16, imAutreAutorisation = 17;
+  QWidget* pnCSV = nullptr;
+  QLabel *lbPatient = nullptr, *lbMedecin = nullptr;
+  Vantrel::TImageButton *ibWeb = nullptr, *ibUpload = nullptr, *ibRefresh = nullptr, *ibCloseCSV = nullptr,
+                        *ibMenu = nullptr, *ibStatus = nullptr, *ibSynthese = nullptr, *ibCovid = nullptr,
+                        *ibVaccin = nullptr;
+  QToolButton *btUpdates = nullptr, *btSecret = nullptr, *btUrgence = nullptr;
+  TPopupMenu* ppDossier = nullptr;
+  QAction *mnAdministratif = nullptr, *mnCreerAccesPatient = nullptr, *btPraticiens = nullptr, *mnArchives = nullptr,
+          *mmObsolete = nullptr, *mnRetirerAutorisation = nullptr, *mnFermerDMP = nullptr;
+  QMenu* ppDocuments = nullptr;
+  QAction *mnCopyDocLink = nullptr, *mnQRCodeLink = nullptr, *mnReplaceDocument = nullptr, *mnDeleteDocument = nullptr;
+  QMenu* ppINS = nullptr;
+  QAction* mnCopyINS = nullptr;
+  TDocuments* Documents = nullptr;
+
+  // Adopts a record chosen in the INS search dialog, with its INSi answer.
+  void LoadDossier(std::shared_ptr<Talven::IDossierMedical> ADOS, const Talven::TINSiResponse* INSi);
+  // Adopts a record opened by a host program (no documents query).
+  void OpenDossier(std::shared_ptr<Talven::IDossierMedical> ADOS);
+  void ShowDossier();
+  bool AccesMineur();
+  void SetDocuments(std::shared_ptr<Talven::IDocumentList> AList);
+  // Inside a job completion: re-arms the job with the documents query.
+  void ReloadDocuments();
+  // Outside a job: queries the documents in the calling thread.
+  void ReloadDocuments2();
+  void ShowDocumentsLocaux();
+  void SaveDocument(const std::string& UniqueId, const Talven::TProprietesDocument& Prop);
+  void SendFiles(const std::vector<std::string>& Names, bool DeleteSource, int ACategorie);
+  void OnAddClick(QWidget* Form);
+  void OnFavoris(QWidget* Sender);
+  void ibINSCClick();
+  void ibSearchINSClick();
+  void ibSearchDMPClick();
+  void ibSearchPatClick();
+  void ibRefreshClick(bool Updates);
+  void ibStatusClick(QWidget* Button);
+  void ibUploadClick();
+  void ibWebClick();
+  void ibPortailDMPClick();
+  void ibCloseCSVClick();
+  void btSecretClick();
+  void btUrgenceClick();
+  void Toggle(Talven::TQueryFlag Flag);
+  void ListBoxDblClick();
+  void mnDeleteDocumentClick();
+  void mnReplaceDocumentClick();
+  void mnAdministratifClick();
+  void mnCreerAccesPatientClick();
+  void btPraticiensClick();
+  void mnRetirerAutorisationClick();
+  void mnFermerDMPClick();
+  // The web-access offer after the administrative data changed.
+  void CreerAccesWeb();
+  void SearchDossierV1(const Talven::TPatientInfo& Patient);
+  int StatusImage() const;
+
+  // The card kind shown on ibCPX once the activity is chosen: 2 a CPE card,
+  // 33 a software certificate; 1, 37 or 44 may close records.
+  int StructureImage() const;
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -326,11 +394,26 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   bool FSkipCSVClick = false;    // the mouse-down saved the card: the click does nothing
   // ---- Host windows: owned by Carvelin.WMApi (the D-Bus host interface) ----
   bool HasHostWindows() const;
+  void NotifyPatient();
   void NotifyFavoris();
+  // ---- Record (DMP2Main.Dossier.cpp) ----
+  void CreateDossierControls();
+  void SetMedecin();
+  bool CanReadDocuments() const;
+  bool CpeRefused();
   int DossierExisteINSC();
   void OnDossier();
+  int QueryDocuments();
+  void OnDocuments();
   int OpenDocument();
   void OnDocument();
+  void OnDocumentAjout();
+  int ForcerDMP(const std::string& Motif);
+  void DossierForce();
+  // The forced-access offer after a record without authorisation opened in a job.
+  void ForcerAccesDiffere();
+  // Downloads the record-opening letter and opens it, else its address.
+  void SendOpeningLetter();
   // Deletes PendingURL's document, broadcasts DELETE on success.
   int DeletePendingDocument();
   // Posts a host message to every registered host window.

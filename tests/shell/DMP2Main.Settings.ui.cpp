@@ -219,8 +219,12 @@ class TDMP2MainSettingsTest : public QObject {
     QCOMPARE(Main->CNX->GetServer(), std::string("dmp.test"));
     QVERIFY(PendingURL.Server.empty());
     QVERIFY(PendingURL.INS.empty());
-    QCOMPARE(PendingURL.DocumentId, std::string("doc"));  // opened once the record is listed
-    QVERIFY(std::ranges::count_if(CallNames(), [](const std::string& C) { return C.starts_with("DossierExiste 456 "); }) == 1);
+    QVERIFY(PendingURL.DocumentId.empty());  // opened once the record's documents are listed
+    const std::vector<std::string> Calls = CallNames();
+    QVERIFY(std::ranges::count_if(Calls, [](const std::string& C) { return C.starts_with("DossierExiste 456 "); }) == 1);
+    const auto Query = std::ranges::find_if(Calls, [](const std::string& C) { return C.starts_with("QueryDocuments "); });
+    QVERIFY(Query != Calls.end());
+    QVERIFY(std::find(Query, Calls.end(), "GetDocument doc") != Calls.end());
   }
 
   void host_deletion_deletes_in_the_calling_thread() {
