@@ -274,7 +274,7 @@ void TDMPMain::EndTask(TTask* Task) {
   SetBusyIndicator(pbWait, false);
   SetCurrentTask(nullptr);
   SetBusy(false);
-  WMApiIdle();
+  WMApiIdle(Task->Error);
   pbWait->update();
   statusBar()->showMessage(ShellTr::tr("Prêt"));
   if (Task->Error == ERR_CHANGEMENT_CARTE) ibCloseCPXClick();
@@ -313,6 +313,9 @@ void TDMPMain::PostAction(int N) {
 void TDMPMain::WMUser(int N) {
   Guarded([this, N] {
     switch (N) {
+      case WMU_NOTIFY_PATIENT:
+        NotifyPatient();
+        break;
       case WMU_DMP_FERME:
         MessageDlg(this, QMessageBox::Warning,
                    ShellTr::tr("Le DMP du patient est fermé, il peut le réactiver sur Mon Espace Santé"));

@@ -162,6 +162,16 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   // and this task's EndTask does nothing.
   void ReleaseSession();
 
+  // ---- Used by the host interface (Carvelin.WMApi.cpp); their own sources
+  // will own them: ibCSVClick DMP2Main.Login.cpp, AccesMineur and
+  // OnAddClick DMP2Main.Dossier.cpp ----
+  // Starts reading the Vitale card unless a job runs.
+  void ibCSVClick();
+  // Asks the access mode of the open minor's record; false when refused.
+  bool AccesMineur();
+  // The add-document form's "file it": its filing step as a job.
+  void OnAddClick(QWidget* Form);
+
   // Job threads that have not run their EndTask yet.
   int LiveTasks() const { return FLiveTasks; }
   const TScreens& Screens() const { return FOptions.Screens; }
@@ -239,8 +249,6 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void OnDocument();
   // Deletes PendingURL's document, broadcasts DELETE on success.
   int DeletePendingDocument();
-  // Posts a host message to every registered host window.
-  void SendToAllWindows(uint32_t Code, const std::string& Text);
 
   TDMPMainOptions FOptions;
   int FLiveTasks = 0;  // job threads that have not run their EndTask yet
