@@ -454,7 +454,10 @@ void TWMApiForm::WMApiIdle(int LastError) {
   AddLogLine(QStringLiteral("WMApiIdle"));
   if (FFileToSend.From.isEmpty()) return;
   if (LastError != ERR_OK) FFileToSend.LastError = LastError;
-  SendFile(FFileToSend.From, FFileToSend.Data);
+  // Copies: SendFile clears the kept request first.
+  const QString From = FFileToSend.From;
+  const std::string Data = FFileToSend.Data;
+  SendFile(From, Data);
 }
 
 // ---- Messages to hosts ----
