@@ -15,6 +15,7 @@ peers=(softhsm2 opensc xmlsec1 libxml2-utils gnutls-bin nginx-light curl jq pyth
        xvfb xauth x11-utils imagemagick poppler-utils zbar-tools zxing-cpp-tools dbus-x11
        sqlite3 faketime openssl coreutils python3-cryptography tinyproxy
        xdotool xdg-utils desktop-file-utils python3-dbus python3-gi
+       dbus-daemon dbus-bin libglib2.0-bin
        clang libclang-rt-14-dev
        libpugixml-dev rapidjson-dev libcurl4-openssl-dev libxml2-dev)
 

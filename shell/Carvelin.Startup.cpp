@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -217,13 +216,11 @@ bool RegisterDmpScheme(const std::string& Exe) {
 }
 
 bool ForwardToRunningInstance(const QString& URL) {
-  const QDBusConnection Bus = QDBusConnection::sessionBus();
-  if (!Bus.isConnected()) return false;
-  const QString Peer = Vantrel::FindPeerInstance(Bus);
-  if (Peer.isEmpty()) return false;
-  const std::optional<int> Answer = Vantrel::SendCopyData(Bus, Peer, Vantrel::WMCD_URL, URL);
+  Vantrel::TWMCopyDataHandler Handler;
+  if (!Vantrel::FindPeerWindow(Handler, QLatin1String(Vantrel::WMCopyDataServicePrefix))) return false;
+  const int Answer = Vantrel::SendCopyDataAndWait(Handler, Vantrel::URL, URL);
   // A busy copy has not taken the link: this run opens it itself.
-  return Answer && *Answer != 0 && *Answer != int(Vantrel::WMCD_BUSY);
+  return Answer != 0 && Answer != Vantrel::BUSY;
 }
 
 int RunCarvelin(int& Argc, char** Argv) {

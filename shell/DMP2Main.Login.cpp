@@ -658,12 +658,4 @@ int TDMPMain::LoadAPCV() {
   return APCV->GetDossier(iAPCV, DOS);
 }
 
-// ---- Host windows (the D-Bus host interface replaces these) ----
-
-bool TDMPMain::HasHostWindows() const { return false; }
-
-void TDMPMain::NotifyPatient() { AddLogLine("NOTIFY> patient " + FPatient.INS()); }
-
-void TDMPMain::NotifyFavoris() {}
-
 }  // namespace Carvelin

@@ -207,10 +207,6 @@ void TDMPMain::ReadSettings() {
 // ---- Card reading (the login code completes it) ----
 
 
-void TDMPMain::SendToAllWindows(uint32_t Message, const std::string& Text) {
-  AddLogLine("SEND> [*ALL] " + std::to_string(Message) + " : " + Text);
-}
-
 // ---- Links ----
 
 std::string TDMPMain::GetURL() {
@@ -242,7 +238,7 @@ void TDMPMain::SwitchServer() {
 
 int TDMPMain::DeletePendingDocument() {
   const int Error = DOS ? DOS->SupprimerDocument(PendingURL.DocumentId) : ERR_SESSION;
-  if (Error == ERR_OK) SendToAllWindows(Vantrel::WMCD_DELETE, PendingDeleteURL);
+  if (Error == ERR_OK) SendToAllWindows(Vantrel::DELETE, PendingDeleteURL);
   PendingURL.DocumentId.clear();
   PendingDeleteURL.clear();
   return Error;
@@ -271,7 +267,7 @@ void TDMPMain::LoadURL() {
 int TDMPMain::DeleteURL() {
   if (!CNX) {
     ibCarteCPSClick();
-    return int(Vantrel::WMCD_SUBMIT);
+    return int(Vantrel::SUBMIT);
   }
   SwitchServer();
   const std::string& INS = PendingURL.INS;

@@ -279,7 +279,7 @@ void TDMPMain::EndTask(TTask* Task) {
   SetBusyIndicator(pbWait, false);
   SetCurrentTask(nullptr);
   SetBusy(false);
-  WMApiIdle();
+  WMApiIdle(Task->Error);
   pbWait->update();
   statusBar()->showMessage(ShellTr::tr("Prêt"));
   if (Task->Error == ERR_CHANGEMENT_CARTE) ibCloseCPXClick();
@@ -325,6 +325,9 @@ void TDMPMain::WMUser(int N) {
         break;
       case WMU_LOAD_INSC:
         LoadINSC(INSC, false);
+        break;
+      case WMU_NOTIFY_PATIENT:
+        NotifyPatient();
         break;
       case WMU_DMP_FERME:
         MessageDlg(this, QMessageBox::Warning,

@@ -392,10 +392,6 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   bool FRememberedCode = false;  // Code came from the settings
   std::string FJobDetail;        // detail of a job error the root does not hold
   bool FSkipCSVClick = false;    // the mouse-down saved the card: the click does nothing
-  // ---- Host windows: owned by Carvelin.WMApi (the D-Bus host interface) ----
-  bool HasHostWindows() const;
-  void NotifyPatient();
-  void NotifyFavoris();
   // ---- Record (DMP2Main.Dossier.cpp) ----
   void CreateDossierControls();
   void SetMedecin();
@@ -416,8 +412,6 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void SendOpeningLetter();
   // Deletes PendingURL's document, broadcasts DELETE on success.
   int DeletePendingDocument();
-  // Posts a host message to every registered host window.
-  void SendToAllWindows(uint32_t Code, const std::string& Text);
 
   TDMPMainOptions FOptions;
   int FLiveTasks = 0;  // job threads that have not run their EndTask yet

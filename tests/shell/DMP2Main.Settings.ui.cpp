@@ -193,7 +193,7 @@ class TDMP2MainSettingsTest : public QObject {
     QCOMPARE(PendingURL.DocumentId, std::string("doc"));
 
     PendingDeleteURL = "dmp://dmp.test/123/doc";
-    QCOMPARE(Main->DeleteURL(), int(Vantrel::WMCD_SUBMIT));
+    QCOMPARE(Main->DeleteURL(), Vantrel::SUBMIT);
     QTRY_COMPARE(Main->LiveTasks(), 0);
     QCOMPARE(PendingURL.DocumentId, std::string("doc"));
   }
