@@ -1,7 +1,8 @@
 // The card login through the real dialogs, the real client core, a SoftHSM2
 // CPS card and the national-service simulator: the PIN typed in the PIN
 // dialog, the remembered value opened by Python's cryptography, and the
-// token's own PIN counter read by pkcs11-tool.
+// token's own PIN counter read by pkcs11-tool. Then a Vitale card read
+// through the stand-in reader library, and its copy compared by cmp.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,13 +10,17 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <filesystem>
+
 #include "Carvelin.MessageDlg.h"
 #include "CpsToken.h"
 #include "DMP2Main.h"
+#include "ModalAnswer.h"
 #include "Simulator.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
+#include "UBeneficiaires.h"
 #include "UCodePIN.h"
 #include "Vantrel.ImageButtons.h"
 #include "Vantrel.SysUtils.h"
@@ -97,6 +102,7 @@ class TDMP2MainLoginPeer : public QObject {
     Sim->Reset();
     Token = std::make_unique<TCpsToken>();
     QVERIFY(Vantrel::UTF8ToFile(Ini(), "[Services]\nCryptoLib=" + TCpsToken::SoftHSM() + "\nHosts=" + Sim->HostsFile +
+                                           "\nApiLecture=" + TestSupport::ToolPath("libapi_lec_stub.so.6.2.1.0") +
                                            "\n"));
     SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
     Typed.clear();
@@ -105,6 +111,7 @@ class TDMP2MainLoginPeer : public QObject {
   }
 
   void cleanup() {
+    for (const char* Name : {"APILEC_STUB_XML", "APILEC_STUB_LOG"}) qunsetenv(Name);
     Main.reset();
     Token.reset();
     SetHostsConfig(DefaultHostsConfig());
@@ -169,6 +176,64 @@ assert text == '1234' + sys.argv[2], 'unexpected secret'
     const auto R = TestSupport::Run({"pkcs11-tool", "--module", TCpsToken::SoftHSM(), "-L"});
     QVERIFY2(R.Status == 0, R.Err.c_str());
     QVERIFY2(R.Out.find("user PIN count low") != std::string::npos, R.Out.c_str());
+  }
+
+  void stand_in_reader_lists_the_beneficiaries_and_shift_press_saves_the_card() {
+    const std::string Card = (Dir->Path() / "carte.xml").string();
+    const std::string Calls = (Dir->Path() / "lecteur.log").string();
+    QVERIFY(Vantrel::UTF8ToFile(Card, R"(<?xml version="1.0" encoding="UTF-8"?>
+<vitale><tech><numSerie>4455667788</numSerie></tech><T_AsnDonneesVitale><listeBenef>
+<T_AsnBeneficiaire><ident><nomUsuel>LEFÈVRE</nomUsuel><prenomUsuel>Chloé</prenomUsuel>
+<naissance><dateEnCarte>820704</dateEnCarte></naissance><nir>2820775112233</nir>
+<nirCertifie>282077511223344</nirCertifie></ident><amo><qualBenef>0</qualBenef></amo></T_AsnBeneficiaire>
+<T_AsnBeneficiaire><ident><nomUsuel>LEFÈVRE</nomUsuel><prenomUsuel>Noé</prenomUsuel>
+<naissance><dateEnCarte>150311</dateEnCarte></naissance><nir>2820775112233</nir></ident>
+<amo><qualBenef>6</qualBenef></amo></T_AsnBeneficiaire>
+</listeBenef></T_AsnDonneesVitale></vitale>
+)"));
+    qputenv("APILEC_STUB_XML", Card.c_str());
+    qputenv("APILEC_STUB_LOG", Calls.c_str());
+    std::vector<QString> Said;
+    SetMessageBoxHook([&](QMessageBox& Box) {
+      Said.push_back(Box.text() + Box.informativeText());
+      return int(QMessageBox::Ok);
+    });
+    Typed = {{"1234", false, {}}};
+    StartWindow();
+    Main->ibCarteCPSClick();
+    QTRY_COMPARE_WITH_TIMEOUT(Main->LiveTasks(), 0, 30000);
+    QVERIFY(Main->ibCSV->isEnabled());
+
+    std::vector<QStringList> Rows;
+    const auto Answer = AnswerModal<TFrmBeneficiaires>([&](TFrmBeneficiaires& Form) {
+      for (int I = 0; I < Form.List->Count(); ++I) Rows.push_back(Form.Cells(I));
+      Form.reject();
+    });
+    QTest::mouseClick(Main->ibCSV, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Rows.size(), size_t(2), 30000);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QCOMPARE(Rows[0], (QStringList{"LEFÈVRE", "Chloé", "04/07/1982", "282077511223344"}));
+    QCOMPARE(Rows[1], (QStringList{"LEFÈVRE", "Noé", "11/03/2015", "2820775112233"}));
+    QVERIFY2(Said.empty(), qPrintable(QStringList(Said.begin(), Said.end()).join(u'\n')));
+
+    // The reader was read once; the press and the click it ends read nothing more.
+    const auto Readings = [&] {
+      const std::string Log = Vantrel::FileToBytes(Calls);
+      size_t N = 0;
+      for (size_t At = Log.find("Lec_LectureVitale"); At != std::string::npos; At = Log.find("Lec_LectureVitale", At + 1))
+        ++N;
+      return N;
+    };
+    QCOMPARE(Readings(), size_t(1));
+    const std::string Saved = VitaleXMLFile();
+    std::filesystem::remove(Saved);
+    QTest::mouseClick(Main->ibCSV, Qt::LeftButton, Qt::ShiftModifier);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QCOMPARE(Said, std::vector<QString>{QStringLiteral("Carte vitale enregistrée dans le fichier Vitale.xml")});
+    QCOMPARE(Readings(), size_t(1));
+    const auto Cmp = TestSupport::Run({"cmp", Saved, Card});
+    std::filesystem::remove(Saved);
+    QVERIFY2(Cmp.Status == 0, (Cmp.Out + Cmp.Err).c_str());
   }
 };
 

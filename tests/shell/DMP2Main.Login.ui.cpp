@@ -206,6 +206,17 @@ class TDMP2MainLoginTest : public QObject {
     QVERIFY(Boxes.empty());
   }
 
+  void card_texts_show_literally() {
+    Fake->Core->Data.Porteur.Nom = "<b>MEDECIN</b>";
+    Fake->Core->Data.Activites[0].RaisonSociale = "<i>CABINET</i>";
+    LogIn();
+    for (const QLabel* Label : {Main->lbPraticien, Main->lbProfession}) {
+      QVERIFY(Label->text().contains(QStringLiteral("</")));
+      // Markup would be drawn without its tags, narrower than the text.
+      QVERIFY(Label->sizeHint().width() >= Label->fontMetrics().horizontalAdvance(Label->text()));
+    }
+  }
+
   void activity_choice_cancelled_ends_without_activity() {
     Pins = {{"1234", false}};
     Main->ibCarteCPSClick();
