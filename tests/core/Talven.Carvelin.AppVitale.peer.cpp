@@ -259,4 +259,30 @@ assert len(apcv) == 2 and apcv[0]['assertion_id'] != apcv[1]['assertion_id'], ap
   EXPECT_TRUE(Operations().empty());
 }
 
+TEST_F(AppVitalePeer, the_driver_reads_restores_opens_and_closes) {
+  CPS.reset();
+  Root.reset();  // the driver opens the card itself
+  const TestSupport::TempDir Config;
+  const auto R = TestSupport::Run({"env", "XDG_CONFIG_HOME=" + Config.Path().string(), TestSupport::ToolPath("dmp-cli"),
+                                   "--hosts", Sim->HostsFile, "--module", TCpsToken::SoftHSM(), "card", "login",
+                                   "1234", "activities", "select", "0", "appvitale", "apcv-2", "appvitale-open", "1",
+                                   "appvitale", "--restore", "appvitale-open", "0", "appvitale-close", "appvitale",
+                                   "apcv-R"});
+  EXPECT_EQ(R.Status, 1) << R.Err;  // the last reading is refused
+  ExpectApCV(R"PY(
+lines = [json.loads(l) for l in args[0].splitlines()]
+codes = {l['command'] + ' ' + str(i): l['code'] for i, l in enumerate(lines)}
+assert [l['code'] for l in lines[4:]] == [0, 0x3005, 0, 0, 0, 0x3007], codes
+two = lines[4]['records']
+assert two['typeEnv'] == 'T' and [i['nomFamille'] for i in two['identites']] == ['DURAND', 'PETIT'], two
+assert two['identites'][0]['nirCertifie'] == '284057511204537' and two['identites'][1]['nirCertifie'] == '', two
+assert lines[5]['message'] == "Impossible de déterminer l'INS du patient", lines[5]
+assert lines[7]['records']['patient']['ins'] == '284057511204537', lines[7]
+assert lines[9]['message'].startswith('Carte Vitale r'), lines[9]
+assert ops == ['AuthentifierUtilisateurProximiteReq', 'RestituerContexteApCVReq', 'DetruireContexteApCVReq',
+               'AuthentifierUtilisateurProximiteReq'], ops
+)PY",
+             {R.Out});
+}
+
 }  // namespace
