@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "Talven.Carvelin.AppVitale.h"
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.INSi.h"
 #include "Vantrel.SOAP.h"
@@ -66,6 +67,7 @@ void CheckEnvironment(std::string_view Name, const THostsEnvironment& E) {
   CheckHTTPS(Prefix + "ParamSite", E.ParamSite);
   CheckHTTPS(Prefix + "INSiCard", E.INSiCard);
   CheckHTTPS(Prefix + "INSiMutual", E.INSiMutual);
+  if (!E.AppVitale.empty()) CheckHTTPS(Prefix + "AppVitale", E.AppVitale);
 }
 
 // GET Maker + "/microtime" with the time-out the caller hands over.
@@ -150,6 +152,8 @@ void SetHostsConfig(THostsConfig Config) {
   CheckHostsConfig(Config);
   Vantrel::SetINSiEndpoints({Config.Formation.INSiCard, Config.Production.INSiCard, Config.Formation.INSiMutual,
                              Config.Production.INSiMutual, Config.INSiDomain});
+  AppVitale::SetAppVitaleEndpoints({Config.Formation.AppVitale, Config.Production.AppVitale,
+                                    Config.AppVitaleNamespace, Config.AppVitaleIDAM});
   Vantrel::SetExtraCAFile(Config.ExtraCAFile);
   Vantrel::SetServiceTimeSource(Config.Maker.empty() ? nullptr : MakerTimeSource(Config.Maker));
   std::lock_guard Lock(ConfigLock);

@@ -3,7 +3,8 @@
 // shell's settings or a JSON file (CARVELIN_HOSTS, read by the service root)
 // say otherwise.
 //
-// Applying a configuration sets the identity teleservice's endpoints, the
+// Applying a configuration sets the identity teleservice's and the mobile
+// Vitale application service's endpoints, the
 // extra CA file of the one trust store and the service-time source; the
 // service root takes its time-out from it, the card session its hosts.
 #pragma once
@@ -25,12 +26,14 @@ struct THostsEnvironment {
   std::string ParamSite;   // public site of the parameters document: "https://host[:port]"
   std::string INSiCard;    // identity teleservice, card-authenticated: "https://..."
   std::string INSiMutual;  // identity teleservice, mutual TLS: "https://..."
+  std::string AppVitale;   // mobile Vitale application service: "https://host[:port]"; "" none
 
   // AccesWeb without its scheme, as the web-access addresses are built on it.
   std::string WebAccessBase() const;
 };
 VANTREL_RECORD(THostsEnvironment, VANTREL_FIELD(DMP_Server), VANTREL_FIELD(AccesWeb),
-               VANTREL_FIELD(ParamSite), VANTREL_FIELD(INSiCard), VANTREL_FIELD(INSiMutual))
+               VANTREL_FIELD(ParamSite), VANTREL_FIELD(INSiCard), VANTREL_FIELD(INSiMutual),
+               VANTREL_FIELD(AppVitale))
 
 struct THostsConfig {
   THostsEnvironment Formation;
@@ -41,6 +44,8 @@ struct THostsConfig {
   std::string ExtraCAFile;  // PEM file of further trusted authorities; empty: none
   int32_t TimeoutSeconds = 60;
   std::string INSiDomain;  // the teleservice's namespace domain
+  std::string AppVitaleNamespace;  // the mobile application service's body namespace
+  std::string AppVitaleIDAM;       // its production agreement identifier; "" none
 
   const THostsEnvironment& Environment(bool Training) const { return Training ? Formation : Production; }
 
@@ -48,7 +53,8 @@ struct THostsConfig {
   bool JSONParseField(std::string_view Path, Vantrel::TJSONParser& Parser);
 };
 VANTREL_RECORD(THostsConfig, VANTREL_FIELD(Formation), VANTREL_FIELD(Production), VANTREL_FIELD(Maker),
-               VANTREL_FIELD(ExtraCAFile), VANTREL_FIELD(TimeoutSeconds), VANTREL_FIELD(INSiDomain))
+               VANTREL_FIELD(ExtraCAFile), VANTREL_FIELD(TimeoutSeconds), VANTREL_FIELD(INSiDomain),
+               VANTREL_FIELD(AppVitaleNamespace), VANTREL_FIELD(AppVitaleIDAM))
 
 // A configuration refused; the message names the member.
 class EHostsConfigError : public std::runtime_error {
@@ -71,7 +77,7 @@ THostsConfig LoadHostsConfig(const std::string& Path);
 THostsConfig HostsConfig();
 
 // Checks Config (EHostsConfigError), keeps it and applies it: teleservice
-// endpoints, extra CA file, service-time source (a GET of Maker +
+// and mobile-application endpoints, extra CA file, service-time source (a GET of Maker +
 // "/microtime", or the local clock without a maker).
 void SetHostsConfig(THostsConfig Config);
 

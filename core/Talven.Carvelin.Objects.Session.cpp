@@ -7,8 +7,10 @@
 // escaped where it is inserted. The checks of an existence test run before
 // anything is sent.
 #include <algorithm>
+#include <utility>
 
 #include "Talven.Carvelin.Objects.h"
+#include "Talven.Carvelin.AppVitale.h"
 #include "Vantrel.HL7Query.h"
 #include "Vantrel.SOAP.h"
 #include "Vantrel.SysUtils.h"
@@ -82,9 +84,6 @@ int TVaspoCNX::SignHash(std::string_view Data, std::string_view& Digest) {
   Digest = FDigest;
   return Code;
 }
-
-int TVaspoCNX::GetAppVitale(std::string_view, std::shared_ptr<IAppVitale>&, bool) { return ERR_PROGRAMME; }
-int TVaspoCNX::CloseAppVitale() { return ERR_PROGRAMME; }
 
 // ---- Message pieces ----
 
@@ -293,6 +292,78 @@ int TVaspoCNX::rechercherInsAvecTraitsIdentite(const TINSiTraits& INSiTraits, co
   }
   if (Tries.empty()) DMP->FError.SetError("Aucun prénom");
   return Code;
+}
+
+// ---- Mobile Vitale application ----
+
+int TVaspoCNX::PrepareAppVitale(AppVitale::TAppVitaleRequest& Request) {
+  if (const int Code = CheckActive()) {
+    AppVitale::TAppVitaleRequest::ClearSecurityData();
+    return Code;
+  }
+  DMP->FError.Clear();
+  std::string Reason;
+  if (!Request.Context.SetCPS(this, Vantrel::OIDUUIDToGUIDText(LPS_OID), Reason)) {
+    DMP->FError.SetError(std::move(Reason));
+    return ERR_APPVITALE;
+  }
+  Request.SpecAMO = FSpecAMO;
+  return ERR_OK;
+}
+
+int TVaspoCNX::PostAppVitale(AppVitale::TAppVitaleRequest& Request, const std::string& Body, std::string& Answer) {
+  if (Body.empty()) {
+    // Nothing goes out without the signed header; the signer's own text, when
+    // it left one, follows the reason.
+    const std::string Signer = DMP->FError.GetErrDetail();
+    DMP->FError.SetError(Request.Error + (Signer.empty() ? "" : " : " + Signer));
+    return ERR_APPVITALE;
+  }
+  DMP->Log("Interrogation du service ApCV...");
+  return DMP->SendToURL(Request.URL(), Body, Answer);
+}
+
+int TVaspoCNX::GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) {
+  AppVitale.reset();
+  AppVitale::TAppVitaleRequest Request;
+  if (const int Code = PrepareAppVitale(Request)) return Code;
+  const std::string Body =
+      qrCode.empty() ? Request.restituerContexteApCV() : Request.authentifierUtilisateurProximite(qrCode);
+  std::string Answer;
+  if (const int Code = PostAppVitale(Request, Body, Answer)) {
+    if (Code != ERR_APPVITALE) AppVitale::TAppVitaleRequest::ClearSecurityData();
+    return Code;
+  }
+  const int Count = Request.SetIdentites(Answer);
+  if (Count < 0) {
+    // A refused assertion is not sent again.
+    if (Count == AppVitale::ApCVFault) AppVitale::TAppVitaleRequest::ClearSecurityData();
+    DMP->FError.SetError(Request.Error + "\r" + Request.Detail);
+    return ERR_APPVITALE;
+  }
+  const bool Training = (Info.Carte.Categorie & 0x80) != 0;
+  if (Training && Request.TypeEnv == 'R') return ERR_VITALE_REELLE;
+  if (!Training && Request.TypeEnv != 'R') return ERR_VITALE_TEST;
+  AppVitale = std::make_shared<TAppVitale>(DMP->shared_from_this(), Request);
+  FAppVitaleContext = Request.Identifiant;
+  if (CloseContext) {
+    std::string Ignored;
+    PostAppVitale(Request, Request.detruireContexteApCV(), Ignored);
+    FAppVitaleContext.clear();
+    DMP->FError.Clear();
+  }
+  return ERR_OK;
+}
+
+int TVaspoCNX::CloseAppVitale() {
+  AppVitale::TAppVitaleRequest Request;
+  if (const int Code = PrepareAppVitale(Request)) return Code;
+  if (FAppVitaleContext.empty()) return ERR_OK;
+  Request.Identifiant = std::exchange(FAppVitaleContext, {});
+  std::string Ignored;
+  PostAppVitale(Request, Request.detruireContexteApCV(), Ignored);
+  DMP->FError.Clear();
+  return ERR_OK;
 }
 
 }  // namespace Talven

@@ -18,7 +18,6 @@
 //   TCarvelin: the public readers xmlQueryDocuments, xopGetDocument, xmlLoadDocument until the document
 //     objects that wrap the records of ParseDocumentList and
 //     ParseRetrieveDocumentSet exist;
-//   TVaspoCNX: GetAppVitale, CloseAppVitale;
 //   TDossierMedical: retrieval, deletion and status changes;
 //   TDocumentList: GetDocument and DeleteDocument, until the retrieved
 //     document and the status changes land.
@@ -48,6 +47,9 @@ namespace Talven {
 
 class TCarvelin;
 class TDMPLink;
+namespace AppVitale {
+struct TAppVitaleRequest;
+}
 
 // The records the reply readers fill, and the document helpers they use.
 namespace Objects {
@@ -194,6 +196,7 @@ class TVaspoCNX : public virtual IVaspoCNX {
   std::string FDigest;       // the last signature handed out by SignHash (Base64)
   TINSiResponse FINSi;       // the last teleservice answer handed out
   std::string FSpecAMO = "99";
+  std::string FAppVitaleContext;  // the mobile application's context last read, until closed
   // Names this session to the lists it made: they hold it weakly and compare
   // it with the root's current session's, so a later session never passes
   // for this one, even at the same address.
@@ -270,7 +273,17 @@ class TVaspoCNX : public virtual IVaspoCNX {
   int SignHash(std::string_view Data, std::string_view& Digest) override;
   void SetSpecAMO(std::string_view Value) override { FSpecAMO = Value.empty() ? "99" : std::string(Value); }
   int GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) override;
+  // Closes the context of the last reading, when one is open; 0 whatever
+  // the service answers.
   int CloseAppVitale() override;
+
+ private:
+  // The session check (its failure forgets the cached assertion) and the
+  // signer's context of a mobile-application request.
+  int PrepareAppVitale(AppVitale::TAppVitaleRequest& Request);
+  // Posts a request text; an empty one (no signed header) is refused with
+  // its reason, nothing sent.
+  int PostAppVitale(AppVitale::TAppVitaleRequest& Request, const std::string& Body, std::string& Answer);
 };
 
 // The professional's records (TDossierList) and a patient search's result

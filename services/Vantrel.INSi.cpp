@@ -83,21 +83,9 @@ std::string BeneficiaireBirthDate(const TINSiBeneficiaire& B) {
   return {};
 }
 
-std::string_view CardTypeName(uint8_t Card) {
-  static constexpr std::array<std::string_view, 4> Names = {"CPS", "CPF", "CDE-CPE", "CPA"};
-  const uint8_t Type = Card & 0x7F;
-  if (Type >= Names.size()) throw EINSiError("Type de carte inconnu " + std::to_string(Card));
-  return Names[Type];
-}
-
 std::string AssertionAttributes(std::string_view Id, std::string_view Now) {
   return XmlnsAttr(NsSAML) + ' ' + Attr("ID", "_" + std::string(Id)) + ' ' +
          Attr("IssueInstant", XMLEscape(Now)) + ' ' + Attr("Version", "2.0");
-}
-
-std::string SAMLAttribute(std::string_view Name, std::string_view Value) {
-  return XMLElement("Attribute", Attr("Name", Name),
-                    XMLElement("AttributeValue", {}, XMLEscape(Value)));
 }
 
 std::string WSAElement(std::string_view Name, std::string_view Text) {
@@ -202,36 +190,58 @@ std::string TINSiRequest::ContexteBAM(std::string_view CoverageMarkup) const {
 }
 
 std::string TINSiRequest::ContexteLPS() const {
-  const std::string_view IDAM = IsTestCard() ? INSiIDAMTest : INSiIDAMProduction;
-  const std::string LPS = XMLElement("IDAM", Attr("R", "4"), IDAM) +
-                          XMLElement("Version", {}, INSiLPSVersion) +
-                          TextElement("Instance", INSTANCE) +
-                          TextElement("Nom", INSiSoftwareName());
+  return LPSContext(Now, RPPS, IsTestCard() ? INSiIDAMTest : INSiIDAMProduction, INSTANCE, INSiSoftwareName());
+}
+
+std::string TINSiRequest::AssertionIssuerSubject() const {
+  return SAMLIssuer(Cert.DN) + SAMLSubject(Card, RPPS) + AttributeStatement;
+}
+
+std::string TINSiRequest::SecurityHeader(std::string_view ExtraAssertionMarkup) const {
+  const std::string Content = AssertionIssuerSubject();
+  if (!Cert.IsCPS) return XMLElement("Security", XmlnsAttr(NsWSSE), ExtraAssertionMarkup);
+  return SignedAssertionHeader(CNX, Cert, Now, Content, {}, ExtraAssertionMarkup);
+}
+
+// ---- Shared pieces ----
+
+std::string SAMLIssuer(std::string_view DN) {
+  return XMLElement("Issuer", Attr("Format", "urn:oasis:names:tc:SAML:1.1:nameid-format:X509SubjectName"),
+                    XMLEscape(DN));
+}
+
+std::string SAMLSubject(uint8_t Card, std::string_view RPPS) {
+  static constexpr std::array<std::string_view, 4> Names = {"CPS", "CPF", "CDE-CPE", "CPA"};
+  const uint8_t Type = Card & 0x7F;
+  if (Type >= Names.size()) throw EINSiError("Type de carte inconnu " + std::to_string(Card));
+  return XMLElement("Subject", {}, XMLElement("NameID", Attr("NameQualifier", Names[Type]), XMLEscape(RPPS)));
+}
+
+std::string SAMLAttribute(std::string_view Name, std::string_view Value) {
+  return XMLElement("Attribute", Attr("Name", XMLEscape(Name)),
+                    XMLElement("AttributeValue", {}, XMLEscape(Value)));
+}
+
+std::string LPSContext(std::string_view Now, std::string_view RPPS, std::string_view IDAM,
+                       std::string_view Instance, std::string_view SoftwareName) {
+  const std::string LPS = XMLElement("IDAM", Attr("R", "4"), XMLEscape(IDAM)) +
+                          XMLElement("Version", {}, INSiLPSVersion) + TextElement("Instance", Instance) +
+                          TextElement("Nom", SoftwareName);
   return XMLElement("ContexteLPS", Join(Attr("Version", "01_00"), XmlnsAttr("urn:siram:lps:ctxlps")),
                     XMLElement("Id", {}, NewUUIDText()) + TextElement("Temps", Now) +
                         TextElement("Emetteur", RPPS) + XMLElement("LPS", {}, LPS));
 }
 
-std::string TINSiRequest::AssertionIssuerSubject() const {
-  const std::string_view TypeName = CardTypeName(Card);
-  return XMLElement("Issuer", Attr("Format", "urn:oasis:names:tc:SAML:1.1:nameid-format:X509SubjectName"),
-                    XMLEscape(Cert.DN)) +
-         XMLElement("Subject", {},
-                    XMLElement("NameID", Attr("NameQualifier", TypeName), XMLEscape(RPPS))) +
-         AttributeStatement;
-}
-
 // XML Signature (W3C xmldsig-core1) enveloped in the assertion it signs.
-std::string TINSiRequest::SecurityHeader(std::string_view ExtraAssertionMarkup) const {
-  const std::string Content = AssertionIssuerSubject();
-  if (!Cert.IsCPS) return XMLElement("Security", XmlnsAttr(NsWSSE), ExtraAssertionMarkup);
-
+std::string SignedAssertionHeader(Talven::IVaspoCNX* CNX, const Talven::TCertificat& Cert,
+                                  std::string_view Now, std::string_view Before, std::string_view After,
+                                  std::string_view ExtraAssertionMarkup) {
   const std::string Id = NewUUIDText();
   const std::string Attributes = AssertionAttributes(Id, Now);
   TC14NOptions Exclusive;
   Exclusive.Exclusive = true;
-  const std::string Digest =
-      Base64Encode(C14NDigestSHA256(XMLElement("Assertion", Attributes, Content), {}, Exclusive));
+  const std::string Digest = Base64Encode(
+      C14NDigestSHA256(XMLElement("Assertion", Attributes, std::string(Before) + std::string(After)), {}, Exclusive));
 
   const std::string Transforms =
       XMLElement("Transform", Attr("Algorithm", "http://www.w3.org/2000/09/xmldsig#enveloped-signature"), {}) +
@@ -258,7 +268,7 @@ std::string TINSiRequest::SecurityHeader(std::string_view ExtraAssertionMarkup) 
                      XMLElement("X509Data", {},
                                 XMLElement("X509Certificate", {}, Base64Encode(Cert.CertBytes)))));
   return XMLElement("Security", XmlnsAttr(NsWSSE),
-                    XMLElement("Assertion", Attributes, Content + SignatureElement) +
+                    XMLElement("Assertion", Attributes, std::string(Before) + SignatureElement + std::string(After)) +
                         std::string(ExtraAssertionMarkup));
 }
 

@@ -132,6 +132,31 @@ struct TINSiRequest {
 // "urn:lps:CARVELIN:" + the product version (major.minor.release).
 std::string INSiSoftwareName();
 
+// ---- Pieces shared with the other card-system teleservices ----
+
+// "Issuer" (X509SubjectName format) naming the certificate's subject DN.
+std::string SAMLIssuer(std::string_view DN);
+// "Subject"/"NameID": the card type ("CPS", "CPF", "CDE-CPE", "CPA" by the
+// category's low seven bits) qualifying the holder's national identifier.
+// Throws EINSiError ("Type de carte inconnu " + category) for another type.
+std::string SAMLSubject(uint8_t Card, std::string_view RPPS);
+// "Attribute" Name / "AttributeValue" Value, the value escaped.
+std::string SAMLAttribute(std::string_view Name, std::string_view Value);
+// The software context "ContexteLPS" (Version "01_00"): a new Id, the time,
+// the holder as issuer, then the agreement identifier, version "2.6", the
+// instance and the software name.
+std::string LPSContext(std::string_view Now, std::string_view RPPS, std::string_view IDAM,
+                       std::string_view Instance, std::string_view SoftwareName);
+// "Security" (WS-Security 1.0) holding a SAML 2.0 assertion (ID "_" + a new
+// UUID, IssueInstant Now) whose content is Before + After, with its
+// enveloped XML Signature between the two, then ExtraAssertionMarkup. The
+// signature covers the exclusive canonical form of the assertion without
+// it (SHA-256, RSA-SHA256 by CNX's SignHash) and carries Cert's bytes.
+// Throws EINSiError when the session does not sign.
+std::string SignedAssertionHeader(Talven::IVaspoCNX* CNX, const Talven::TCertificat& Cert,
+                                  std::string_view Now, std::string_view Before,
+                                  std::string_view After, std::string_view ExtraAssertionMarkup = {});
+
 // The name in the teleservice's alphabet: A-Z, blank, apostrophe, hyphen.
 std::string NormalizeINSiName(std::u16string_view Name);
 

@@ -34,6 +34,9 @@ from simkit.service import load_services  # noqa: E402
 
 # The identity teleservice's body namespaces: "http://" + domain + "/INSiRecSans"...
 INSI_DOMAIN = "www.cnamts.fr"
+# The mobile Vitale application service's body namespace and production agreement.
+APCV_NAMESPACE = "http://apcv.simulateur.invalid/apcv/auth/1/0"
+APCV_IDAM = "SIMAPCV00001"
 MAKE_PKI = os.path.join(HERE, "..", "tools", "make-test-pki.sh")
 
 
@@ -48,6 +51,7 @@ class Simulator:
         self.today = datetime.date.fromisoformat(args.today) if args.today else datetime.date.today()
         self.verify_signatures = args.verify_signatures
         self.insi_domain = INSI_DOMAIN
+        self.apcv_namespace, self.apcv_idam = APCV_NAMESPACE, APCV_IDAM
         self.seed = Seed(os.path.join(HERE, "seed", "seed.json"), self.today)
         self.services = load_services(os.path.join(HERE, "services"))
         self.rules = Rules()
@@ -106,11 +110,13 @@ class Simulator:
         def environment(host):
             national, public = self.base_url("national", host), self.base_url("public", host)
             return {"DMP_Server": national[len("https://"):], "AccesWeb": public + "/",
-                    "ParamSite": public, "INSiCard": national + "/lps", "INSiMutual": national + "/lps"}
+                    "ParamSite": public, "INSiCard": national + "/lps", "INSiMutual": national + "/lps",
+                    "AppVitale": national}
         return {"Formation": environment("127.0.0.1"), "Production": environment("localhost"),
                 "Maker": self.base_url("public", "127.0.0.1"),
                 "ExtraCAFile": os.path.join(self.pki_dir, "trust.pem"),
-                "TimeoutSeconds": 60, "INSiDomain": self.insi_domain}
+                "TimeoutSeconds": 60, "INSiDomain": self.insi_domain,
+                "AppVitaleNamespace": self.apcv_namespace, "AppVitaleIDAM": self.apcv_idam}
 
     def run(self):
         hosts_file = os.path.join(self.state_dir, "hosts.json")

@@ -12,7 +12,8 @@
 //   records SINCE LASTAUTORIZATION|LASTDOC   the professional's records (kept)
 //   patients [--nom N] [--prenom P] [--naissance YYYYMMDD] [--sexe M|F|U] [--partiel]
 //                             patient search (kept)
-//   open N                    opens record N of the last list kept
+//   open N                    opens record N of the last list kept (records,
+//                             patients or appvitale)
 //   record INS TYPE           opens a record; the commands below act on the
 //                             record opened last, and print its state
 //   info | panel | set-panel FILE.json | authorize | emergency REASON | revoke
@@ -31,6 +32,12 @@
 //                             reads it (kept), re-reads it, selects
 //                             beneficiary N, its address, its INS through the
 //                             identity teleservice
+//   appvitale [QR | --restore] [--close]
+//                             reads the mobile Vitale application (no QR: the
+//                             last context again); its environment letter and
+//                             identities (kept)
+//   appvitale-close           closes the context of the last reading
+//   appvitale-open N          opens the record of identity N of the reading kept
 // --hosts names the hosts configuration (as CARVELIN_HOSTS), --module the
 // PKCS#11 module. Exit status 0 when every command answered 0, 1 otherwise,
 // 2 for bad arguments.
@@ -180,6 +187,17 @@ std::string Activite(const TActivite& A) {
               {"pharmacien", Entite(A.Pharmacien)}, {"numFacturation", Q(A.NumFacturation)}});
 }
 
+std::string AppVitaleRecords(IAppVitale& AV) {
+  std::vector<TIdentiteAMO> Read;
+  for (int I = 0; I < AV.GetCount(); ++I) Read.push_back(*AV.GetItem(I));
+  const char Type = AV.GetEnvType();
+  return Obj({{"typeEnv", Q(std::string_view(&Type, 1))}, {"identites", Arr(Read, [](const TIdentiteAMO& I) {
+                return Obj({{"nomFamille", Q(I.NomFamille)}, {"nomUsage", Q(I.NomUsage)}, {"prenom", Q(I.Prenom)},
+                            {"qualite", N(I.Qualite)}, {"dateNaissance", Q(I.DateNaissance)}, {"rang", N(I.Rang)},
+                            {"nirCertifie", Q(I.NIRCertifie)}, {"nirAssure", Q(I.NIRAssure)}});
+              })}});
+}
+
 std::optional<std::string> FromHex(std::string_view Hex) {
   if (Hex.size() % 2) return std::nullopt;
   std::string Bytes;
@@ -313,12 +331,26 @@ class TDriver {
       const TINSiResponse* Answer = nullptr;
       if (NeedSession()) Code = Session()->rechercherInsAvecTraitsIdentite(Traits, Answer);
       if (Code == ERR_OK) Records = INSiAnswer(*Answer);
-    } else if (Command == "open" || Command == "record") {
+    } else if (Command == "appvitale") {
+      std::string QR;
+      if (At < Args.size() && Args[At] == "--restore") ++At;
+      else if (At < Args.size() && Args[At].rfind("--", 0) != 0 && !IsCommand(Args[At])) QR = Args[At++];
+      const bool Close = At < Args.size() && Args[At] == "--close";
+      if (Close) ++At;
+      std::shared_ptr<IAppVitale> Read;
+      if (NeedSession()) Code = Session()->GetAppVitale(QR, Read, Close);
+      if (Code == ERR_OK) {
+        FOpen = [Read](int Index, std::shared_ptr<IDossierMedical>& D) { return Read->GetDossier(Index, D); };
+        Records = AppVitaleRecords(*Read);
+      }
+    } else if (Command == "appvitale-close") {
+      if (NeedSession()) Code = Session()->CloseAppVitale();
+    } else if (Command == "open" || Command == "record" || Command == "appvitale-open") {
       std::string First, Type;
       if (!Next(First) || (Command == "record" && (!Next(Type) || Type.size() != 1))) return false;
       std::shared_ptr<IDossierMedical> Opened;
       if (Command == "record" && NeedSession()) Code = Session()->DossierExiste(First, Type[0], Opened);
-      if (Command == "open") Code = FOpen ? FOpen(std::atoi(First.c_str()), Opened) : ERR_SESSION;
+      if (Command != "record") Code = FOpen ? FOpen(std::atoi(First.c_str()), Opened) : ERR_SESSION;
       if (Code == ERR_OK) FRecord = std::dynamic_pointer_cast<TDossierMedical>(Opened);
       if (Code == ERR_OK) Records = Dossier(*FRecord);
     } else if (IsRecordCommand(Command)) {
@@ -388,7 +420,8 @@ class TDriver {
 
   static bool IsCommand(const std::string& Word) {
     for (const char* C : {"card", "login", "pin-count", "activities", "select", "server", "exists", "records",
-                          "patients", "insi", "sign-hash", "open", "record", "vitale"})
+                          "patients", "insi", "sign-hash", "open", "record", "vitale", "appvitale", "appvitale-close",
+                          "appvitale-open"})
       if (Word == C) return true;
     return IsRecordCommand(Word);
   }
