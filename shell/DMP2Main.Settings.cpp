@@ -159,6 +159,7 @@ void TDMPMain::FormCreate() {
     return;
   }
   CommandLine = ParseCommandLine(FOptions.Arguments);
+  if (CommandLine.Port) StartRESTServer(CommandLine.Port);
   if (CommandLine.ReadCard) ibCarteCPSClick();
   DeleteOldLetters(QDir::currentPath().toStdString());
   RegisterDmpScheme(QCoreApplication::applicationFilePath().toStdString());
