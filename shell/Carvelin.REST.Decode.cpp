@@ -1,5 +1,7 @@
 #include "Carvelin.REST.Decode.h"
 
+#include <algorithm>
+
 #include "Talven.Carvelin.Utils.h"
 #include "Vantrel.DateTime.h"
 #include "Vantrel.Mime.Decoder.h"
@@ -40,7 +42,9 @@ std::string PercentBytes(std::string_view S) {
 // The URL decoder reads bytes that are not UTF-8 as Windows-1252; a host
 // program must send UTF-8, so such a query is refused instead of guessed.
 void DecodeQuery(std::string_view Query, void* Record, const Vantrel::TTypeInfo* Type) {
-  if (!Vantrel::IsValidUTF8(PercentBytes(Query))) throw ERESTRequest("Paramètres non codés en UTF-8");
+  const std::string Bytes = PercentBytes(Query);
+  const bool ASCII = std::all_of(Bytes.begin(), Bytes.end(), [](char C) { return uint8_t(C) < 0x80; });
+  if (!ASCII && !Vantrel::IsValidUTF8(Bytes)) throw ERESTRequest("Paramètres non codés en UTF-8");
   Vantrel::URLDecodeParams(Query, Record, Type);
 }
 

@@ -149,6 +149,25 @@ std::vector<T> Items(List& L, int Count) {
   return Result;
 }
 
+// httplib parses a multipart body itself and hands no raw bytes to the
+// content reader; our own decoder reads forms, so the type is moved aside
+// before the body is read.
+constexpr const char* MultipartTypeHeader = "X-Carvelin-Form-Type";
+
+void HideMultipartType(httplib::Request& Req) {
+  Req.headers.erase(MultipartTypeHeader);
+  const auto It = Req.headers.find("Content-Type");
+  if (It == Req.headers.end() || !Req.is_multipart_form_data()) return;
+  const std::string Type = It->second;
+  Req.headers.erase(It);
+  Req.headers.emplace(MultipartTypeHeader, Type);
+}
+
+std::string RequestContentType(const httplib::Request& Req) {
+  return Req.has_header(MultipartTypeHeader) ? Req.get_header_value(MultipartTypeHeader)
+                                             : Req.get_header_value("Content-Type");
+}
+
 }  // namespace
 
 bool IsLocalRequest(const httplib::Request& Request, int Port) {
@@ -192,7 +211,7 @@ void THTTPContext::Decode(T& Record) const {
   const size_t Mark = Request->target.find('?');
   const std::string_view Query =
       Mark == std::string::npos ? std::string_view() : std::string_view(Request->target).substr(Mark + 1);
-  DecodeParams(Query, Request->get_header_value("Content-Type"), Body, Record);
+  DecodeParams(Query, RequestContentType(*Request), Body, Record);
 }
 
 // ---- Routing ----
@@ -625,7 +644,10 @@ std::unique_ptr<httplib::Server> TRESTServer::NewServer() {
     setsockopt(Sock, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof Yes);
   });
   Server->set_pre_routing_handler([this](const httplib::Request& Req, httplib::Response& Res) {
-    if (IsLocalRequest(Req, FPort)) return httplib::Server::HandlerResponse::Unhandled;
+    if (IsLocalRequest(Req, FPort)) {
+      HideMultipartType(const_cast<httplib::Request&>(Req));
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
     Res.status = 403;
     Res.set_content(ToJSON(TJSONError{"Requête refusée"}), JSONType);
     return httplib::Server::HandlerResponse::Handled;
