@@ -76,17 +76,18 @@ class TRESTTest : public QObject {
 
   // Runs the program on another thread while this one serves the window's
   // steps, as the event loop does in the program.
-  TestSupport::RunResult RunServed(std::vector<std::string> Argv) {
-    auto Done = std::async(std::launch::async, [Argv] { return TestSupport::Run(Argv); });
+  TestSupport::RunResult RunServed(std::vector<std::string> Argv, std::string Input = {}) {
+    auto Done = std::async(std::launch::async, [Argv, Input] { return TestSupport::Run(Argv, Input); });
     while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return Done.get();
   }
 
-  THTTPReply Curl(const std::string& Method, const std::string& Path, std::vector<std::string> Extra = {}) {
+  THTTPReply Curl(const std::string& Method, const std::string& Path, std::vector<std::string> Extra = {},
+                  std::string Input = {}) {
     std::vector<std::string> Argv{"curl", "-s", "-i", "-X", Method, "--max-time", "30"};
     Argv.insert(Argv.end(), Extra.begin(), Extra.end());
     Argv.push_back(Base() + Path);
-    return ParseReply(RunServed(Argv).Out);
+    return ParseReply(RunServed(Argv, std::move(Input)).Out);
   }
 
   void OpenCardSession() {
@@ -256,18 +257,8 @@ class TRESTTest : public QObject {
     if (Record) OpenRecord();
     std::vector<std::string> Extra;
     for (const QString& A : Args) Extra.push_back(A.toStdString());
-    Extra.push_back("--data-binary");
-    THTTPReply R;
-    if (Method == "PUT" && Args.contains("File=@-;filename=cr.pdf")) {
-      Extra.pop_back();
-      std::vector<std::string> Argv{"sh", "-c", "printf '%%PDF-1.4 test' | curl -s -i -X PUT --max-time 30"};
-      for (const std::string& A : Extra) Argv[2] += " '" + A + "'";
-      Argv[2] += " '" + Base() + Path.toStdString() + "'";
-      R = ParseReply(RunServed(Argv).Out);
-    } else {
-      Extra.pop_back();
-      R = Curl(Method.toStdString(), Path.toStdString(), Extra);
-    }
+    // A file part "@-" is read from curl's standard input.
+    const THTTPReply R = Curl(Method.toStdString(), Path.toStdString(), Extra, "%PDF-1.4 test");
     QCOMPARE(R.Status, Status);
     QCOMPARE(R.Header("content-type"), std::string("application/json; charset=utf-8"));
     QCOMPARE(QString::fromStdString(PyJSON(R.Body, Expression.toStdString())), Expected);
