@@ -221,11 +221,14 @@ class TRESTTest : public QObject {
                              << "v['Patient']['INSi']['Code']" << Ins;
     QTest::newRow("documents") << true << true << "GET" << "/patients/current/documents" << QStringList{} << 200
                                << "len(v), v[1]['Extension']" << "3 PDF";
-    QTest::newRow("put on current") << true << true << "PUT" << "/patients/current/documents/pdf" << QStringList{"-H", "Content-Length: 0"}
-                                    << 400 << "v['err']" << "Invalide request";
+    QTest::newRow("put on current") << true << true << "PUT" << "/patients/current/documents/pdf"
+                                    << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                    << "Invalide request";
     QTest::newRow("delete on current") << true << true << "DELETE" << "/patients/current/documents/x"
-                                       << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']" << "Invalide request";
-    QTest::newRow("other method") << true << false << "PATCH" << "/patients" << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                       << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                       << "Invalide request";
+    QTest::newRow("other method") << true << false << "PATCH" << "/patients"
+                                  << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
                                   << "Invalide request";
     const QStringList Form{"-F", "Titre=CR", "-F", "File=@-;filename=cr.pdf", "-F", "TypeDoc=11488-4",
                            "-F", "Cadre=AMBULATOIRE", "-F", "Confidentialite=1"};
@@ -291,8 +294,9 @@ class TRESTTest : public QObject {
     QCOMPARE(Curl("GET", "/index.HTML").Status, 404);
   }
 
-  // The second request gets "Busy" while the first holds the session; a
-  // test-page request in between does not free it.
+  // The second request gets "Busy" while the first holds the session, and
+  // so does reading the Vitale card; a test-page request in between does not
+  // free it.
   void concurrent_requests_get_busy() {
     OpenCardSession();
     Fake->Script("GetPatients", TFakeAnswer{.Delay = 1500ms});
@@ -309,18 +313,20 @@ t = threading.Thread(target=lambda: first.update(r=get('/patients?Nom=A')))
 t.start()
 time.sleep(0.5)
 busy = get('/serveur')
+card = get('/patients/vitale')
 page = get('/')
 still = get('/serveur')
 t.join()
 after = get('/serveur')
-print(busy[0], json.loads(busy[1])['err'], page[0], still[0], json.loads(still[1])['err'],
-      first['r'][0], after[0], json.loads(after[1])['server'])
+print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], page[0],
+      still[0], json.loads(still[1])['err'], first['r'][0], after[0], json.loads(after[1])['server'])
 )";
     auto Done = std::async(std::launch::async,
                            [&] { return TestSupport::RunPython(Script, {std::to_string(Port)}); });
     while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     const auto R = Done.get();
-    QCOMPARE(QString::fromStdString(R.Out).trimmed(), QStringLiteral("400 Busy 200 400 Busy 200 200 dmp.test"));
+    QCOMPARE(QString::fromStdString(R.Out).trimmed(),
+             QStringLiteral("400 Busy 400 Busy 200 400 Busy 200 200 dmp.test"));
   }
 
   // The PIN route's checks, in order.
