@@ -161,6 +161,7 @@ void TDMPMain::FormCreate() {
     return;
   }
   CommandLine = ParseCommandLine(FOptions.Arguments);
+  if (CommandLine.Port) StartRESTServer(CommandLine.Port);
   if (CommandLine.ReadCard) ibCarteCPSClick();
   DeleteOldLetters(QDir::currentPath().toStdString());
   RegisterDmpScheme(QCoreApplication::applicationFilePath().toStdString());

@@ -189,6 +189,7 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
 }
 
 TDMPMain::~TDMPMain() {
+  StopRESTServer();
   WaitForTasks();
   FormDestroy();
   if (DMP) DMP->SetLogger(nullptr);
@@ -204,6 +205,7 @@ void TDMPMain::FormDestroy() {
 
 void TDMPMain::closeEvent(QCloseEvent* Event) {
   SaveFormState(this);
+  StopRESTServer();
   if (FLiveTasks > 0) {
     FClosing = true;
     hide();

@@ -57,10 +57,16 @@ class QLineEdit;
 namespace Vantrel {
 class TImageButton;
 }
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace Carvelin {
 
 class TDMPMain;
+struct THTTPContext;
+class TRESTServer;
 
 // A recently read Vitale card in the card menu; a click reads it again.
 class TCSVMenuItem : public QAction {
@@ -184,6 +190,22 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   // task and the busy flag are cleared, so a later Submit starts a new task
   // and this task's EndTask does nothing.
   void ReleaseSession();
+
+  // ---- Local REST server (Carvelin.REST.cpp) ----
+  // Listens on Port (loopback); a failure is written to the log window.
+  void StartRESTServer(int Port);
+  // Stops it without deadlock: waiting steps answer 503 (user-interface thread).
+  void StopRESTServer();
+  // A request's entry: the request read, Body its raw body.
+  void OnRESTCommand(const httplib::Request& Request, httplib::Response& Response, TRESTServer& Server,
+                     std::string Body);
+  // A step of the request Context, or with nullptr the completion notice
+  // Step; user-interface thread.
+  int WMRestRequest(int Step, THTTPContext* Context);
+  std::shared_ptr<TRESTServer> RESTServer;  // nullptr without "--port"
+  // The local patient row of a record, stored from the record's
+  // information when there is none yet.
+  int64_t PatientRowOf(Talven::IDossierMedical& Dossier);
 
   // Job threads that have not run their EndTask yet.
   int LiveTasks() const { return FLiveTasks; }

@@ -1,0 +1,381 @@
+// The local REST server inside an offscreen main window with the scripted
+// fake core, driven by curl (methods, uploads, headers) and Python's
+// http.client, with every JSON reply read by Python's json module.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <future>
+
+#include "Carvelin.MessageDlg.h"
+#include "Carvelin.REST.h"
+#include "DMP2Main.h"
+#include "FakeCarvelin.h"
+#include "TestSupport.h"
+
+using namespace Carvelin;
+using namespace Talven;
+using namespace std::chrono_literals;
+using TestSupport::TFakeAnswer;
+using TestSupport::TFakeCarvelin;
+
+namespace {
+
+constexpr const char* PatientINS = "279035121518989";  // the fake record's INS, key included
+
+// Reads an HTTP reply printed by curl -i: status, headers (lower-case
+// names) and body.
+struct THTTPReply {
+  int Status = 0;
+  std::map<std::string, std::string> Headers;
+  std::string Body;
+  std::string Header(const std::string& Name) const {
+    const auto It = Headers.find(Name);
+    return It == Headers.end() ? std::string() : It->second;
+  }
+};
+
+THTTPReply ParseReply(const std::string& Out) {
+  THTTPReply R;
+  const size_t End = Out.find("\r\n\r\n");
+  std::istringstream Head(Out.substr(0, End));
+  std::string Line;
+  std::getline(Head, Line);
+  if (Line.size() > 12) R.Status = std::atoi(Line.c_str() + 9);
+  while (std::getline(Head, Line)) {
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    const size_t Colon = Line.find(':');
+    if (Colon == std::string::npos) continue;
+    std::string Name = Line.substr(0, Colon);
+    for (char& C : Name) C = char(std::tolower(static_cast<unsigned char>(C)));
+    R.Headers[Name] = Line.substr(Line.find_first_not_of(' ', Colon + 1));
+  }
+  if (End != std::string::npos) R.Body = Out.substr(End + 4);
+  return R;
+}
+
+// A JSON value of the body as Python's json module reads it ("" when the
+// body is not JSON): Expression is evaluated with the parsed body as v.
+std::string PyJSON(const std::string& Body, const std::string& Expression) {
+  const auto R = TestSupport::RunPython(
+      "import json, sys\nv = json.loads(sys.stdin.buffer.read().decode('utf-8'))\nprint(" + Expression + ", end='')",
+      {}, Body);
+  return R.Status == 0 ? R.Out : "";
+}
+
+}  // namespace
+
+class TRESTTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir Dir;
+  std::shared_ptr<TFakeCarvelin> Fake;
+  std::unique_ptr<TDMPMain> Main;
+  int Port = 0;
+
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(Port); }
+
+  // Runs the program on another thread while this one serves the window's
+  // steps, as the event loop does in the program.
+  TestSupport::RunResult RunServed(std::vector<std::string> Argv, std::string Input = {}) {
+    auto Done = std::async(std::launch::async, [Argv, Input] { return TestSupport::Run(Argv, Input); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return Done.get();
+  }
+
+  THTTPReply Curl(const std::string& Method, const std::string& Path, std::vector<std::string> Extra = {},
+                  std::string Input = {}) {
+    std::vector<std::string> Argv{"curl", "-s", "-i", "-X", Method, "--max-time", "30"};
+    Argv.insert(Argv.end(), Extra.begin(), Extra.end());
+    Argv.push_back(Base() + Path);
+    return ParseReply(RunServed(Argv, std::move(Input)).Out);
+  }
+
+  void OpenCardSession() {
+    std::shared_ptr<IVaspoCPS> CPS;
+    QCOMPARE(Fake->GetCPS(0, CPS), ERR_OK);
+    Main->CPx = CPS;
+    Main->CNX = CPS;
+  }
+
+  void OpenRecord() {
+    std::shared_ptr<IVaspoCNX> CNX = Main->CNX;
+    std::shared_ptr<IDossierMedical> DOS;
+    QCOMPARE(CNX->DossierExiste(PatientINS, 'T', DOS), ERR_OK);
+    Main->DOS = DOS;
+    Main->Info = DOS->GetInfo();
+  }
+
+ private slots:
+  void initTestCase() {
+    qputenv("XDG_CONFIG_HOME", Dir.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", Dir.filePath(QStringLiteral("data")).toUtf8());
+    SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
+  }
+
+  void init() {
+    Port = TestSupport::FreePort();
+    TDMPMainOptions Options;
+    const QString Ini = Dir.filePath("Carvelin2.ini");
+    QFile F(Ini);
+    QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    F.write("[Services]\nDomaineFormation=formation.test\n");
+    F.close();
+    Options.SettingsFile = Ini.toStdString();
+    Options.DatabaseFile = Dir.filePath("Carvelin2.db3").toStdString();
+    Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
+    Fake = std::make_shared<TFakeCarvelin>();
+    Options.CreateRoot = [this] { return std::shared_ptr<ICarvelin>(Fake); };
+    Main = std::make_unique<TDMPMain>(std::move(Options));
+    QVERIFY(Main->RESTServer);
+    QVERIFY(TestSupport::WaitForPort(Port));
+  }
+
+  void cleanup() {
+    Main.reset();
+    Fake.reset();
+  }
+
+  // Refusals come before any step: no core call, no busy flag.
+  void foreign_requests_are_refused_data() {
+    QTest::addColumn<QString>("Header");
+    QTest::addColumn<int>("Status");
+    const QString P = QString::number(TestSupport::FreePort());
+    QTest::newRow("rebinding host") << "Host: carvelin.example" << 403;
+    QTest::newRow("host with other port") << "Host: localhost:1" << 403;
+    QTest::newRow("page origin") << "Origin: http://carvelin.example" << 403;
+    QTest::newRow("null origin") << "Origin: null" << 403;
+    QTest::newRow("origin without port") << "Origin: http://127.0.0.1" << 403;
+    QTest::newRow("cross-site fetch") << "Sec-Fetch-Site: cross-site" << 403;
+    QTest::newRow("same-site fetch") << "Sec-Fetch-Site: same-site" << 403;
+    QTest::newRow("own host") << "Host: localhost:PORT" << 200;
+    QTest::newRow("own origin") << "Origin: http://[::1]:PORT" << 200;
+    QTest::newRow("typed address") << "Sec-Fetch-Site: none" << 200;
+  }
+  void foreign_requests_are_refused() {
+    QFETCH(QString, Header);
+    QFETCH(int, Status);
+    Header.replace(QStringLiteral("PORT"), QString::number(Port));
+    Fake->Core->ClearCalls();
+    const THTTPReply R = Curl("GET", "/identite", {"-H", Header.toStdString()});
+    QCOMPARE(R.Status, Status);
+    QCOMPARE(R.Header("x-content-type-options"), std::string("nosniff"));
+    QVERIFY(R.Header("access-control-allow-origin").empty());
+    if (Status == 403) {
+      QCOMPARE(PyJSON(R.Body, "v['err']"), std::string("Requête refusée"));
+      QVERIFY(Fake->Calls().empty());
+      QVERIFY(!Busy());
+    }
+  }
+
+  // Each row: method, path, curl arguments, then the status and the text
+  // expected (the error text, or a Python expression's value over the reply).
+  void routes_data() {
+    QTest::addColumn<bool>("Session");
+    QTest::addColumn<bool>("Record");
+    QTest::addColumn<QString>("Method");
+    QTest::addColumn<QString>("Path");
+    QTest::addColumn<QStringList>("Args");
+    QTest::addColumn<int>("Status");
+    QTest::addColumn<QString>("Expression");
+    QTest::addColumn<QString>("Expected");
+    const QString Ins = QString::fromLatin1(PatientINS);
+    QTest::newRow("identite opens the card") << false << false << "GET" << "/identite" << QStringList{} << 200
+                                             << "v['Porteur']['IdNational']" << "899700218896";
+    QTest::newRow("load cps") << false << false << "GET" << "/patients" << QStringList{} << 400 << "v['err']"
+                              << "Load CPS";
+    QTest::newRow("categories") << false << false << "GET" << "/categories" << QStringList{} << 200
+                                << "len(v), v[0]['Name'], v[72]['Code']" << "73 Synthèse 75482-0";
+    QTest::newRow("cadres") << false << false << "GET" << "/cadres" << QStringList{} << 200
+                            << "len(v), v[5]['Code']" << "8 SAMU_SMUR";
+    QTest::newRow("serveur") << true << false << "GET" << "/serveur" << QStringList{} << 200 << "v['server']"
+                             << "dmp.test";
+    QTest::newRow("serveur 3") << true << false << "POST" << "/serveur" << QStringList{"-d", "Number=3"} << 200
+                               << "v['server']" << "formation3.formation.test";
+    QTest::newRow("serveur 2") << true << false << "POST" << "/serveur" << QStringList{"-d", "Number=2"} << 400
+                               << "v['err']" << "Valeur invalide";
+    QTest::newRow("patients") << true << false << "GET" << "/patients"
+                              << QStringList{"-G", "--data-urlencode", "Nom=Dupont", "--data-urlencode", "Sexe=F"}
+                              << 200 << "type(v).__name__" << "list";
+    QTest::newRow("non-utf-8 query") << true << false << "GET" << "/patients?Nom=%E9" << QStringList{} << 400
+                                     << "v['err']" << "Paramètres non codés en UTF-8";
+    QTest::newRow("bad date") << true << false << "GET" << "/patients?Naissance=31-31-2020" << QStringList{} << 400
+                              << "'err' in v" << "True";
+    QTest::newRow("insi without name") << true << false << "GET" << "/patients/insi?Prenom=A" << QStringList{}
+                                       << 400 << "v['err']" << "Le nom est obligatoire";
+    QTest::newRow("insi without sex") << true << false << "GET"
+                                      << "/patients/insi?Nom=A&Prenom=B&Naissance=1980-01-02&Sexe=X"
+                                      << QStringList{} << 400 << "v['err']" << "Le sexe est obligatoire";
+    QTest::newRow("insi") << true << false << "GET" << "/patients/insi?Nom=A&Prenom=B&Naissance=1980-01-02&Sexe=F"
+                          << QStringList{} << 200 << "v['INSi']['INS'], v['Qualified']" << Ins + " False";
+    QTest::newRow("records since") << true << false << "GET" << "/patients/documents?Depuis=2024-03-01"
+                                   << QStringList{} << 200 << "type(v).__name__" << "list";
+    QTest::newRow("current without record") << true << false << "GET" << "/patients/current" << QStringList{}
+                                            << 400 << "v['err']" << "Aucun dossier actif";
+    QTest::newRow("short ins") << true << false << "GET" << "/patients/12345" << QStringList{} << 400 << "v['err']"
+                               << "INS Invalide";
+    QTest::newRow("bad key") << true << false << "GET" << "/patients/279035121518988" << QStringList{} << 400
+                             << "v['err']" << "INS Invalide";
+    QTest::newRow("15-character ins") << true << false << "GET" << "/patients/" + Ins << QStringList{} << 200
+                                      << "v['Patient']['INSi']['Code']" << Ins;
+    QTest::newRow("current") << true << true << "GET" << "/patients/current" << QStringList{} << 200
+                             << "v['Patient']['INSi']['Code']" << Ins;
+    QTest::newRow("documents") << true << true << "GET" << "/patients/current/documents" << QStringList{} << 200
+                               << "len(v), v[1]['Extension']" << "3 PDF";
+    QTest::newRow("put on current") << true << true << "PUT" << "/patients/current/documents/pdf"
+                                    << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                    << "Invalide request";
+    QTest::newRow("delete on current") << true << true << "DELETE" << "/patients/current/documents/x"
+                                       << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                       << "Invalide request";
+    QTest::newRow("other method") << true << false << "PATCH" << "/patients"
+                                  << QStringList{"-H", "Content-Length: 0"} << 400 << "v['err']"
+                                  << "Invalide request";
+    const QStringList Form{"-F", "Titre=CR", "-F", "File=@-;filename=cr.pdf", "-F", "TypeDoc=11488-4",
+                           "-F", "Cadre=AMBULATOIRE", "-F", "Confidentialite=1"};
+    QTest::newRow("put") << true << false << "PUT" << "/patients/" + Ins + "T/documents/pdf" << Form << 200
+                         << "v['UniqueID']" << "1.2.250.1.999.1.1.1";
+    QTest::newRow("put across words") << true << false << "PUT" << "/patients/" + Ins + "/documents/df%20"
+                                      << Form << 400 << "v['err']" << "Invalide format";
+    QTest::newRow("put upper case") << true << false << "PUT" << "/patients/" + Ins + "/documents/PDF" << Form
+                                    << 400 << "v['err']" << "Invalide format";
+    QTest::newRow("put unknown setting") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                         << (QStringList(Form) << "-F" << "Cadre=BLOC") << 400 << "v['err']"
+                                         << "Cadre d'exercice invalide";
+    QTest::newRow("put without title") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                       << QStringList{"-F", "TypeDoc=11488-4"} << 400 << "v['err']"
+                                       << "Le titre est obligatoire";
+    QTest::newRow("delete") << true << false << "DELETE" << "/patients/" + Ins + "/documents/1.2%22x" << QStringList{}
+                            << 200 << "v['UniqueID'], v['status']" << "1.2\"x Deleted";
+  }
+  void routes() {
+    QFETCH(bool, Session);
+    QFETCH(bool, Record);
+    QFETCH(QString, Method);
+    QFETCH(QString, Path);
+    QFETCH(QStringList, Args);
+    QFETCH(int, Status);
+    QFETCH(QString, Expression);
+    QFETCH(QString, Expected);
+    if (Session) OpenCardSession();
+    if (Record) OpenRecord();
+    std::vector<std::string> Extra;
+    for (const QString& A : Args) Extra.push_back(A.toStdString());
+    // A file part "@-" is read from curl's standard input.
+    const THTTPReply R = Curl(Method.toStdString(), Path.toStdString(), Extra, "%PDF-1.4 test");
+    QCOMPARE(R.Status, Status);
+    QCOMPARE(R.Header("content-type"), std::string("application/json; charset=utf-8"));
+    QCOMPARE(QString::fromStdString(PyJSON(R.Body, Expression.toStdString())), Expected);
+    QTRY_VERIFY(!Busy() || Main->LiveTasks() > 0);
+  }
+
+  void documents_are_served_as_attachments_and_sources_as_xml() {
+    OpenCardSession();
+    const std::string Docs = "/patients/" + std::string(PatientINS) + "T/documents/";
+    const THTTPReply Doc = Curl("GET", Docs + Fake->Core->Data.Documents[1].UniqueID);
+    QCOMPARE(Doc.Status, 200);
+    QCOMPARE(Doc.Header("content-disposition"), std::string("attachment;filename=Document.PDF"));
+    QCOMPARE(Doc.Body, Fake->Core->Data.Contents[1]);
+    const THTTPReply Source = Curl("GET", Docs + Fake->Core->Data.Documents[0].UniqueID + "/xml");
+    QCOMPARE(Source.Status, 200);
+    QCOMPARE(Source.Header("content-type"), std::string("text/xml; charset=utf-8"));
+    QCOMPARE(Source.Header("x-content-type-options"), std::string("nosniff"));
+  }
+
+  void test_page() {
+    const THTTPReply Page = Curl("GET", "/");
+    QCOMPARE(Page.Status, 200);
+    QVERIFY(Page.Body.find("<title>Carvelin REST API</title>") != std::string::npos);
+    QCOMPARE(Curl("GET", "/Carvelin.js").Header("content-type"), std::string("text/javascript; charset=utf-8"));
+    QCOMPARE(Curl("GET", "/Carvelin.css").Header("content-type"), std::string("text/css; charset=utf-8"));
+    const THTTPReply Missing = Curl("GET", "/%3Cscript%3Ealert(1)%3C%5Cscript%3E");
+    QCOMPARE(Missing.Status, 404);
+    QCOMPARE(Missing.Header("content-type"), std::string("text/plain; charset=utf-8"));
+    QCOMPARE(Missing.Body, std::string("<script>alert(1)<\\script> not found"));
+    QCOMPARE(Curl("GET", "/index.HTML").Status, 404);
+  }
+
+  // The second request gets "Busy" while the first holds the session, and
+  // so does reading the Vitale card; a test-page request in between does not
+  // free it.
+  void concurrent_requests_get_busy() {
+    OpenCardSession();
+    Fake->Script("GetPatients", TFakeAnswer{.Delay = 1500ms});
+    const std::string Script = R"(
+import http.client, json, sys, threading, time
+port = int(sys.argv[1])
+def get(path):
+    c = http.client.HTTPConnection('127.0.0.1', port, timeout=30)
+    c.request('GET', path)
+    r = c.getresponse()
+    return r.status, r.read()
+first = {}
+t = threading.Thread(target=lambda: first.update(r=get('/patients?Nom=A')))
+t.start()
+time.sleep(0.5)
+busy = get('/serveur')
+card = get('/patients/vitale')
+page = get('/')
+still = get('/serveur')
+t.join()
+after = get('/serveur')
+print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], page[0],
+      still[0], json.loads(still[1])['err'], first['r'][0], after[0], json.loads(after[1])['server'])
+)";
+    auto Done = std::async(std::launch::async,
+                           [&] { return TestSupport::RunPython(Script, {std::to_string(Port)}); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QCOMPARE(QString::fromStdString(R.Out).trimmed(),
+             QStringLiteral("400 Busy 400 Busy 200 400 Busy 200 200 dmp.test"));
+  }
+
+  // The PIN route's checks, in order.
+  void pin_checks_data() {
+    QTest::addColumn<QString>("Path");
+    QTest::addColumn<QString>("Body");
+    QTest::addColumn<int>("Tries");
+    QTest::addColumn<QString>("Expected");
+    QTest::newRow("other card") << "/identite/123" << "Code=1234" << 3 << "La carte \"123\" n'est pas dans le lecteur";
+    QTest::newRow("short code") << "/identite/899700218896" << "Code=12" << 3 << "Code invalide";
+    QTest::newRow("blocked") << "/identite/899700218896" << "Code=1234" << -1 << "La carte CPS est grillée";
+    QTest::newRow("last tries") << "/identite/899700218896" << "Code=1234" << 2 << "Il ne reste que 2 tentatives";
+    QTest::newRow("forced") << "/identite/899700218896" << "Code=1234&Force=1" << 2 << "";
+    QTest::newRow("accepted") << "/identite/899700218896?Code=1234" << "" << 3 << "";
+  }
+  void pin_checks() {
+    QFETCH(QString, Path);
+    QFETCH(QString, Body);
+    QFETCH(int, Tries);
+    QFETCH(QString, Expected);
+    Fake->Core->Data.PinTries = Tries;
+    std::vector<std::string> Extra{"-H", "Content-Length: 0"};
+    if (!Body.isEmpty()) Extra = {"-d", Body.toStdString()};
+    const THTTPReply R = Curl("POST", Path.toStdString(), Extra);
+    if (Expected.isEmpty()) {
+      QCOMPARE(R.Status, 200);
+      QCOMPARE(PyJSON(R.Body, "v['Porteur']['IdNational']"), std::string("899700218896"));
+    } else {
+      QCOMPARE(R.Status, 400);
+      QCOMPARE(QString::fromStdString(PyJSON(R.Body, "v['err']")), Expected);
+    }
+    for (const auto& Call : Fake->Calls()) QVERIFY(Call.Args.find("1234") == std::string::npos);
+  }
+
+  // Closing while a request waits in the core: the request ends, the
+  // server stops, nothing deadlocks.
+  void closing_during_a_request() {
+    OpenCardSession();
+    Fake->Script("GetPatients", TFakeAnswer{.Delay = 1000ms});
+    auto Done = std::async(std::launch::async, [this] {
+      return TestSupport::Run({"curl", "-s", "-i", "--max-time", "30", Base() + "/patients"});
+    });
+    QTRY_VERIFY(!Fake->Calls().empty() && Fake->Calls().back().Name == "GetPatients");
+    Main->close();
+    QVERIFY(Main->RESTServer->Closing());
+    QCOMPARE(Done.wait_for(20s), std::future_status::ready);
+    QCOMPARE(TestSupport::ConnectLoopback(Port), -1);
+  }
+};
+
+QTEST_MAIN(TRESTTest)
+#include "Carvelin.REST.peer.moc"
