@@ -10,6 +10,8 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStatusBar>
 #include <QThread>
 #include <QWheelEvent>
@@ -185,6 +187,14 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
   FWheelFilter = std::make_unique<TWheelRedirect>();
   qApp->installEventFilter(FWheelFilter.get());
   CreateControls();
+  // The designed size, centred on the screen, until a stored placement
+  // replaces it (FormCreate).
+  resize(1000, 700);
+  if (const QScreen* Screen = QGuiApplication::primaryScreen()) {
+    QRect Frame = geometry();
+    Frame.moveCenter(Screen->availableGeometry().center());
+    move(Frame.topLeft());
+  }
   FormCreate();
 }
 

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -44,6 +46,12 @@ TLogMessage::TLogMessage() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopH
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addWidget(Memo1);
   resize(624, 441);
+  // Out of the main window's way: the screen's bottom right corner.
+  if (const QScreen* Screen = QGuiApplication::primaryScreen()) {
+    QRect Frame = geometry();
+    Frame.moveBottomRight(Screen->availableGeometry().bottomRight());
+    move(Frame.topLeft());
+  }
 }
 
 TLogMessage* TLogMessage::Create() {
