@@ -433,6 +433,7 @@ void TDMPMain::ShowDossier() {
   ibStatus->SetImageIndex(Look.Image);
 
   pnCSV->show();
+  imDMP->hide();  // the record takes the logo's room
   if (DocumentsLocaux) DocumentsLocaux->hide();
 
   if (Look.Image != imAccesAccorde) {
@@ -886,6 +887,7 @@ void TDMPMain::OnCloseCSV() {
   if (DocumentsLocaux) DocumentsLocaux->hide();
   FPatient.Clear();
   if (pnCSV) pnCSV->hide();
+  if (imDMP) imDMP->show();
   FMineur = {};
 }
 

@@ -103,3 +103,44 @@ close_windows() {
 }
 
 answer() { xdotool windowfocus --sync "$1" key --clearmodifiers "$2"; }
+
+# Types text then Enter into a window.
+type_into() { xdotool windowfocus --sync "$1" type --delay 20 "$2"; answer "$1" Return; }
+
+# ---- The demo (scripts/demo-env.sh sourced) ----
+PIN_DIALOG='^Carvelin - Accès à la carte PS$'
+ACTIVITY_DIALOG='^Carvelin - Choix de la structure$'
+
+# A free loopback port for the REST server.
+free_port() { "$PYTHON" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# The demo environment in $ROOT with a new user's folders, the simulator started.
+demo_environment() {
+  export HOME=$ROOT/home XDG_CONFIG_HOME=$ROOT/config XDG_DATA_HOME=$ROOT/data XDG_CACHE_HOME=$ROOT/cache
+  mkdir -p "$HOME"
+  demo_prepare "$ROOT/demo" "$BUILD"
+  demo_start
+  PIDS+=("$DEMO_SIM_PID")
+  DB=$ROOT/demo/carvelin2.db3
+}
+
+# Waits until the practitioner row of the login is stored.
+wait_practitioner() {
+  for _ in $(seq 100); do
+    [ -n "$(sqlite3 "$DB" 'SELECT idStruct FROM Praticiens' 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  fail "no practitioner row after the login"
+}
+
+# The PIN and activity dialogs of a card reading: the demo PIN, then the
+# second activity.
+login_dialogs() {
+  local Pin Activity
+  Pin=$(window "$PIN_DIALOG") || fail "no PIN dialog"
+  type_into "$Pin" "$DEMO_PIN"
+  Activity=$(window "$ACTIVITY_DIALOG") || fail "no activity dialog"
+  answer "$Activity" Down
+  answer "$Activity" Return
+  wait_practitioner
+}

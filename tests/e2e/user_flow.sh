@@ -10,19 +10,8 @@ BUILD=$(cd "$1" && pwd)
 e2e_enter "$0" "$@"
 . "$E2E_HERE/../../scripts/demo-env.sh"
 
-export HOME=$ROOT/home XDG_CONFIG_HOME=$ROOT/config XDG_DATA_HOME=$ROOT/data XDG_CACHE_HOME=$ROOT/cache
-mkdir -p "$HOME"
-demo_prepare "$ROOT/demo" "$BUILD"
-demo_start
-PIDS+=("$DEMO_SIM_PID")
-PORT=$("$PYTHON" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-DB=$ROOT/demo/carvelin2.db3
-
-PIN_DIALOG='^Carvelin - Accès à la carte PS$'
-ACTIVITY_DIALOG='^Carvelin - Choix de la structure$'
-
-# Types text then Enter into a window.
-type_into() { xdotool windowfocus --sync "$1" type --delay 20 "$2"; answer "$1" Return; }
+demo_environment
+PORT=$(free_port)
 
 # Requests the simulator logged whose action or path contains $1.
 logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
@@ -50,12 +39,21 @@ Activity=$(window "$ACTIVITY_DIALOG") || fail "no activity dialog"
 shot activity-dialog
 answer "$Activity" Down
 answer "$Activity" Return
-for _ in $(seq 100); do
-  [ -n "$(sqlite3 "$DB" 'SELECT idStruct FROM Praticiens' 2>/dev/null)" ] && break
-  sleep 0.1
-done
-[ -n "$(sqlite3 "$DB" 'SELECT idStruct FROM Praticiens')" ] || fail "no practitioner row after the login"
+wait_practitioner
 [ "$(logged "\"service\": \"params\"")" != 0 ] || fail "no service parameters request after the login"
 shot logged-in
+
+SCENARIO=record
+Queries=$(logged "FindDocuments")
+type_into "$Main" "$DEMO_INS"
+for _ in $(seq 100); do
+  [ "$(logged "FindDocuments")" != "$Queries" ] && break
+  sleep 0.1
+done
+[ "$(logged "FindDocuments")" != "$Queries" ] || fail "no document query for the typed INS"
+Row=$(sqlite3 "$DB" "SELECT Nom, INSN FROM Patients WHERE INSN LIKE '$DEMO_INS%'")
+[[ "$Row" == "MARTIN-DURAND|${DEMO_INS}T" ]] || fail "the patient row is '$Row'"
+sleep 1  # the list is drawn
+shot record
 
 echo "user_flow: all steps passed"
