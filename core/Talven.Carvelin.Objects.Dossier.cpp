@@ -327,17 +327,10 @@ int TDossierMedical::ModifierCanal(std::string_view Canal, TActionCanal Action) 
       [](TCarvelin& DMP, std::string_view Response) { return DMP.xmlModifierAccessPatient(Response); });
 }
 
-// ---- Documents: retrieval, filing and status changes come with the document objects ----
+// ---- Documents: filing and batches come with the filing objects ----
 
 int TDossierMedical::AddDocument(const TProprietesDocument&, std::string&) { return ERR_PROGRAMME; }
 int TDossierMedical::AddSynthese(const TProprietesDocument&, std::string_view, std::string&) { return ERR_PROGRAMME; }
-int TDossierMedical::GetDocument(std::string_view, std::shared_ptr<IDocument>& Document) {
-  Document.reset();
-  return ERR_PROGRAMME;
-}
-int TDossierMedical::GetDocumentUUID(std::string_view, std::string&) { return ERR_PROGRAMME; }
-int TDossierMedical::SupprimerDocument(std::string_view) { return ERR_PROGRAMME; }
-int TDossierMedical::SupprimerDocumentUUID(std::string_view) { return ERR_PROGRAMME; }
 int TDossierMedical::CreerLotDocuments(std::shared_ptr<ILotDocuments>& Lot) {
   Lot.reset();
   return ERR_PROGRAMME;
@@ -347,8 +340,5 @@ int TDossierMedical::AddNoteVaccination(const TProprietesDocument&, const TNoteV
 }
 int TDossierMedical::AddCDAR2(const TProprietesDocument&, std::string&) { return ERR_PROGRAMME; }
 std::string TDossierMedical::CreateSynthese(const TProprietesDocument&, std::string_view) { return {}; }
-int TDossierMedical::ChangeDocumentStatusUUID(std::string_view, TDocumentStatus, TDocumentStatus) {
-  return ERR_PROGRAMME;
-}
 
 }  // namespace Talven

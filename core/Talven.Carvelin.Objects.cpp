@@ -298,8 +298,6 @@ int TCarvelin::LoadCertificat(std::string_view, std::string_view, std::shared_pt
 int TCarvelin::SetApiLecture(std::string_view) { return ERR_PROGRAMME; }
 int TCarvelin::GetCSV(std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
 int TCarvelin::SetCSV(std::string_view, std::shared_ptr<IVaspoCSV>&) { return ERR_PROGRAMME; }
-int TCarvelin::xopGetDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
-int TCarvelin::xmlLoadDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
 
 // ---- Transport ----
 
