@@ -100,7 +100,7 @@ TEST_F(DocumentsPeer, retrieved_documents_are_the_served_bytes) {
   // By unique id: the record's identifier, the version the document states.
   std::shared_ptr<IDocument> Doc;
   ASSERT_EQ(Dossier->GetDocument(std::string(MartinUID) + "6", Doc), ERR_OK) << Root->GetErrDetail();
-  EXPECT_EQ(Doc->GetInfo()->Version, 2);
+  EXPECT_EQ(Doc->GetInfo()->Version, 1);  // versionNumber of the CDA
   EXPECT_EQ(std::dynamic_pointer_cast<Objects::TDocument>(Doc)->FINS, Dossier->PatientIdCX());
   ExpectLog(R"PY(
 r = requests[-1]
@@ -184,8 +184,9 @@ assert len(updates) == 2, updates
 def slot(r, name): return [v.text for s in body(r).iter() if s.tag.endswith('}Slot') and s.get('name') == name for v in s.iter() if v.tag.endswith('}Value')]
 assert slot(updates[1], 'OriginalStatus') == ['urn:asip:ci-sis:2010:StatusType:Archived'], slot(updates[1], 'OriginalStatus')
 assert slot(updates[1], 'NewStatus') == ['urn:oasis:names:tc:ebxml-regrep:StatusType:Approved']
-names = [n.get('value') for n in body(updates[0]).iter() if n.tag.endswith('}LocalizedString')]
-assert names == ['Suppression'], names
+package = [e for e in body(updates[0]).iter() if e.tag.endswith('}RegistryPackage')][0]
+names = [n[0].get('value') for n in package if n.tag.endswith('}Name')]
+assert package.get('id') == 'SubmissionSet01' and names == ['Suppression'], names
 )PY");
 
   // Deleting from the list: the entry UUID first, then the change.
@@ -290,7 +291,8 @@ TEST_F(DocumentsPeer, record_operations_by_unique_id_and_entry_uuid) {
   EXPECT_EQ(Dossier->FUUID, UUID);
   // None, or two: no single entry.
   EXPECT_EQ(Dossier->GetDocumentUUID(std::string(MartinUID) + "99", UUID), ERR_DOCUMENT_INTROUVABLE);
-  Sim->SetRules(R"([{"match": {"operation": "GetDocuments"}, "times": 1, "variant": "count_mismatch"}])");
+  Sim->SetRules(
+      R"([{"match": {"operation": "GetDocuments"}, "times": 1, "status": {"code": 200, "body": "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body><q:AdhocQueryResponse xmlns:q=\"urn:oasis:names:tc:ebxml-regrep:xsd:query:3.0\" xmlns:rim=\"urn:oasis:names:tc:ebxml-regrep:xsd:rim:3.0\" status=\"urn:oasis:names:tc:ebxml-regrep:ResponseStatusType:Success\" totalResultCount=\"2\"><rim:RegistryObjectList><rim:ObjectRef id=\"urn:uuid:a\"/><rim:ObjectRef id=\"urn:uuid:b\"/></rim:RegistryObjectList></q:AdhocQueryResponse></soap:Body></soap:Envelope>"}}])");
   EXPECT_EQ(Dossier->GetDocumentUUID(UID, UUID), ERR_DOCUMENT_INTROUVABLE);
 
   ASSERT_EQ(Dossier->ChangeDocumentStatusUUID("urn:uuid:af039ea7-348d-50f4-80e2-aed502d67840",

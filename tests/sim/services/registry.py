@@ -308,8 +308,8 @@ def change_status(request, sim, a, refuse=None, code=STATUS_ERROR):
         return [("XDSUnknownEntry", "entryUUID=%s" % uuid, ERROR)], "entrée inconnue"
     slots = association_slots(a)
     original, new = (slots.get("OriginalStatus") or [""])[0], (slots.get("NewStatus") or [""])[0]
-    current = STATUS_URNS[d["status"]]
     claimed = refuse(d, new) if refuse else None
+    current = STATUS_URNS[d["status"]]
     if claimed or original != current:
         return [(code, "entryUUID=%s;status=%s" % (uuid, claimed or current), ERROR)], "refus"
     names = {urn: name for name, urn in STATUS_URNS.items()}
