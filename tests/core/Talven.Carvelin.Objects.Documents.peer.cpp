@@ -362,4 +362,45 @@ TEST_F(DocumentsPeer, submission_sets_without_members_list_nothing) {
   EXPECT_EQ(Operations(), (std::vector<std::string>{"registry/FindSubmissionSets", "registry/GetAssociations"}));
 }
 
+// The driver's document commands, as a script runs them.
+TEST_F(DocumentsPeer, dmp_cli_lists_opens_and_changes_documents) {
+  const TestSupport::TempDir Dir;
+  const std::string Out = (Dir.Path() / "doc").string(), INS(MartinINS), UID = std::string(MartinUID) + "8";
+  auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                             TestSupport::TCpsToken::SoftHSM(), "card", "login", "1234", "activities",
+                             "docs", INS, "--flags", "approved,archived", "--sort", "1",
+                             "docs", INS, "--type", "11488-4", "--after", "01/01/2000 00:00",
+                             "docs2", INS, "11502-2", "60591-5",
+                             "docs", INS, "--after", "01/11/2024 00:00", "--submissions2",
+                             "docs", INS, "--flags", "archived",
+                             "get", INS, "0", "--out", Out,
+                             "uuid", INS, UID, "get-uid", INS, UID,
+                             "visibility", INS, "0", "4", "archive", INS, "0", "unarchive", INS, "0",
+                             "docs", INS, "--flags", "archived", "delete", INS, "0", "delete-uid", INS, UID,
+                             "status-uuid", "urn:uuid:af039ea7-348d-50f4-80e2-aed502d67840", "Deleted", "Approved",
+                             "uuid", INS, "1.2'3"});
+  EXPECT_EQ(R.Status, 1) << R.Err;  // the refused identifier
+  auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+codes = [(o['command'], o['code']) for o in out]
+assert codes == [('card', 0), ('login', 0), ('activities', 0), ('docs', 0), ('docs', 0), ('docs2', 0), ('docs', 0),
+                 ('docs', 0), ('get', 0), ('uuid', 0), ('get-uid', 0), ('visibility', 0), ('archive', 0),
+                 ('unarchive', 0), ('docs', 0), ('delete', 0), ('delete-uid', 0), ('status-uuid', 0),
+                 ('uuid', 0x8003)], codes
+ids = lambda o: [d['uniqueId'].rsplit('.', 1)[1] for d in o['records']['documents']]
+assert out[3]['records']['sortIndex'] == 1 and len(ids(out[3])) == 8, out[3]
+assert ids(out[4]) == ['1'] and ids(out[5]) == ['2'] and ids(out[6]) == ['1', '2', '3', '4', '5', '6'], out[6]
+assert ids(out[7]) == ['3', '9'], out[7]
+assert out[8]['records']['mimeType'] == 'text/plain' and out[8]['records']['info']['statut'] == 'Archived'
+assert out[9]['records'] == 'urn:uuid:af039ea7-348d-50f4-80e2-aed502d67840', out[9]
+assert out[12]['records']['statut'] == 'Archived' and out[13]['records']['statut'] == 'Approved'
+assert ids(out[14]) == ['9'], out[14]
+)PY",
+                                  {}, R.Out);
+  EXPECT_EQ(P.Status, 0) << P.Err << R.Out;
+  EXPECT_EQ(TestSupport::ReadFile(Out), TestSupport::ReadFile(SeedDocuments + "martin-03.xml"));
+  EXPECT_EQ(TestSupport::ReadFile(Out + ".content"), DecodedBody(SeedDocuments + "martin-03.xml"));
+}
+
 }  // namespace
