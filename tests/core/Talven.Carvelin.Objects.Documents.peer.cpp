@@ -255,7 +255,8 @@ assert 'visibilité 5, version 2' in r['note'], r['note']
 slots = {s.get('name'): [v.text for v in s.iter() if v.tag.endswith('}Value')] for s in body(r).iter() if s.tag.endswith('}Slot')}
 assert slots['PreviousVersion'] == ['1'] and slots['SubmissionSetStatus'] == ['Original'], slots
 )PY");
-  const Objects::TDocumentInfo* Seen = Entry(*Listing(), 1);
+  const auto Again = Listing();
+  const Objects::TDocumentInfo* Seen = Entry(*Again, 1);
   EXPECT_EQ(Seen->Visibilite, 5);
   EXPECT_EQ(Seen->Version, 2);
   EXPECT_EQ(Doc->Info.Visibilite, 0);  // the caller queries again to see it
