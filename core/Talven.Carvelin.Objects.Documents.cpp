@@ -38,7 +38,6 @@ std::string MetadataAddressing(std::string_view Operation, std::string_view Dest
 }
 
 constexpr TRequest Retrieval{"repository", Registry::XDSAddressing, "RetrieveDocumentSet"};
-constexpr TRequest RegistryQuery{"registry", Registry::XDSAddressing, "RegistryStoredQuery"};
 constexpr TRequest MetadataUpdate{"registry", MetadataAddressing, "UpdateDocumentSet"};
 
 // ERR_PARAMETRE, naming the value, for an identifier that is not plain.
@@ -281,7 +280,7 @@ int Objects::TDocument::QueryEntry(std::string& Response) {
   const std::string Slots =
       Vantrel::QuerySlot("$XDSDocumentEntryUniqueId", Registry::QuotedList({Info.DocumentUniqueId}));
   return SendAbout(
-      Root(), RegistryQuery, FINS, Dossier->FBrisDeGlace, Dossier->FAccesMineur,
+      Root(), Registry::StoredQuery, FINS, Dossier->FBrisDeGlace, Dossier->FAccesMineur,
       [&](const TVaspoCNX&) { return Registry::AdhocQueryRequest(Registry::GetDocuments, false, Slots); },
       [&](TCarvelin&, std::string_view Answer) {
         Response = Answer;

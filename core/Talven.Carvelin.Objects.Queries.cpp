@@ -63,7 +63,6 @@ using Registry::AdhocQueryRequest;
 using Registry::GetDocuments;
 using Registry::QuotedList;
 
-constexpr TRequest RegistryQuery{"registry", Registry::XDSAddressing, "RegistryStoredQuery"};
 
 // The coding scheme and display name of a document type code; false when unknown.
 bool LookUpType(std::string_view Code, std::string& OID, std::string& Label) {
@@ -239,7 +238,7 @@ int TDossierMedical::QuerySlots(std::string_view Prefix, const TQueryDocuments& 
 int TDossierMedical::StoredQuery(std::string_view QueryId, bool ObjectRef, const std::string& Slots,
                                  const TReader& Read) {
   return SendAbout(
-      Root(), RegistryQuery, PatientIdCX(), FBrisDeGlace, FAccesMineur,
+      Root(), Registry::StoredQuery, PatientIdCX(), FBrisDeGlace, FAccesMineur,
       [&](const TVaspoCNX&) { return AdhocQueryRequest(QueryId, ObjectRef, Slots); }, Read);
 }
 

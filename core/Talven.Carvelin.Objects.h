@@ -305,6 +305,7 @@ namespace Registry {
 inline constexpr std::string_view GetDocuments = "urn:uuid:5c4f972b-d56b-40ac-a5fc-c8ca9b40b9d4";
 // WS-Addressing of the XDS.b transactions ("urn:ihe:iti:2007").
 std::string XDSAddressing(std::string_view Operation, std::string_view Destination);
+inline constexpr TRequest StoredQuery{"registry", XDSAddressing, "RegistryStoredQuery"};
 // "('a','b')": each value quoted, a quote inside doubled, then escaped.
 std::string QuotedList(const std::vector<std::string>& Values);
 // ns3:AdhocQueryRequest with its ResponseOption and the stored query.
