@@ -327,17 +327,5 @@ int TDossierMedical::ModifierCanal(std::string_view Canal, TActionCanal Action) 
       [](TCarvelin& DMP, std::string_view Response) { return DMP.xmlModifierAccessPatient(Response); });
 }
 
-// ---- Documents: retrieval and status changes come with the document objects ----
-
-int TDossierMedical::GetDocument(std::string_view, std::shared_ptr<IDocument>& Document) {
-  Document.reset();
-  return ERR_PROGRAMME;
-}
-int TDossierMedical::GetDocumentUUID(std::string_view, std::string&) { return ERR_PROGRAMME; }
-int TDossierMedical::SupprimerDocument(std::string_view) { return ERR_PROGRAMME; }
-int TDossierMedical::SupprimerDocumentUUID(std::string_view) { return ERR_PROGRAMME; }
-int TDossierMedical::ChangeDocumentStatusUUID(std::string_view, TDocumentStatus, TDocumentStatus) {
-  return ERR_PROGRAMME;
-}
 
 }  // namespace Talven

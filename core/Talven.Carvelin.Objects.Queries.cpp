@@ -16,28 +16,12 @@
 
 namespace Talven {
 
-namespace {
-
-constexpr std::string_view FindDocuments = "urn:uuid:14d4debf-8f97-4251-9a74-a90016b0af0d";
-constexpr std::string_view FindSubmissionSetsQuery = "urn:uuid:f26abbcb-ac74-4422-8a30-edb644bbc1a9";
-constexpr std::string_view GetSubmissionSetAndContents = "urn:uuid:e8e3cb2c-e39c-46b9-99e4-c12f57260b83";
-constexpr std::string_view GetAssociations = "urn:uuid:a7ae438b-4bc2-4642-93e9-be891f7bb155";
-constexpr std::string_view GetDocuments = "urn:uuid:5c4f972b-d56b-40ac-a5fc-c8ca9b40b9d4";
-
-constexpr std::string_view Approved = "urn:oasis:names:tc:ebxml-regrep:StatusType:Approved";
-constexpr std::string_view Archived = "urn:asip:ci-sis:2010:StatusType:Archived";
-constexpr std::string_view Deprecated = "urn:oasis:names:tc:ebxml-regrep:StatusType:Deprecated";
-
-constexpr std::string_view TypeCodes = "JDV_J66-TypeCode-DMP.xml";
-constexpr double AverageMonthDays = 30.4375;
+namespace Registry {
 
 std::string XDSAddressing(std::string_view Operation, std::string_view Destination) {
   return Vantrel::WSAddressingHeader("urn:ihe:iti:2007", Operation, Destination);
 }
 
-constexpr TRequest RegistryQuery{"registry", XDSAddressing, "RegistryStoredQuery"};
-
-// "('a','b')": each value quoted, a quote inside doubled, then escaped.
 std::string QuotedList(const std::vector<std::string>& Values) {
   std::string List = "(";
   for (const std::string& V : Values) {
@@ -58,6 +42,27 @@ std::string AdhocQueryRequest(std::string_view QueryId, bool ObjectRef, std::str
          std::string(ObjectRef ? "ObjectRef" : "LeafClass") + "\"/>" +
          Vantrel::AdhocQueryElement(QueryId, Slots) + "</ns3:AdhocQueryRequest>";
 }
+
+}  // namespace Registry
+
+namespace {
+
+constexpr std::string_view FindDocuments = "urn:uuid:14d4debf-8f97-4251-9a74-a90016b0af0d";
+constexpr std::string_view FindSubmissionSetsQuery = "urn:uuid:f26abbcb-ac74-4422-8a30-edb644bbc1a9";
+constexpr std::string_view GetSubmissionSetAndContents = "urn:uuid:e8e3cb2c-e39c-46b9-99e4-c12f57260b83";
+constexpr std::string_view GetAssociations = "urn:uuid:a7ae438b-4bc2-4642-93e9-be891f7bb155";
+
+constexpr std::string_view Approved = "urn:oasis:names:tc:ebxml-regrep:StatusType:Approved";
+constexpr std::string_view Archived = "urn:asip:ci-sis:2010:StatusType:Archived";
+constexpr std::string_view Deprecated = "urn:oasis:names:tc:ebxml-regrep:StatusType:Deprecated";
+
+constexpr std::string_view TypeCodes = "JDV_J66-TypeCode-DMP.xml";
+constexpr double AverageMonthDays = 30.4375;
+
+using Registry::AdhocQueryRequest;
+using Registry::GetDocuments;
+using Registry::QuotedList;
+
 
 // The coding scheme and display name of a document type code; false when unknown.
 bool LookUpType(std::string_view Code, std::string& OID, std::string& Label) {
@@ -188,20 +193,6 @@ void TDocumentList::SetSortIndex(int Value) {
   ApplySort();
 }
 
-int TDocumentList::GetDocument(int Index, std::shared_ptr<IDocument>& Doc) {
-  Doc.reset();
-  if (!Active()) return ERR_SESSION;
-  if (!Entry(Index)) return ERR_INDEX;
-  if (!Dossier) return ERR_SESSION;
-  return ERR_PROGRAMME;  // the retrieved document is not built yet
-}
-
-int TDocumentList::DeleteDocument(int Index) {
-  if (!Entry(Index)) return ERR_INDEX;
-  if (!Dossier) return ERR_SESSION;
-  return ERR_PROGRAMME;  // the status change is not built yet
-}
-
 int TCarvelin::xmlQueryDocuments(std::string_view XML, std::shared_ptr<IDocumentList>& List) {
   List.reset();
   auto Read = std::make_shared<TDocumentList>(shared_from_this(), nullptr);
@@ -247,7 +238,7 @@ int TDossierMedical::QuerySlots(std::string_view Prefix, const TQueryDocuments& 
 int TDossierMedical::StoredQuery(std::string_view QueryId, bool ObjectRef, const std::string& Slots,
                                  const TReader& Read) {
   return SendAbout(
-      Root(), RegistryQuery, PatientIdCX(), FBrisDeGlace, FAccesMineur,
+      Root(), Registry::StoredQuery, PatientIdCX(), FBrisDeGlace, FAccesMineur,
       [&](const TVaspoCNX&) { return AdhocQueryRequest(QueryId, ObjectRef, Slots); }, Read);
 }
 

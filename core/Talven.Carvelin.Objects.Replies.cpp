@@ -801,7 +801,7 @@ int TCarvelin::ParseHasMemberTargets(std::string_view XML, std::vector<std::stri
     int Code;
     const PXMLNode Response = QueryResponse(*this, XML, Tree, Code);
     if (Code != ERR_OK) return Code;
-    if (Number(Attr(Response, "totalResultCount")).value_or(0) == 0) return ERR_PROGRAMME;
+    // No association (sets without members) is an empty list, not a fault.
     if (const PXMLNode Objects = Response->GetChild("RegistryObjectList"))
       for (const Vantrel::TXMLNode& A : Objects->Children())
         if (A.Name.Compare("Association") && Attr(&A, "associationType") == HasMember)

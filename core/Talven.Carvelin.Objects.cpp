@@ -295,8 +295,6 @@ int TCarvelin::LoadCertificat(std::string_view, std::string_view, std::shared_pt
   throw std::runtime_error("TODO !");
 }
 
-int TCarvelin::xopGetDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
-int TCarvelin::xmlLoadDocument(std::string_view, std::shared_ptr<IDocument>&) { return ERR_PROGRAMME; }
 
 // ---- Transport ----
 

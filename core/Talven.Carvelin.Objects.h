@@ -13,14 +13,6 @@
 // pointer to the other (UnlinkSession, ~TVaspoCNX). Record-side objects hold
 // the root weakly and the registry strongly, so they may outlive the root
 // and be released on any thread.
-//
-// Not built yet, answering ERR_PROGRAMME (0x8000) until their code lands:
-//   TCarvelin: the public readers xmlQueryDocuments, xopGetDocument, xmlLoadDocument until the document
-//     objects that wrap the records of ParseDocumentList and
-//     ParseRetrieveDocumentSet exist;
-//   TDossierMedical: retrieval, deletion and status changes;
-//   TDocumentList: GetDocument and DeleteDocument, until the retrieved
-//     document and the status changes land.
 #pragma once
 
 #include <functional>
@@ -32,6 +24,7 @@
 #include <vector>
 
 #include "Talven.Carvelin.CDA.h"
+#include "Talven.Carvelin.ClinicalDocuments.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Types.h"
 #include "Talven.Carvelin.VIHF.h"
@@ -126,12 +119,14 @@ std::string ExtensionFromFormatCode(std::string_view FormatCode);
 std::string DateFRToHL7(std::string_view Date);
 // The XML reader's message with the byte offset it names.
 std::string XMLErrorText(const Vantrel::EXMLError& E);
-
-// The id root of a CDA document ("ClinicalDocument/id/@root") and its XDS
-// format code: the mapping (ASS_A11 value set) of the first of the leading
-// templateId elements that maps; "" when none does. The parser's errors
-// (Vantrel::EXMLError) pass to the caller.
+// The id root of a CDA document and its XDS format code: the first of the
+// consecutive templateId roots at the head of the document element that the
+// format-code value set maps ("" when none). Raises the XML reader's
+// exceptions for a text that is not XML.
 void CDAFormatCode(std::string_view CDA, std::string& IdRoot, std::string& FormatCode);
+// Identifiers a caller hands in (unique ids, entry UUIDs) go into quoted
+// lists and elements: letters, digits, '.', '-', ':' and '_' only, not empty.
+bool IsPlainIdentifier(std::string_view Value);
 
 }  // namespace Objects
 
@@ -324,6 +319,18 @@ using TReader = std::function<int(TCarvelin& DMP, std::string_view Response)>;
 int SendAbout(const std::shared_ptr<TCarvelin>& DMP, const TRequest& Request, const std::string& PatientId,
               std::string_view Reason, uint8_t MinorMode, const TBody& Body, const TReader& Read);
 
+// The XDS.b registry's frame (IHE ITI-18), shared by queries and documents.
+namespace Registry {
+inline constexpr std::string_view GetDocuments = "urn:uuid:5c4f972b-d56b-40ac-a5fc-c8ca9b40b9d4";
+// WS-Addressing of the XDS.b transactions ("urn:ihe:iti:2007").
+std::string XDSAddressing(std::string_view Operation, std::string_view Destination);
+inline constexpr TRequest StoredQuery{"registry", XDSAddressing, "RegistryStoredQuery"};
+// "('a','b')": each value quoted, a quote inside doubled, then escaped.
+std::string QuotedList(const std::vector<std::string>& Values);
+// ns3:AdhocQueryRequest with its ResponseOption and the stored query.
+std::string AdhocQueryRequest(std::string_view QueryId, bool ObjectRef, std::string_view Slots);
+}  // namespace Registry
+
 class TDocumentList;
 
 // What a filing is built from: the CDA and document records, identifiers,
@@ -359,6 +366,10 @@ class TDossierMedical : public TDMPLink,
   int Reload();
   // The patient's HL7 CX identifier (INSi, else INS-C), escaped for XML.
   std::string PatientIdCX() const;
+  // The entry UUID of a unique id: exactly one object reference.
+  int GetEntryUUID(std::string_view UniqueID, std::string& UUID);
+  // The status change of an entry, from this record.
+  int UpdateAvailabilityStatus(std::string_view UUID, std::string_view OriginalStatus, std::string_view NewStatus);
 
   // IDossierMedical
   std::shared_ptr<ICarvelin> Carvelin() override { return TDMPLink::Carvelin(); }
@@ -487,6 +498,56 @@ class TDocumentList : public TDMPLink, public IDocumentList {
  private:
   const Objects::TDocumentInfo* Entry(int Index) const;
 };
+
+namespace Objects {
+
+// A retrieved (or loaded) document: the bytes as received, rendered once;
+// only Info.currentStatus and Info.Statut change afterwards. It holds its
+// record, so it may outlive the caller's reference; one made without a
+// record answers ERR_SESSION to what needs one.
+class TDocument : public TDMPLink, public IDocument {
+ public:
+  TDocument(const std::shared_ptr<TCarvelin>& DMP, std::shared_ptr<TDossierMedical> ADossier);
+
+  std::string FINS;  // the patient's HL7 CX identifier, escaped
+  std::shared_ptr<const std::string> XML = std::make_shared<const std::string>();
+  TClinicalDocument Document;
+  std::string FMimeType;
+  TDocumentInfo Info;
+  const std::shared_ptr<TDossierMedical> Dossier;
+
+  // Renders XML and takes its version; ERR_XOP with the renderer's message
+  // when it cannot read it (nothing raises).
+  int ParseContent();
+  // The registry entry of this document (LeafClass), as answered.
+  int QueryEntry(std::string& Response);
+  int ChangeStatus(std::string_view NewStatus);
+
+  // IDocument
+  const Talven::TDocumentInfo* GetInfo() override;
+  // Replaces the file through a rename; raises when it cannot be written.
+  void SaveToFile(std::string_view AFileName) override;
+  int GetDescription(std::string_view& Source) override;
+  int GetDocument(std::string_view& Source) override;
+  int GetImage(std::string_view Name, std::string_view& Image) override;
+  std::string MimeType() override;
+  bool IsUTF8() override { return Document.TextIsUTF8; }
+  int SetVisibilite(int Visibilite) override;
+  int SetArchive(bool Archive) override;
+  int Supprimer() override;
+  int Remplacer(TProprietesDocument& Props, std::string& UniqueId) override;
+  std::shared_ptr<ICarvelin> Carvelin() override { return TDMPLink::Carvelin(); }
+
+ private:
+  int CheckRecord();
+};
+
+// A retrieval answer made a document of Dossier (nullptr for none): the
+// repository's ids and the content, rendered.
+int RetrievedDocument(TCarvelin& DMP, std::string_view Answer, const std::shared_ptr<TDossierMedical>& Dossier,
+                      std::shared_ptr<TDocument>& Doc);
+
+}  // namespace Objects
 
 // Every character other than A-Z, a-z, 0-9, blank, apostrophe, hyphen and
 // the accented letters of French names becomes a hyphen (names of staff

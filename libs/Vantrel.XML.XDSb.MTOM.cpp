@@ -85,10 +85,11 @@ std::string Facility(const TSubmissionValues& V, std::string_view Object) {
                            V.FacilityName, "1.2.250.1.71.4.2.4");
 }
 
-std::string SubmissionSetPackage(const TSubmissionValues& V) {
+// A metadata update's set has no description.
+std::string SubmissionSetPackage(const TSubmissionValues& V, bool WithDescription = true) {
   std::string S = RimSlot("submissionTime", HL7Time(V.NowUTC));
   S += LocalizedStringElement("ns2:Name", V.Lot.Name);
-  S += LocalizedStringElement("ns2:Description", V.Lot.Title);
+  if (WithDescription) S += LocalizedStringElement("ns2:Description", V.Lot.Title);
   S += Author(V, "urn:uuid:a7058bb9-b4e4-4307-ba5b-e3f0ab85e12d", SubmissionSet);
   S += RimClassification(SubmissionSet, "urn:uuid:aa543740-bdda-424e-8c96-df4873be8500", "SA07",
                          "Cabinet individuel", "1.2.250.1.71.4.2.4");
@@ -451,6 +452,14 @@ void UpdatedDocumentEntry(PXMLNode Entry, uint32_t VisibilityBits, std::string& 
   CopyElementName(S, *Entry);
   S += '>';
   EntryText = std::move(S);
+}
+
+std::string UpdateDocumentSetBody(const detail::TSubmissionValues& V, std::string_view ObjectsMarkup) {
+  return XMLElement("ns5:SubmitObjectsRequest",
+                    "xmlns:ns2=\"urn:oasis:names:tc:ebxml-regrep:xsd:rim:3.0\" "
+                    "xmlns:ns5=\"urn:oasis:names:tc:ebxml-regrep:xsd:lcm:3.0\"",
+                    XMLElement("ns2:RegistryObjectList", {},
+                               SubmissionSetPackage(V, false) + std::string(ObjectsMarkup)));
 }
 
 }  // namespace Vantrel

@@ -151,6 +151,12 @@ std::string ProvideAndRegisterLotRequest(const TXDSbInfo<TCDAInfo, TDOCInfo>& In
                                               SignatureDocument);
 }
 
+// The body of a metadata update (IHE ITI-57): ns5:SubmitObjectsRequest /
+// ns2:RegistryObjectList holding the submission set "SubmissionSet01" (time
+// NowUTC, name Lot.Name, author XCN and XON, patient CX, source LPS_OID,
+// unique id SubId; no description), then ObjectsMarkup.
+std::string UpdateDocumentSetBody(const detail::TSubmissionValues& V, std::string_view ObjectsMarkup);
+
 // A retrieved ExtrinsicObject written back as "document01" for an update
 // of its metadata: VersionInfo carries the next version, the confidentiality
 // classifications are replaced once by those of VisibilityBits, everything

@@ -100,13 +100,20 @@ std::string RimExternalIdentifier(std::string_view RegistryObject, std::string_v
 
 std::string RimAssociation(std::string_view Id, std::string_view SourceObject,
                            std::string_view TargetObject, std::string_view AssociationType) {
+  return RimAssociation(Id, SourceObject, TargetObject, AssociationType,
+                        RimSlot("SubmissionSetStatus", "Original"));
+}
+
+std::string RimAssociation(std::string_view Id, std::string_view SourceObject,
+                           std::string_view TargetObject, std::string_view AssociationType,
+                           std::string_view SlotsMarkup) {
   std::string A;
   AddAttr(A, "associationType", AssociationType);
   AddAttr(A, "id", Id);
   AddAttr(A, "objectType", "urn:oasis:names:tc:ebxml-regrep:ObjectType:RegistryObject:Association");
   AddAttr(A, "sourceObject", SourceObject);
   AddAttr(A, "targetObject", TargetObject);
-  return XMLElement("ns2:Association", A, RimSlot("SubmissionSetStatus", "Original"));
+  return XMLElement("ns2:Association", A, SlotsMarkup);
 }
 
 std::string CXValue(std::string_view Code, std::string_view OID, std::string_view IdentifierType) {

@@ -55,8 +55,12 @@ std::string ConfidentialityClassifications(std::string_view ClassifiedObject,
 std::string RimExternalIdentifier(std::string_view RegistryObject, std::string_view Id,
                                   std::string_view IdentificationScheme, std::string_view Name,
                                   std::string_view ValueMarkup);
+// With the slot SubmissionSetStatus "Original".
 std::string RimAssociation(std::string_view Id, std::string_view SourceObject,
                            std::string_view TargetObject, std::string_view AssociationType);
+std::string RimAssociation(std::string_view Id, std::string_view SourceObject,
+                           std::string_view TargetObject, std::string_view AssociationType,
+                           std::string_view SlotsMarkup);
 
 // ---- HL7 v2 metadata values (ready for XML) ----
 

@@ -374,6 +374,36 @@ class SimulatorTest(unittest.TestCase):
                               '<ns6:SubmitObjectsRequest xmlns:ns6="urn:oasis:names:tc:ebxml-regrep:xsd:lcm:3.0"/>')
         self.assertTrue(find(root, "RegistryResponse")[0].get("status").endswith(":Success"))
 
+    def test_status_changes_start_from_the_entry_status(self):
+        d = PATIENTS["martin"]["record"]["documents"][0]
+        approved = "urn:oasis:names:tc:ebxml-regrep:StatusType:Approved"
+        archived = "urn:asip:ci-sis:2010:StatusType:Archived"
+
+        def change(original, new):
+            slots = "".join('<ns2:Slot name="%s"><ns2:ValueList><ns2:Value>%s</ns2:Value></ns2:ValueList></ns2:Slot>'
+                            % pair for pair in (("OriginalStatus", original), ("NewStatus", new)))
+            return self.soap_tree(
+                "registry", "urn:ihe:iti:2010:UpdateDocumentSet",
+                '<ns5:SubmitObjectsRequest xmlns:ns5="urn:oasis:names:tc:ebxml-regrep:xsd:lcm:3.0" '
+                'xmlns:ns2="urn:oasis:names:tc:ebxml-regrep:xsd:rim:3.0"><ns2:RegistryObjectList>'
+                '<ns2:Association associationType="urn:ihe:iti:2010:AssociationType:UpdateAvailabilityStatus" '
+                'id="association1" sourceObject="SubmissionSet01" targetObject="%s">%s</ns2:Association>'
+                '</ns2:RegistryObjectList></ns5:SubmitObjectsRequest>' % (d["entry_uuid"], slots))
+
+        try:
+            self.assertTrue(find(change(approved, archived), "RegistryResponse")[0].get("status").endswith(":Success"))
+            refused = find(change(approved, archived), "RegistryError")[0]
+            self.assertEqual(refused.get("codeContext"), "entryUUID=%s;status=%s" % (d["entry_uuid"], archived))
+            self.assertTrue(find(change(archived, approved), "RegistryResponse")[0].get("status").endswith(":Success"))
+        finally:
+            self.control("POST", "/reset")
+
+    def test_a_malformed_list_is_a_registry_error_naming_it(self):
+        root = self.soap_tree("registry", "urn:ihe:iti:2007:RegistryStoredQuery",
+                              adhoc("urn:uuid:14d4debf-8f97-4251-9a74-a90016b0af0d",
+                                    [patient_slot(PATIENTS["martin"]), ("$XDSDocumentEntryStatus", "('a','b)")]))
+        self.assertIn("$XDSDocumentEntryStatus", find(root, "RegistryError")[0].get("codeContext"))
+
     def test_retrieval_is_an_mtom_answer_of_two_parts(self):
         d = PATIENTS["martin"]["record"]["documents"][1]
         body = ('<RetrieveDocumentSetRequest xmlns="urn:ihe:iti:xds-b:2007"><DocumentRequest><RepositoryUniqueId>%s'

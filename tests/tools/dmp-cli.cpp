@@ -24,6 +24,18 @@
 // nomNaissance, prenom, dateNaissance (dd/mm/yyyy), sexe, adresse,
 // complement, codePostal, ville, pays, fixe, mobile, email, paysNaissance.
 // The patient's web-access password is never printed.
+//   docs INS [--flags LIST] [--type CODE] [--after D] [--before D]
+//        [--submissions|--submissions2] [--sort N] [--filter CODE]
+//                             the record's documents (list kept; LIST: comma-
+//                             separated approved,archived,hidden-ps,
+//                             hidden-patient,hidden-legal,obsolete)
+//   docs2 INS CODE1 CODE2     approved documents of either type (list kept)
+//   get INS N --out FILE      document N of the kept list: FILE (as served),
+//                             FILE.html, FILE.content and FILE.<image name>
+//   get-uid INS UID | uuid INS UID | delete-uid INS UID
+//   visibility INS N BITS | archive INS N | unarchive INS N | delete INS N
+//   status-uuid UUID OLD NEW  (Approved, Archived, Deleted, Deprecated) on
+//                             the record opened last
 //   insi NOM PRENOMS SEXE NAISSANCE [LIEU]
 //   sign-hash HEX             SignHash of a digest; the Base64 signature
 //   vitale [--lib FILE] read | verify | select N | address | insi
@@ -196,6 +208,55 @@ std::string AppVitaleRecords(IAppVitale& AV) {
                             {"qualite", N(I.Qualite)}, {"dateNaissance", Q(I.DateNaissance)}, {"rang", N(I.Rang)},
                             {"nirCertifie", Q(I.NIRCertifie)}, {"nirAssure", Q(I.NIRAssure)}});
               })}});
+}
+
+std::string DocumentEntry(const TDocumentInfo& I) {
+  const auto& E = static_cast<const Objects::TDocumentInfo&>(I);
+  return Obj({{"nom", Q(E.Nom)},           {"uniqueId", Q(E.UniqueID)},     {"uuid", Q(E.uuid)},
+              {"statut", Q(E.Statut)},     {"visibilite", N(E.Visibilite)}, {"version", N(E.Version)},
+              {"categorie", Q(E.CodeCategorie)}, {"extension", Q(E.Extension)}, {"taille", N(E.Taille)},
+              {"dateCreation", Q(E.DateCreation)}, {"patient", B(E.DocumentPatient)}});
+}
+
+std::string DocumentList(IDocumentList& List) {
+  std::vector<std::string> Items;
+  for (int I = 0; I < List.Count(); ++I) Items.push_back(DocumentEntry(*List.Info(I)));
+  return Obj({{"sortIndex", N(List.GetSortIndex())}, {"documents", Arr(Items, [](const std::string& E) { return E; })}});
+}
+
+std::optional<TQueryFlags> FlagsFrom(const std::string& Text) {
+  static const std::map<std::string, TQueryFlag> Names = {
+      {"approved", TQueryFlag::Aprouve},           {"archived", TQueryFlag::Archive},
+      {"hidden-ps", TQueryFlag::MasquePS},         {"hidden-patient", TQueryFlag::InvisiblePatient},
+      {"hidden-legal", TQueryFlag::Invisible_RepresentantLegal}, {"obsolete", TQueryFlag::Obsolete}};
+  TQueryFlags Flags;
+  std::stringstream Words(Text);
+  for (std::string W; std::getline(Words, W, ',');) {
+    if (!Names.count(W)) return std::nullopt;
+    Flags.Include(Names.at(W));
+  }
+  return Flags;
+}
+
+bool WriteFile(const std::string& Name, std::string_view Bytes) {
+  std::ofstream F(Name, std::ios::binary);
+  F.write(Bytes.data(), std::streamsize(Bytes.size()));
+  return bool(F);
+}
+
+// Everything a document hands out, written beside Out.
+std::string SaveDocument(Objects::TDocument& Doc, const std::string& Out) {
+  Doc.SaveToFile(Out);
+  std::string_view Html, Content, Image;
+  Doc.GetDescription(Html);
+  Doc.GetDocument(Content);
+  WriteFile(Out + ".html", Html);
+  WriteFile(Out + ".content", Content);
+  std::vector<std::string> Images;
+  for (const TMedia& M : Doc.Document.MediaList.Items())
+    if (Doc.GetImage(M.FName, Image) == ERR_OK && WriteFile(Out + "." + M.FName, Image)) Images.push_back(M.FName);
+  return Obj({{"info", DocumentEntry(*Doc.GetInfo())}, {"mimeType", Q(Doc.MimeType())},
+              {"utf8", B(Doc.IsUTF8())}, {"images", Arr(Images, Q)}});
 }
 
 std::optional<std::string> FromHex(std::string_view Hex) {
@@ -400,6 +461,15 @@ class TDriver {
         Code = D.SetAccesSecret(Value == "on");
       }
       Records = Extra.empty() ? Dossier(D) : Obj({{"dossier", Dossier(D)}, {"result", Extra}});
+    } else if (IsDocumentCommand(Command)) {
+      std::string INS;
+      if (Command != "status-uuid" && !Next(INS)) return false;
+      if (!INS.empty() && NeedSession() && (!FRecord || FRecord->FInfo.Patient.INSi.Code != INS)) {
+        std::shared_ptr<IDossierMedical> Opened;
+        Code = Session()->DossierExiste(INS, 'T', Opened);
+        FRecord = std::dynamic_pointer_cast<TDossierMedical>(Opened);
+      }
+      if (Code == ERR_OK && !Documents(Command, Args, At, Code, Records)) return false;
     } else if (Command == "sign-hash") {
       std::string Hex;
       if (!Next(Hex)) return false;
@@ -423,7 +493,107 @@ class TDriver {
                           "patients", "insi", "sign-hash", "open", "record", "vitale", "appvitale", "appvitale-close",
                           "appvitale-open"})
       if (Word == C) return true;
-    return IsRecordCommand(Word);
+    return IsRecordCommand(Word) || IsDocumentCommand(Word);
+  }
+  static bool IsDocumentCommand(const std::string& Word) {
+    for (const char* C : {"docs", "docs2", "get", "get-uid", "uuid", "visibility", "archive", "unarchive", "delete",
+                          "delete-uid", "status-uuid"})
+      if (Word == C) return true;
+    return false;
+  }
+
+  // The document commands on FRecord (opened) and the kept list.
+  bool Documents(const std::string& Command, const std::vector<std::string>& Args, size_t& At, int& Code,
+                 std::string& Records) {
+    auto Next = [&](std::string& Value) {
+      if (At >= Args.size()) return false;
+      Value = Args[At++];
+      return true;
+    };
+    if (!FRecord) {
+      Code = ERR_SESSION;
+      return true;
+    }
+    TDossierMedical& D = *FRecord;
+    std::string Value, Other, Third;
+    auto Listed = [&](int Result, const std::shared_ptr<IDocumentList>& List) {
+      Code = Result;
+      if (Code == ERR_OK) {
+        FList = List;
+        Records = DocumentList(*List);
+      }
+    };
+    auto Retrieved = [&](const std::string& Index, std::shared_ptr<IDocument>& Doc) {
+      Code = FList ? FList->GetDocument(std::atoi(Index.c_str()), Doc) : ERR_INDEX;
+      return Code == ERR_OK;
+    };
+    static const std::map<std::string, TDocumentStatus> Statuses = {
+        {"Approved", TDocumentStatus::dsApproved}, {"Archived", TDocumentStatus::dsArchived},
+        {"Deleted", TDocumentStatus::dsDeleted}, {"Deprecated", TDocumentStatus::dsDeprecated}};
+    std::shared_ptr<IDocument> Doc;
+    if (Command == "docs") {
+      TQueryDocuments Query;
+      int Kind = 0, Sort = 0;
+      std::optional<std::string> Filter;
+      while (At < Args.size() && Args[At].rfind("--", 0) == 0) {
+        const std::string Option = Args[At++];
+        if (Option == "--submissions") Kind = 1;
+        else if (Option == "--submissions2") Kind = 2;
+        else if (!Next(Value)) return false;
+        else if (Option == "--flags") {
+          const auto Flags = FlagsFrom(Value);
+          if (!Flags) return false;
+          Query.Flags = *Flags;
+        } else if (Option == "--type") Query.TypeDoc = Value;
+        else if (Option == "--after") Query.After = Value;
+        else if (Option == "--before") Query.Before = Value;
+        else if (Option == "--sort") Sort = std::atoi(Value.c_str());
+        else if (Option == "--filter") Filter = Value;
+        else return false;
+      }
+      std::shared_ptr<IDocumentList> List;
+      Listed(Kind == 0   ? D.QueryDocuments(Query, List)
+             : Kind == 1 ? D.QuerySubmissions(Query, List)
+                         : D.QuerySubmissions2(Query, List),
+             List);
+      if (Code == ERR_OK && Filter) Code = List->Filter(*Filter);
+      if (Code == ERR_OK && Sort) List->SetSortIndex(Sort);
+      if (List) Records = DocumentList(*List);
+    } else if (Command == "docs2") {
+      if (!Next(Value) || !Next(Other)) return false;
+      std::shared_ptr<IDocumentList> List;
+      Listed(D.Query2Documents(Value, Other, List), List);
+    } else if (Command == "get") {
+      std::string Option, Out;
+      if (!Next(Value) || !Next(Option) || Option != "--out" || !Next(Out)) return false;
+      if (Retrieved(Value, Doc)) Records = SaveDocument(static_cast<Objects::TDocument&>(*Doc), Out);
+    } else if (Command == "get-uid") {
+      if (!Next(Value)) return false;
+      Code = D.GetDocument(Value, Doc);
+      if (Code == ERR_OK) Records = DocumentEntry(*Doc->GetInfo());
+    } else if (Command == "uuid") {
+      if (!Next(Value)) return false;
+      Code = D.GetDocumentUUID(Value, Other);
+      if (Code == ERR_OK) Records = Q(Other);
+    } else if (Command == "delete-uid") {
+      if (!Next(Value)) return false;
+      Code = D.SupprimerDocument(Value);
+    } else if (Command == "delete") {
+      if (!Next(Value)) return false;
+      Code = FList ? FList->DeleteDocument(std::atoi(Value.c_str())) : ERR_INDEX;
+    } else if (Command == "visibility") {
+      if (!Next(Value) || !Next(Other)) return false;
+      if (Retrieved(Value, Doc)) Code = Doc->SetVisibilite(std::atoi(Other.c_str()));
+    } else if (Command == "archive" || Command == "unarchive") {
+      if (!Next(Value)) return false;
+      if (Retrieved(Value, Doc)) Code = Doc->SetArchive(Command == "archive");
+      if (Code == ERR_OK) Records = DocumentEntry(*Doc->GetInfo());
+    } else if (Command == "status-uuid") {
+      if (!Next(Value) || !Next(Other) || !Next(Third) || !Statuses.count(Other) || !Statuses.count(Third))
+        return false;
+      Code = D.ChangeDocumentStatusUUID(Value, Statuses.at(Other), Statuses.at(Third));
+    }
+    return true;
   }
   static bool IsRecordCommand(const std::string& Word) {
     for (const char* C : {"info", "panel", "set-panel", "authorize", "emergency", "revoke", "close", "web-access",
@@ -483,6 +653,7 @@ class TDriver {
   // Opens an item of the list kept last.
   std::function<int(int, std::shared_ptr<IDossierMedical>&)> FOpen;
   std::shared_ptr<TDossierMedical> FRecord;
+  std::shared_ptr<IDocumentList> FList;
 };
 
 }  // namespace

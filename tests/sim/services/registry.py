@@ -1,19 +1,29 @@
 """The XDS.b registry "registry": the stored queries (ITI-18) FindDocuments,
 FindSubmissionSets, GetSubmissionSetAndContents, GetAssociations and
 GetDocuments, answered from the seed with LeafClass or ObjectRef, and the
-metadata update UpdateDocumentSet (ITI-57), answered Success. The
-operation is the stored query's name (from its id), or UpdateDocumentSet.
+metadata update UpdateDocumentSet (ITI-57): a status change from the
+entry's current status (else a RegistryError whose codeContext is
+"entryUUID=<uuid>;status=<current URN>", errorCode unlisted by default,
+a listed one in the variant "listed_status_error"), or a new version of an entry with only its
+confidentiality codes changed (PreviousVersion the current one, else
+XDSMetadataVersionError), kept in the state. The operation is the stored
+query's name (from its id), or UpdateDocumentSet.
 
 Variants: the registry errors "authorization_not_found", "access_forbidden",
 "too_many", "unique_id_error", "replace_failed", "deprecated",
 "version_error", "unlisted_error"; "success_warning" (Success with a
-warning); "count_mismatch" (a totalResultCount that differs from the list)."""
+warning); "count_mismatch" (a totalResultCount that differs from the list);
+"archived_behind" (the entry is archived just before the status change is
+read, as if another professional had done it); "stubborn_archived" (every
+deletion refused with the Archived context); "no_members" (submission sets
+without any association); "listed_status_error" (a refused status change
+with a listed errorCode)."""
 
 from simkit.ebxml import ERROR, FAILURE, SUCCESS, WARNING, registry_response
 from simkit.service import Answer, Operation, soap_operation, soap_service
 from simkit.seed import ins_oid
-from simkit.soap import envelope, stored_query_slots
-from simkit.xmltext import attr, child, esc, find_all
+from simkit.soap import MalformedList, envelope, stored_query_slots
+from simkit.xmltext import attr, child, esc, find_all, local, parse, text
 
 PATH = "/si-dmp-server/v2/services/registry"
 QUERY_ACTION = "urn:ihe:iti:2007:RegistryStoredQuery"
@@ -36,6 +46,7 @@ CONFIDENTIALITY = [("MASQUE_PS", "Masqué aux professionnels de santé"),
                    ("INVISIBLE_PATIENT", "Non visible par le patient"),
                    ("INVISIBLE_REPRESENTANTS_LEGAUX", "Non visible par les représentants légaux du patient")]
 HAS_MEMBER = "urn:oasis:names:tc:ebxml-regrep:AssociationType:HasMember"
+RIM_NS = "urn:oasis:names:tc:ebxml-regrep:xsd:rim:3.0"
 DOCUMENT_ENTRY = "urn:uuid:7edca82f-054d-47f2-a032-9b2a5b5186c1"
 AUTHOR_XCN = "810001234567^TEST^Jean^^^^^^&amp;1.2.250.1.71.4.2.1&amp;ISO^D^^^IDNPS"
 
@@ -250,10 +261,120 @@ def get_documents(request, body, sim):
     return query_response(request, q.entries(found), note="%d document(s)" % len(found))
 
 
-def update_document_set(request, body, sim, errors=()):
-    """Success; the document issues add the status and visibility changes."""
-    return Answer(body=envelope(registry_response(SUCCESS, errors), UPDATE_ACTION + "Response", request.message_id),
-                  note="Success")
+def update_answer(request, errors=(), note="Success"):
+    status = FAILURE if any(severity == ERROR for _, _, severity in errors) else SUCCESS
+    return Answer(body=envelope(registry_response(status, errors), UPDATE_ACTION + "Response", request.message_id),
+                  note=note)
+
+
+# ---- Metadata updates (ITI-57) ----
+
+STATUS_ERROR = "DMPStatusChangeRefused"  # not among the program's listed codes
+CONFIDENTIALITY_SCHEME = "urn:uuid:f4f85eac-e6cb-4883-b524-f2705394840f"
+UPDATE_STATUS = "urn:ihe:iti:2010:AssociationType:UpdateAvailabilityStatus"
+
+
+def association_slots(a):
+    return {attr(s, "name"): [text(v) for v in find_all(s, "Value")] for s in find_all(a, "Slot")}
+
+
+def entry_summary(entry):
+    """What a metadata update must keep of an entry: everything but its id,
+    its version and its confidentiality codes, as comparable values."""
+    slots = sorted((attr(s, "name"), tuple(text(v) for v in find_all(s, "Value")))
+                   for s in entry if local(s.tag) == "Slot")
+    names = [(local(n.tag), attr(child(n, "LocalizedString"), "value")) for n in entry
+             if local(n.tag) in ("Name", "Description")]
+    classes = sorted((attr(c, "classificationScheme"), attr(c, "nodeRepresentation")) for c in entry
+                     if local(c.tag) == "Classification" and attr(c, "classificationScheme") != CONFIDENTIALITY_SCHEME)
+    identifiers = sorted((attr(e, "identificationScheme"), attr(e, "value")) for e in entry
+                         if local(e.tag) == "ExternalIdentifier")
+    keep = {k: v for k, v in entry.attrib.items() if k not in ("id",)}
+    return {"slots": slots, "names": names, "classifications": classes, "identifiers": identifiers,
+            "attributes": keep}
+
+
+def visibility_bits(entry):
+    nodes = [attr(c, "nodeRepresentation") for c in entry if local(c.tag) == "Classification"
+             and attr(c, "classificationScheme") == CONFIDENTIALITY_SCHEME]
+    return sum(1 << bit for bit, (node, _) in enumerate(CONFIDENTIALITY) if node in nodes)
+
+
+def change_status(request, sim, a, refuse=None, code=STATUS_ERROR):
+    """refuse(d, slots): the status the registry claims instead of the change, or None."""
+    uuid = attr(a, "targetObject")
+    p, d = sim.seed.document_by("entry_uuid", uuid)
+    if d is None:
+        return [("XDSUnknownEntry", "entryUUID=%s" % uuid, ERROR)], "entrée inconnue"
+    slots = association_slots(a)
+    original, new = (slots.get("OriginalStatus") or [""])[0], (slots.get("NewStatus") or [""])[0]
+    claimed = refuse(d, new) if refuse else None
+    current = STATUS_URNS[d["status"]]
+    if claimed or original != current:
+        return [(code, "entryUUID=%s;status=%s" % (uuid, claimed or current), ERROR)], "refus"
+    names = {urn: name for name, urn in STATUS_URNS.items()}
+    if new not in names:
+        return [("XDSRegistryMetadataError", "NewStatus=%s" % new, ERROR)], "statut inconnu"
+    d["status"] = names[new]
+    return [], "%s -> %s" % (uuid, d["status"])
+
+
+def update_entry(request, sim, a, entries):
+    """A new version of an entry: its confidentiality codes, nothing else."""
+    target = attr(a, "targetObject")
+    entry = next((e for e in entries if attr(e, "id") == target), None)
+    if entry is None:
+        return [("XDSRegistryMetadataError", "targetObject=%s" % target, ERROR)], "entrée absente"
+    p, d = sim.seed.document_by("entry_uuid", attr(entry, "lid"))
+    if d is None:
+        return [("XDSUnknownEntry", "lid=%s" % attr(entry, "lid"), ERROR)], "entrée inconnue"
+    previous = (association_slots(a).get("PreviousVersion") or [""])[0]
+    if previous != str(d["version"]):
+        return [("XDSMetadataVersionError", "PreviousVersion=%s;version=%d" % (previous, d["version"]), ERROR)], \
+            "version"
+    stored = parse(extrinsic_object(sim, p, d, request.environment).replace(
+        "<rim:ExtrinsicObject ", '<rim:ExtrinsicObject xmlns:rim="%s" ' % RIM_NS, 1).encode("utf-8"))
+    if attr(child(entry, "VersionInfo"), "versionName") != str(d["version"] + 1):
+        return [("XDSMetadataVersionError", "versionName", ERROR)], "version"
+    before, after = entry_summary(stored), entry_summary(entry)
+    changed = [k for k in before if before[k] != after[k]]
+    if changed:
+        return [("XDSRegistryMetadataError", "changé: " + ",".join(changed), ERROR)], "entrée modifiée"
+    d["visibility"] = visibility_bits(entry)
+    d["version"] += 1
+    return [], "visibilité %d, version %d" % (d["visibility"], d["version"])
+
+
+def update_document_set(request, body, sim, errors=(), refuse=None, code=STATUS_ERROR):
+    """Status changes (UpdateAvailabilityStatus) and new entry versions
+    (HasMember with PreviousVersion) of the seed's entries."""
+    objects = child(body, "RegistryObjectList")
+    entries = [e for e in objects if local(e.tag) == "ExtrinsicObject"] if objects is not None else []
+    errors, notes = list(errors), []
+    for a in (objects if objects is not None else []):
+        if local(a.tag) != "Association":
+            continue
+        if attr(a, "associationType") == UPDATE_STATUS:
+            found, note = change_status(request, sim, a, refuse, code)
+        elif attr(a, "associationType") == HAS_MEMBER and "PreviousVersion" in association_slots(a):
+            found, note = update_entry(request, sim, a, entries)
+        else:
+            continue
+        errors += found
+        notes.append(note)
+    return update_answer(request, errors, "; ".join(notes) or "Success")
+
+
+def archived_behind(d, new):
+    """The list showed the entry Approved; the registry has archived it since."""
+    if d["status"] == "Approved":
+        d["status"] = "Archived"
+    return None
+
+
+def stubborn(d, new):
+    """Every deletion is refused as if the entry were archived."""
+    return STATUS_URNS["Archived"] if new == STATUS_URNS["Deleted"] else None
 
 
 def error_variant(code, context):
@@ -266,12 +387,22 @@ def count_mismatch(request, body, sim):
     return query_response(request, q.entries(found), count=len(found) + 1, note="totalResultCount faux")
 
 
+def reading_lists(answer):
+    """A stored query whose list values do not read is a registry error naming the slot."""
+    def run(request, body, sim):
+        try:
+            return answer(request, body, sim)
+        except MalformedList as bad:
+            return registry_error(request, "XDSRegistryError", str(bad))
+    return run
+
+
 SERVICE = soap_service("registry", [PATH], {
-    "FindDocuments": Operation(QUERY_ACTION, find_documents),
-    "FindSubmissionSets": Operation(QUERY_ACTION, find_submission_sets),
-    "GetSubmissionSetAndContents": Operation(QUERY_ACTION, submission_set_and_contents),
-    "GetAssociations": Operation(QUERY_ACTION, get_associations),
-    "GetDocuments": Operation(QUERY_ACTION, get_documents),
+    "FindDocuments": Operation(QUERY_ACTION, reading_lists(find_documents)),
+    "FindSubmissionSets": Operation(QUERY_ACTION, reading_lists(find_submission_sets)),
+    "GetSubmissionSetAndContents": Operation(QUERY_ACTION, reading_lists(submission_set_and_contents)),
+    "GetAssociations": Operation(QUERY_ACTION, reading_lists(get_associations)),
+    "GetDocuments": Operation(QUERY_ACTION, reading_lists(get_documents)),
     "UpdateDocumentSet": Operation(UPDATE_ACTION, update_document_set),
 }, operation=operation, variants={
     "authorization_not_found": error_variant("DMPAuthorizationNotFound", "Aucune autorisation d'accès au dossier"),
@@ -283,5 +414,9 @@ SERVICE = soap_service("registry", [PATH], {
     "version_error": error_variant("XDSMetadataVersionError", "Version de métadonnées périmée"),
     "unlisted_error": error_variant("DMPInternalError", "Erreur interne & inattendue <test>"),
     "success_warning": lambda r, b, s: update_document_set(r, b, s, [("DMPWarning", "Métadonnée ignorée", WARNING)]),
+    "archived_behind": lambda r, b, s: update_document_set(r, b, s, refuse=archived_behind),
+    "stubborn_archived": lambda r, b, s: update_document_set(r, b, s, refuse=stubborn),
+    "no_members": lambda r, b, s: query_response(r, [], note="aucune association"),
+    "listed_status_error": lambda r, b, s: update_document_set(r, b, s, code="XDSRegistryDeprecatedDocumentError"),
     "count_mismatch": count_mismatch,
 })

@@ -29,3 +29,35 @@ def multipart(envelope, attachments, action, basis):
     content_type = ('multipart/related; type="application/xop+xml"; boundary="%s"; start="%s"; '
                     'start-info="application/soap+xml"' % (boundary.decode(), ROOT_ID))
     return content_type, b"".join(out)
+
+
+def email_multipart(envelope, attachments, action, basis):
+    """The same answer written by Python's email package (RFC 2387 with
+    binary parts), so that our MIME reader is checked against another
+    writer: (content type, body)."""
+    import email.generator
+    import email.message
+    import email.policy
+    import io
+    policy = email.policy.HTTP.clone(linesep="\r\n")
+
+    def part(data, maintype, subtype, cid, params=None):
+        p = email.message.EmailMessage(policy=policy)
+        p.set_content(data, maintype, subtype, cte="binary", params=params or {})
+        del p["MIME-Version"]
+        p["Content-ID"] = cid
+        return p
+
+    message = email.message.EmailMessage(policy=policy)
+    message.set_type("multipart/related")
+    for name, value in (("type", "application/xop+xml"), ("start", ROOT_ID),
+                        ("start-info", "application/soap+xml")):
+        message.set_param(name, value)
+    message.set_boundary(boundary_for(basis))
+    message.attach(part(envelope, "application", "xop+xml", ROOT_ID,
+                        {"charset": "UTF-8", "type": "application/soap+xml", "action": action}))
+    for cid, data in attachments:
+        message.attach(part(data, "application", "octet-stream", "<%s>" % cid))
+    out = io.BytesIO()
+    email.generator.BytesGenerator(out, policy=policy).flatten(message)
+    return message["Content-Type"], out.getvalue().split(b"\r\n\r\n", 1)[1]

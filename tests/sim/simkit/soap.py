@@ -159,20 +159,69 @@ def check_request(request, action, teleservice=False, with_to=True, verify=False
     request.message_id = text(child(header, "MessageID")).strip()
 
 
+class MalformedList(ValueError):
+    """A slot value that is not a well-formed stored-query list; the
+    message names the slot."""
+
+
+def value_list(raw):
+    """The items of a stored-query value: "('a','b')" (ebRS 3.0 §6.3: each
+    item quoted, a quote inside an item doubled), or one bare or quoted
+    value. ValueError for anything else."""
+    raw = raw.strip()
+    if not raw.startswith("("):
+        if raw.startswith("'"):
+            items = value_list("(" + raw + ")")
+            if len(items) != 1:
+                raise ValueError(raw)
+            return items
+        return [raw] if raw else []
+    if not raw.endswith(")"):
+        raise ValueError(raw)
+    inner, items, i = raw[1:-1], [], 0
+    while True:
+        while i < len(inner) and inner[i] == " ":
+            i += 1
+        if i >= len(inner) or inner[i] != "'":
+            raise ValueError(raw)
+        i, item = i + 1, []
+        while True:
+            if i >= len(inner):
+                raise ValueError(raw)
+            if inner[i] == "'":
+                if inner[i + 1:i + 2] == "'":
+                    item.append("'")
+                    i += 2
+                    continue
+                i += 1
+                break
+            item.append(inner[i])
+            i += 1
+        items.append("".join(item))
+        while i < len(inner) and inner[i] == " ":
+            i += 1
+        if i == len(inner):
+            return items
+        if inner[i] != ",":
+            raise ValueError(raw)
+        i += 1
+
+
 def stored_query_slots(adhoc):
     """The slots of an AdhocQuery as name -> list of values, each value's
-    stored-query list syntax "('a','b')" opened into its items."""
+    stored-query list syntax opened into its items; MalformedList names a
+    slot whose value does not read."""
     slots = {}
     for slot in children(adhoc, "Slot"):
         values = []
         for value in find_all(slot, "Value"):
-            raw = text(value).strip()
-            if raw.startswith("(") and raw.endswith(")"):
-                raw = raw[1:-1]
-            values.extend(v.strip().strip("'") for v in raw.split(",") if v.strip())
+            try:
+                values.extend(value_list(text(value)))
+            except ValueError:
+                raise MalformedList("Liste mal formée dans le paramètre %s" % attr(slot, "name"))
         slots[attr(slot, "name")] = values
     return slots
 
 
 __all__ = ["CheckFailed", "envelope", "fault", "new_id", "read_envelope", "body_element",
-           "check_request", "stored_query_slots", "split_mtom", "path", "SOAP_CONTENT_TYPE"]
+           "check_request", "stored_query_slots", "value_list", "MalformedList", "split_mtom", "path", "SOAP_CONTENT_TYPE"]
