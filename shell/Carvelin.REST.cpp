@@ -352,6 +352,14 @@ bool THTTPContext::getINS(const std::string& Segment) {
   return false;
 }
 
+// A 15-character INS names no type ('?'): the record is looked up as the
+// INS box looks up a typed INS.
+char THTTPContext::LookupType() const {
+  if (INSType != '?') return INSType;
+  std::string Bare = INS;
+  return Main->TypedINSType(Bare);
+}
+
 // The window's record fields are left alone by the user-interface thread
 // while this request holds the busy flag.
 bool THTTPContext::OwnDossier() const { return Main->DOS && Main->Info && Main->Info->Patient.INSi.Code == INS; }
@@ -359,7 +367,7 @@ bool THTTPContext::OwnDossier() const { return Main->DOS && Main->Info && Main->
 std::shared_ptr<IDossierMedical> THTTPContext::TargetDossier() {
   if (OwnDossier()) return Main->DOS;
   std::shared_ptr<IDossierMedical> Dossier;
-  if (const int Error = Main->CNX->DossierExiste(INS, INSType, Dossier); Error != ERR_OK) {
+  if (const int Error = Main->CNX->DossierExiste(INS, LookupType(), Dossier); Error != ERR_OK) {
     DMPError(Error);
     return nullptr;
   }
@@ -518,7 +526,7 @@ int THTTPContext::QueryPatientDossier() {
 
 void THTTPContext::ProcessPatientDossier() {
   std::shared_ptr<IDossierMedical> Dossier;
-  if (const int Error = Main->CNX->DossierExiste(INS, INSType, Dossier); Error != ERR_OK) return DMPError(Error);
+  if (const int Error = Main->CNX->DossierExiste(INS, LookupType(), Dossier); Error != ERR_OK) return DMPError(Error);
   jsonDossier(*Dossier);
   // The window adopts it in the completion notice (API mode: no dialog).
   Main->DOS = Dossier;

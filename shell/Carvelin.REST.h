@@ -103,6 +103,8 @@ struct THTTPContext {
   // The record a document route works on; nullptr after the error reply.
   std::shared_ptr<Talven::IDossierMedical> TargetDossier();
   bool OwnDossier() const;
+  // INSType, or for "?" the type the INS box gives a typed INS.
+  char LookupType() const;
 
   void QueryIdentite();
   void ReplyIdentite();

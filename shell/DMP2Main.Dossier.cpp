@@ -317,11 +317,15 @@ void TDMPMain::LoadINSC(const std::string& Value, bool Direct) {
   ShowDmpError(DMP.get(), Error);
 }
 
+char TDMPMain::TypedINSType(std::string& INS) const {
+  const TCarte* Carte = CNX ? CNX->GetCarte() : nullptr;
+  return INSTypeOf(INS, Carte && Carte->Categorie >= 128);
+}
+
 int TDMPMain::DossierExisteINSC() {
   if (!CNX) return ERR_SESSION;
   std::string INS = INSC;
-  const TCarte* Carte = CNX->GetCarte();
-  const char Type = INSTypeOf(INS, Carte && Carte->Categorie >= 128);
+  const char Type = TypedINSType(INS);
   DOS.reset();
   int Error = CNX->DossierExiste(INS, Type, DOS);
   if (Error == ERR_OK && !FBrisDeGlace.empty() && DOS) Error = DOS->Autorisation(true, FBrisDeGlace);

@@ -183,6 +183,10 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
 
   // ---- Record ----
   void LoadINSC(const std::string& Value, bool Direct);
+  // The type letter of an INS typed or given without one (INS-C, CX text,
+  // 16th character, else 'T' with a training card or 'R'); a 16-character
+  // INS loses its letter.
+  char TypedINSType(std::string& INS) const;
   // Closes the patient context.
   void OnCloseCSV();
 

@@ -56,4 +56,27 @@ Row=$(sqlite3 "$DB" "SELECT Nom, INSN FROM Patients WHERE INSN LIKE '$DEMO_INS%'
 sleep 1  # the list is drawn
 shot record
 
+SCENARIO=document
+Retrievals=$(logged RetrieveDocumentSet)
+answer "$Main" Down
+answer "$Main" Return
+Viewer=$(window "^CR ou fiche de consultation") || fail "the first document did not open in the viewer"
+[ "$(logged RetrieveDocumentSet)" != "$Retrievals" ] || fail "no retrieval for the opened document"
+sleep 1
+shot document-viewer
+"$PYTHON" "$E2E_HERE/close_window.py" "$Viewer"
+
+SCENARIO=rest-filing
+API=http://127.0.0.1:$PORT
+PDF=$E2E_HERE/../fixtures/cda-build/compte-rendu.pdf
+New=$(curl -s -X PUT -F "Titre=Compte rendu de démonstration" -F "File=@$PDF;filename=cr.pdf" -F TypeDoc=11488-4 \
+  -F Cadre=AMBULATOIRE -F Confidentialite=0 "$API/patients/$DEMO_INS/documents/pdf" |
+  "$PYTHON" -c 'import json, sys; print(json.load(sys.stdin)["UniqueID"])') || fail "the PDF was not filed"
+curl -s "$API/patients/current/documents" | "$PYTHON" -c '
+import json, sys
+sys.exit(0 if any(d["UniqueID"] == sys.argv[1] for d in json.load(sys.stdin)) else 1)' "$New" ||
+  fail "the filed PDF is not in the window's list"
+sleep 1
+shot record-with-filed-pdf
+
 echo "user_flow: all steps passed"
