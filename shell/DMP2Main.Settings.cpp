@@ -249,7 +249,8 @@ void TDMPMain::LoadURL() {
   if (!CNX) return ibCarteCPSClick();
   SwitchServer();
   const std::string& INS = PendingURL.INS;
-  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN) {
+  // The stored INS carries its type letter ("…T"), a link's does not.
+  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN && !Vantrel::SameNIR(INS, FPatient.INSN)) {
     const std::string Value = INS;
     PendingURL.INS.clear();
     return LoadINSC(Value, false);
@@ -272,7 +273,8 @@ int TDMPMain::DeleteURL() {
   }
   SwitchServer();
   const std::string& INS = PendingURL.INS;
-  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN) {
+  // The stored INS carries its type letter ("…T"), a link's does not.
+  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN && !Vantrel::SameNIR(INS, FPatient.INSN)) {
     const std::string Value = INS;
     PendingURL.INS.clear();
     LoadINSC(Value, true);

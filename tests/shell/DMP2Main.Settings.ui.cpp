@@ -198,10 +198,18 @@ class TDMP2MainSettingsTest : public QObject {
     QCOMPARE(PendingURL.DocumentId, std::string("doc"));
   }
 
+  void link_to_the_open_patient_opens_the_document_data() {
+    QTest::addColumn<QString>("Stored");
+    QTest::addColumn<QString>("Linked");
+    QTest::newRow("same text") << "123" << "123";
+    QTest::newRow("stored with its type letter") << "284057511204537T" << "284057511204537";
+  }
   void link_to_the_open_patient_opens_the_document() {
+    QFETCH(QString, Stored);
+    QFETCH(QString, Linked);
     Open();
-    Session("123");
-    QVERIFY(ParseDmpUrl("dmp:///123/" + Fake->Core->Data.Documents[0].UniqueID));
+    Session(Stored.toStdString());
+    QVERIFY(ParseDmpUrl("dmp:///" + Linked.toStdString() + "/" + Fake->Core->Data.Documents[0].UniqueID));
     Main->LoadURL();
     QTRY_COMPARE(Main->LiveTasks(), 0);
     QCOMPARE(CallNames(), (std::vector<std::string>{"GetDocument " + Fake->Core->Data.Documents[0].UniqueID}));
