@@ -27,9 +27,8 @@ class THost {
  public:
   THost(const QString& Program, const QStringList& Options) {
     P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    P.start(QStringLiteral("/usr/bin/python3"),
-            QStringList{QStringLiteral(CARVELIN_SOURCE_DIR "/tests/shell/host_peer.py"), QStringLiteral("--program"), Program} +
-                Options);
+    const QString Script = QStringLiteral(CARVELIN_SOURCE_DIR "/tests/shell/host_peer.py");
+    P.start(QStringLiteral("/usr/bin/python3"), QStringList{Script, QStringLiteral("--program"), Program} + Options);
   }
   ~THost() {
     P.closeWriteChannel();
@@ -327,7 +326,8 @@ class TWMApiPeerTest : public QObject {
     Fake->Core->ClearCalls();
     QCOMPARE(Host.CallAndWait(Vantrel::QUERY_PATIENT, R"({"INS":"279035121518989"})"), Vantrel::SUBMIT);
     QTRY_COMPARE(Host.Of("recv", Vantrel::NOTIFY_PATIENT).size(), 1);
-    QCOMPARE(Host.Of("recv", Vantrel::NOTIFY_PATIENT)[0]["payload"].toObject()["Nom"].toString(), QStringLiteral("DUPONT"));
+    const QJsonObject Patient = Host.Of("recv", Vantrel::NOTIFY_PATIENT)[0]["payload"].toObject();
+    QCOMPARE(Patient["Nom"].toString(), QStringLiteral("DUPONT"));
     QVERIFY(Fake->Calls().empty());
     QCOMPARE(Replies().size(), 2);
   }
