@@ -47,6 +47,12 @@ std::string WithoutDashes(std::string INS) {
   return INS;
 }
 
+// A host's INS designates the patient: the record's INS-C or INS, the latter
+// also written without the type letter a test-environment INS carries.
+bool IsPatientINS(const std::string& INS, const TVaspoPatient& P) {
+  return !INS.empty() && (INS == P.INSC || INS == P.INSN || SameNIR(INS, P.INS()));
+}
+
 // The bus daemon gives every connection a unique name ":" + digits and dots.
 bool IsUniqueName(const QString& Name) {
   return Name.size() > 1 && Name.size() <= 255 && Name.startsWith(QLatin1Char(':'));
@@ -290,7 +296,7 @@ bool TWMApiForm::RegisterWindow(const QString& Window) {
   FWindows.push_back(Window);
   SendToWindow(Window, REGISTER, QStringLiteral("ADDED"));
   TDMPMain& M = Main();
-  if (M.CNX && M.FPraticien.rowid != 0) SendToWindow(Window, NOTIFY_PRATICIEN, JSONText(M.FPraticien));
+  if (!M.pnCPX->isHidden() && M.FPraticien.rowid != 0) SendToWindow(Window, NOTIFY_PRATICIEN, JSONText(M.FPraticien));
   OnCategorie(nullptr);
   NotifyFavoris();
   if (M.FPatient.rowid != 0) SendToWindow(Window, NOTIFY_PATIENT, JSONText(M.FPatient));
@@ -320,7 +326,7 @@ bool TWMApiForm::IsCurrentPatient(const TQueryPatient& Query) {
   TDMPMain& M = Main();
   if (!M.DOS || Query.Open) return false;
   const TVaspoPatient& P = M.FPatient;
-  if (!Query.INS.empty()) return Query.INS == P.INSC || Query.INS == P.INSN;
+  if (!Query.INS.empty()) return IsPatientINS(Query.INS, P);
   return int(Query.Naissance) == int(P.Naissance) && (SameNIR(Query.NIR, P.Nir2) || SameNIR(Query.NIR, P.Nir));
 }
 
@@ -344,9 +350,7 @@ void TWMApiForm::NotifyPatient() {
 }
 
 void TWMApiForm::NotifyFavoris() {
-  TVaspoFavoris Favoris;
-  if (!Main().FPraticien.Favoris.empty()) ReadPayload(Main().FPraticien.Favoris, Favoris);
-  SendToAllWindows(NOTIFY_FAVORIS, JSONText(Favoris));
+  SendToAllWindows(NOTIFY_FAVORIS, JSONText(TVaspoFavoris{Main().Documents->GetFavorisNames()}));
 }
 
 void TWMApiForm::OnCategorie(const TCategorieChoice* Categorie) {
@@ -383,8 +387,7 @@ void TWMApiForm::SendFile(const QString& Client, const std::string& Text) {
   Reply.LocalId = Request.LocalId;
   TDMPMain& M = Main();
   const int Status = !M.CNX ? 0 : 1;
-  const bool Current = M.CNX && M.DOS && !Request.INS.empty() &&
-                       (Request.INS == M.FPatient.INS() || SameNIR(Request.INS, M.FPatient.INS()));
+  const bool Current = M.CNX && M.DOS && IsPatientINS(Request.INS, M.FPatient);
   if (Current) {
     if (!CheckMineur()) {
       Reply.ErrNo = -7;

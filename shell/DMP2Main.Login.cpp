@@ -320,6 +320,8 @@ void TDMPMain::OnActivites() {
   int Index = AutoSelectActivite();
   if (Index < 0) Index = Screens().StructuresSelect(this, *CPx, *INI);
   if (Index < 0) return;
+  // The frame holds the favourites before SetActivite pushes them to the hosts.
+  Documents->SetFavoris(FPraticien.Favoris);
   SetActivite(Index);
   NotifyFavoris();
   if (!PendingURL.Server.empty()) {

@@ -27,8 +27,8 @@ class THost {
  public:
   THost(const QString& Program, const QStringList& Options) {
     P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    P.start(QStringLiteral("/usr/bin/python3"),
-            QStringList{QFINDTESTDATA("host_peer.py"), QStringLiteral("--program"), Program} + Options);
+    const QString Script = QStringLiteral(CARVELIN_SOURCE_DIR "/tests/shell/host_peer.py");
+    P.start(QStringLiteral("/usr/bin/python3"), QStringList{Script, QStringLiteral("--program"), Program} + Options);
   }
   ~THost() {
     P.closeWriteChannel();
@@ -115,11 +115,12 @@ class TWMApiPeerTest : public QObject {
     QVERIFY(!Main->BusName().isEmpty());
   }
 
-  // The fake login: a card session, no record.
+  // The fake login: a card session and its bar, no record.
   void Login() {
     std::shared_ptr<IVaspoCPS> CPS;
     QCOMPARE(Fake->GetCPS(0, CPS), ERR_OK);
     Main->CNX = CPS;
+    Main->pnCPX->show();
   }
   // The fake login with the record of INS open and its patient stored.
   void OpenPatient(const std::string& INS) {
@@ -212,8 +213,9 @@ class TWMApiPeerTest : public QObject {
     OpenPatient("180117512345678");
     Main->FPraticien.IdNational = "899700218896";
     Main->FPraticien.Nom = "MARTIN";
-    Main->FPraticien.Favoris = R"({"Favoris":["Compte rendu","Ordonnance"]})";
+    Main->FPraticien.Favoris = "60591-5|11502-2|";
     Main->Database.SavePraticien(Main->FPraticien);
+    Main->Documents->SetFavoris(Main->FPraticien.Favoris);
     THost Host(Program(), {});
     QTRY_VERIFY(!Host.Name().isEmpty());
     QCOMPARE(Host.CallAndWait(Vantrel::REGISTER), 1);
@@ -229,7 +231,7 @@ class TWMApiPeerTest : public QObject {
     QCOMPARE(R[2]["code"].toInt(), int(Vantrel::NOTIFY_CATEGORY));
     QCOMPARE(R[2]["payload"].toObject()["INS"].toString(), QStringLiteral("180117512345678"));
     QCOMPARE(R[3]["code"].toInt(), int(Vantrel::NOTIFY_FAVORIS));
-    QCOMPARE(R[3]["payload"].toObject()["Favoris"].toArray(), QJsonArray({"Compte rendu", "Ordonnance"}));
+    QCOMPARE(R[3]["payload"].toObject()["Favoris"].toArray(), QJsonArray({"Synthèse du dossier médical", "CR d'examens biologiques"}));
     QCOMPARE(R[4]["code"].toInt(), int(Vantrel::NOTIFY_PATIENT));
     QCOMPARE(R[4]["payload"].toObject()["Nom"].toString(), QStringLiteral("DUPONT"));
 
@@ -298,7 +300,8 @@ class TWMApiPeerTest : public QObject {
     Fake->Script("GetCPS", {.Delay = std::chrono::milliseconds(1500)});
     THost Host(Program(), {});
     QTRY_VERIFY(!Host.Name().isEmpty());
-    const QString Request = R"({"INS":"1-80117-51234-5678","LocalId":"L7","Title":"CR"})";
+    // The INS of the fake core's record, whose identity carries the type letter.
+    const QString Request = R"({"INS":"2-79035-12151-8989","LocalId":"L7","Title":"CR"})";
     QCOMPARE(Host.CallAndWait(Vantrel::SEND_FILE, Request), Vantrel::SUBMIT);
     // The login and the record also notify the host: only the replies count here.
     const auto Replies = [&Host] { return Host.Of("recv", Vantrel::SEND_FILE_REPLY); };
@@ -307,16 +310,64 @@ class TWMApiPeerTest : public QObject {
     QCOMPARE(Reply["ErrNo"].toInt(), -1);
     QCOMPARE(Reply["Error"].toString(), QStringLiteral("Chargement de la CPS"));
     QCOMPARE(Reply["LocalId"].toString(), QStringLiteral("L7"));
-    QCOMPARE(PendingURL.INS, std::string("180117512345678"));
-    // The card reading goes on through the PIN and the activity (scripted screens).
-    QTRY_COMPARE(Replies().size(), 3);
-    QCOMPARE(Replies()[1]["payload"].toObject()["ErrNo"].toInt(), -2);
-    Reply = Replies()[2]["payload"].toObject();
+    QCOMPARE(PendingURL.INS, std::string("279035121518989"));
+    // The card reading goes on through the PIN and the activity (scripted
+    // screens) and opens the pending record in the same job: filed at its end.
+    QTRY_COMPARE(Replies().size(), 2);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    Reply = Replies()[1]["payload"].toObject();
     QCOMPARE(Reply["ErrNo"].toInt(), 0);
     QCOMPARE(Reply["UniqueId"].toString(), QStringLiteral("1.2.250.99"));
     QCOMPARE(Reply["Error"].toString(), QStringLiteral("CR"));
     QCOMPARE(Reply["Server"].toString(), QString::fromStdString(Fake->Core->Data.Server));
     QVERIFY(Main->FFileToSend.From.isEmpty());
+
+    // The open record's patient, asked by its INS without the type letter.
+    Fake->Core->ClearCalls();
+    QCOMPARE(Host.CallAndWait(Vantrel::QUERY_PATIENT, R"({"INS":"279035121518989"})"), Vantrel::SUBMIT);
+    QTRY_COMPARE(Host.Of("recv", Vantrel::NOTIFY_PATIENT).size(), 1);
+    const QJsonObject Patient = Host.Of("recv", Vantrel::NOTIFY_PATIENT)[0]["payload"].toObject();
+    QCOMPARE(Patient["Nom"].toString(), QStringLiteral("DUPONT"));
+    QVERIFY(Fake->Calls().empty());
+    QCOMPARE(Replies().size(), 2);
+  }
+
+  void login_tells_registered_hosts_data() {
+    QTest::addColumn<bool>("PinGiven");
+    QTest::addColumn<uint>("Code");
+    QTest::addColumn<QString>("Text");
+    QTest::newRow("PIN cancelled") << false << uint(Vantrel::NOTIFY_PIN_CANCELLED)
+                                   << QStringLiteral("Code de la carte CPS non renseigné");
+    QTest::newRow("stored favourites") << true << uint(Vantrel::NOTIFY_FAVORIS)
+                                       << QStringLiteral("{\"Favoris\":[\"CR d'examens biologiques\"]}");
+  }
+  void login_tells_registered_hosts() {
+    QFETCH(bool, PinGiven);
+    QFETCH(uint, Code);
+    ScriptLogin();
+    if (!PinGiven) Screens.GetCodePIN = [](QWidget*, IVaspoCPS&, Vantrel::TIniFile&, TCodePIN&) { return false; };
+    Open();
+    TVaspoPraticien Stored;
+    Stored.IdNational = Fake->Core->Data.Porteur.IdNational;
+    Stored.Nom = Fake->Core->Data.Porteur.Nom;
+    Stored.Favoris = "11502-2|";
+    Main->Database.SavePraticien(Stored);
+    THost Host(Program(), {});
+    QTRY_VERIFY(!Host.Name().isEmpty());
+    QCOMPARE(Host.CallAndWait(Vantrel::REGISTER), 1);
+    Main->ibCarteCPSClick();
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    // The last message of that code, its JSON written compactly.
+    const auto Last = [&Host, Code] {
+      const QList<QJsonObject> R = Host.Of("recv", Code);
+      if (R.isEmpty()) return QString();
+      const QJsonValue Payload = R.last()["payload"];
+      return Payload.isObject() ? QString::fromUtf8(QJsonDocument(Payload.toObject()).toJson(QJsonDocument::Compact))
+                                : R.last()["text"].toString();
+    };
+    QFETCH(QString, Text);
+    QTRY_COMPARE(Last(), Text);
+    QCOMPARE(Main->pnCPX->isHidden(), !PinGiven);
   }
 
   void send_file_gets_one_final_answer() {
