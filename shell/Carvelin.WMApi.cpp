@@ -49,10 +49,6 @@ std::string WithoutDashes(std::string INS) {
 
 // A host's INS designates the patient: the record's INS-C or INS, the latter
 // also written without the type letter a test-environment INS carries.
-bool IsPatientINS(const std::string& INS, const TVaspoPatient& P) {
-  return !INS.empty() && (INS == P.INSC || INS == P.INSN || SameNIR(INS, P.INS()));
-}
-
 // The bus daemon gives every connection a unique name ":" + digits and dots.
 bool IsUniqueName(const QString& Name) {
   return Name.size() > 1 && Name.size() <= 255 && Name.startsWith(QLatin1Char(':'));
@@ -326,7 +322,7 @@ bool TWMApiForm::IsCurrentPatient(const TQueryPatient& Query) {
   TDMPMain& M = Main();
   if (!M.DOS || Query.Open) return false;
   const TVaspoPatient& P = M.FPatient;
-  if (!Query.INS.empty()) return IsPatientINS(Query.INS, P);
+  if (!Query.INS.empty()) return P.HasINS(Query.INS);
   return int(Query.Naissance) == int(P.Naissance) && (SameNIR(Query.NIR, P.Nir2) || SameNIR(Query.NIR, P.Nir));
 }
 
@@ -387,7 +383,7 @@ void TWMApiForm::SendFile(const QString& Client, const std::string& Text) {
   Reply.LocalId = Request.LocalId;
   TDMPMain& M = Main();
   const int Status = !M.CNX ? 0 : 1;
-  const bool Current = M.CNX && M.DOS && IsPatientINS(Request.INS, M.FPatient);
+  const bool Current = M.CNX && M.DOS && M.FPatient.HasINS(Request.INS);
   if (Current) {
     if (!CheckMineur()) {
       Reply.ErrNo = -7;

@@ -249,8 +249,7 @@ void TDMPMain::LoadURL() {
   if (!CNX) return ibCarteCPSClick();
   SwitchServer();
   const std::string& INS = PendingURL.INS;
-  // The stored INS carries its type letter ("…T"), a link's does not.
-  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN && !Vantrel::SameNIR(INS, FPatient.INSN)) {
+  if (!INS.empty() && !FPatient.HasINS(INS)) {
     const std::string Value = INS;
     PendingURL.INS.clear();
     return LoadINSC(Value, false);
@@ -273,8 +272,7 @@ int TDMPMain::DeleteURL() {
   }
   SwitchServer();
   const std::string& INS = PendingURL.INS;
-  // The stored INS carries its type letter ("…T"), a link's does not.
-  if (!INS.empty() && INS != FPatient.INSC && INS != FPatient.INSN && !Vantrel::SameNIR(INS, FPatient.INSN)) {
+  if (!INS.empty() && !FPatient.HasINS(INS)) {
     const std::string Value = INS;
     PendingURL.INS.clear();
     LoadINSC(Value, true);

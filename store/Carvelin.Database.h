@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Vantrel.RTTI.h"
+#include "Vantrel.SysUtils.h"
 
 namespace Carvelin {
 
@@ -64,6 +65,11 @@ struct TVaspoPatient {
   void Clear() { *this = TVaspoPatient(); }
   // INSN when known, else INSC.
   const std::string& INS() const { return INSN.empty() ? INSC : INSN; }
+  // Text names this patient: its INS-C or INS, the INS stored with or
+  // without its type letter ("…T").
+  bool HasINS(const std::string& Text) const {
+    return !Text.empty() && (Text == INSC || Text == INSN || Vantrel::SameNIR(Text, INS()));
+  }
   bool INSiQualified() const { return INSiStatus > 2; }
 };
 VANTREL_RECORD(TVaspoPatient, VANTREL_FIELD(rowid), VANTREL_FIELD(Nom), VANTREL_FIELD(Prenom),
