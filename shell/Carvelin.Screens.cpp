@@ -3,8 +3,11 @@
 #include <type_traits>
 
 #include "Carvelin.MessageDlg.h"
+#include "DMP2Main.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.ErrorCodes.h"
+#include "Talven.eSante.CryptoLibV5.h"
+#include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
 #include "UStatistiques.h"
@@ -89,7 +92,22 @@ TScreens TScreens::Program() {
   S.StructuresSelect = TFrmStructures::Select;
   S.BeneficiairesSelect = TFrmBeneficiaires::Select;
   S.DocumentShow = ShowDocumentViewer;
-  S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) { TStatistiques::Execute(Sender, &DB); };
+  S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {
+    TStatistiques Form(Sender, &DB);
+    // A row opens its record while the window's INS box is offered.
+    if (auto* Main = qobject_cast<TDMPMain*>(Sender); Main && Main->edINSC && Main->edINSC->isVisible())
+      Form.OpenINS = [Main](const std::string& INS) {
+        Main->edINSC->setText(QString::fromStdString(INS));
+        Main->ibINSCClick();
+      };
+    Form.exec();
+  };
+  S.AProposExecute = [](QWidget* Sender) {
+    const auto* Main = qobject_cast<const TDMPMain*>(Sender);
+    const std::string Module = Main && Main->INI ? Main->INI->ReadString("Services", "CryptoLib", "") : "";
+    // The outside pages' addresses are not known here: their labels stay hidden.
+    TFrmAPropos::Execute(Sender, {}, Module.empty() ? Talven::eSante::TCryptoLibV5::DefaultModule() : Module);
+  };
   return S;
 }
 

@@ -21,6 +21,9 @@
 #include "DMP2Main.h"
 #include "FLogMessage.h"
 #include "FakeCarvelin.h"
+#include "ModalAnswer.h"
+#include "UApropos.h"
+#include "UStatistiques.h"
 
 using namespace Carvelin;
 using namespace Talven;
@@ -467,6 +470,32 @@ class TDMP2MainTest : public QObject {
     for (const TShownBox& B : Boxes) {
       QCOMPARE(B.Icon, QMessageBox::Information);
       QCOMPARE(B.Text, QStringLiteral("Cet écran n'est pas encore disponible"));
+    }
+  }
+
+  // The program's table: the About box names the configured card module;
+  // the statistics open a row's record while the INS box is offered.
+  void program_screens_reach_the_window() {
+    const TScreens S = TScreens::Program();
+    Main->INI->WriteString("Services", "CryptoLib", "/opt/cartes/libexemple-pkcs11.so");
+    QString System;
+    const auto About = AnswerModal<TFrmAPropos>([&System](TFrmAPropos& Form) {
+      System = Form.mmSystem->toPlainText();
+      Form.accept();
+    });
+    S.AProposExecute(Main.get());
+    QVERIFY2(System.contains(QStringLiteral("libexemple-pkcs11.so\tVersion inconnue\tpas OK")), qPrintable(System));
+
+    for (const bool Offered : {false, true}) {
+      Main->edINSC->setVisible(Offered);
+      Main->show();
+      bool HasOpenINS = !Offered;
+      const auto Stats = AnswerModal<TStatistiques>([&HasOpenINS](TStatistiques& Form) {
+        HasOpenINS = bool(Form.OpenINS);
+        Form.reject();
+      });
+      S.StatistiquesExecute(Main.get(), Main->Database);
+      QCOMPARE(HasOpenINS, Offered);
     }
   }
 };
