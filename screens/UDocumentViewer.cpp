@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "ScreensTr.h"
@@ -25,6 +26,17 @@ bool StartsWith(std::string_view MimeType, std::string_view Prefix) {
   return MimeType.size() >= Prefix.size() &&
          QString::fromLatin1(MimeType.data(), qsizetype(Prefix.size()))
                  .compare(QString::fromLatin1(Prefix.data(), qsizetype(Prefix.size())), Qt::CaseInsensitive) == 0;
+}
+
+// The list entry's name; a document retrieved by its identifier alone has
+// none, so the title of its rendered header page.
+QString DocumentTitle(IDocument& Document) {
+  if (const TDocumentInfo* Info = Document.GetInfo(); Info && !Info->Nom.empty()) return Q(Info->Nom);
+  std::string_view Header;
+  if (Document.GetDescription(Header) != ERR_OK) return {};
+  QTextDocument Page;
+  Page.setHtml(Q(Header));
+  return Page.metaInformation(QTextDocument::DocumentTitle);
 }
 
 bool IsXml(std::string_view MimeType) {
@@ -52,8 +64,7 @@ TDocumentViewer::TDocumentViewer(QWidget* Owner, std::shared_ptr<IDocument> DOC,
     : QWidget(Owner, Qt::Window), FDocument(std::move(DOC)) {
   setObjectName(QStringLiteral("DocumentViewer"));
   setAttribute(Qt::WA_DeleteOnClose);
-  const TDocumentInfo* Info = FDocument->GetInfo();
-  setWindowTitle(Info ? Q(Info->Nom) : QString());
+  setWindowTitle(DocumentTitle(*FDocument));
   setAccessibleDescription(Patient);
   resize(900, 700);
   auto* Layout = new QVBoxLayout(this);
