@@ -81,7 +81,7 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   // Left: the date filters over the category column.
   auto* Panel1 = new QWidget(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setMinimumWidth(200);
+  Panel1->setMinimumWidth(280);  // the date and time filters whole
   auto* Left = new QVBoxLayout(Panel1);
   Left->setContentsMargins(0, 0, 0, 0);
   auto* Dates = new QGridLayout;
