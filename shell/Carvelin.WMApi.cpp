@@ -215,8 +215,15 @@ int TWMApiForm::WMCopyData(const QString& From, uint32_t Code, const QString& Te
       }
       break;
     case DELETE:
-      PendingDeleteURL = Msg;
-      if (!IsBusy() && ParseDmpUrl(Msg)) {
+      // 0 is a done deletion here: a refusal answers BUSY or the core's
+      // parameter error instead.
+      if (IsBusy()) {
+        AddLogLine(QStringLiteral("!BUSY"));
+        Answer = BUSY;
+      } else if (!ParseDmpUrl(Msg)) {
+        Answer = Talven::ERR_PARAMETRE;
+      } else {
+        PendingDeleteURL = Msg;
         Answer = M.DeleteURL();
         if (Answer == SUBMIT) {
           // Card reading started: after the login the link opens its
@@ -226,8 +233,6 @@ int TWMApiForm::WMCopyData(const QString& From, uint32_t Code, const QString& Te
           const std::string_view Error = M.DMP->GetErrMsg(Answer);
           SendToWindow(From, MESSAGE, QString::fromUtf8(Error.data(), qsizetype(Error.size())));
         }
-      } else {
-        PendingDeleteURL.clear();
       }
       break;
     default:

@@ -44,6 +44,12 @@ PY
   fail "the host never saw $1: $(cat "$ROOT/host.out")"
 }
 logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
+# The host's last answer to its command $1.
+last_answer() {
+  "$PYTHON" -c 'import json, sys
+E = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8") if l.startswith("{")]
+print([e["answer"] for e in E if e["event"] == "answer" and e["code"] == int(sys.argv[2], 0)][-1])' "$ROOT/host.out" "$1"
+}
 
 host_sees 'any(e["event"] == "ready" for e in E)'
 SCENARIO=register
@@ -71,10 +77,32 @@ Box=$(window "$QUESTION") || fail "no message box"
 shot host-message
 answer "$Box" Return
 
+SCENARIO=unknown-patient
+Unknown=195016748203061  # a patient of the seed without a record
+send 0x2011 "$Unknown"
+Box=$(window "$QUESTION") || fail "no error shown for a patient without a record"
+shot unknown-patient-error
+send 0x2011 "$DEMO_INS"
+host_sees 'answer(0x2011)[-1] == 0xA004'  # BUSY while the error is shown
+answer "$Box" Return
+send 0xA000 "PING"
+host_sees 'answer(0xA000) == [0xA000]'
+Queries=$(logged FindDocuments)
+send 0x2011 "$DEMO_INS"
+host_sees 'answer(0x2011)[-1] == 0xA003'  # SUBMIT once it is closed
+for _ in $(seq 100); do [ "$(logged FindDocuments)" != "$Queries" ] && break; sleep 0.1; done
+[ "$(logged FindDocuments)" != "$Queries" ] || fail "the record did not open again"
+
 SCENARIO=delete
 Updates=$(logged UpdateDocumentSet)
-send 0xA008 "dmp://$Server/$DEMO_INS/$Doc8"
-host_sees 'answer(0xA008) == [0]'
+# BUSY while the record's job still runs: asked again.
+for Try in $(seq 50); do
+  send 0xA008 "dmp://$Server/$DEMO_INS/$Doc8"
+  host_sees "len(answer(0xA008)) == $Try"
+  [ "$(last_answer 0xA008)" != $((0xA004)) ] && break
+  sleep 0.2
+done
+[ "$(last_answer 0xA008)" = 0 ] || fail "the deletion answered $(last_answer 0xA008)"
 host_sees 'any("'"$Doc8"'" in e["text"] for e in recv(0xA008))'
 [ "$(logged UpdateDocumentSet)" != "$Updates" ] || fail "no metadata update for the deletion"
 

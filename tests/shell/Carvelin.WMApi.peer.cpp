@@ -189,6 +189,10 @@ class TWMApiPeerTest : public QObject {
     QTest::newRow("URL while busy") << uint(Vantrel::URL) << "dmp://dmp.test/123/doc" << true << 0;
     QTest::newRow("URL not a link") << uint(Vantrel::URL) << "http://dmp.test/123/doc" << false << 0;
     QTest::newRow("URL starts card reading") << uint(Vantrel::URL) << "dmp://dmp.test/123/doc" << false << Vantrel::SUBMIT;
+    // A deletion answers 0 only when done.
+    QTest::newRow("DELETE while busy") << uint(Vantrel::DELETE) << "dmp://dmp.test/123/doc" << true << Vantrel::BUSY;
+    QTest::newRow("DELETE not a link") << uint(Vantrel::DELETE) << "http://dmp.test/123/doc" << false
+                                       << Talven::ERR_PARAMETRE;
     QTest::newRow("QUERY_PATIENT busy") << uint(Vantrel::QUERY_PATIENT) << "{}" << true << Vantrel::BUSY;
     QTest::newRow("OPEN_PATIENT without session") << uint(Vantrel::OPEN_PATIENT) << "2800575123456" << false << -1;
     QTest::newRow("SEND_FILE busy") << uint(Vantrel::SEND_FILE) << "{}" << true << Vantrel::BUSY;
