@@ -40,6 +40,8 @@ shot activity-dialog
 answer "$Activity" Down
 answer "$Activity" Return
 wait_practitioner
+Row=$(sqlite3 "$DB" 'SELECT IdNational, idStruct, RaisonSociale FROM Praticiens')
+[ "$Row" = "810001234567|3987654321|Clinique des Lilas" ] || fail "the practitioner row is '$Row'"
 [ "$(logged "\"service\": \"params\"")" != 0 ] || fail "no service parameters request after the login"
 shot logged-in
 
@@ -51,8 +53,8 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ "$(logged "FindDocuments")" != "$Queries" ] || fail "no document query for the typed INS"
-Row=$(sqlite3 "$DB" "SELECT Nom, INSN FROM Patients WHERE INSN LIKE '$DEMO_INS%'")
-[[ "$Row" == "MARTIN-DURAND|${DEMO_INS}T" ]] || fail "the patient row is '$Row'"
+Row=$(sqlite3 "$DB" "SELECT Nom, INSN, Status FROM Patients WHERE INSN LIKE '$DEMO_INS%'")
+[ "$Row" = "MARTIN-DURAND|${DEMO_INS}T|2" ] || fail "the patient row is '$Row'"
 sleep 1  # the list is drawn
 shot record
 
