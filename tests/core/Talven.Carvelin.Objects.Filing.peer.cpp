@@ -3,12 +3,16 @@
 // xml.etree (ebRIM metadata and associations), xmllint --c14n with hashlib
 // (manifest digests), xmlsec1 (the signature) and xmllint --schema (the
 // CDA, when the shared data is present), then stores the documents so the
-// registry queries list them.
+// registry queries list them and the repository serves them back. Python's
+// hashlib compares what was filed with what comes back; openssl names the
+// certificate that signed.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "CardSimPeer.h"
+#include "TestSession.h"
 #include "Vantrel.SysUtils.h"
 
 using namespace Talven;
@@ -67,6 +71,19 @@ class FilingPeer : public CardSim::TCardSimPeer {
     return std::find(Ids.begin(), Ids.end(), UniqueId) != Ids.end();
   }
 
+  // The approved document UniqueId retrieved from the record's list; nullptr when not listed.
+  std::shared_ptr<Objects::TDocument> Retrieved(const std::string& UniqueId) {
+    std::shared_ptr<IDocumentList> List;
+    EXPECT_EQ(Dossier->QueryDocuments({}, List), ERR_OK) << Root->GetErrDetail();
+    for (int I = 0; List && I < List->Count(); ++I) {
+      if (List->Info(I)->UniqueID != UniqueId) continue;
+      std::shared_ptr<IDocument> Doc;
+      EXPECT_EQ(List->GetDocument(I, Doc), ERR_OK) << Root->GetErrDetail();
+      return std::dynamic_pointer_cast<Objects::TDocument>(Doc);
+    }
+    return nullptr;
+  }
+
   TLogSink Sink;
   std::shared_ptr<TDossierMedical> Dossier;
 };
@@ -75,11 +92,13 @@ class FilingPeer : public CardSim::TCardSimPeer {
 // by Python's email (`filed`: [(log entry, root element, [document parts])]).
 constexpr std::string_view FiledPrelude = R"PY(
 import base64, email, email.policy
-def split(e):
+def parts_of(e):
     data = open(os.path.join(state, e['request_file']), 'rb').read()
     m = email.message_from_bytes(b'Content-Type: multipart/related; boundary="=_carvelin_boundary_"\r\n\r\n' + data,
                                  policy=email.policy.HTTP)
-    parts = [p.get_payload(decode=True) for p in m.iter_parts()]
+    return [p.get_payload(decode=True) for p in m.iter_parts()]
+def split(e):
+    parts = parts_of(e)
     return e, ET.fromstring(parts[0]), parts[2:]
 filed = [split(e) for e in requests if e['operation'] == 'ProvideAndRegisterDocumentSetRequest']
 for e, _, _ in filed:
@@ -92,7 +111,7 @@ def cda(part): return ET.fromstring(part)
 H = '{urn:hl7-org:v3}'
 )PY";
 
-TEST_F(FilingPeer, each_kind_of_document_is_filed_signed_and_listed) {
+TEST_F(FilingPeer, each_kind_of_document_is_filed_signed_listed_and_served_back_unchanged) {
   TNoteVaccination Note;
   Note.ID = "1.2.250.1.999.7.1";
   Note.Date = "01/03/2025";
@@ -130,7 +149,21 @@ TEST_F(FilingPeer, each_kind_of_document_is_filed_signed_and_listed) {
     EXPECT_EQ(UniqueId.rfind("2.25.", 0), 0u) << UniqueId;
     EXPECT_EQ(Operations(), std::vector<std::string>{"repository/ProvideAndRegisterDocumentSetRequest"});
     const std::string Wrapped = C.Wrapped.empty() ? "" : TestSupport::Fixture("cda-build/" + C.Wrapped).string();
+    // Listed, then retrieved: the document as served and its decoded content.
+    const auto Doc = Retrieved(UniqueId);
+    ASSERT_TRUE(Doc);
+    const TestSupport::TempDir Work;
+    Doc->SaveToFile((Work.Path() / "served").string());
+    std::string_view Content;
+    ASSERT_EQ(Doc->GetDocument(Content), ERR_OK);
+    TestSupport::WriteFile(Work.Path() / "content", Content);
+    std::string Given;
+    if (C.Name == "cda") {
+      Given = (Work.Path() / "given.xml").string();
+      TestSupport::WriteFile(Given, OwnCDA);
+    }
     ExpectLog(std::string(FiledPrelude) + R"PY(
+import hashlib, subprocess
 assert len(filed) == 1 and filed[0][0]['filed'] == [args[0]], filed
 e, env, docs = filed[0]
 titles = [n.get('value') for n in env.iter() if n.tag.endswith('LocalizedString')]
@@ -140,9 +173,27 @@ doc = cda(docs[0])
 if args[1]:
     body = doc.find(H + 'component/' + H + 'nonXMLBody/' + H + 'text')
     assert base64.b64decode(body.text) == open(args[1], 'rb').read()
+sha = lambda data: hashlib.sha256(data).hexdigest()
+served = open(args[2], 'rb').read()
+assert sha(served) == sha(docs[0]), 'served bytes differ from the filed CDA'
+if args[1]:
+    assert sha(open(args[3], 'rb').read()) == sha(open(args[1], 'rb').read()), 'content differs from the file'
+if args[4]:
+    assert sha(served) == sha(open(args[4], 'rb').read()), "served bytes differ from the caller's CDA"
+# The signer is the card's signature certificate.
+DS = '{http://www.w3.org/2000/09/xmldsig#}'
+sig = next(r for r in map(ET.fromstring, parts_of(e)[1:]) if r.tag == DS + 'Signature')
+der = base64.b64decode(sig.find('.//' + DS + 'X509Certificate').text)
+def fingerprint(options, data=None):
+    out = subprocess.run(['openssl', 'x509', '-noout', '-fingerprint', '-sha256'] + options, input=data,
+                         capture_output=True, check=True).stdout
+    return out.split(b'=', 1)[1].strip()
+assert fingerprint(['-inform', 'DER'], der) == fingerprint(['-in', args[5]])
+digest = next(n for n in sig.iter() if n.tag.endswith('}CertDigest'))
+assert [base64.b64decode(c.text) for c in digest if c.tag.endswith('}DigestValue')] == [hashlib.sha1(der).digest()]
 )PY",
-              {UniqueId, Wrapped});
-    EXPECT_TRUE(IsListed(UniqueId));
+              {UniqueId, Wrapped, (Work.Path() / "served").string(), (Work.Path() / "content").string(), Given,
+               Token->CardFile("medecin-formation", "sign.pem").string()});
   }
   EXPECT_NE(Sink.Text.find("Signature du document..."), std::string::npos);
 }
@@ -287,23 +338,56 @@ TEST_F(FilingPeer, each_answer_kind_gives_its_code_and_no_unique_id) {
   }
 }
 
+// A session whose signer raises, as a card library in trouble may.
+struct TRaisingSigner : CoreTest::TTestSession {
+  int SignData(std::string_view, std::string&) override { throw std::runtime_error("Lecteur de carte indisponible"); }
+};
+
 TEST_F(FilingPeer, an_exception_gives_0x8004_with_a_log_file) {
+  TNoteVaccination Unreadable;
+  Unreadable.Date = "pas une date";
+  TRaisingSigner Signer;
+  const struct {
+    std::string Name;
+    std::function<int(std::string&)> File;
+    std::string Detail;  // "" for any
+  } Cases[] = {
+      {"note date", [&](std::string& U) { return Dossier->AddNoteVaccination(Props({}), Unreadable, U); }, {}},
+      {"signer",
+       [&](std::string& U) {
+         // The card session's identity, signed by the raising signer.
+         auto& Card = dynamic_cast<TVaspoCNX&>(*CPS);
+         Signer.Info = Card.Info;
+         Signer.Cert = Card.Cert;
+         Signer.FActive = true;
+         Root->SetSession(Signer);
+         return Dossier->AddDocument(Props("%PDF"), U);
+       },
+       "Lecteur de carte indisponible"},
+  };
   const std::string LogFile = Vantrel::ProgramLogFileName(".log");
-  std::filesystem::remove(LogFile);
-  TNoteVaccination Note;
-  Note.Date = "pas une date";
-  std::string UniqueId;
-  EXPECT_EQ(Dossier->AddNoteVaccination(Props({}), Note, UniqueId), ERR_EXCEPTION);
-  const std::string Detail = Root->GetErrDetail();
-  EXPECT_FALSE(Detail.empty());
-  const std::string Logged = TestSupport::ReadFile(LogFile);
-  EXPECT_EQ(Logged.rfind(Detail + "\r\n", 0), 0u) << Logged;
-  // Then the stack, one frame a line.
-  size_t Frames = 0;
-  for (size_t At = Logged.find(" [0x"); At != std::string::npos; At = Logged.find(" [0x", At + 1)) ++Frames;
-  EXPECT_GE(Frames, 3u) << Logged;
-  EXPECT_NE(Sink.Text.find(Detail), std::string::npos);
-  EXPECT_EQ(Operations(), std::vector<std::string>{});
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    std::filesystem::remove(LogFile);
+    Sink.Text.clear();
+    Since = Sim->LogSize();
+    std::string UniqueId = "stale";
+    EXPECT_EQ(C.File(UniqueId), ERR_EXCEPTION);
+    EXPECT_EQ(UniqueId, "");
+    const std::string Detail = Root->GetErrDetail();
+    EXPECT_FALSE(Detail.empty());
+    if (!C.Detail.empty()) {
+      EXPECT_EQ(Detail, C.Detail);
+    }
+    const std::string Logged = TestSupport::ReadFile(LogFile);
+    EXPECT_EQ(Logged.rfind(Detail + "\r\n", 0), 0u) << Logged;
+    // Then the stack, one frame a line.
+    size_t Frames = 0;
+    for (size_t At = Logged.find(" [0x"); At != std::string::npos; At = Logged.find(" [0x", At + 1)) ++Frames;
+    EXPECT_GE(Frames, 3u) << Logged;
+    EXPECT_NE(Sink.Text.find(Detail), std::string::npos);
+    EXPECT_EQ(Operations(), std::vector<std::string>{});
+  }
 }
 
 TEST_F(FilingPeer, batches_file_their_documents_under_the_ids_they_name) {
@@ -361,6 +445,132 @@ TEST_F(FilingPeer, batches_refuse_empty_full_and_cda_and_resend_after_a_failure)
   Since = Sim->LogSize();
   ASSERT_EQ(Small->Submit(), ERR_OK) << Root->GetErrDetail();
   EXPECT_TRUE(IsListed(Small->GetUniqueID(1)));
+}
+
+// The replacement offered by a retrieved document: its registry entry at
+// version 0 (a caller's CDA stating so) gives version 2.
+TEST_F(FilingPeer, a_retrieved_document_is_replaced_through_its_interface) {
+  constexpr std::string_view Section = "<component><section><title>Traitement</title><text>Aucun</text></section></component>";
+  std::string Zero = Dossier->CreateSynthese(Props({}), Section);
+  constexpr std::string_view One = "<versionNumber value=\"1\"/>";
+  const size_t At = Zero.find(One);
+  ASSERT_NE(At, std::string::npos) << Zero;
+  Zero.replace(At, One.size(), "<versionNumber value=\"0\"/>");
+  std::string Old;
+  ASSERT_EQ(Dossier->AddCDAR2(Props(Zero, TTypeMime::CDAR2XML), Old), ERR_OK) << Root->GetErrDetail();
+  const auto Doc = Retrieved(Old);
+  ASSERT_TRUE(Doc);
+  EXPECT_EQ(Doc->GetInfo()->Version, 0);
+
+  TProprietesDocument P = Props(Fixture("compte-rendu.pdf"));
+  std::string New;
+  Since = Sim->LogSize();
+  ASSERT_EQ(Doc->Remplacer(P, New), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(P.Remplacer.UniqueID, Old);
+  ExpectLog(std::string(FiledPrelude) + R"PY(
+assert len(filed) == 1, filed
+e, env, docs = filed[0]
+assert e['filed'] == [args[1]], e['filed']
+rplc = [a for a in env.iter() if a.tag.endswith('}Association') and a.get('associationType').endswith(':RPLC')]
+assert len(rplc) == 1, rplc
+doc = cda(docs[0])
+assert doc.find(H + 'versionNumber').get('value') == '2'
+assert doc.find(H + 'relatedDocument/' + H + 'parentDocument/' + H + 'id').get('root') == args[0]
+)PY",
+            {Old, New});
+  EXPECT_TRUE(IsListed(New));
+  EXPECT_FALSE(IsListed(Old));
+  EXPECT_TRUE(IsListed(Old, {TQueryFlag::Obsolete}));
+
+  // A document loaded from text has no record to file in.
+  std::shared_ptr<IDocument> Loose;
+  ASSERT_EQ(Root->xmlLoadDocument(Zero, Loose), ERR_OK) << Root->GetErrDetail();
+  Since = Sim->LogSize();
+  std::string UniqueId = "stale";
+  EXPECT_EQ(Loose->Remplacer(P, UniqueId), ERR_SESSION);
+  EXPECT_EQ(UniqueId, "");
+  EXPECT_EQ(Operations(), std::vector<std::string>{});
+}
+
+// A staff card (type 2) in a process of its own: SoftHSM reads its store once.
+TEST_F(FilingPeer, a_staff_card_files_through_its_own_repository) {
+  Token.reset();  // it restores the environment it found
+  Token = std::make_unique<TCpsToken>(std::initializer_list<std::string_view>{"secretariat-formation"});
+  Since = Sim->LogSize();
+  auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                             TCpsToken::SoftHSM(), "card", "login", "1234", "activities", "file",
+                             std::string(MartinINS), TestSupport::Fixture("cda-build/note.txt").string(), "--type",
+                             "11488-4", "--cadre", "AMBULATOIRE"});
+  ASSERT_EQ(R.Status, 0) << R.Err << R.Out;
+  auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+assert out[0]['records']['porteur']['typeCarte'] == 2, out[0]
+print(out[-1]['records'][0])
+)PY",
+                                  {}, R.Out);
+  ASSERT_EQ(P.Status, 0) << P.Err << R.Out;
+  ExpectLog(std::string(FiledPrelude) + R"PY(
+assert [(e['path'], e['filed']) for e, _, _ in filed] == [('/si-dmp-server/v2/services/repositoryCPE', [args[0]])], filed
+)PY",
+            {P.Out.substr(0, P.Out.find('\n'))});
+}
+
+// The driver's filing commands, as a script runs them.
+TEST_F(FilingPeer, dmp_cli_files_each_kind_and_prints_what_was_filed) {
+  const TestSupport::TempDir Dir;
+  const std::string Sections = (Dir.Path() / "sections.xml").string(), Note = (Dir.Path() / "note.json").string(),
+                    OwnCDA = (Dir.Path() / "own.xml").string(), INS(MartinINS);
+  TestSupport::WriteFile(Sections,
+                         "<component><section><title>Allergies &amp; intolérances</title><text>Aucune</text>"
+                         "</section></component>");
+  TestSupport::WriteFile(Note, R"({"id": "1.2.250.1.999.7.2", "date": "01/03/2025", "vaccin": "Grippe",
+                                   "vaccination": "0", "vaccinateur": "moi-même", "lot": "L42"})");
+  TestSupport::WriteFile(OwnCDA, Dossier->CreateSynthese(Props({}), "<component><section><title>Notes</title>"
+                                                                    "<text>Rien</text></section></component>"));
+  const std::string Pdf = TestSupport::Fixture("cda-build/compte-rendu.pdf").string(),
+                    Jpeg = TestSupport::Fixture("cda-build/image.jpg").string(),
+                    Text = TestSupport::Fixture("cda-build/note.txt").string();
+  Since = Sim->LogSize();
+  auto R = TestSupport::Run({TestSupport::ToolPath("dmp-cli"), "--hosts", Sim->HostsFile, "--module",
+                             TCpsToken::SoftHSM(), "card", "login", "1234", "activities", "select", "0",
+                             "file", INS, Pdf, "--type", "11488-4", "--cadre", "AMBULATOIRE", "--title", "CR <été>",
+                             "--comment", "Vu & revu", "--date", "01/03/2025 10:30", "--visibility", "1",
+                             "file", INS, Text, "--type", "11488-4", "--cadre", "AMBULATOIRE",
+                             "--replace", std::string(MartinFirstUID),
+                             "file", INS, Pdf, "--type", "X", "--cadre", "AMBULATOIRE",
+                             "file-cda", INS, OwnCDA,
+                             "file-summary", INS, Sections,
+                             "file-note", INS, Note,
+                             "batch", INS, Pdf, Jpeg, Text,
+                             "docs", INS, "--flags", "approved,obsolete"});
+  EXPECT_EQ(R.Status, 1) << R.Err;  // the unknown type
+  auto P = TestSupport::RunPython(R"PY(
+import json, sys
+out = [json.loads(l) for l in sys.stdin]
+codes = [(o['command'], o['code']) for o in out]
+assert codes == [('card', 0), ('login', 0), ('activities', 0), ('select', 0), ('file', 0), ('file', 0),
+                 ('file', 0x6000), ('file-cda', 0), ('file-summary', 0), ('file-note', 0), ('batch', 0), ('docs', 0)], codes
+assert out[6]['message'] and out[6]['records'] == [], out[6]
+filed = [o['records'] for o in out[4:11]]
+assert all(len(f) == 1 for f in filed[:2] + filed[3:6]) and len(filed[6]) == 4, filed
+docs = {d['uniqueId']: d for d in out[11]['records']['documents']}
+new = [f[0] for f in filed[:2] + filed[3:6]] + filed[6][1:]
+assert all(u in docs and docs[u]['statut'] == 'Approved' for u in new), (new, docs)
+assert docs[filed[0][0]]['nom'] == 'CR <été>' and docs[filed[0][0]]['visibilite'] == 1, docs[filed[0][0]]
+assert docs[filed[1][0]]['version'] == 2 and docs[sys.argv[1]]['statut'] == 'Deprecated', docs[sys.argv[1]]
+import xml.etree.ElementTree as ET
+assert filed[3] == [ET.parse(sys.argv[2]).getroot().find('{urn:hl7-org:v3}id').get('root')], filed[3]
+assert filed[6][0].endswith('.1.1') and filed[6][1].startswith(filed[6][0][:-4] + '.2.'), filed[6]
+)PY",
+                                  {std::string(MartinFirstUID), OwnCDA}, R.Out);
+  EXPECT_EQ(P.Status, 0) << P.Err << R.Out;
+  ExpectLog(std::string(FiledPrelude) + R"PY(
+out = [json.loads(l) for l in args[0].splitlines()]
+printed = [o['records'] for o in out if o['command'] in ('file', 'file-cda', 'file-summary', 'file-note', 'batch') and o['code'] == 0]
+assert [e['filed'] for e, _, _ in filed] == [p[1:] if len(p) > 1 else p for p in printed], filed
+)PY",
+            {R.Out});
 }
 
 }  // namespace

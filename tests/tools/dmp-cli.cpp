@@ -36,6 +36,24 @@
 //   visibility INS N BITS | archive INS N | unarchive INS N | delete INS N
 //   status-uuid UUID OLD NEW  (Approved, Archived, Deleted, Deprecated) on
 //                             the record opened last
+//   file INS FILE --type CODE --cadre CODE [--title T] [--comment C] [--date D]
+//        [--start D] [--end D] [--visibility N] [--replace UID [--uuid U] [--version V]]
+//                             files FILE (its type from its extension; .xml is
+//                             a CDA document), as a new version of UID with
+//                             --replace
+//   file-cda INS FILE         files a CDA document: type, title and practice
+//                             setting read from it
+//   file-summary INS SECTIONS.xml   files a medical summary of these sections
+//   file-note INS NOTE.json   files a vaccination note (a flat JSON object of
+//                             texts: id, date, vaccin, vaccination, lot, rang,
+//                             vaccinateur, and code/libelle pairs siteCode,
+//                             siteLibelle, routeCode, routeLibelle, cisCode,
+//                             cisLibelle, cipCode, cipLibelle, atcCode, atcLibelle)
+//   batch INS FILE...         files the FILEs as one submission set
+// The filing commands take the INS as the practice's patient identifier and,
+// where not given, the practice setting "AMBULATOIRE" and the file name as
+// title; their records are the unique identifiers filed (a batch's
+// submission set first), none on failure.
 //   insi NOM PRENOMS SEXE NAISSANCE [LIEU]
 //   sign-hash HEX             SignHash of a digest; the Base64 signature
 //   vitale [--lib FILE] read | verify | select N | address | insi
@@ -61,13 +79,16 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "Talven.Carvelin.Objects.h"
+#include "Talven.Carvelin.Utils.h"
 #include "TestSupport.h"
 #include "Vantrel.JSON.UTF8.h"
+#include "Vantrel.XML.Tree.h"
 
 using namespace Talven;
 
@@ -461,7 +482,7 @@ class TDriver {
         Code = D.SetAccesSecret(Value == "on");
       }
       Records = Extra.empty() ? Dossier(D) : Obj({{"dossier", Dossier(D)}, {"result", Extra}});
-    } else if (IsDocumentCommand(Command)) {
+    } else if (IsDocumentCommand(Command) || IsFilingCommand(Command)) {
       std::string INS;
       if (Command != "status-uuid" && !Next(INS)) return false;
       if (!INS.empty() && NeedSession() && (!FRecord || FRecord->FInfo.Patient.INSi.Code != INS)) {
@@ -469,7 +490,10 @@ class TDriver {
         Code = Session()->DossierExiste(INS, 'T', Opened);
         FRecord = std::dynamic_pointer_cast<TDossierMedical>(Opened);
       }
-      if (Code == ERR_OK && !Documents(Command, Args, At, Code, Records)) return false;
+      if (Code == ERR_OK &&
+          !(IsFilingCommand(Command) ? Filing(Command, INS, Args, At, Code, Records)
+                                     : Documents(Command, Args, At, Code, Records)))
+        return false;
     } else if (Command == "sign-hash") {
       std::string Hex;
       if (!Next(Hex)) return false;
@@ -493,13 +517,137 @@ class TDriver {
                           "patients", "insi", "sign-hash", "open", "record", "vitale", "appvitale", "appvitale-close",
                           "appvitale-open"})
       if (Word == C) return true;
-    return IsRecordCommand(Word) || IsDocumentCommand(Word);
+    return IsRecordCommand(Word) || IsDocumentCommand(Word) || IsFilingCommand(Word);
   }
   static bool IsDocumentCommand(const std::string& Word) {
     for (const char* C : {"docs", "docs2", "get", "get-uid", "uuid", "visibility", "archive", "unarchive", "delete",
                           "delete-uid", "status-uuid"})
       if (Word == C) return true;
     return false;
+  }
+
+  static bool IsFilingCommand(const std::string& Word) {
+    for (const char* C : {"file", "file-cda", "file-summary", "file-note", "batch"})
+      if (Word == C) return true;
+    return false;
+  }
+
+  // The filing commands on FRecord (opened for INS).
+  bool Filing(const std::string& Command, const std::string& INS, const std::vector<std::string>& Args, size_t& At,
+              int& Code, std::string& Records) {
+    auto Next = [&](std::string& Value) {
+      if (At >= Args.size()) return false;
+      Value = Args[At++];
+      return true;
+    };
+    if (!FRecord) {
+      Code = ERR_SESSION;
+      return true;
+    }
+    TDossierMedical& D = *FRecord;
+    std::string File;
+    if (!Next(File)) return false;
+    std::vector<std::string> Filed;
+    if (Command == "batch") {
+      std::vector<std::string> Files = {File};
+      while (At < Args.size() && !IsCommand(Args[At])) Files.push_back(Args[At++]);
+      std::shared_ptr<ILotDocuments> Lot;
+      Code = D.CreerLotDocuments(Lot);
+      for (size_t I = 0; Code == ERR_OK && I < Files.size(); ++I)
+        Code = Lot->AddDocument(FileProps(INS, Files[I], "11488-4"));
+      if (Code == ERR_OK) Code = Lot->Submit();
+      for (size_t I = 0; Code == ERR_OK && I <= Files.size(); ++I) Filed.push_back(Lot->GetUniqueID(int(I)));
+      Records = Arr(Filed, Q);
+      return true;
+    }
+    std::string UniqueId;
+    if (Command == "file") {
+      TProprietesDocument Props = FileProps(INS, File, {});
+      Props.CadreExercice.clear();
+      while (At < Args.size() && Args[At].rfind("--", 0) == 0) {
+        const std::string Option = Args[At++];
+        std::string Value;
+        if (!Next(Value)) return false;
+        if (Option == "--type") Props.TypeDocument = Value;
+        else if (Option == "--cadre") Props.CadreExercice = Value;
+        else if (Option == "--title") Props.Titre = Value;
+        else if (Option == "--comment") Props.Commentaire = Value;
+        else if (Option == "--date") Props.DateDocument = Value;
+        else if (Option == "--start") Props.DateDebut = Value;
+        else if (Option == "--end") Props.DateFin = Value;
+        else if (Option == "--visibility") Props.Visibilite = TVisibilitesDocument::FromBits(std::atoi(Value.c_str()));
+        else if (Option == "--replace") Props.Remplacer.UniqueID = Value;
+        else if (Option == "--uuid") Props.Remplacer.UUID = Value;
+        else if (Option == "--version") Props.Remplacer.Version = std::atoi(Value.c_str());
+        else return false;
+      }
+      if (Props.TypeDocument.empty() || Props.CadreExercice.empty()) return false;
+      Code = D.AddDocument(Props, UniqueId);
+    } else if (Command == "file-cda") {
+      TProprietesDocument Props = FileProps(INS, File, {});
+      CDAProps(Props);
+      Code = D.AddCDAR2(Props, UniqueId);
+    } else if (Command == "file-summary") {
+      Code = D.AddSynthese(FileProps(INS, {}, "60591-5", "Synthèse médicale"), TestSupport::ReadFile(File), UniqueId);
+    } else {
+      const auto Values = ReadFlatJSON(File);
+      if (!Values) return false;
+      Code = D.AddNoteVaccination(FileProps(INS, {}, "87273-9", "Note de vaccination"), NoteFrom(*Values), UniqueId);
+    }
+    if (Code == ERR_OK) Filed.push_back(UniqueId);
+    Records = Arr(Filed, Q);
+    return true;
+  }
+
+  // What a filing command files: File's bytes (none for "") typed by its
+  // extension, titled after it unless Title is given.
+  static TProprietesDocument FileProps(const std::string& INS, const std::string& File, std::string TypeDocument,
+                                       std::string Title = {}) {
+    TProprietesDocument P;
+    if (!File.empty()) P.Document = {TestSupport::ReadFile(File), TypeMimeFromExtension(File)};
+    P.Titre = Title.empty() ? std::filesystem::path(File).filename().string() : std::move(Title);
+    P.PatientId = INS;
+    P.TypeDocument = std::move(TypeDocument);
+    P.CadreExercice = "AMBULATOIRE";
+    return P;
+  }
+
+  // A CDA document's type, title and practice setting (its organisation's
+  // industry class), as the filing of that document states them.
+  static void CDAProps(TProprietesDocument& Props) {
+    Vantrel::TXMLTree Tree;
+    try {
+      Tree.BuildFrom(Props.Document.Contenu);
+    } catch (const Vantrel::EXMLError&) {
+      return;  // the filing tells why
+    }
+    const Vantrel::PXMLNode Document = Tree.Root().Search("ClinicalDocument");
+    if (!Document) return;
+    auto CodeOf = [](Vantrel::PXMLNode Node) {
+      const Vantrel::TXMLString* Code = Node ? Node->GetAttribute("code") : nullptr;
+      return Code ? Code->Value() : std::string();
+    };
+    Props.TypeDocument = CodeOf(Document->GetChild("code"));
+    if (const std::string Practice = CodeOf(Document->Search("standardIndustryClassCode")); !Practice.empty())
+      Props.CadreExercice = Practice;
+    if (const Vantrel::PXMLNode Title = Document->GetChild("title")) Props.Titre = Title->Value();
+  }
+
+  static TNoteVaccination NoteFrom(std::map<std::string, std::string> V) {
+    TNoteVaccination N;
+    N.ID = V["id"];
+    N.Date = V["date"];
+    N.Vaccin = V["vaccin"];
+    N.Vaccination = std::atoi(V["vaccination"].c_str());
+    N.Site = {V["siteCode"], V["siteLibelle"]};
+    N.Route = {V["routeCode"], V["routeLibelle"]};
+    N.Lot = V["lot"];
+    N.Rang = std::atoi(V["rang"].c_str());
+    N.CIS = {V["cisCode"], V["cisLibelle"]};
+    N.CIP = {V["cipCode"], V["cipLibelle"]};
+    N.ATC = {V["atcCode"], V["atcLibelle"]};
+    N.Vaccinateur = V["vaccinateur"];
+    return N;
   }
 
   // The document commands on FRecord (opened) and the kept list.
