@@ -184,10 +184,10 @@ int TDossierMedical::PostFiling(const TRequestMaker& MakeRequest, Vantrel::TDate
     return ERR_INDEX;
   }
   const std::string_view Service = RepositoryService(Session);
-  const std::string Request = MakeRequest(Header, DMP->DmpServiceUrl(Service));
+  std::string Request = MakeRequest(Header, DMP->DmpServiceUrl(Service));
   DMP->Log("SendRequest");
   std::string Response;
-  int Code = DMP->SendRequest(Request, Service, Vantrel::MTOMBoundary, Response);
+  int Code = DMP->SendRequest(std::move(Request), Service, Vantrel::MTOMBoundary, Response);
   if (Code == ERR_OK) Code = DMP->xopProvideAndRegisterDocumentSetB(Response);
   if (Code == ERR_OK)
     FUniqueID = Attempted;

@@ -144,8 +144,8 @@ int TVaspoCNX::Transact(std::string_view Service, std::string_view Addressing, s
     DMP->FError.SetError(E.what());
     return ERR_INDEX;
   }
-  const std::string Request = Vantrel::SOAPEnvelope(std::string(Addressing) + Vantrel::WSSecurityHeader(Assertion), Body);
-  return DMP->SendRequest(Request, Service, {}, Response);
+  return DMP->SendRequest(Vantrel::SOAPEnvelope(std::string(Addressing) + Vantrel::WSSecurityHeader(Assertion), Body),
+                          Service, {}, Response);
 }
 
 int TVaspoCNX::TestExistenceDossier(std::string_view INSValue, char INSType, TDossierInfo& Dossier) {

@@ -339,15 +339,15 @@ int TCarvelin::Post(std::string_view URL, std::string_view Body, std::string Con
   return ERR_CONNEXION;
 }
 
-int TCarvelin::SendRequest(std::string_view Request, std::string_view Service, std::string_view Boundary,
+int TCarvelin::SendRequest(std::string Request, std::string_view Service, std::string_view Boundary,
                            std::string& Response) {
   Response.clear();
   int Code;
   if (!PreCallGate(Code)) return Code;
-  FLastRequest = Request;
+  FLastRequest = std::move(Request);
   const std::string URL = DmpServiceUrl(Service);
   Log("Interrogation du DMP [" + URL + "]...");
-  Code = Post(URL, Request,
+  Code = Post(URL, FLastRequest,
               Boundary.empty() ? std::string(SoapContentType) : Vantrel::MTOMContentType(Boundary), Response);
   if (Code == ERR_OK) Log("Décodage de la réponse du DMP...");
   return Code;

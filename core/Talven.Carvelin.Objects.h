@@ -728,8 +728,9 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   // Before every service call: false with Code when the call must not go out.
   bool PreCallGate(int& Code);
   // Posts a SOAP request (no Boundary) or an MTOM request to a named
-  // service; Response gets the answer's body. 0 or an error code.
-  int SendRequest(std::string_view Request, std::string_view Service, std::string_view Boundary,
+  // service; Response gets the answer's body. 0 or an error code. The
+  // request is kept (FLastRequest) for the error report: callers move it in.
+  int SendRequest(std::string Request, std::string_view Service, std::string_view Boundary,
                   std::string& Response);
   // Posts a prepared SOAP body to a full address; Answer gets the body (also
   // after a failure when one arrived). 0 or an error code.

@@ -86,7 +86,7 @@ class SimPeer : public ::testing::Test {
 
   // A reply reader's first steps after the post.
   int Call(std::string_view Request, std::string_view Service = "registry", std::string_view Boundary = {}) {
-    int Code = Root->SendRequest(Request, Service, Boundary, Response);
+    int Code = Root->SendRequest(std::string(Request), Service, Boundary, Response);
     if (Code != ERR_OK) return Code;
     if (Root->CheckSoapFault(Response, Tree)) return ERR_REQUETE_REFUSEE;
     if (Root->CheckRegistryErrors(Tree, Code)) return Code;
