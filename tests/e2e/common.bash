@@ -10,6 +10,7 @@
 #   close_windows PID     closes every window of a process as a window manager would
 #   expect_exit_0 PID WHAT
 #   shot NAME             screenshot NN-NAME.png, checked not blank
+# and, with scripts/demo-env.sh, the demo: demo_environment, login_dialogs.
 
 E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 PYTHON=/usr/bin/python3
@@ -107,7 +108,8 @@ answer() { xdotool windowfocus --sync "$1" key --clearmodifiers "$2"; }
 # Types text then Enter into a window.
 type_into() { xdotool windowfocus --sync "$1" type --delay 20 "$2"; answer "$1" Return; }
 
-# ---- The demo (scripts/demo-env.sh sourced) ----
+# ---- The demo ----
+. "$E2E_HERE/../../scripts/demo-env.sh"
 PIN_DIALOG='^Carvelin - Accès à la carte PS$'
 ACTIVITY_DIALOG='^Carvelin - Choix de la structure$'
 

@@ -10,7 +10,6 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 . "$(dirname "$0")/common.bash"
 e2e_enter "$0" "$@"
-. "$E2E_HERE/../../scripts/demo-env.sh"
 
 demo_environment
 Server=127.0.0.1:$DEMO_NATIONAL_PORT  # the training server of hosts.json

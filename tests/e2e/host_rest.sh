@@ -9,7 +9,6 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 . "$(dirname "$0")/common.bash"
 e2e_enter "$0" "$@"
-. "$E2E_HERE/../../scripts/demo-env.sh"
 
 demo_environment
 PORT=$(free_port)
