@@ -46,16 +46,14 @@ bool IsXml(std::string_view MimeType) {
 
 }  // namespace
 
-TMediaBrowser::TMediaBrowser(QWidget* Parent, std::shared_ptr<const TClinicalDocument> CDA)
-    : QTextBrowser(Parent), FCDA(std::move(CDA)) {
+TMediaBrowser::TMediaBrowser(QWidget* Parent, TMediaSource Media) : QTextBrowser(Parent), FMedia(std::move(Media)) {
   setOpenExternalLinks(false);
 }
 
 QVariant TMediaBrowser::loadResource(int Type, const QUrl& Name) {
-  if (Type != QTextDocument::ImageResource || !FCDA) return {};
-  const TMedia* Media = FCDA->MediaList.GetMedia(Name.toString().toStdString());
-  if (!Media) return {};
-  const std::string_view Bytes = Media->Data.Bytes();
+  if (Type != QTextDocument::ImageResource || !FMedia) return {};
+  const std::string_view Bytes = FMedia(Name.toString().toStdString());
+  if (Bytes.empty()) return {};
   const QImage Image = QImage::fromData(reinterpret_cast<const uchar*>(Bytes.data()), int(Bytes.size()));
   return Image.isNull() ? QVariant() : QVariant(Image);
 }
@@ -70,41 +68,59 @@ TDocumentViewer::TDocumentViewer(QWidget* Owner, std::shared_ptr<IDocument> DOC,
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
 
-  std::string_view Source;
-  if (FDocument->GetDocument(Source) != ERR_OK) Source = {};
+  std::string_view Body;
+  if (FDocument->GetDocument(Body) != ERR_OK) Body = {};
   const std::string MimeType = FDocument->MimeType();
   if (!IsXml(MimeType)) {
-    Layout->addWidget(ContentView(MimeType, Source, FDocument->IsUTF8()));
+    // The core's rendition: its header page, its body stream.
+    std::string_view Header;
+    if (FDocument->GetDescription(Header) != ERR_OK) Header = {};
+    const TMediaSource Media = [Document = FDocument](std::string_view Name) {
+      std::string_view Image;
+      return Document->GetImage(Name, Image) == ERR_OK ? Image : std::string_view();
+    };
+    Layout->addWidget(PagesView(Header, MimeType, Body, FDocument->IsUTF8(), Media));
     return;
   }
   auto CDA = std::make_shared<TClinicalDocument>();
   try {
-    CDA->Parse(Source);
+    CDA->Parse(Body);
   } catch (const std::exception&) {
     // Not a readable CDA document: its text is shown as it is.
-    Layout->addWidget(ContentView("text/plain", Source, true));
+    Layout->addWidget(ContentView("text/plain", Body, true, {}));
     return;
   }
-  auto* Pages = new QSplitter(Qt::Vertical, this);
-  Pages->setObjectName(QStringLiteral("Pages"));
-  auto* Header = new TMediaBrowser(Pages, CDA);
-  Header->setObjectName(QStringLiteral("Header"));
-  Header->setHtml(Q(CDA->HtmlStream));
-  Pages->addWidget(Header);
-  if (CDA->mimeType == "text/html") {
-    auto* Body = new TMediaBrowser(Pages, CDA);
-    Body->setObjectName(QStringLiteral("Body"));
-    Body->setHtml(Q(CDA->NonXMLBody.Bytes()));
-    Pages->addWidget(Body);
-  } else if (!CDA->NonXMLBody.empty()) {
-    Pages->addWidget(ContentView(CDA->mimeType, CDA->NonXMLBody.Bytes(), CDA->TextIsUTF8));
-  }
-  Pages->setStretchFactor(Pages->count() - 1, 3);
-  Layout->addWidget(Pages);
+  const TMediaSource Media = [CDA](std::string_view Name) {
+    const TMedia* Found = CDA->MediaList.GetMedia(Name);
+    return Found ? Found->Data.Bytes() : std::string_view();
+  };
+  Layout->addWidget(PagesView(CDA->HtmlStream, CDA->mimeType, CDA->NonXMLBody.Bytes(), CDA->TextIsUTF8, Media));
 }
 
-QWidget* TDocumentViewer::ContentView(const std::string& MimeType, std::string_view Bytes, bool UTF8) {
+QWidget* TDocumentViewer::PagesView(std::string_view Header, const std::string& MimeType, std::string_view Body,
+                                    bool UTF8, const TMediaSource& Media) {
+  auto* Pages = new QSplitter(Qt::Vertical, this);
+  Pages->setObjectName(QStringLiteral("Pages"));
+  if (!Header.empty()) {
+    auto* Page = new TMediaBrowser(Pages, Media);
+    Page->setObjectName(QStringLiteral("Header"));
+    Page->setHtml(Q(Header));
+    Pages->addWidget(Page);
+  }
+  if (!Body.empty()) Pages->addWidget(ContentView(MimeType, Body, UTF8, Media));
+  if (Pages->count() > 0) Pages->setStretchFactor(Pages->count() - 1, 3);
+  return Pages;
+}
+
+QWidget* TDocumentViewer::ContentView(const std::string& MimeType, std::string_view Bytes, bool UTF8,
+                                      const TMediaSource& Media) {
   const QByteArray Data(Bytes.data(), qsizetype(Bytes.size()));
+  if (StartsWith(MimeType, "text/html")) {
+    auto* Body = new TMediaBrowser(this, Media);
+    Body->setObjectName(QStringLiteral("Body"));
+    Body->setHtml(Q(Bytes));
+    return Body;
+  }
   if (StartsWith(MimeType, "application/pdf")) {
     auto* Pdf = new QPdfDocument(this);
     Pdf->setObjectName(QStringLiteral("Pdf"));

@@ -63,6 +63,7 @@ TScreens TScreens::Unavailable() {
   S.NextDocument = [] { return false; };
   S.AjoutDocumentShown = [] { return false; };
   S.AjoutDocumentDeposer = [] {};
+  S.AjoutDocumentFiled = [](std::string&) -> const Talven::TProprietesDocument* { return nullptr; };
   Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
   Unavailable(S.NoteVaccinationExecute, false);
   Unavailable(S.NoteVaccinationReplace, false);

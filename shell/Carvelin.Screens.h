@@ -69,6 +69,10 @@ struct TScreens {
   std::function<bool()> NextDocument;    // the shown form's next file; false after the last
   std::function<bool()> AjoutDocumentShown;
   std::function<void()> AjoutDocumentDeposer;  // the shown form drops its replacement: a plain deposit
+  // The shown form's last filing: what was filed (a replacement names the
+  // document it replaced) and, in UniqueID, the new document's identifier;
+  // nullptr when nothing was filed.
+  std::function<const Talven::TProprietesDocument*(std::string& UniqueID)> AjoutDocumentFiled;
 
   // Local documents frame
   std::function<QWidget*(QWidget* Owner)> DocumentsLocauxCreate;

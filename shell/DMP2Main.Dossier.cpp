@@ -705,6 +705,8 @@ void TDMPMain::OnDocumentAjout() {
     return;
   }
   if (Task->Error != ERR_OK) return ShowDmpError(DMP.get(), Task->Error);
+  std::string UniqueID;
+  if (const TProprietesDocument* Filed = Screens().AjoutDocumentFiled(UniqueID)) SaveDocument(UniqueID, *Filed);
   if (Screens().NextDocument()) {
     Task->Proc = [this] { return Screens().Process(); };
     return;
