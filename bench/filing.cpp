@@ -9,19 +9,14 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
+#include "BenchServers.h"
 #include "HeapCount.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestPKI.h"
-#include "TestServer.h"
 #include "TestSession.h"
-#include "Vantrel.TinyTLS12.h"
-#include "Vantrel.WinSSPI.h"
 #include "Vantrel.XML.XDSb.MTOM.h"
 
 namespace {
@@ -55,58 +50,18 @@ constexpr std::string_view Success =
 
 constexpr std::string_view Path = "/si-dmp-server/v2/services/repository";
 
-class TServer {
- public:
-  TServer() {
-    char Templ[] = "/tmp/carvelin-bench-filing-XXXXXX";
-    if (!mkdtemp(Templ)) return;
-    FDir = Templ;
-    Vantrel::SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
-    Vantrel::RegisterTinyTLSEngine();
-    TLSPort = TestSupport::FreePort();
-    std::ofstream(FDir / "chain.pem") << TestSupport::ReadFile(TestSupport::PKIFile("server.pem"))
-                                      << TestSupport::ReadFile(TestSupport::PKIFile("ca-serveurs.pem"));
-    // A POST of any size to the static answer gets it with status 200.
-    Nginx = std::make_unique<HTTPTest::TNginx>(
-        FDir, "    listen 127.0.0.1:" + std::to_string(TLSPort) + " ssl;\n    ssl_certificate " +
-                  (FDir / "chain.pem").string() + ";\n    ssl_certificate_key " + TestSupport::PKIFile("server.key") +
-                  ";\n    gzip off;\n    client_max_body_size 0;\n    location = " + std::string(Path) +
-                  " { error_page 405 =200 $uri; }\n");
-    std::filesystem::create_directories(Nginx->Root / std::filesystem::path(Path).parent_path().relative_path());
-    std::ofstream(Nginx->Root / std::filesystem::path(Path).relative_path(), std::ios::binary)
-        .write(Success.data(), std::streamsize(Success.size()));
-    Ready = Nginx->Ready && TestSupport::WaitForPort(TLSPort);
-  }
-  ~TServer() {
-    Nginx.reset();
-    if (!FDir.empty()) std::filesystem::remove_all(FDir);
-  }
-  std::string Host() const { return "localhost:" + std::to_string(TLSPort); }
-
-  std::unique_ptr<HTTPTest::TNginx> Nginx;
-  int TLSPort = 0;
-  bool Ready = false;
-
- private:
-  std::filesystem::path FDir;
-};
-
-TServer& Server() {
-  static TServer S;
+Bench::TAnswerServer& Server() {
+  static Bench::TAnswerServer S(Path, Success);
   return S;
 }
 
 size_t Discard(char*, size_t Size, size_t Count, void*) { return Size * Count; }
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
-
 void BM_FilePdf(benchmark::State& State) {
   // The first root applies the hosts configuration, extra CA file included:
   // made before the server trusts the test PKI.
   auto Root = Talven::TCarvelin::Create();
-  TServer& S = Server();
+  Bench::TAnswerServer& S = Server();
   if (!S.Ready) {
     State.SkipWithError("nginx did not start");
     return;
@@ -130,10 +85,9 @@ void BM_FilePdf(benchmark::State& State) {
   const double File = double(Props.Document.Contenu.size());
 
   CURL* Curl = curl_easy_init();
-  const std::string URL = "https://" + S.Host() + std::string(Path);
   const std::string ContentType = "Content-Type: " + Vantrel::MTOMContentType(Vantrel::MTOMBoundary);
   curl_slist* Headers = curl_slist_append(nullptr, ContentType.c_str());
-  curl_easy_setopt(Curl, CURLOPT_URL, URL.c_str());
+  curl_easy_setopt(Curl, CURLOPT_URL, S.URL().c_str());
   curl_easy_setopt(Curl, CURLOPT_CAINFO, TestSupport::PKIFile("trust.pem").c_str());
   curl_easy_setopt(Curl, CURLOPT_HTTPHEADER, Headers);
   curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, Discard);
@@ -144,21 +98,21 @@ void BM_FilePdf(benchmark::State& State) {
     Root->FLastRequest = std::string();
     const size_t Before = HeapCount::HeldBytes();
     HeapCount::ResetPeak();
-    auto Start = Clock::now();
+    auto Start = Bench::Clock::now();
     std::string UniqueId;
     if (Dossier->AddDocument(Props, UniqueId) != Talven::ERR_OK)
       State.SkipWithError(("filing failed: " + Root->GetErrDetail()).c_str());
-    Ours += Seconds(Start);
+    Ours += Bench::Seconds(Start);
     PeakRatio = std::max(PeakRatio, double(HeapCount::PeakAbove(Before)) / File);
     const std::string& Request = Root->FLastRequest;
     curl_easy_setopt(Curl, CURLOPT_POSTFIELDS, Request.data());
     curl_easy_setopt(Curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(Request.size()));
-    Start = Clock::now();
+    Start = Bench::Clock::now();
     long Status = 0;
     if (curl_easy_perform(Curl) != CURLE_OK || curl_easy_getinfo(Curl, CURLINFO_RESPONSE_CODE, &Status) != CURLE_OK ||
         Status != 200)
       State.SkipWithError("curl failed");
-    Theirs += Seconds(Start);
+    Theirs += Bench::Seconds(Start);
   }
   curl_slist_free_all(Headers);
   curl_easy_cleanup(Curl);

@@ -4,25 +4,23 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
 #include <memory>
 
+#include "BenchServers.h"
 #include "TestServer.h"
+#include "TestSupport.h"
 #include "Vantrel.HTTPClient.h"
 
 namespace {
 
 class TServer {
+  TestSupport::TempDir FDir;  // made first, removed once nginx has stopped
+
  public:
   TServer() {
-    char Templ[] = "/tmp/carvelin-bench-http-XXXXXX";
-    if (!mkdtemp(Templ)) return;
-    FDir = Templ;
-    Nginx = std::make_unique<HTTPTest::TNginx>(FDir);
+    Nginx = std::make_unique<HTTPTest::TNginx>(FDir.Path());
     std::ofstream(Nginx->Root / "small") << std::string(200, 's');
     // A sparse file: nginx sends 256 MiB of zeros without touching the disk.
     int Fd = open((Nginx->Root / "big").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
@@ -31,31 +29,13 @@ class TServer {
       close(Fd);
     }
   }
-  ~TServer() {
-    Nginx.reset();
-    if (!FDir.empty()) std::filesystem::remove_all(FDir);
-  }
   static constexpr off_t BigSize = off_t(256) << 20;
   std::unique_ptr<HTTPTest::TNginx> Nginx;
-
- private:
-  std::filesystem::path FDir;
 };
 
 TServer& Server() {
   static TServer S;
   return S;
-}
-
-size_t AppendToString(char* Data, size_t Size, size_t Count, void* Out) {
-  static_cast<std::string*>(Out)->append(Data, Size * Count);
-  return Size * Count;
-}
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point Start) {
-  return std::chrono::duration<double>(Clock::now() - Start).count();
 }
 
 // Runs Requests GETs of URL with both clients; accumulates their times.
@@ -68,17 +48,17 @@ void Compare(benchmark::State& State, const std::string& URL, int Requests, size
   Vantrel::THTTPClient Client;
   CURL* Curl = curl_easy_init();
   curl_easy_setopt(Curl, CURLOPT_URL, URL.c_str());
-  curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, AppendToString);
+  curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, Bench::AppendToString);
   for (auto _ : State) {
-    auto Start = Clock::now();
+    auto Start = Bench::Clock::now();
     for (int I = 0; I < Requests; ++I) {
       std::string Body;
       Client.Get(URL, Body);
       if (Body.size() != Expected) State.SkipWithError("short body (ours)");
       benchmark::DoNotOptimize(Body.data());
     }
-    Ours += Seconds(Start);
-    Start = Clock::now();
+    Ours += Bench::Seconds(Start);
+    Start = Bench::Clock::now();
     for (int I = 0; I < Requests; ++I) {
       std::string Body;
       curl_easy_setopt(Curl, CURLOPT_WRITEDATA, &Body);
@@ -86,7 +66,7 @@ void Compare(benchmark::State& State, const std::string& URL, int Requests, size
         State.SkipWithError("curl failed");
       benchmark::DoNotOptimize(Body.data());
     }
-    Theirs += Seconds(Start);
+    Theirs += Bench::Seconds(Start);
   }
   curl_easy_cleanup(Curl);
   double N = double(State.iterations());

@@ -10,20 +10,15 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
+#include "BenchServers.h"
 #include "HeapCount.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestPKI.h"
-#include "TestServer.h"
 #include "Vantrel.HTTPClient.h"
-#include "Vantrel.TinyTLS12.h"
 #include "Vantrel.UTF8.Utils.h"
-#include "Vantrel.WinSSPI.h"
 
 namespace {
 
@@ -33,9 +28,14 @@ size_t AnswerSize() {
   return size_t(Value > 0 ? Value : 50) << 20;
 }
 
+struct TAnswer {
+  std::string Bytes;
+  size_t Pdf = 0;  // the size of the PDF in it
+};
+
 // PDF-like bytes that do not compress, and the answer around them.
-std::string MakeAnswer(size_t& PdfSize) {
-  PdfSize = AnswerSize() / 4 * 3;
+TAnswer MakeAnswer() {
+  const size_t PdfSize = AnswerSize() / 4 * 3;
   std::string Pdf = "%PDF-1.4\n";
   uint64_t X = 0x9E3779B97F4A7C15u;
   while (Pdf.size() < PdfSize) {
@@ -56,66 +56,30 @@ std::string MakeAnswer(size_t& PdfSize) {
       "<RepositoryUniqueId>1.2.250.1.213.4.1.1.1.2</RepositoryUniqueId><DocumentUniqueId>1.2.3</DocumentUniqueId>"
       "<Document><xop:Include xmlns:xop=\"http://www.w3.org/2004/08/xop/include\" href=\"cid:doc@bench\"/>"
       "</Document></DocumentResponse></RetrieveDocumentSetResponse></soap:Body></soap:Envelope>";
-  return "--MIMEBoundary_bench\r\nContent-Type: application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"\r\n"
-         "Content-ID: <root@bench>\r\n\r\n" +
-         Soap +
-         "\r\n--MIMEBoundary_bench\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: binary\r\n"
-         "Content-ID: <doc@bench>\r\n\r\n" +
-         CDA + "\r\n--MIMEBoundary_bench--\r\n";
+  return {"--MIMEBoundary_bench\r\nContent-Type: application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"\r\n"
+          "Content-ID: <root@bench>\r\n\r\n" +
+              Soap +
+              "\r\n--MIMEBoundary_bench\r\nContent-Type: application/octet-stream\r\n"
+              "Content-Transfer-Encoding: binary\r\nContent-ID: <doc@bench>\r\n\r\n" +
+              CDA + "\r\n--MIMEBoundary_bench--\r\n",
+          PdfSize};
 }
 
-class TServer {
+// The server of the recorded answer, with the answer's size and the PDF's.
+class TServer : public Bench::TAnswerServer {
  public:
-  TServer() {
-    char Templ[] = "/tmp/carvelin-bench-retrieval-XXXXXX";
-    if (!mkdtemp(Templ)) return;
-    FDir = Templ;
-    Vantrel::SetExtraCAFile(TestSupport::PKIFile("trust.pem"));
-    Vantrel::RegisterTinyTLSEngine();
-    TLSPort = TestSupport::FreePort();
-    // The server certificate with its intermediate; a POST to the static
-    // answer gets it with status 200.
-    std::ofstream(FDir / "chain.pem") << TestSupport::ReadFile(TestSupport::PKIFile("server.pem"))
-                                      << TestSupport::ReadFile(TestSupport::PKIFile("ca-serveurs.pem"));
-    Nginx = std::make_unique<HTTPTest::TNginx>(
-        FDir, "    listen 127.0.0.1:" + std::to_string(TLSPort) + " ssl;\n    ssl_certificate " +
-                  (FDir / "chain.pem").string() + ";\n    ssl_certificate_key " + TestSupport::PKIFile("server.key") +
-                  ";\n    gzip off;\n    location = /repository { error_page 405 =200 $uri; }\n");
-    size_t PdfSize = 0;
-    const std::string Answer = MakeAnswer(PdfSize);
-    Size = Answer.size();
-    Pdf = PdfSize;
-    std::ofstream(Nginx->Root / "repository", std::ios::binary).write(Answer.data(), std::streamsize(Answer.size()));
-    Ready = Nginx->Ready && TestSupport::WaitForPort(TLSPort);
-  }
-  ~TServer() {
-    Nginx.reset();
-    if (!FDir.empty()) std::filesystem::remove_all(FDir);
-  }
-  std::string URL() const { return "https://localhost:" + std::to_string(TLSPort) + "/repository"; }
+  TServer() : TServer(MakeAnswer()) {}
 
-  std::unique_ptr<HTTPTest::TNginx> Nginx;
-  int TLSPort = 0;
-  size_t Size = 0, Pdf = 0;
-  bool Ready = false;
+  const size_t Size, Pdf;
 
  private:
-  std::filesystem::path FDir;
+  explicit TServer(const TAnswer& A) : TAnswerServer("/repository", A.Bytes), Size(A.Bytes.size()), Pdf(A.Pdf) {}
 };
 
 TServer& Server() {
   static TServer S;
   return S;
 }
-
-size_t AppendToString(char* Data, size_t Size, size_t Count, void* Out) {
-  static_cast<std::string*>(Out)->append(Data, Size * Count);
-  return Size * Count;
-}
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
 
 constexpr std::string_view Request = "<soap:Envelope/>";
 
@@ -133,12 +97,12 @@ void BM_Retrieve50MB(benchmark::State& State) {
   curl_easy_setopt(Curl, CURLOPT_CAINFO, TestSupport::PKIFile("trust.pem").c_str());
   curl_easy_setopt(Curl, CURLOPT_POSTFIELDS, Request.data());
   curl_easy_setopt(Curl, CURLOPT_POSTFIELDSIZE, long(Request.size()));
-  curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, AppendToString);
+  curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, Bench::AppendToString);
   double Ours = 0, Theirs = 0, PeakRatio = 0;
   for (auto _ : State) {
     const size_t Before = HeapCount::HeldBytes();
     HeapCount::ResetPeak();
-    auto Start = Clock::now();
+    auto Start = Bench::Clock::now();
     {
       Vantrel::THTTPClient Client;
       Client.SetContentType("application/soap+xml; charset=utf-8");
@@ -150,13 +114,13 @@ void BM_Retrieve50MB(benchmark::State& State) {
         State.SkipWithError(("retrieval failed: " + Root->GetErrDetail()).c_str());
       benchmark::DoNotOptimize(Pdf.data());
     }
-    Ours += Seconds(Start);
+    Ours += Bench::Seconds(Start);
     PeakRatio = std::max(PeakRatio, double(HeapCount::Peak.load() - (long long)Before) / double(S.Size));
-    Start = Clock::now();
+    Start = Bench::Clock::now();
     std::string Body;
     curl_easy_setopt(Curl, CURLOPT_WRITEDATA, &Body);
     if (curl_easy_perform(Curl) != CURLE_OK || Body.size() != S.Size) State.SkipWithError("curl failed");
-    Theirs += Seconds(Start);
+    Theirs += Bench::Seconds(Start);
   }
   curl_easy_cleanup(Curl);
   const double N = double(State.iterations());

@@ -13,22 +13,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "BenchServers.h"
 #include "TestPKI.h"
 #include "TestSupport.h"
 #include "Vantrel.TinyTLS12.h"
 #include "Vantrel.WinSSPI.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
 
 size_t BulkSize() {
   const char* MB = std::getenv("CARVELIN_TLS_BENCH_MB");
@@ -41,9 +36,6 @@ size_t BulkSize() {
 class TServer {
  public:
   TServer() {
-    char Templ[] = "/tmp/carvelin-bench-tls-XXXXXX";
-    if (!mkdtemp(Templ)) return;
-    Dir = Templ;
     const std::string Cert = TestSupport::PKIFile("server.pem"), Key = TestSupport::PKIFile("server.key"),
                       Chain = TestSupport::PKIFile("ca-serveurs.pem");
     Vantrel::SetExtraCAFile(TestSupport::PKIFile("root-ca.pem"));
@@ -57,7 +49,7 @@ class TServer {
       dup2(Null, 0);
       dup2(Null, 1);
       dup2(Null, 2);
-      if (chdir(Dir.c_str()) != 0) _exit(127);
+      if (chdir(Dir.Path().c_str()) != 0) _exit(127);
       std::string Accept = "127.0.0.1:" + std::to_string(Port);
       execlp("openssl", "openssl", "s_server", "-quiet", "-accept", Accept.c_str(), "-tls1_2", "-cert", Cert.c_str(),
              "-key", Key.c_str(), "-cert_chain", Chain.c_str(), "-groups", "P-256", "-WWW", static_cast<char*>(nullptr));
@@ -70,11 +62,10 @@ class TServer {
       kill(Pid, SIGTERM);
       waitpid(Pid, nullptr, 0);
     }
-    if (!Dir.empty()) std::filesystem::remove_all(Dir);
   }
   std::string Path(const char* Name) const { return (Dir / Name).string(); }
 
-  std::filesystem::path Dir;
+  TestSupport::TempDir Dir;  // outlives the server
   int Port = 0;
   pid_t Pid = -1;
   bool Ready = false;
@@ -156,7 +147,7 @@ void Compare(benchmark::State& State, uint16_t Suite, const char* Cipher, bool D
   bool OursFirst = true;  // alternate so that neither always meets a warm or cold server
   for (auto _ : State) {
     for (int Turn = 0; Turn < 2; ++Turn) {
-      auto Start = Clock::now();
+      auto Start = Bench::Clock::now();
       if ((Turn == 0) == OursFirst) {
         for (int I = 0; I < Connections; ++I) {
           try {
@@ -166,13 +157,13 @@ void Compare(benchmark::State& State, uint16_t Suite, const char* Cipher, bool D
             State.SkipWithError(E.what());
           }
         }
-        Ours += Seconds(Start);
+        Ours += Bench::Seconds(Start);
       } else {
         for (int I = 0; I < Connections; ++I) {
           size_t Got = LibsslFetch(Ctx, Download);
           if (Download && Got < BulkSize()) State.SkipWithError("short download (libssl)");
         }
-        Theirs += Seconds(Start);
+        Theirs += Bench::Seconds(Start);
       }
     }
     OursFirst = !OursFirst;

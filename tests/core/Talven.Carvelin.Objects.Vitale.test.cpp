@@ -8,20 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "ApiLecStub.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestSession.h"
 #include "TestSupport.h"
 
 using namespace Talven;
+using TestSupport::ApiLecStub;
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const StubVariables[] = {"APILEC_STUB_OPEN", "APILEC_STUB_INSERT", "APILEC_STUB_CODE",
-                                     "APILEC_STUB_CARD", "APILEC_STUB_XML",    "APILEC_STUB_READ",
-                                     "APILEC_STUB_LENGTH", "APILEC_STUB_CLOSE", "APILEC_STUB_LOG"};
-
-std::string Stub(const std::string& Name = "libapi_lec_stub.so.6.2.1.0") { return TestSupport::ToolPath(Name); }
 std::string Card(const std::string& Name) { return TestSupport::Fixture("vitale/" + Name).string(); }
 
 Vantrel::TDateTime Day(int Year, int Month, int DayOfMonth) {
@@ -39,18 +36,18 @@ class TProgress : public IVaspoLOG {
 class VitaleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* Name : StubVariables) unsetenv(Name);
+    TestSupport::ClearApiLecStubVariables();
     // The default library location lies in the test's own folder, where there is none.
     setenv("XDG_DATA_HOME", Dir.Path().c_str(), 1);
     setenv("APILEC_STUB_LOG", (Dir / "calls.log").c_str(), 1);
     setenv("APILEC_STUB_XML", Card("one-benef.xml").c_str(), 1);
     Root = TCarvelin::Create();
     Root->SetLogger(&Progress);
-    ASSERT_EQ(Root->SetApiLecture(Stub()), ERR_OK) << Root->GetErrDetail();
+    ASSERT_EQ(Root->SetApiLecture(ApiLecStub()), ERR_OK) << Root->GetErrDetail();
   }
   void TearDown() override {
     Root->SetLogger(nullptr);
-    for (const char* Name : StubVariables) unsetenv(Name);
+    TestSupport::ClearApiLecStubVariables();
   }
 
   // The entry points called since the last look, each reduced to its name.
@@ -79,7 +76,7 @@ TEST_F(VitaleTest, a_library_that_cannot_serve_leaves_nothing_loaded) {
   // Another name for the stand-in, in another folder: loading it unloads the
   // current one and opens a session for the new folder.
   const fs::path Other = Dir / "libapi_lec.so.6.2.1.0";
-  fs::create_symlink(Stub(), Other);
+  fs::create_symlink(ApiLecStub(), Other);
   struct Case {
     std::string File;
     const char* Open;
@@ -89,13 +86,14 @@ TEST_F(VitaleTest, a_library_that_cannot_serve_leaves_nothing_loaded) {
       {Other.string(), "0", ERR_OK, ""},
       {Other.string(), "21", ERR_OK, ""},
       {Other.string(), "32", ERR_API_LECTURE, "Le fichier api_lec.ini est invalide ou introuvable"},
-      {Stub("libapi_lec_stub.so.6.2.0.9"), "0", ERR_VITALE, Stub("libapi_lec_stub.so.6.2.0.9")},
-      {Stub("libapi_lec_stub_noread.so.6.2.1.0"), "0", ERR_VITALE, Stub("libapi_lec_stub_noread.so.6.2.1.0")},
+      {ApiLecStub("libapi_lec_stub.so.6.2.0.9"), "0", ERR_VITALE, ApiLecStub("libapi_lec_stub.so.6.2.0.9")},
+      {ApiLecStub("libapi_lec_stub_noread.so.6.2.1.0"), "0", ERR_VITALE,
+       ApiLecStub("libapi_lec_stub_noread.so.6.2.1.0")},
       {(Dir / "missing.so.6.2.1.0").string(), "0", ERR_VITALE, (Dir / "missing.so.6.2.1.0").string()},
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.File + " " + C.Open);
-    ASSERT_EQ(Root->SetApiLecture(Stub()), ERR_OK);
+    ASSERT_EQ(Root->SetApiLecture(ApiLecStub()), ERR_OK);
     setenv("APILEC_STUB_OPEN", C.Open, 1);
     EXPECT_EQ(Root->SetApiLecture(C.File), C.Code);
     EXPECT_EQ(Root->GetErrDetail(), C.Detail);

@@ -12,31 +12,25 @@
 #include <string>
 #include <vector>
 
+#include "ApiLecStub.h"
 #include "TestSupport.h"
 #include "Vantrel.XML.Tree.h"
 
 using namespace Talven::eSante;
+using TestSupport::ApiLecStub;
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const StubVariables[] = {"APILEC_STUB_OPEN", "APILEC_STUB_INSERT", "APILEC_STUB_CODE",
-                                     "APILEC_STUB_CARD", "APILEC_STUB_XML",    "APILEC_STUB_READ",
-                                     "APILEC_STUB_LENGTH", "APILEC_STUB_CLOSE", "APILEC_STUB_LOG"};
-
-std::string Stub(const std::string& Name = "libapi_lec_stub.so.6.2.1.0") { return TestSupport::ToolPath(Name); }
-
 class ApiLec : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* Name : StubVariables) unsetenv(Name);
+    TestSupport::ClearApiLecStubVariables();
     setenv("APILEC_STUB_LOG", (Dir / "calls.log").c_str(), 1);
     TestSupport::WriteFile(Dir / "card.xml", CardXML);
     setenv("APILEC_STUB_XML", (Dir / "card.xml").c_str(), 1);
   }
-  void TearDown() override {
-    for (const char* Name : StubVariables) unsetenv(Name);
-  }
+  void TearDown() override { TestSupport::ClearApiLecStubVariables(); }
 
   // The log's lines, each reduced to its entry point's name unless Full.
   std::vector<std::string> Calls(bool Full = false) const {
@@ -58,16 +52,16 @@ class ApiLec : public ::testing::Test {
 };
 
 TEST_F(ApiLec, load_accepts_only_a_complete_library_of_version_6_2_1_0_or_later) {
-  fs::copy_file(Stub(), Dir / "libapi_lec.so");  // no version in its name
-  fs::create_symlink(Stub(), Dir / "libapi_lec_link.so");
+  fs::copy_file(ApiLecStub(), Dir / "libapi_lec.so");  // no version in its name
+  fs::create_symlink(ApiLecStub(), Dir / "libapi_lec_link.so");
   struct Case {
     std::string File;
     bool Loads;
   } Cases[] = {
-      {Stub(), true},
+      {ApiLecStub(), true},
       {(Dir / "libapi_lec_link.so").string(), true},  // the version of the file it names
-      {Stub("libapi_lec_stub.so.6.2.0.9"), false},
-      {Stub("libapi_lec_stub_noread.so.6.2.1.0"), false},
+      {ApiLecStub("libapi_lec_stub.so.6.2.0.9"), false},
+      {ApiLecStub("libapi_lec_stub_noread.so.6.2.1.0"), false},
       {(Dir / "libapi_lec.so").string(), false},
       {(Dir / "missing.so.6.2.1.0").string(), false},
       {"", false},
@@ -84,10 +78,10 @@ TEST_F(ApiLec, load_accepts_only_a_complete_library_of_version_6_2_1_0_or_later)
 
 TEST_F(ApiLec, a_failed_load_leaves_the_previous_library_unloaded) {
   TAPI_LEC Api;
-  ASSERT_TRUE(Api.Load(Stub()));
+  ASSERT_TRUE(Api.Load(ApiLecStub()));
   ASSERT_TRUE(Api.Init(""));
-  EXPECT_TRUE(Api.Load(Stub()));  // the same file: kept
-  EXPECT_FALSE(Api.Load(Stub("libapi_lec_stub.so.6.2.0.9")));
+  EXPECT_TRUE(Api.Load(ApiLecStub()));  // the same file: kept
+  EXPECT_FALSE(Api.Load(ApiLecStub("libapi_lec_stub.so.6.2.0.9")));
   EXPECT_FALSE(Api.Loaded());
   EXPECT_EQ(Api.Library(), "");
   EXPECT_EQ(Calls(), (std::vector<std::string>{"Lec_OuvertureSessionVitale", "Lec_FermetureSessionVitale"}));
@@ -96,8 +90,8 @@ TEST_F(ApiLec, a_failed_load_leaves_the_previous_library_unloaded) {
 TEST_F(ApiLec, sessions_open_once_per_folder_and_close_on_unload) {
   TAPI_LEC Api;
   EXPECT_FALSE(Api.Init(""));  // nothing loaded
-  ASSERT_TRUE(Api.Load(Stub()));
-  const std::string LibraryFolder = fs::path(Stub()).parent_path().string();
+  ASSERT_TRUE(Api.Load(ApiLecStub()));
+  const std::string LibraryFolder = fs::path(ApiLecStub()).parent_path().string();
   const std::string App = "DMP_" + std::to_string(getpid());
   ASSERT_TRUE(Api.Init(""));
   EXPECT_EQ(Api.Path(), LibraryFolder);
@@ -136,7 +130,7 @@ TEST_F(ApiLec, opening_results_and_their_messages) {
     SCOPED_TRACE(C.Result);
     setenv("APILEC_STUB_OPEN", C.Result, 1);
     TAPI_LEC Api;
-    ASSERT_TRUE(Api.Load(Stub()));
+    ASSERT_TRUE(Api.Load(ApiLecStub()));
     EXPECT_EQ(Api.Init(""), C.Opens);
     EXPECT_EQ(Api.Path().empty(), !C.Opens);
     EXPECT_EQ(Api.ErrorMessage(), C.Message);
@@ -144,7 +138,7 @@ TEST_F(ApiLec, opening_results_and_their_messages) {
   setenv("APILEC_STUB_OPEN", "99", 1);
   setenv("APILEC_STUB_CODE", "0x1A2B", 1);
   TAPI_LEC Api;
-  ASSERT_TRUE(Api.Load(Stub()));
+  ASSERT_TRUE(Api.Load(ApiLecStub()));
   EXPECT_FALSE(Api.Init(""));
   EXPECT_EQ(Api.ErrorMessage(), "Erreur #99, Code 6699");
 }
@@ -177,7 +171,7 @@ TEST_F(ApiLec, readings_always_end_the_card_access) {
     SCOPED_TRACE(C.Name);
     for (const auto& [Name, Value] : C.Settings) setenv(Name, Value, 1);
     TAPI_LEC Api;
-    ASSERT_TRUE(Api.Load(Stub()));
+    ASSERT_TRUE(Api.Load(ApiLecStub()));
     ASSERT_TRUE(Api.Init(""));
     ClearLog();
     std::string Data = "previous";
@@ -200,7 +194,7 @@ TEST_F(ApiLec, readings_always_end_the_card_access) {
 TEST_F(ApiLec, a_length_at_the_word_limit_stays_within_the_buffer) {
   setenv("APILEC_STUB_LENGTH", "65535", 1);
   TAPI_LEC Api;
-  ASSERT_TRUE(Api.Load(Stub()));
+  ASSERT_TRUE(Api.Load(ApiLecStub()));
   ASSERT_TRUE(Api.Init(""));
   std::string Data;
   ASSERT_TRUE(Api.LoadVitale(Data));
@@ -211,7 +205,7 @@ TEST_F(ApiLec, a_length_at_the_word_limit_stays_within_the_buffer) {
 
 TEST_F(ApiLec, the_card_can_change_between_two_readings) {
   TAPI_LEC Api;
-  ASSERT_TRUE(Api.Load(Stub()));
+  ASSERT_TRUE(Api.Load(ApiLecStub()));
   ASSERT_TRUE(Api.Init(""));
   std::string Data;
   ASSERT_TRUE(Api.LoadVitale(Data));

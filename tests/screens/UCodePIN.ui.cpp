@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
+#include "CardSessionTest.h"
 #include "FakeCarvelin.h"
 #include "ModalAnswer.h"
 #include "UCodePIN.h"
@@ -15,17 +15,9 @@
 
 using namespace Carvelin;
 using namespace Talven;
-using TestSupport::TFakeCarvelin;
 
-class TUCodePINTest : public QObject {
+class TUCodePINTest : public QObject, TestSupport::TCardSessionTest {
   Q_OBJECT
-
-  QTemporaryDir Dir;
-  std::shared_ptr<TFakeCarvelin> Fake;
-  std::shared_ptr<IVaspoCPS> CPS;
-
-  std::string Holder() const { return Fake->Core->Data.Porteur.IdNational; }
-  std::string IniFile() const { return Dir.filePath(QStringLiteral("Carvelin2.ini")).toStdString(); }
 
   void OpenCard(int Tries) {
     Fake->Core->Data.PinTries = Tries;
@@ -53,20 +45,9 @@ class TUCodePINTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QVERIFY(Dir.isValid());
-    qputenv("XDG_DATA_HOME", Dir.filePath(QStringLiteral("data")).toUtf8());
-  }
-
-  void init() {
-    QFile::remove(QString::fromStdString(IniFile()));
-    Fake = std::make_shared<TFakeCarvelin>();
-  }
-
-  void cleanup() {
-    CPS.reset();
-    Fake.reset();
-  }
+  void initTestCase() { UseOwnFolder(); }
+  void init() { NewCore(); }
+  void cleanup() { DropCore(); }
 
   void remembered_pin_is_used_only_when_it_opens_for_this_holder_data() {
     QTest::addColumn<int>("Tries");

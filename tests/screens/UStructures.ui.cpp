@@ -1,9 +1,9 @@
 // The activity choice of a CPS card session, driven by the keyboard as a
 // user would, over the scripted core's card session.
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
+#include "CardSessionTest.h"
 #include "FakeCarvelin.h"
 #include "ModalAnswer.h"
 #include "UCodePIN.h"
@@ -11,37 +11,22 @@
 
 using namespace Carvelin;
 using namespace Talven;
-using TestSupport::TFakeCarvelin;
 
 using TKeys = QList<int>;
 Q_DECLARE_METATYPE(TKeys)
 
-class TUStructuresTest : public QObject {
+class TUStructuresTest : public QObject, TestSupport::TCardSessionTest {
   Q_OBJECT
 
-  QTemporaryDir Dir;
-  std::shared_ptr<TFakeCarvelin> Fake;
-  std::shared_ptr<IVaspoCPS> CPS;
-
-  std::string IniFile() const { return Dir.filePath(QStringLiteral("Carvelin2.ini")).toStdString(); }
-  std::string Holder() const { return Fake->Core->Data.Porteur.IdNational; }
-
  private slots:
-  void initTestCase() {
-    QVERIFY(Dir.isValid());
-    qputenv("XDG_DATA_HOME", Dir.filePath(QStringLiteral("data")).toUtf8());
-  }
+  void initTestCase() { UseOwnFolder(); }
 
   void init() {
-    QFile::remove(QString::fromStdString(IniFile()));
-    Fake = std::make_shared<TFakeCarvelin>();
+    NewCore();
     QCOMPARE(Fake->GetCPS(0, CPS), ERR_OK);
   }
 
-  void cleanup() {
-    CPS.reset();
-    Fake.reset();
-  }
+  void cleanup() { DropCore(); }
 
   // The keys go to whatever has the focus once the dialog is open; the last
   // one closes it when it can. A dialog still open is then cancelled.

@@ -308,17 +308,23 @@ class TDriver {
     Root->SetTLSEngine(Engine);
   }
 
+  // Reads the arguments one by one from At, moving At past each; false
+  // when none is left.
+  static auto Reader(const std::vector<std::string>& Args, size_t& At) {
+    return [&Args, &At](std::string& Value) {
+      if (At >= Args.size()) return false;
+      Value = Args[At++];
+      return true;
+    };
+  }
+
   // Runs the command at Args[At] and moves At past its arguments; false for
   // a usage error.
   bool Run(const std::vector<std::string>& Args, size_t& At) {
     const std::string Command = Args[At++];
     std::string Shown = Command;
     Root->FError.Clear();
-    auto Next = [&](std::string& Value) {
-      if (At >= Args.size()) return false;
-      Value = Args[At++];
-      return true;
-    };
+    auto Next = Reader(Args, At);
     std::string Records = "null";
     int Code = ERR_OK;
     auto Session = [&]() -> TVaspoCPS* { return dynamic_cast<TVaspoCPS*>(Root->VaspoCNX); };
@@ -490,9 +496,10 @@ class TDriver {
         Code = Session()->DossierExiste(INS, 'T', Opened);
         FRecord = std::dynamic_pointer_cast<TDossierMedical>(Opened);
       }
+      if (Code == ERR_OK && !FRecord) Code = ERR_SESSION;
       if (Code == ERR_OK &&
-          !(IsFilingCommand(Command) ? Filing(Command, INS, Args, At, Code, Records)
-                                     : Documents(Command, Args, At, Code, Records)))
+          !(IsFilingCommand(Command) ? Filing(*FRecord, Command, INS, Args, At, Code, Records)
+                                     : Documents(*FRecord, Command, Args, At, Code, Records)))
         return false;
     } else if (Command == "sign-hash") {
       std::string Hex;
@@ -532,19 +539,10 @@ class TDriver {
     return false;
   }
 
-  // The filing commands on FRecord (opened for INS).
-  bool Filing(const std::string& Command, const std::string& INS, const std::vector<std::string>& Args, size_t& At,
-              int& Code, std::string& Records) {
-    auto Next = [&](std::string& Value) {
-      if (At >= Args.size()) return false;
-      Value = Args[At++];
-      return true;
-    };
-    if (!FRecord) {
-      Code = ERR_SESSION;
-      return true;
-    }
-    TDossierMedical& D = *FRecord;
+  // The filing commands on D (the record opened for INS).
+  bool Filing(TDossierMedical& D, const std::string& Command, const std::string& INS,
+              const std::vector<std::string>& Args, size_t& At, int& Code, std::string& Records) {
+    auto Next = Reader(Args, At);
     std::string File;
     if (!Next(File)) return false;
     std::vector<std::string> Filed;
@@ -650,19 +648,10 @@ class TDriver {
     return N;
   }
 
-  // The document commands on FRecord (opened) and the kept list.
-  bool Documents(const std::string& Command, const std::vector<std::string>& Args, size_t& At, int& Code,
-                 std::string& Records) {
-    auto Next = [&](std::string& Value) {
-      if (At >= Args.size()) return false;
-      Value = Args[At++];
-      return true;
-    };
-    if (!FRecord) {
-      Code = ERR_SESSION;
-      return true;
-    }
-    TDossierMedical& D = *FRecord;
+  // The document commands on D (the record opened) and the kept list.
+  bool Documents(TDossierMedical& D, const std::string& Command, const std::vector<std::string>& Args, size_t& At,
+                 int& Code, std::string& Records) {
+    auto Next = Reader(Args, At);
     std::string Value, Other, Third;
     auto Listed = [&](int Result, const std::shared_ptr<IDocumentList>& List) {
       Code = Result;
