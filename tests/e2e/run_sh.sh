@@ -17,12 +17,14 @@ mkdir -p "$HOME"
 unset CARVELIN_INI SOFTHSM2_CONF
 DEMO=$XDG_STATE_HOME/Carvelin2/demo
 
-# One run of run.sh: the window shows, is closed, run.sh exits 0 and the
-# simulator it started no longer listens.
+# One run of run.sh with the arguments after $1: the window shows, $USE (if
+# set) is done in it, it is closed, run.sh exits 0 and the simulator it
+# started no longer listens.
 run_once() {
   SCENARIO=$1
+  shift
   : >"$ROOT/run.out"
-  CARVELIN_BUILD_DIR=$BUILD bash "$SOURCE/scripts/run.sh" >"$ROOT/run.out" 2>&1 &
+  CARVELIN_BUILD_DIR=$BUILD bash "$SOURCE/scripts/run.sh" "$@" >"$ROOT/run.out" 2>&1 &
   P=$!
   PIDS+=("$P")
   local Main
@@ -32,6 +34,7 @@ run_once() {
   Port=$(sed -n 's#.*Simulateur des services : https://127.0.0.1:\([0-9]*\).*#\1#p' "$ROOT/run.out")
   [ -n "$Port" ] || fail "no simulator port told"
   curl -sk -o /dev/null "https://127.0.0.1:$Port/" || [ $? != 7 ] || fail "the simulator does not listen"
+  if [ -n "${USE:-}" ]; then "$USE" "$Main"; fi
   shot "$SCENARIO"
   close_windows "$(xdotool getwindowpid "$Main")"
   expect_exit_0 "$P" "run.sh after the window closed"
@@ -40,7 +43,20 @@ run_once() {
   fi
 }
 
-run_once first-run
+# What the README tells a new user: the card with its PIN, then the demo INS.
+open_demo_record() {
+  DB=$DEMO/carvelin2.db3
+  login_dialogs
+  type_into "$1" "$DEMO_INS"
+  for _ in $(seq 100); do
+    grep -q FindDocuments "$DEMO/sim/requests.jsonl" 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q FindDocuments "$DEMO/sim/requests.jsonl" || fail "the demo record's documents were not queried"
+  sleep 1  # the list is drawn
+}
+
+USE=open_demo_record run_once first-run /cps
 for F in carvelin2.ini pki/trust.pem token/softhsm2.conf vitale.xml; do
   [ -s "$DEMO/$F" ] || fail "the demo has no $F"
 done
