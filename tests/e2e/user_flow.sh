@@ -73,10 +73,12 @@ PDF=$E2E_HERE/../fixtures/cda-build/compte-rendu.pdf
 New=$(curl -s -X PUT -F "Titre=Compte rendu de démonstration" -F "File=@$PDF;filename=cr.pdf" -F TypeDoc=11488-4 \
   -F Cadre=AMBULATOIRE -F Confidentialite=0 "$API/patients/$DEMO_INS/documents/pdf" |
   "$PYTHON" -c 'import json, sys; print(json.load(sys.stdin)["UniqueID"])') || fail "the PDF was not filed"
+# Listed with its author (the card holder) and its category.
 curl -s "$API/patients/current/documents" | "$PYTHON" -c '
 import json, sys
-sys.exit(0 if any(d["UniqueID"] == sys.argv[1] for d in json.load(sys.stdin)) else 1)' "$New" ||
-  fail "the filed PDF is not in the window's list"
+filed = [d for d in json.load(sys.stdin) if d["UniqueID"] == sys.argv[1]]
+sys.exit(0 if filed and "LEFÈVRE" in filed[0]["Auteur"] and filed[0]["Categorie"] else 1)' "$New" ||
+  fail "the filed PDF is not in the window's list with its author and category"
 sleep 1
 shot record-with-filed-pdf
 

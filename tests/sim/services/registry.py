@@ -86,8 +86,9 @@ def extrinsic_object(sim, p, d, environment):
     """A document entry with every slot, classification, identifier, status
     and version the program reads."""
     e = d["entry_uuid"]
-    author = AUTHOR_XCN if not d["by_patient"] else "%s^%s^%s^^^^^^&amp;%s&amp;ISO^NH" % (
-        p["ins"], esc(p["birth_name"]), esc(p["given"][0]), ins_oid(environment))
+    # A filed document keeps the author it was filed with.
+    author = esc(d["author"]) if d.get("author") else AUTHOR_XCN if not d["by_patient"] else \
+        "%s^%s^%s^^^^^^&amp;%s&amp;ISO^NH" % (p["ins"], esc(p["birth_name"]), esc(p["given"][0]), ins_oid(environment))
     confidentiality = classification(e, "f4f85eac-e6cb-4883-b524-f2705394840f", "N", "Normal", "2.16.840.1.113883.5.25")
     for bit, (node, name) in enumerate(CONFIDENTIALITY):
         if d["visibility"] & (1 << bit):

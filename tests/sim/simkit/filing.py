@@ -39,6 +39,7 @@ SET_UNIQUE_ID = "urn:uuid:96fdda7c-d067-4183-912e-bf5ee74998a8"
 SET_PATIENT_ID = "urn:uuid:6b5aea1a-874d-4603-a4bc-96a0a7b38446"
 TYPE_SCHEME = "urn:uuid:f0306f51-975f-434e-a61c-c59651d33983"
 CLASS_SCHEME = "urn:uuid:41a5887f-8865-4c09-adf7-e362475b143a"
+AUTHOR_SCHEME = "urn:uuid:93606bcf-9494-43ec-9b4e-a7748d1a838d"
 FORMAT_SCHEME = "urn:uuid:a09d5840-386c-46f2-b5ad-9c3699a4309d"
 PRACTICE_SCHEME = "urn:uuid:cccf5598-8b07-4b77-a05e-ae952c785ead"
 OID = re.compile(r"[0-2](\.(0|[1-9][0-9]*))+")
@@ -88,8 +89,28 @@ def external_id(obj, scheme):
 
 
 def code_of(obj, scheme):
-    node = next((c for c in obj.iter("{%s}Classification" % RIM) if c.get("classificationScheme") == scheme), None)
+    node = classification_of(obj, scheme)
     return node.get("nodeRepresentation") if node is not None else ""
+
+
+def classification_of(obj, scheme):
+    return next((c for c in obj.iter("{%s}Classification" % RIM) if c.get("classificationScheme") == scheme), None)
+
+
+def label_of(obj, scheme):
+    """The display name of a classification."""
+    node = classification_of(obj, scheme)
+    return name_of(node, "Name") if node is not None else ""
+
+
+def author_of(obj):
+    """The authorPerson value of the entry's author, "" without one."""
+    node = classification_of(obj, AUTHOR_SCHEME)
+    for slot in (node.iter("{%s}Slot" % RIM) if node is not None else ()):
+        if slot.get("name") == "authorPerson":
+            value = next(slot.iter("{%s}Value" % RIM), None)
+            return (value.text or "") if value is not None else ""
+    return ""
 
 
 def name_of(obj, element):
@@ -251,8 +272,9 @@ def store(sim, patient, submission):
         patient["record"]["documents"].append({
             "entry_uuid": "urn:uuid:" + hashlib.sha1(uid.encode()).hexdigest()[:32], "unique_id": uid,
             "file": None, "content": data, "kind": "filed",
-            "type": code_of(entry, TYPE_SCHEME), "type_label": "", "class": code_of(entry, CLASS_SCHEME),
-            "class_label": "", "format": code_of(entry, FORMAT_SCHEME), "title": name_of(entry, "Name"),
+            "type": code_of(entry, TYPE_SCHEME), "type_label": label_of(entry, TYPE_SCHEME),
+            "class": code_of(entry, CLASS_SCHEME), "class_label": label_of(entry, CLASS_SCHEME),
+            "author": author_of(entry), "format": code_of(entry, FORMAT_SCHEME), "title": name_of(entry, "Name"),
             "comment": name_of(entry, "Description"), "status": "Approved", "visibility": visibility(entry),
             "created": "+0d", "service_start": "", "service_stop": "",
             "practice": code_of(entry, PRACTICE_SCHEME),
