@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <functional>
 
 #include "Carvelin.MessageDlg.h"
 #include "CpsToken.h"
@@ -35,6 +36,7 @@ struct TTyped {
   QString Code;
   bool Save;
   QString PinCount;  // what the dialog showed
+  size_t ParametersBefore = 0;  // parameter requests the simulator had seen when it opened
 };
 
 }  // namespace
@@ -48,6 +50,7 @@ class TDMP2MainLoginPeer : public QObject {
   std::unique_ptr<TDMPMain> Main;
   std::vector<TTyped> Typed;  // the PINs to type, filled with what was shown
   size_t Next = 0;
+  std::function<size_t()> CountParameters = [] { return size_t(0); };
 
   std::string Ini() const { return (Dir->Path() / "Carvelin2.ini").string(); }
 
@@ -59,6 +62,7 @@ class TDMP2MainLoginPeer : public QObject {
       if (!Form) return;
       if (Next >= Typed.size()) return Form->reject();
       Typed[Next].PinCount = Form->lbPinCount->text();
+      Typed[Next].ParametersBefore = CountParameters();
       QTest::keyClicks(Form->edCode, Typed[Next].Code);
       Form->cbSaveCode->setChecked(Typed[Next].Save);
       ++Next;
@@ -107,6 +111,7 @@ class TDMP2MainLoginPeer : public QObject {
     SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
     Typed.clear();
     Next = 0;
+    CountParameters = [] { return size_t(0); };
     AnswerPinDialogs();
   }
 
@@ -152,17 +157,12 @@ assert text == '1234' + sys.argv[2], 'unexpected secret'
     Typed = {{"0000", true, {}}, {"1234", false, {}}};
     StartWindow();
     const size_t Since = Sim->LogSize();
-    QTimer Probe;
-    size_t ParametersAfterWrongPin = 99;
-    connect(&Probe, &QTimer::timeout, this, [&] {
-      if (Next == 1 && ParametersAfterWrongPin == 99) ParametersAfterWrongPin = ParameterRequests(Since);
-    });
-    Probe.start(5);
+    CountParameters = [this, Since] { return ParameterRequests(Since); };
     Main->ibCarteCPSClick();
     QTRY_COMPARE_WITH_TIMEOUT(Main->LiveTasks(), 0, 30000);
     QCOMPARE(Next, size_t(2));
     QCOMPARE(Typed[1].PinCount, QStringLiteral("Plus que 2 essais"));
-    QCOMPARE(ParametersAfterWrongPin, size_t(0));
+    QCOMPARE(Typed[1].ParametersBefore, size_t(0));  // nothing asked of the services after a wrong PIN
     QVERIFY(Main->CPx && Main->CPx->SelectedActivite() == 0);
     QVERIFY(!HasRememberedPIN(Vantrel::TIniFile(Ini()), Main->CPx->GetPorteur()->IdNational));
   }
