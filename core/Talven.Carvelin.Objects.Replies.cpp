@@ -1,6 +1,7 @@
 // The reply readers: the answers of the shared-record service turned into
 // records and lists, and the patient-person block of the administrative panel.
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -777,39 +778,44 @@ int TCarvelin::ParseDocumentList(std::string_view XML, std::vector<Objects::TDoc
   return Code;
 }
 
-int TCarvelin::ParseObjectRefs(std::string_view XML, std::vector<std::string>& Ids) {
+namespace {
+
+// The ids of a registry answer, taken from its response element by
+// Collect; Ids is emptied first and again on an error.
+int ReadIds(TCarvelin& DMP, std::string_view XML, std::vector<std::string>& Ids,
+            const std::function<void(PXMLNode Response)>& Collect) {
   Ids.clear();
-  const int Result = Guarded(FError, [&] {
+  const int Result = Guarded(DMP.FError, [&] {
     TXMLTree Tree;
     int Code;
-    const PXMLNode Response = QueryResponse(*this, XML, Tree, Code);
+    const PXMLNode Response = QueryResponse(DMP, XML, Tree, Code);
     if (Code != ERR_OK) return Code;
-    if (const PXMLNode Objects = CountedObjects(*this, Response))
-      for (const Vantrel::TXMLNode& Ref : Objects->Children())
-        if (Ref.Name.Compare("ObjectRef"))
-          if (std::string Id = Attr(&Ref, "id"); !Id.empty()) Ids.push_back(std::move(Id));
+    Collect(Response);
     return ERR_OK;
   });
   if (Result != ERR_OK) Ids.clear();
   return Result;
 }
 
+}  // namespace
+
+int TCarvelin::ParseObjectRefs(std::string_view XML, std::vector<std::string>& Ids) {
+  return ReadIds(*this, XML, Ids, [&](PXMLNode Response) {
+    if (const PXMLNode Objects = CountedObjects(*this, Response))
+      for (const Vantrel::TXMLNode& Ref : Objects->Children())
+        if (Ref.Name.Compare("ObjectRef"))
+          if (std::string Id = Attr(&Ref, "id"); !Id.empty()) Ids.push_back(std::move(Id));
+  });
+}
+
 int TCarvelin::ParseHasMemberTargets(std::string_view XML, std::vector<std::string>& Ids) {
-  Ids.clear();
-  const int Result = Guarded(FError, [&] {
-    TXMLTree Tree;
-    int Code;
-    const PXMLNode Response = QueryResponse(*this, XML, Tree, Code);
-    if (Code != ERR_OK) return Code;
+  return ReadIds(*this, XML, Ids, [&](PXMLNode Response) {
     // No association (sets without members) is an empty list, not a fault.
     if (const PXMLNode Objects = Response->GetChild("RegistryObjectList"))
       for (const Vantrel::TXMLNode& A : Objects->Children())
         if (A.Name.Compare("Association") && Attr(&A, "associationType") == HasMember)
           Ids.push_back(Attr(&A, "targetObject"));
-    return ERR_OK;
   });
-  if (Result != ERR_OK) Ids.clear();
-  return Result;
 }
 
 int TCarvelin::ParseSingleObjectRef(std::string_view XML, std::string& Id) {

@@ -785,10 +785,7 @@ void PostAndLog(std::string_view URL, std::string_view Content, std::string_view
   Client.SetAuthorization(std::string(Authorization));
   Response = Client.Post(URL, Content);
   if (Client.ResponseCode() < 500) return;
-  if (const std::string Path = ProgramLogFileName(".http_log.txt"); !Path.empty()) {
-    std::ofstream Log(Path, std::ios::binary | std::ios::trunc);
-    Log << Content << "\r\n" << Client.Response() << "\r\n" << Response;
-  }
+  WriteProgramLog(".http_log.txt", std::string(Content) + "\r\n" + Client.Response() + "\r\n" + Response);
   throw std::runtime_error("Erreur sur le site web " + std::string(URL));
 }
 

@@ -46,7 +46,14 @@ demo_prepare() {
       "$DEMO_SOURCE/tests/fixtures/cps/medecin-formation.json" "$Scratch/token" "$Scratch/pki" >/dev/null
     # The token's configuration names its folder: move it into place first.
     mv "$Scratch" "$State"
-    sed -i "s#$Scratch/#$State/#g" "$State/token/softhsm2.conf"
+    /usr/bin/python3 - "$State/token/softhsm2.conf" "$Scratch/" "$State/" <<'PY'
+import sys
+path, old, new = sys.argv[1:4]
+with open(path, encoding="utf-8") as f:
+    text = f.read()
+with open(path, "w", encoding="utf-8") as f:
+    f.write(text.replace(old, new))
+PY
   fi
   # The settings are written on every run: they name this build's reader
   # library and this state folder, whichever moved.
@@ -101,11 +108,13 @@ demo_start() {
     return 1
   fi
   rm -f "$Fifo"
-  eval "$(/usr/bin/python3 -c '
+  # One field per line: ports, the log's path (any characters but a line
+  # break) and the simulator's day.
+  { read -r DEMO_NATIONAL_PORT; read -r DEMO_PUBLIC_PORT; read -r DEMO_CONTROL_PORT; read -r DEMO_LOG
+    read -r DEMO_TODAY; } < <(/usr/bin/python3 -c '
 import json, sys
 r = json.loads(sys.argv[1])
-print("DEMO_NATIONAL_PORT=%d DEMO_PUBLIC_PORT=%d DEMO_CONTROL_PORT=%d DEMO_LOG=%s DEMO_TODAY=%s"
-      % (r["national"], r["public"], r["control"], r["log"], r["today"]))' "$Ready")"
+print("%d\n%d\n%d\n%s\n%s" % (r["national"], r["public"], r["control"], r["log"], r["today"]))' "$Ready")
   /usr/bin/python3 "$DEMO_SOURCE/scripts/demo-card.py" "$APILEC_STUB_XML" --today "$DEMO_TODAY"
 }
 
