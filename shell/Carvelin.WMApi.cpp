@@ -274,9 +274,7 @@ void TWMApiForm::WMApiSubmit(const QString& From, std::unique_ptr<TSubmitData> D
         break;
       case MESSAGE: {
         BringToFront();
-        QMessageBox Box(QMessageBox::Information, QStringLiteral("Carvelin"), Q(Data->Msg), QMessageBox::Ok, this);
-        Box.setTextFormat(Qt::PlainText);
-        ExecMessageBox(Box);
+        MessageDlg(this, QMessageBox::Information, Q(Data->Msg));
         break;
       }
       default:

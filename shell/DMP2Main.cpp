@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStatusBar>
@@ -58,6 +59,9 @@ void ShowErrorBox(const QString& Message, const QString& Detail) {
     qAddPostRoutine(DeleteErrorBox);
   }
   GErrorBox->setInformativeText(Message);
+  // The service's own text, shown as it is: the informative line would read markup.
+  if (auto* Label = GErrorBox->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+    Label->setTextFormat(Qt::PlainText);
   GErrorBox->setDetailedText(Detail);
   ExecMessageBox(*GErrorBox);
 }

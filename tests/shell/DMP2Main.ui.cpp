@@ -252,6 +252,9 @@ class TDMP2MainTest : public QObject {
     }
     QCOMPARE(Boxes[0].Informative, QString::fromUtf8(ErrorMessage(ERR_ACCES_REFUSE).data()));
     QCOMPARE(Boxes[1].Informative, QString::fromUtf8(ErrorMessage(ERR_CONNEXION).data()));
+    // The service's text is never read as markup.
+    const auto* Informative = Boxes[0].Box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    QVERIFY(Informative && Informative->textFormat() == Qt::PlainText);
   }
 
   void deferred_actions_data() {
