@@ -153,13 +153,14 @@ void TDMPMain::CreateControls() {
   }
   connect(ibCPX, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibCPXClick(); }); });
   ibSearchPat = Button(pnCPX, "ibSearchPat", ShellTr::tr("Rechercher un patient"), 9);
-  connect(ibSearchPat, &QAbstractButton::clicked, this, [this] { Screens().FramePatientsCreate(this); });
+  connect(ibSearchPat, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchPatClick(); }); });
   ibSearchDMP = Button(pnCPX, "ibSearchDMP", ShellTr::tr("Rechercher un dossier"), 10);
-  connect(ibSearchDMP, &QAbstractButton::clicked, this, [this] { Screens().FrameDossiersCreate(this); });
+  connect(ibSearchDMP, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchDMPClick(); }); });
   ibSearchINS = Button(pnCPX, "ibSearchINS", ShellTr::tr("Rechercher sans carte vitale"), 11);
-  connect(ibSearchINS, &QAbstractButton::clicked, this, [this] { Screens().SearchINSExecute(this, DMP, CNX); });
+  connect(ibSearchINS, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchINSClick(); }); });
   ibPortailDMP = Button(pnCPX, "ibPortailDMP",
                         ShellTr::tr("Ouvrir le portail DMP sur le Web (Maj pour ouvrir dans le navigateur)"), 12);
+  connect(ibPortailDMP, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibPortailDMPClick(); }); });
   ibCloseCPX = Button(pnCPX, "ibCloseCPX", ShellTr::tr("Fermer la session"), 13);
   connect(ibCloseCPX, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibCloseCPXClick(); }); });
   Cpx->addWidget(ibCPX);
