@@ -471,11 +471,24 @@ int TVaspoCPS::PinCount() {
 int TVaspoCPS::SetCode(std::string_view Code) {
   if (!DMP || DMP->VaspoCNX != this) return ERR_SESSION;
   std::string Pin(Code);
-  const bool LoggedIn = DMP->CryptoLib.Login(Pin.c_str());
+  eSante::TCryptoLibV5& Card = DMP->CryptoLib;
+  bool LoggedIn = Card.Login(Pin.c_str());
+  // A card already logged in checks no code: the one it accepted is the
+  // judge, else the card after a log-out. Only a code the card accepted is kept.
+  if (LoggedIn && Card.FError == CKR_USER_ALREADY_LOGGED_IN) {
+    if (FCodePin.empty()) {
+      Card.Logout();
+      LoggedIn = Card.Login(Pin.c_str()) && Card.FError == CKR_OK;
+    } else if (!Vantrel::ConstantTimeEqual(Pin, FCodePin)) {
+      Vantrel::WipeBytes(Pin);
+      FActive = false;
+      return ERR_CODE_INVALIDE;
+    }
+  }
   if (!LoggedIn) {
     Vantrel::WipeBytes(Pin);
     FActive = false;
-    switch (DMP->CryptoLib.FError) {
+    switch (Card.FError) {
       case eSante::P11_SESSION_CLOSED: return ERR_SESSION;
       case eSante::P11_CARD_LOCKED:
       case P11_PIN_LOCKED: return ERR_CARTE_BLOQUEE;

@@ -180,6 +180,8 @@ bool TCryptoLibV5::Login(const char* Code) {
   return FError == CKR_OK || FError == CKR_USER_ALREADY_LOGGED_IN;
 }
 
+CK_RV TCryptoLibV5::Logout() { return HasSession() ? Api()->C_Logout(FSession) : CKR_SESSION_CLOSED; }
+
 CK_RV TCryptoLibV5::FindObject(CK_ATTRIBUTE* Template, CK_ULONG Count, CK_OBJECT_HANDLE& Object) {
   Object = 0;
   CK_RV Result = Api()->C_FindObjectsInit(FSession, Template, Count);

@@ -103,6 +103,9 @@ class TCryptoLibV5 {
   // length 0, "" as one zero byte, any other text in Windows-1252. The
   // module's result goes to FError; 0 and 256 are success.
   bool Login(const char* Code);
+  // Logs the user out of the card (every session of this program); the
+  // module's result.
+  CK_RV Logout();
 
   // The public certificate labelled Name: its DER and CKA_ID in Cert.
   CK_RV searchCertificat(std::string_view Name, TCertificat& Cert);

@@ -513,6 +513,29 @@ TEST_F(CardPeer, pin_login_results) {
   Sim->SetRules("[]");
 }
 
+TEST_F(CardPeer, a_logged_in_card_takes_only_the_code_it_accepted) {
+  Start();
+  LogIn();
+  TVaspoCPS& S = Session();
+  // The card answers "already logged in" to any code: the kept one judges,
+  // no try is spent and the wrong code is not kept for the silent login.
+  EXPECT_EQ(CPS->SetCode("0000"), ERR_CODE_INVALIDE);
+  EXPECT_FALSE(S.FActive);
+  EXPECT_EQ(S.CodePin(), "1234");
+  EXPECT_EQ(CPS->PinCount(), 3);
+  ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
+  EXPECT_TRUE(S.FActive);
+
+  // No code kept: the card, logged out first, judges it.
+  S.ClearCodePin();
+  EXPECT_EQ(CPS->SetCode("0000"), ERR_CODE_INVALIDE);
+  EXPECT_TRUE(S.CodePin().empty());
+  EXPECT_EQ(CPS->PinCount(), 2);
+  ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(S.CodePin(), "1234");
+  EXPECT_EQ(Token->Log().find("0000"), std::string::npos);
+}
+
 TEST_F(CardPeer, activity_choice_and_calls_before_it) {
   Start();
   ASSERT_EQ(Open(), ERR_OK);
