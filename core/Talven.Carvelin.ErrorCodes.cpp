@@ -47,6 +47,9 @@ constexpr TErrorText ErrorTexts[] = {
     {ERR_VITALE_REQUISE, "Vous devez utiliser la carte Vitale pour cette fonctionalité"},
     {ERR_CONNEXION, "Erreur de connexion au serveur DMP"},
     {ERR_REQUETE_REFUSEE, "Requête refusée par le service DMP"},
+    {ERR_DEPOT_INCERTAIN,
+     "Le serveur DMP n'a pas répondu à temps : le document a peut-être été déposé. Vérifiez la liste des "
+     "documents du patient avant de le déposer à nouveau"},
     {ERR_DMP, "Le DMP de ce patient est introuvable"},
     {ERR_REPONSE, "Traitement de la réponse impossible"},
     {ERR_TROP_DE_RESULTATS, "Nombre maximum de résultats dépassé. Veuillez restreindre vos critères de recherche."},

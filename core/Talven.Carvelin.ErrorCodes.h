@@ -54,6 +54,7 @@ inline constexpr int ERR_VITALE_REQUISE           = 0x3008;
 // 0x4000: connection
 inline constexpr int ERR_CONNEXION                = 0x4000;
 inline constexpr int ERR_REQUETE_REFUSEE          = 0x4001;
+inline constexpr int ERR_DEPOT_INCERTAIN          = 0x4002;  // a filing sent whose answer did not come in time
 
 // 0x5000: service answers
 inline constexpr int ERR_DMP                      = 0x5000;

@@ -189,10 +189,15 @@ int TDossierMedical::PostFiling(const TRequestMaker& MakeRequest, Vantrel::TDate
   std::string Response;
   int Code = DMP->SendRequest(std::move(Request), Service, Vantrel::MTOMBoundary, Response);
   if (Code == ERR_OK) Code = DMP->xopProvideAndRegisterDocumentSetB(Response);
-  if (Code == ERR_OK)
+  if (Code == ERR_CONNEXION && DMP->AnswerLate()) {
+    Code = ERR_DEPOT_INCERTAIN;
+    DMP->Log("Dépôt au résultat inconnu (pas de réponse à temps) : vérifiez la liste des documents avant de "
+             "déposer à nouveau, identifiant unique tenté : " + Attempted);
+  } else if (Code == ERR_OK) {
     FUniqueID = Attempted;
-  else
+  } else {
     DMP->Log("Dépôt non confirmé, identifiant unique tenté : " + Attempted);
+  }
   return Code;
 }
 

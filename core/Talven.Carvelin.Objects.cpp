@@ -31,6 +31,7 @@ constexpr std::string_view ProductionINSOID = "1.2.250.1.213.1.4.8";
 constexpr std::string_view ParametersPath = "/web/dmp/documents/param-lps";
 constexpr std::string_view ErrorReportPath = "/error_report.php";
 constexpr int ErrorReportTimeout = 5000;  // milliseconds
+constexpr uint32_t TimedOut = 10060;       // WSAETIMEDOUT
 constexpr int MaxRedirects = 10;
 constexpr size_t MaxParametersSize = 1 << 20;
 constexpr std::string_view RegistrySuccessStatus = "urn:oasis:names:tc:ebxml-regrep:ResponseStatusType:Success";
@@ -324,11 +325,17 @@ bool TCarvelin::PreCallGate(int& Code) {
 
 int TCarvelin::Post(std::string_view URL, std::string_view Body, std::string ContentType, std::string& Answer) {
   FError.Clear();
+  FAnswerLate = false;
   Answer.clear();
   Vantrel::THTTPClient& Client = HTTPClient();
   Client.SetContentType(std::move(ContentType));
   try {
     Client.Post(URL, Body, Answer);
+  } catch (const Vantrel::ESocketError& E) {
+    FError.SetError(E.what());
+    // Connected, then no answer in time: the service may have done it.
+    FAnswerLate = E.Code() == TimedOut && E.Func() != "connect";
+    return ERR_CONNEXION;
   } catch (const std::exception& E) {
     FError.SetError(E.what());
     return ERR_CONNEXION;

@@ -689,6 +689,8 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   std::vector<TPraticien> FPraticiens;
   std::string FDMPUrl;
   TVaspoCNX* VaspoCNX = nullptr;
+  // The last post timed out after its request went out: its outcome is unknown.
+  bool AnswerLate() const { return FAnswerLate; }
   // The clock that dates a patient's age and a card's expiry (tests set their own).
   std::function<Vantrel::TDateTime()> Clock = Vantrel::Now;
 
@@ -837,6 +839,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
 
   Vantrel::THTTPClient& HTTPClient();
   int Post(std::string_view URL, std::string_view Body, std::string ContentType, std::string& Answer);
+  bool FAnswerLate = false;
   bool CardSession();
   void CertificateRequest(std::vector<std::string>& Certificates);
   void CertificateVerify(const std::string& Hash, std::string& Signature);

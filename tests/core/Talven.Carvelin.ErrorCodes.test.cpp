@@ -52,6 +52,9 @@ constexpr TMessageCase MessageCases[] = {
     {ERR_VITALE_REQUISE, 0x3008, "Vous devez utiliser la carte Vitale pour cette fonctionalité"},
     {ERR_CONNEXION, 0x4000, "Erreur de connexion au serveur DMP"},
     {ERR_REQUETE_REFUSEE, 0x4001, "Requête refusée par le service DMP"},
+    {ERR_DEPOT_INCERTAIN, 0x4002,
+     "Le serveur DMP n'a pas répondu à temps : le document a peut-être été déposé. Vérifiez la liste des "
+     "documents du patient avant de le déposer à nouveau"},
     {ERR_DMP, 0x5000, "Le DMP de ce patient est introuvable"},
     {ERR_REPONSE, 0x5001, "Traitement de la réponse impossible"},
     {ERR_TROP_DE_RESULTATS, 0x5002, "Nombre maximum de résultats dépassé. Veuillez restreindre vos critères de recherche."},
@@ -107,7 +110,7 @@ TEST(ErrorCodes, every_code_has_its_message_and_named_constant) {
 
 TEST(ErrorCodes, unlisted_codes_read_as_unknown) {
   // Gaps inside a family, the next family, negatives and the 32-bit extremes.
-  for (int Code : {0x1006, 0x1007, 0x100B, 0x200E, 0x3009, 0x4002, 0x5015, 0x6008, 0x7002, 0x8005,
+  for (int Code : {0x1006, 0x1007, 0x100B, 0x200E, 0x3009, 0x4003, 0x5015, 0x6008, 0x7002, 0x8005,
                    0x9003, 0xA001, 0xB000, 0x11002, -1, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE(Code);
     EXPECT_FALSE(IsKnownError(Code));

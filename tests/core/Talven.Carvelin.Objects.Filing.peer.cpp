@@ -338,6 +338,29 @@ TEST_F(FilingPeer, each_answer_kind_gives_its_code_and_no_unique_id) {
   }
 }
 
+TEST_F(FilingPeer, a_filing_whose_answer_is_late_has_an_unknown_outcome) {
+  THostsConfig Hosts = LoadHostsConfig(Sim->HostsFile);
+  Hosts.TimeoutSeconds = 1;
+  SetHostsConfig(Hosts);
+  // The service files the document, but answers after the client gave up.
+  Sim->SetRules(R"([{"match": {"service": "repository"}, "times": 1, "delay_ms": 2500}])");
+  std::string UniqueId = "stale";
+  EXPECT_EQ(Dossier->AddDocument(Props("%PDF"), UniqueId), ERR_DEPOT_INCERTAIN) << Root->GetErrDetail();
+  EXPECT_EQ(UniqueId, "");
+  EXPECT_NE(Root->GetErrMsg(ERR_DEPOT_INCERTAIN).find("a peut-être été déposé"), std::string_view::npos);
+  constexpr std::string_view Tried = "identifiant unique tenté : ";
+  const size_t Line = Sink.Text.find("Dépôt au résultat inconnu");
+  ASSERT_NE(Line, std::string::npos) << Sink.Text;
+  const size_t Id = Sink.Text.find(Tried, Line);
+  ASSERT_NE(Id, std::string::npos) << Sink.Text;
+  const std::string Attempted = Sink.Text.substr(Id + Tried.size(), Sink.Text.find('\n', Id) - Id - Tried.size());
+
+  // What the professional is told to do shows it: the list holds the document.
+  SetHostsConfig(LoadHostsConfig(Sim->HostsFile));
+  Sim->WaitForLog(Sim->Log(Since).size() + 1, Since);  // the filing, logged once answered
+  EXPECT_TRUE(IsListed(Attempted)) << Attempted;
+}
+
 // A session whose signer raises, as a card library in trouble may.
 struct TRaisingSigner : CoreTest::TTestSession {
   int SignData(std::string_view, std::string&) override { throw std::runtime_error("Lecteur de carte indisponible"); }
