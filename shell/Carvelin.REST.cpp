@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <cmath>
+#include <exception>
 #include <zip.h>
 
 #include <QCoreApplication>
@@ -88,9 +89,22 @@ std::string ToJSON(const T& Value) {
 }
 
 // Runs F on the user-interface thread and waits for it (connection thread).
+// What F raises is raised again here, to be answered to this request: it
+// must not leave the window's event loop.
 template <class F>
 void OnUIThread(TDMPMain& Main, F&& Work) {
-  QMetaObject::invokeMethod(&Main, std::forward<F>(Work), Qt::BlockingQueuedConnection);
+  std::exception_ptr Raised;
+  QMetaObject::invokeMethod(
+      &Main,
+      [&] {
+        try {
+          Work();
+        } catch (...) {
+          Raised = std::current_exception();
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  if (Raised) std::rethrow_exception(Raised);
 }
 
 bool IsRouteWord(std::string_view W) {

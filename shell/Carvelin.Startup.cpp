@@ -1,6 +1,8 @@
 #include "Carvelin.Startup.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,7 +225,15 @@ bool ForwardToRunningInstance(const QString& URL) {
   return Answer != 0 && Answer != Vantrel::BUSY;
 }
 
+bool DisableCoreDumps() {
+  if (Env("CARVELIN_ALLOW_CORE_DUMPS") == "1") return false;
+  const rlimit NoCore{0, 0};
+  const bool Limited = setrlimit(RLIMIT_CORE, &NoCore) == 0;
+  return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && Limited;
+}
+
 int RunCarvelin(int& Argc, char** Argv) {
+  DisableCoreDumps();
   QApplication App(Argc, Argv);
   InstallTranslations(App);
   QStringList Args = QApplication::arguments();
@@ -243,6 +253,8 @@ int RunCarvelin(int& Argc, char** Argv) {
     if (!Main.StartStopped()) {
       Main.show();
       Result = QApplication::exec();
+    } else {
+      Result = Main.StartExitCode();
     }
   }
   PendingURL = {};

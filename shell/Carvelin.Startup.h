@@ -48,6 +48,11 @@ std::string DesktopExec(const std::string& Exe, const std::string& Args);
 // true when it accepted the link (answered neither 0 nor BUSY).
 bool ForwardToRunningInstance(const QString& URL);
 
+// Keeps the PIN, names and INS held in memory out of core files and away
+// from other processes' ptrace (not dumpable, core size limit 0), unless
+// CARVELIN_ALLOW_CORE_DUMPS is "1". True when both settings took.
+bool DisableCoreDumps();
+
 // The main block; the process's exit code.
 int RunCarvelin(int& Argc, char** Argv);
 

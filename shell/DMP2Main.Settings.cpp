@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "Carvelin.MessageDlg.h"
 #include "Carvelin.Startup.h"
 #include "DMP2Main.h"
 #include "FLogMessage.h"
@@ -149,7 +150,16 @@ void TDMPMain::FormCreate() {
   CreateDossierControls();
   const QString Version = QStringLiteral(CARVELIN_VERSION);
   setWindowTitle(QStringLiteral("Carvelin %1").arg(Version));
-  ReadSettings();
+  try {
+    ReadSettings();
+  } catch (const Vantrel::ESQLite3Error& E) {
+    // Without its store the program would lose what it files: the file is
+    // left as it is for the user to look at.
+    MessageDlg(nullptr, QMessageBox::Critical, QString::fromUtf8(E.what()));
+    FStartStopped = true;
+    FStartExitCode = 1;
+    return;
+  }
   LoadCertificats();
   DMP = FOptions.CreateRoot();
   DMP->SetLogger(this);

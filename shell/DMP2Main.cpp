@@ -360,6 +360,10 @@ void TDMPMain::Guarded(const std::function<void()>& F) {
   try {
     F();
     return;
+  } catch (const Vantrel::ESQLite3Error& E) {
+    // The local database's own text says what to do (disk full, read-only).
+    ShowErrorBox(QString::fromUtf8(E.what()), {});
+    return;
   } catch (const std::exception& E) {
     Message = E.what();
   } catch (...) {

@@ -215,8 +215,10 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   int LiveTasks() const { return FLiveTasks; }
   const TScreens& Screens() const { return FOptions.Screens; }
   // The update check stopped the start (a service message, or the new
-  // program runs): the window is not shown.
+  // program runs), or the local database cannot be used: the window is not
+  // shown and the program ends with StartExitCode().
   bool StartStopped() const { return FStartStopped; }
+  int StartExitCode() const { return FStartExitCode; }
   Vantrel::TDateTime Today() const { return FOptions.Clock(); }
 
   // ---- Window components ----
@@ -443,6 +445,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   int FLiveTasks = 0;  // job threads that have not run their EndTask yet
   bool FClosing = false;
   bool FStartStopped = false;
+  int FStartExitCode = 0;
   std::unique_ptr<QObject> FWheelFilter;
 };
 

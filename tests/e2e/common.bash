@@ -38,6 +38,8 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 export XDG_RUNTIME_DIR=$ROOT/run
+# A crash of the program under test keeps its core for the report.
+export CARVELIN_ALLOW_CORE_DUMPS=1
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 fail() {

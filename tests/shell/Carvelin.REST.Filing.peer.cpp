@@ -1,8 +1,12 @@
 // The local REST server with the real client core, a SoftHSM2 CPS card and
 // the national-service simulator: a PDF filed for a seed patient, read back
 // and deleted with curl; the filing as the simulator received it and every
-// reply read by Python.
+// reply read by Python. A local database that cannot be written answers the
+// filing with its message, and the program goes on.
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <future>
 
@@ -24,6 +28,40 @@ namespace {
 
 constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
 constexpr std::string_view MartinINS = "284057511204537T";  // a seed patient, training INS type
+
+// A 256 KiB tmpfs that the test fills or makes read-only, when this machine
+// lets it mount one (as root); Mounted() false otherwise.
+class TSmallDisk {
+ public:
+  explicit TSmallDisk(std::filesystem::path Folder) : FFolder(std::move(Folder)) {
+    std::filesystem::create_directories(FFolder);
+    FMounted = TestSupport::Run({"mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", FFolder.string()}).Status == 0;
+  }
+  ~TSmallDisk() {
+    if (FMounted) TestSupport::Run({"umount", "-l", FFolder.string()});
+  }
+  bool Mounted() const { return FMounted; }
+  const std::filesystem::path& Folder() const { return FFolder; }
+  // A read-only view over the folder: SQLite can create no journal in it.
+  bool ReadOnly() {
+    return TestSupport::Run({"mount", "--bind", FFolder.string(), FFolder.string()}).Status == 0 &&
+           TestSupport::Run({"mount", "-o", "remount,bind,ro", FFolder.string()}).Status == 0;
+  }
+  bool Writable() { return TestSupport::Run({"umount", FFolder.string()}).Status == 0; }
+  // Writes a filler file until the disk has no room left.
+  void Fill() {
+    const int Fd = open((FFolder / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string Block(512, 'x');
+    while (Fd >= 0 && write(Fd, Block.data(), Block.size()) > 0) {
+    }
+    if (Fd >= 0) close(Fd);
+  }
+  void Free() { std::filesystem::remove(FFolder / "filler"); }
+
+ private:
+  std::filesystem::path FFolder;
+  bool FMounted = false;
+};
 
 }  // namespace
 
@@ -65,39 +103,51 @@ class TRESTFilingPeer : public QObject {
     SetHostsConfig(DefaultHostsConfig());
   }
 
-  void pdf_is_filed_read_back_and_deleted() {
-    const int Port = TestSupport::FreePort();
+  // The window with its REST server on Port, logged in with the card.
+  std::unique_ptr<TDMPMain> LoggedIn(int Port, const std::filesystem::path& Database) {
     TDMPMainOptions Options;
     Options.SettingsFile = (Work.Path() / "carvelin2.ini").string();
-    Options.DatabaseFile = (Work.Path() / "carvelin2.db3").string();
+    Options.DatabaseFile = Database.string();
     Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
     Options.CreateRoot = [] {
       auto Root = TCarvelin::Create();
       Root->SetInstanceOID(InstanceOID);
       return std::shared_ptr<ICarvelin>(Root);
     };
-    TDMPMain Main(std::move(Options));
-    QVERIFY(Main.RESTServer);
-    QVERIFY(TestSupport::WaitForPort(Port));
-    QCOMPARE(Main.DMP->SetCryptoLib(TCpsToken::SoftHSM()), ERR_OK);
+    auto Main = std::make_unique<TDMPMain>(std::move(Options));
+    if (!Main->RESTServer || !TestSupport::WaitForPort(Port)) return nullptr;
     std::shared_ptr<IVaspoCPS> CPS;
-    QCOMPARE(Main.DMP->GetCPS(0, CPS), ERR_OK);
-    QCOMPARE(CPS->SetCode("1234"), ERR_OK);
     int Count = 0;
-    QCOMPARE(CPS->GetActivites(Count), ERR_OK);
-    Main.CPx = CPS;
-    Main.CNX = CPS;
+    if (Main->DMP->SetCryptoLib(TCpsToken::SoftHSM()) != ERR_OK || Main->DMP->GetCPS(0, CPS) != ERR_OK ||
+        CPS->SetCode("1234") != ERR_OK || CPS->GetActivites(Count) != ERR_OK)
+      return nullptr;
+    Main->CPx = CPS;
+    Main->CNX = CPS;
+    return Main;
+  }
 
-    const std::string Documents =
-        "http://127.0.0.1:" + std::to_string(Port) + "/patients/" + std::string(MartinINS) + "/documents/";
+  static std::string DocumentsURL(int Port) {
+    return "http://127.0.0.1:" + std::to_string(Port) + "/patients/" + std::string(MartinINS) + "/documents/";
+  }
+
+  int PutPdf(int Port, const std::filesystem::path& Out) {
+    const std::string Pdf = TestSupport::Fixture("cda-build/compte-rendu.pdf").string();
+    return Curl({"-X", "PUT", "-F", "Titre=Compte rendu", "-F", "File=@" + Pdf, "-F", "TypeDoc=11488-4", "-F",
+                 "Cadre=AMBULATOIRE", "-F", "Confidentialite=0", DocumentsURL(Port) + "pdf"},
+                Out);
+  }
+
+  void pdf_is_filed_read_back_and_deleted() {
+    const int Port = TestSupport::FreePort();
+    const std::unique_ptr<TDMPMain> Logged = LoggedIn(Port, Work.Path() / "carvelin2.db3");
+    QVERIFY(Logged);
+
+    const std::string Documents = DocumentsURL(Port);
     const std::string Pdf = TestSupport::Fixture("cda-build/compte-rendu.pdf").string();
     const std::filesystem::path Put = Work.Path() / "put.json", Got = Work.Path() / "got.bin",
                                 Deleted = Work.Path() / "deleted.json";
     const size_t Since = Sim.LogSize();
-    QCOMPARE(Curl({"-X", "PUT", "-F", "Titre=Compte rendu", "-F", "File=@" + Pdf, "-F", "TypeDoc=11488-4", "-F",
-                   "Cadre=AMBULATOIRE", "-F", "Confidentialite=0", Documents + "pdf"},
-                  Put),
-             200);
+    QCOMPARE(PutPdf(Port, Put), 200);
     const auto Filed = TestSupport::RunPython("import json, sys\nprint(json.load(open(sys.argv[1]))['UniqueID'], end='')",
                                               {Put.string()});
     const std::string UniqueID = Filed.Out;
@@ -133,6 +183,53 @@ assert hashlib.sha256(base64.b64decode(body.text)).hexdigest() == hashlib.sha256
         "import json, sys\nassert json.load(open(sys.argv[1])) == {'UniqueID': sys.argv[2], 'status': 'Deleted'}",
         {Deleted.string(), UniqueID});
     QVERIFY2(Answer.Status == 0, TestSupport::ReadFile(Deleted).c_str());
+  }
+
+  // The patient's row is written before the filing: the request is answered
+  // 400 with the database's message, nothing is sent, and once the disk is
+  // usable again the same request is filed.
+  void a_database_that_cannot_be_written_answers_the_request_data() {
+    QTest::addColumn<QString>("Failure");
+    QTest::newRow("disk full") << "full";
+    QTest::newRow("read-only") << "ro";
+  }
+  void a_database_that_cannot_be_written_answers_the_request() {
+    QFETCH(QString, Failure);
+    TSmallDisk Disk(Work.Path() / ("disk-" + Failure.toStdString()));
+    const bool Full = Failure == QLatin1String("full");
+    if (!Disk.Mounted() && Full) QSKIP("no tmpfs can be mounted here (not root)");
+    const std::filesystem::path Database = Disk.Folder() / "carvelin2.db3";
+    const int Port = TestSupport::FreePort();
+    const std::unique_ptr<TDMPMain> Main = LoggedIn(Port, Database);
+    QVERIFY(Main);
+    if (Full)
+      Disk.Fill();
+    else if (Disk.Mounted())
+      QVERIFY(Disk.ReadOnly());
+    else
+      Main->Database.Connection().ExecSQL("PRAGMA query_only = 1");  // SQLite's own read-only refusal
+
+    const size_t Since = Sim.LogSize();
+    const std::filesystem::path Put = Work.Path() / "refused.json";
+    QCOMPARE(PutPdf(Port, Put), 400);
+    const auto Refusal = TestSupport::RunPython(R"PY(
+import json, sys
+err = json.load(open(sys.argv[1]))['err']
+assert err.startswith(sys.argv[2]) and ('« %s »' % sys.argv[3]) in err, err
+)PY",
+                                                {Put.string(), Full ? "Disque plein : la base locale" : "La base locale",
+                                                 Database.string()});
+    QVERIFY2(Refusal.Status == 0, (TestSupport::ReadFile(Put) + Refusal.Err).c_str());
+    for (const std::string& Line : Sim.Log(Since))
+      QVERIFY2(Line.find("ProvideAndRegisterDocumentSetRequest") == std::string::npos, Line.c_str());
+
+    if (Full)
+      Disk.Free();
+    else if (Disk.Mounted())
+      QVERIFY(Disk.Writable());
+    else
+      Main->Database.Connection().ExecSQL("PRAGMA query_only = 0");
+    QCOMPARE(PutPdf(Port, Work.Path() / "filed.json"), 200);
   }
 };
 

@@ -1,16 +1,20 @@
 // The command line, "dmp://" links and what opening or deleting one does,
-// the settings file and window placement, with the scripted fake core.
+// the settings file and window placement, with the scripted fake core; a
+// local database that cannot be used at start or written later.
 #include <QtTest>
 
 #include <QMainWindow>
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "Carvelin.MessageDlg.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
 #include "Talven.Carvelin.Hosts.h"
+#include "TestSupport.h"
 #include "Vantrel.WMCopyData.h"
 
 using namespace Carvelin;
@@ -26,10 +30,10 @@ class TDMP2MainSettingsTest : public QObject {
 
   QString Ini() const { return Dir.filePath(QStringLiteral("carvelin2.ini")); }
 
-  void Open(const QStringList& Args = {}) {
+  void Open(const QStringList& Args = {}, const std::string& Database = {}) {
     TDMPMainOptions Options;
     Options.SettingsFile = Ini().toStdString();
-    Options.DatabaseFile = Dir.filePath(QStringLiteral("Carvelin2.db3")).toStdString();
+    Options.DatabaseFile = !Database.empty() ? Database : Dir.filePath(QStringLiteral("Carvelin2.db3")).toStdString();
     Options.Arguments = Args;
     Fake = std::make_shared<TFakeCarvelin>();
     Options.CreateRoot = [this] { return std::shared_ptr<ICarvelin>(Fake); };
@@ -71,6 +75,111 @@ class TDMP2MainSettingsTest : public QObject {
     PendingDeleteURL.clear();
     DomaineFormation.clear();
     QFile::remove(Ini());
+  }
+
+  // A database of 2000 patients (several pages) made by SQLite itself.
+  static void MakeDatabase(const std::string& Name) {
+    Vantrel::TSQLite3 DB;
+    DB.Open(Name);
+    DB.ExecSQL("CREATE TABLE Patients (Nom NOT NULL, Prenom)");
+    DB.ExecSQL("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 2000) "
+               "INSERT INTO Patients SELECT 'Nom' || x, 'Prenom' || x FROM c");
+    DB.Close();
+  }
+
+  static std::string Listing(const std::filesystem::path& Folder) {
+    std::string Names;
+    std::error_code Error;
+    for (std::filesystem::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+      Names += It->path().filename().string() + "\n";
+    return Names;
+  }
+
+  void unusable_database_at_start_data() {
+    QTest::addColumn<QString>("Kind");
+    QTest::addColumn<QString>("Said");
+    QTest::newRow("random bytes") << "random" << "est endommagée";
+    QTest::newRow("damaged page") << "damaged" << "est endommagée";
+    QTest::newRow("truncated") << "truncated" << "est endommagée";
+    QTest::newRow("a folder") << "folder" << "ne peut pas être ouverte";
+    QTest::newRow("missing folder") << "missing" << "ne peut pas être ouverte";
+  }
+
+  // The start says the database's message in a box and ends with code 1,
+  // the file and its folder as they were.
+  void unusable_database_at_start() {
+    QFETCH(QString, Kind);
+    QFETCH(QString, Said);
+    const std::filesystem::path Folder = Dir.filePath(QStringLiteral("start-") + Kind).toStdString();
+    std::filesystem::create_directories(Folder);
+    std::filesystem::path Database = Folder / "carvelin2.db3";
+    if (Kind == QLatin1String("random")) {
+      std::mt19937 Random(7);
+      std::string Bytes(8192, '\0');
+      for (char& C : Bytes) C = char(Random());
+      std::ofstream(Database, std::ios::binary) << Bytes;
+    } else if (Kind == QLatin1String("damaged") || Kind == QLatin1String("truncated")) {
+      MakeDatabase(Database.string());
+      if (Kind == QLatin1String("truncated")) {
+        std::filesystem::resize_file(Database, 4096 * 5 + 1000);
+      } else {
+        std::fstream File(Database, std::ios::in | std::ios::out | std::ios::binary);
+        File.seekp(4096 * 3 + 10);
+        File << std::string(3000, '\xFF');
+      }
+    } else if (Kind == QLatin1String("folder")) {
+      std::filesystem::create_directories(Database);
+    } else {
+      Database = Folder / "absent" / "carvelin2.db3";
+    }
+    // The bytes of the file; a folder or a missing file reads as empty.
+    auto Content = [&] { return std::filesystem::is_regular_file(Database) ? TestSupport::ReadFile(Database) : std::string(); };
+    const std::string Before = Content(), Files = Listing(Folder);
+
+    QStringList Boxes;
+    SetMessageBoxHook([&](QMessageBox& Box) {
+      Boxes << Box.text();
+      return int(QMessageBox::Ok);
+    });
+    Open({}, Database.string());
+    SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
+    QVERIFY(Main->StartStopped());
+    QCOMPARE(Main->StartExitCode(), 1);
+    QCOMPARE(Boxes.size(), 1);
+    QVERIFY2(Boxes[0].startsWith(QStringLiteral("La base locale « %1 » %2").arg(QString::fromStdString(Database.string()), Said)),
+             qPrintable(Boxes[0]));
+    Main.reset();
+    QVERIFY(Content() == Before);
+    QCOMPARE(std::filesystem::exists(Database), Kind != QLatin1String("missing"));
+    QCOMPARE(Listing(Folder), Files);
+  }
+
+  // A completion that cannot write shows the database's own message; the
+  // window goes on and the next write is stored.
+  void database_write_failure_in_a_completion() {
+    Open();
+    Main->FPraticien.IdNational = "810001234567";
+    Main->FPraticien.Nom = "DURAND";
+    Main->Database.Connection().ExecSQL("PRAGMA query_only = 1");  // SQLite's read-only refusal
+    QStringList Boxes;
+    SetMessageBoxHook([&](QMessageBox& Box) {
+      Boxes << Box.informativeText();
+      return int(QMessageBox::Ok);
+    });
+    auto Save = [this] {
+      Main->Submit([this] { Main->Database.SavePraticien(Main->FPraticien); }, [] { return 0; });
+      QTRY_VERIFY_WITH_TIMEOUT(!Busy(), 30000);
+    };
+    Save();
+    QCOMPARE(Boxes.size(), 1);
+    QVERIFY2(Boxes[0].startsWith(QStringLiteral("La base locale « ")) && Boxes[0].contains(QStringLiteral("lecture seule")),
+             qPrintable(Boxes[0]));
+    Main->Database.Connection().ExecSQL("PRAGMA query_only = 0");
+    Save();
+    SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
+    QCOMPARE(Boxes.size(), 1);
+    TVaspoPraticien Row;
+    QVERIFY(Main->Database.LoadPraticien("810001234567", Row));
   }
 
   void command_line_data() {
