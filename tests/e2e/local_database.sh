@@ -15,13 +15,12 @@ export HOME=$ROOT/home XDG_CONFIG_HOME=$ROOT/config XDG_DATA_HOME=$ROOT/data XDG
 mkdir -p "$HOME"
 export CARVELIN_INI=$ROOT/carvelin2.ini  # in use: no installation question
 
-# The exit code of $P, which must end within 10 s.
-exit_code() {
+# The exit code of $P into Code; $P must end within 10 s.
+wait_exit() {
   for _ in $(seq 100); do
     if ! running "$P"; then
-      local Code=0
+      Code=0
       wait "$P" || Code=$?
-      echo "$Code"
       return 0
     fi
     sleep 0.1
@@ -43,7 +42,7 @@ for Case in "$DB" "$ROOT/folder.db3" "$ROOT/absent/carvelin2.db3"; do
   Box=$(window "$QUESTION") || fail "no box for $Case"
   [ "$Case" != "$DB" ] || shot damaged-database
   answer "$Box" Return
-  Code=$(exit_code "$Case")
+  wait_exit "$Case"
   [ "$Code" = 1 ] || fail "exit code $Code for $Case"
   [ "$(sha256sum "$DB")" = "$Before" ] || fail "the damaged file was changed"
   [ ! -e "$ROOT/absent" ] || fail "the missing folder was made"
