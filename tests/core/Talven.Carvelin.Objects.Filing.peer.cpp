@@ -30,7 +30,7 @@ struct TLogSink : IVaspoLOG {
 
 class FilingPeer : public CardSim::TCardSimPeer {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
 
   void SetUp() override {
     CardSim::TCardSimPeer::SetUp();
