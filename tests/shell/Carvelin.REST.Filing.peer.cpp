@@ -6,33 +6,20 @@
 
 #include <future>
 
-#include "Carvelin.MessageDlg.h"
-#include "CpsToken.h"
-#include "DMP2Main.h"
-#include "Simulator.h"
-#include "Talven.Carvelin.Hosts.h"
-#include "Talven.Carvelin.Objects.h"
-#include "Vantrel.SChannel.h"
-#include "Vantrel.TinyTLS12.h"
+#include "ShellSimPeer.h"
 
 using namespace Carvelin;
 using namespace Talven;
 using namespace std::chrono_literals;
-using TestSupport::TCpsToken;
 
 namespace {
 
-constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
 constexpr std::string_view MartinINS = "284057511204537T";  // a seed patient, training INS type
 
 }  // namespace
 
-class TRESTFilingPeer : public QObject {
+class TRESTFilingPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
-
-  SimTest::TSimulator Sim;
-  TestSupport::TempDir Work;
-  std::unique_ptr<TCpsToken> Token;
 
   // curl on another thread while this one serves the window's steps; the
   // body goes to the file Out, the HTTP status is answered.
@@ -46,47 +33,23 @@ class TRESTFilingPeer : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(bool(Sim), Sim.Ready.c_str());
-    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
-    Vantrel::RegisterTinyTLSEngine();
-    Vantrel::RegisterSChannelSocketMaker();
-    SetHostsConfig(LoadHostsConfig(Sim.HostsFile));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Work.Path() / "config").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Work.Path() / "data").string()));
-    SetMessageBoxHook([](QMessageBox& Box) {
-      qWarning("unexpected box: %s", qPrintable(Box.text()));
-      return int(QMessageBox::No);
-    });
-    Token = std::make_unique<TCpsToken>();
+    QVERIFY2(Open([](QMessageBox& Box) {
+               qWarning("unexpected box: %s", qPrintable(Box.text()));
+               return int(QMessageBox::No);
+             }),
+             Sim.Ready.c_str());
   }
 
-  void cleanupTestCase() {
-    SetMessageBoxHook(nullptr);
-    SetHostsConfig(DefaultHostsConfig());
-  }
+  void cleanupTestCase() { Close(); }
 
   void pdf_is_filed_read_back_and_deleted() {
     const int Port = TestSupport::FreePort();
-    TDMPMainOptions Options;
-    Options.SettingsFile = (Work.Path() / "carvelin2.ini").string();
-    Options.DatabaseFile = (Work.Path() / "carvelin2.db3").string();
+    TDMPMainOptions Options = MainOptions();
     Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
-    Options.CreateRoot = [] {
-      auto Root = TCarvelin::Create();
-      Root->SetInstanceOID(InstanceOID);
-      return std::shared_ptr<ICarvelin>(Root);
-    };
     TDMPMain Main(std::move(Options));
     QVERIFY(Main.RESTServer);
     QVERIFY(TestSupport::WaitForPort(Port));
-    QCOMPARE(Main.DMP->SetCryptoLib(TCpsToken::SoftHSM()), ERR_OK);
-    std::shared_ptr<IVaspoCPS> CPS;
-    QCOMPARE(Main.DMP->GetCPS(0, CPS), ERR_OK);
-    QCOMPARE(CPS->SetCode("1234"), ERR_OK);
-    int Count = 0;
-    QCOMPARE(CPS->GetActivites(Count), ERR_OK);
-    Main.CPx = CPS;
-    Main.CNX = CPS;
+    QVERIFY2(LogIn(Main), Main.DMP->GetErrDetail().c_str());
 
     const std::string Documents =
         "http://127.0.0.1:" + std::to_string(Port) + "/patients/" + std::string(MartinINS) + "/documents/";
