@@ -14,7 +14,9 @@ namespace AppVitale {
 
 namespace {
 
+using Vantrel::AttributeValueOf;
 using Vantrel::PXMLNode;
+using Vantrel::TextOf;
 using Vantrel::XMLElement;
 using Vantrel::XMLEscape;
 
@@ -47,11 +49,6 @@ TCache& Cache() {
   return Value;
 }
 
-std::string TextOf(PXMLNode Node) { return Node ? Node->Value() : std::string(); }
-std::string AttributeOf(PXMLNode Node, std::string_view Name) {
-  const Vantrel::TXMLString* A = Node ? Node->GetAttribute(Name) : nullptr;
-  return A ? A->Value() : std::string();
-}
 // 0 for a text that is not a whole integer.
 int32_t IntegerOf(std::string_view Text) {
   int32_t Value = 0;
@@ -79,7 +76,7 @@ void SetCacheClock(TSteadyClock Clock) {
 // ---- Identities ----
 
 bool TIdentiteAMO::Load(PXMLNode Node) {
-  const PXMLNode Identite = Node ? Node->GetChild("IdentiteAMO") : nullptr;
+  const PXMLNode Identite = Vantrel::ChildOf(Node, "IdentiteAMO");
   if (!Identite) return false;
   auto Find = [&](std::string_view Path) {
     const PXMLNode Found = Identite->XPathNode(Path);
@@ -96,9 +93,10 @@ bool TIdentiteAMO::Load(PXMLNode Node) {
     DDN = 0;
   }
   DateNaissance = DDN != 0 ? Vantrel::FormatDateTime("dd/mm/yyyy", DDN) : std::string();
-  Rang = IntegerOf(AttributeOf(Naissance, "rang"));
-  if (const PXMLNode Certifie = Find("NIRCertifie")) NIRCertifie = TextOf(Certifie) + AttributeOf(Certifie, "cle");
-  if (const PXMLNode Assure = Find("ContratAMO/NIRAssure")) NIRAssure = TextOf(Assure) + AttributeOf(Assure, "cle");
+  Rang = IntegerOf(AttributeValueOf(Naissance, "rang"));
+  if (const PXMLNode Certifie = Find("NIRCertifie")) NIRCertifie = TextOf(Certifie) + AttributeValueOf(Certifie, "cle");
+  if (const PXMLNode Assure = Find("ContratAMO/NIRAssure"))
+    NIRAssure = TextOf(Assure) + AttributeValueOf(Assure, "cle");
   return true;
 }
 
@@ -237,12 +235,12 @@ int TAppVitaleRequest::SetIdentites(std::string_view XML) {
     return ApCVNoContext;
   }
   const PXMLNode Body = Tree.GetNodeAt({"Envelope", "Body"});
-  if (const PXMLNode Fault = Body ? Body->GetChild("Fault") : nullptr) {
+  if (const PXMLNode Fault = Vantrel::ChildOf(Body, "Fault")) {
     Error = TextOf(Fault->GetChildAt({"Reason", "Text"}));
     Detail = TextOf(Fault->GetChildAt({"Detail", "Erreur"}));
     return ApCVFault;
   }
-  const PXMLNode Contexte = Body ? Body->XPathNode("//ContexteApCV") : nullptr;
+  const PXMLNode Contexte = Vantrel::XPathNodeOf(Body, "//ContexteApCV");
   if (!Contexte) {
     Error = UnexpectedAnswer;
     return ApCVNoContext;
@@ -254,9 +252,9 @@ int TAppVitaleRequest::SetIdentites(std::string_view XML) {
     return ApCVNoProfile;
   }
   const PXMLNode Identification = Profil->GetChild("Identification");
-  if (const std::string Type = AttributeOf(Identification, "type"); Type.size() == 1) {
+  if (const std::string Type = AttributeValueOf(Identification, "type"); Type.size() == 1) {
     TypeEnv = Type[0];
-    if (TypeEnv == 'D' && AttributeOf(Identification, "numSerie") == TestSerialNumber) TypeEnv = 'T';
+    if (TypeEnv == 'D' && AttributeValueOf(Identification, "numSerie") == TestSerialNumber) TypeEnv = 'T';
   }
   for (const Vantrel::TXMLNode& Child : Profil->Children()) {
     TIdentiteAMO Identite;

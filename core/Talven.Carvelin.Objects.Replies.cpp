@@ -14,6 +14,10 @@ namespace Talven {
 
 using Vantrel::PXMLNode;
 using Vantrel::TXMLTree;
+using Vantrel::AttributeValueOf;
+using Vantrel::ChildAt;
+using Vantrel::TextOf;
+using Vantrel::XPathNodeOf;
 
 namespace {
 
@@ -23,17 +27,6 @@ constexpr std::string_view StatusPrefix = "urn:oasis:names:tc:ebxml-regrep:Statu
 constexpr std::string_view NonRenseigne = "NON RENSEIGNE";
 
 namespace Scheme = Objects::Scheme;
-
-// Decoded values; "" for a missing node or attribute.
-std::string Text(PXMLNode Node) { return Node ? Node->Value() : std::string(); }
-std::string Attr(PXMLNode Node, std::string_view Name) {
-  const Vantrel::TXMLString* A = Node ? Node->GetAttribute(Name) : nullptr;
-  return A ? A->Value() : std::string();
-}
-PXMLNode At(PXMLNode Node, std::initializer_list<std::string_view> Path) {
-  return Node ? Node->GetChildAt(Path) : nullptr;
-}
-PXMLNode Path(PXMLNode Node, std::string_view Selector) { return Node ? Node->XPathNode(Selector) : nullptr; }
 
 // A number of the answer; nothing when it is not one or does not fit.
 std::optional<int32_t> Number(std::string_view Text) {
@@ -45,8 +38,8 @@ std::optional<int32_t> Number(std::string_view Text) {
 
 // The "value" beside the first coded element Selector finds is "true".
 bool CodedTrue(PXMLNode Parent, std::string_view Selector) {
-  const PXMLNode Coded = Path(Parent, Selector);
-  return Coded && Attr(Coded->Parent->GetChild("value"), "value") == "true";
+  const PXMLNode Coded = XPathNodeOf(Parent, Selector);
+  return Coded && AttributeValueOf(Coded->Parent->GetChild("value"), "value") == "true";
 }
 
 int32_t CiviliteFromPrefix(std::string_view Prefix) {
@@ -80,7 +73,7 @@ PXMLNode BodyChild(TCarvelin& DMP, std::string_view XML, TXMLTree& Tree,
     return nullptr;
   }
   const PXMLNode Body = Tree.GetNodeAt({"Envelope", "Body"});
-  const PXMLNode Node = At(Body, Path);
+  const PXMLNode Node = ChildAt(Body, Path);
   if (!Node) Code = ERR_PROGRAMME;
   return Node;
 }
@@ -88,12 +81,12 @@ PXMLNode BodyChild(TCarvelin& DMP, std::string_view XML, TXMLTree& Tree,
 // The acknowledgement of an HL7 answer as an attribute; 0 for "AA", else
 // the detail text in FError and the code.
 int AcknowledgementCode(TCarvelin& DMP, PXMLNode Message) {
-  const PXMLNode Ack = At(Message, {"acknowledgement"});
-  const std::string Type = Attr(Ack, "typeCode");
+  const PXMLNode Ack = ChildAt(Message, {"acknowledgement"});
+  const std::string Type = AttributeValueOf(Ack, "typeCode");
   if (Type == "AA") return ERR_OK;
   if (Type != "AE") return ERR_PROGRAMME;
-  DMP.FError.SetError(Text(At(Ack, {"acknowledgementDetail", "text"})));
-  return Attr(At(Ack, {"acknowledgementDetail", "code"}), "code") == "DMPAuthorizationNotFound"
+  DMP.FError.SetError(TextOf(ChildAt(Ack, {"acknowledgementDetail", "text"})));
+  return AttributeValueOf(ChildAt(Ack, {"acknowledgementDetail", "code"}), "code") == "DMPAuthorizationNotFound"
              ? ERR_ACCES_REFUSE
              : ERR_REQUETE_INVALIDE;
 }
@@ -103,7 +96,7 @@ int AcknowledgementCode(TCarvelin& DMP, PXMLNode Message) {
 PXMLNode StatusOutput(TCarvelin& DMP, std::string_view XML, TXMLTree& Tree, std::string_view Response,
                       std::string& Status, int& Code) {
   const PXMLNode Output = BodyChild(DMP, XML, Tree, {Response, "output"}, Code);
-  Status = Text(At(Output, {"status"}));
+  Status = TextOf(ChildAt(Output, {"status"}));
   return Output;
 }
 
@@ -112,7 +105,7 @@ PXMLNode StatusOutput(TCarvelin& DMP, std::string_view XML, TXMLTree& Tree, std:
 int StatusCode(TCarvelin& DMP, PXMLNode Output, std::string_view Status,
                std::initializer_list<std::pair<std::string_view, int>> Special, int Other) {
   if (Status == "DMPOk") return ERR_OK;
-  DMP.FError.SetError(Text(At(Output, {"context"})));
+  DMP.FError.SetError(TextOf(ChildAt(Output, {"context"})));
   for (const auto& [Name, Code] : Special)
     if (Status == Name) return Code;
   return Other;
@@ -134,7 +127,7 @@ PXMLNode QueryResponse(TCarvelin& DMP, std::string_view XML, TXMLTree& Tree, int
 // number; nullptr otherwise (a mismatch goes to the log).
 PXMLNode CountedObjects(TCarvelin& DMP, PXMLNode Response) {
   const PXMLNode List = Response->GetChild("RegistryObjectList");
-  const int32_t Count = Number(Attr(Response, "totalResultCount")).value_or(0);
+  const int32_t Count = Number(AttributeValueOf(Response, "totalResultCount")).value_or(0);
   const int32_t Found = List ? List->Length() : 0;
   if (Count > 0 && Count == Found) return List;
   if (Count != Found)
@@ -145,59 +138,62 @@ PXMLNode CountedObjects(TCarvelin& DMP, PXMLNode Response) {
 
 PXMLNode Classification(PXMLNode Entry, std::string_view SchemeId) {
   for (const Vantrel::TXMLNode& C : Entry->Children())
-    if (C.Name.Compare("Classification") && Attr(&C, "classificationScheme") == SchemeId) return &C;
+    if (C.Name.Compare("Classification") && AttributeValueOf(&C, "classificationScheme") == SchemeId) return &C;
   return nullptr;
 }
 
 std::string SlotValue(PXMLNode Entry, std::string_view Name) {
   for (const Vantrel::TXMLNode& C : Entry->Children())
-    if (C.Name.Compare("Slot") && Attr(&C, "name") == Name) return Text(At(&C, {"ValueList", "Value"}));
+    if (C.Name.Compare("Slot") && AttributeValueOf(&C, "name") == Name)
+      return TextOf(ChildAt(&C, {"ValueList", "Value"}));
   return {};
 }
 
-std::string LocalizedName(PXMLNode Node) { return Attr(At(Node, {"Name", "LocalizedString"}), "value"); }
+std::string LocalizedName(PXMLNode Node) {
+  return AttributeValueOf(ChildAt(Node, {"Name", "LocalizedString"}), "value");
+}
 
 Objects::TDocumentInfo ReadEntry(PXMLNode Entry) {
   Objects::TDocumentInfo I;
   I.Nom = LocalizedName(Entry);
   I.Taille = Number(SlotValue(Entry, "size")).value_or(0);
-  I.Commentaire = Attr(At(Entry, {"Description", "LocalizedString"}), "value");
+  I.Commentaire = AttributeValueOf(ChildAt(Entry, {"Description", "LocalizedString"}), "value");
   const PXMLNode Categorie = Classification(Entry, Scheme::Categorie);
   I.Categorie = LocalizedName(Categorie);
-  I.CodeCategorie = Attr(Categorie, "nodeRepresentation");
+  I.CodeCategorie = AttributeValueOf(Categorie, "nodeRepresentation");
   I.CadreExercice = LocalizedName(Classification(Entry, Scheme::CadreExercice));
   I.DateDebut = Objects::HL7TimeToText(SlotValue(Entry, "serviceStartTime"));
   I.DateFin = Objects::HL7TimeToText(SlotValue(Entry, "serviceStopTime"));
-  I.DocumentPatient = Attr(Classification(Entry, Scheme::Auteur), "nodeRepresentation") == "90";
-  I.Version = Number(Attr(Entry->GetChild("VersionInfo"), "versionName")).value_or(0);
-  I.uuid = Attr(Entry, "id");
+  I.DocumentPatient = AttributeValueOf(Classification(Entry, Scheme::Auteur), "nodeRepresentation") == "90";
+  I.Version = Number(AttributeValueOf(Entry->GetChild("VersionInfo"), "versionName")).value_or(0);
+  I.uuid = AttributeValueOf(Entry, "id");
   I.RepositoryId = SlotValue(Entry, "repositoryUniqueId");
   for (const Vantrel::TXMLNode& C : Entry->Children())
-    if (C.Name.Compare("ExternalIdentifier") && Attr(&C, "identificationScheme") == Scheme::UniqueId)
-      I.DocumentUniqueId = Attr(&C, "value");
+    if (C.Name.Compare("ExternalIdentifier") && AttributeValueOf(&C, "identificationScheme") == Scheme::UniqueId)
+      I.DocumentUniqueId = AttributeValueOf(&C, "value");
   I.legalAuthenticator = SlotValue(Entry, "legalAuthenticator");
   I.creationTime = SlotValue(Entry, "creationTime");
-  I.nodeRepresentation = Attr(Classification(Entry, Scheme::Format), "nodeRepresentation");
-  I.currentStatus = Attr(Entry, "status");
+  I.nodeRepresentation = AttributeValueOf(Classification(Entry, Scheme::Format), "nodeRepresentation");
+  I.currentStatus = AttributeValueOf(Entry, "status");
   I.Visibilite = Objects::VisibiliteFromEntry(Entry);
   Objects::FillDerivedFields(I);
   return I;
 }
 
 void ReadAdresse(PXMLNode Addr, TAdresse& A) {
-  A.Adresse = Text(At(Addr, {"streetAddressLine"}));
-  A.Complement = Text(At(Addr, {"additionalLocator"}));
-  A.CodePostal = Text(At(Addr, {"postalCode"}));
-  A.Ville = Text(At(Addr, {"city"}));
-  A.Pays = Text(At(Addr, {"country"}));
+  A.Adresse = TextOf(ChildAt(Addr, {"streetAddressLine"}));
+  A.Complement = TextOf(ChildAt(Addr, {"additionalLocator"}));
+  A.CodePostal = TextOf(ChildAt(Addr, {"postalCode"}));
+  A.Ville = TextOf(ChildAt(Addr, {"city"}));
+  A.Pays = TextOf(ChildAt(Addr, {"country"}));
 }
 
 void ReadTelecoms(PXMLNode Parent, TTelecom& T) {
   if (!Parent) return;
   for (const Vantrel::TXMLNode& C : Parent->Children()) {
     if (!C.Name.Compare("telecom")) continue;
-    const std::string Value = Attr(&C, "value");
-    const std::string Use = Attr(&C, "use");
+    const std::string Value = AttributeValueOf(&C, "value");
+    const std::string Use = AttributeValueOf(&C, "use");
     if (Value.starts_with("tel:")) {
       if (Use == "HP") T.Fixe = Value.substr(4);
       if (Use == "MC") T.Mobile = Value.substr(4);
@@ -211,27 +207,28 @@ void ReadTelecoms(PXMLNode Parent, TTelecom& T) {
 int ReadVolet(TCarvelin& DMP, PXMLNode Message, TVoletAdministratif& Volet) {
   if (const int Code = AcknowledgementCode(DMP, Message)) return Code;
   const PXMLNode Person =
-      At(Message, {"controlActProcess", "subject", "registrationEvent", "subject1", "patient", "patientPerson"});
+      ChildAt(Message, {"controlActProcess", "subject", "registrationEvent", "subject1", "patient", "patientPerson"});
   TIdentite& Id = Volet.Identite;
-  Id.NomUsage = Text(Path(Person, "name/family[@qualifier=SP]"));
-  Id.Prenom = Text(At(Person, {"name", "given"}));
-  Id.NomNaissance = Text(Path(Person, "name/family[@qualifier=BR]"));
-  Id.DateNaissance = Objects::HL7TimeToText(Attr(At(Person, {"birthTime"}), "value"));
-  if (const std::string Sexe = Attr(At(Person, {"administrativeGenderCode"}), "code"); !Sexe.empty())
+  Id.NomUsage = TextOf(XPathNodeOf(Person, "name/family[@qualifier=SP]"));
+  Id.Prenom = TextOf(ChildAt(Person, {"name", "given"}));
+  Id.NomNaissance = TextOf(XPathNodeOf(Person, "name/family[@qualifier=BR]"));
+  Id.DateNaissance = Objects::HL7TimeToText(AttributeValueOf(ChildAt(Person, {"birthTime"}), "value"));
+  if (const std::string Sexe = AttributeValueOf(ChildAt(Person, {"administrativeGenderCode"}), "code"); !Sexe.empty())
     Id.Sexe = Sexe[0];
-  Id.Civilite = CiviliteFromPrefix(Text(At(Person, {"name", "prefix"})));
-  ReadAdresse(At(Person, {"addr"}), Volet.Adresse);
+  Id.Civilite = CiviliteFromPrefix(TextOf(ChildAt(Person, {"name", "prefix"})));
+  ReadAdresse(ChildAt(Person, {"addr"}), Volet.Adresse);
   ReadTelecoms(Person, Volet.Telecom);
-  Volet.PaysNaissance = Text(Path(Person, "birthPlace[@classCode=BIRTHPL]/addr/country"));
-  const PXMLNode Relation = At(Person, {"personalRelationship"});
+  Volet.PaysNaissance = TextOf(XPathNodeOf(Person, "birthPlace[@classCode=BIRTHPL]/addr/country"));
+  const PXMLNode Relation = ChildAt(Person, {"personalRelationship"});
   if (!Relation) return ERR_OK;
   TRepresentantLegal& R = Volet.Representant;
-  R.Relation = EnumFromText<TRelation>(Attr(At(Relation, {"code"}), "code")).value_or(TRelation::Aucune);
-  const PXMLNode Name = At(Relation, {"relationshipHolder1", "name"});
-  R.Civilite = CiviliteFromPrefix(Text(At(Name, {"prefix"})));
-  R.Nom = Text(At(Name, {"family"}));
-  R.Prenom = Text(At(Name, {"given"}));
-  ReadAdresse(At(Relation, {"addr"}), R.Adresse);
+  R.Relation =
+      EnumFromText<TRelation>(AttributeValueOf(ChildAt(Relation, {"code"}), "code")).value_or(TRelation::Aucune);
+  const PXMLNode Name = ChildAt(Relation, {"relationshipHolder1", "name"});
+  R.Civilite = CiviliteFromPrefix(TextOf(ChildAt(Name, {"prefix"})));
+  R.Nom = TextOf(ChildAt(Name, {"family"}));
+  R.Prenom = TextOf(ChildAt(Name, {"given"}));
+  ReadAdresse(ChildAt(Relation, {"addr"}), R.Adresse);
   ReadTelecoms(Relation, R.Telecom);
   return ERR_OK;
 }
@@ -242,10 +239,11 @@ int ReadVolet(TCarvelin& DMP, PXMLNode Message, TVoletAdministratif& Volet) {
 // asks the service to clear it (nullFlavor NASK); otherwise nothing.
 std::string NASKElement(std::string_view Name, std::string_view Attributes, std::string_view Value,
                         const std::string* Previous) {
-  const std::string Open = std::string(Name) + (Attributes.empty() ? "" : " ") + std::string(Attributes);
-  if (!Value.empty()) return "<" + Open + ">" + Vantrel::XMLEscape(Value) + "</" + std::string(Name) + ">";
-  if (Previous && !Previous->empty()) return "<" + Open + " nullFlavor=\"NASK\"/>";
-  return {};
+  if (!Value.empty()) return Vantrel::XMLElement(Name, Attributes, Vantrel::XMLEscape(Value));
+  if (!Previous || Previous->empty()) return {};
+  std::string Flagged(Attributes);
+  if (!Flagged.empty()) Flagged += ' ';
+  return Vantrel::XMLElement(Name, Flagged + "nullFlavor=\"NASK\"", {});
 }
 
 std::string AdresseElement(const TAdresse& A, const TAdresse* Previous) {
@@ -292,28 +290,28 @@ void ParsePatient(PXMLNode Patient, TPatientInfo& Info) {
                                     {"1.2.250.1.213.1.4.11", true, 'D'}};
   for (const Vantrel::TXMLNode& Id : Patient->Children()) {
     if (!Id.Name.Compare("id")) continue;
-    const std::string Root = Attr(&Id, "root");
+    const std::string Root = AttributeValueOf(&Id, "root");
     for (const TRoot& R : Roots)
       if (R.OID == Root) {
         TIdentifiantNationalDeSante& Target = R.INSi ? Info.INSi : Info.INSC;
-        Target.Code = Attr(&Id, "extension");
+        Target.Code = AttributeValueOf(&Id, "extension");
         Target.Type = R.Type;
         Target.OID = Root;
       }
   }
   const PXMLNode Person = Patient->GetChild("patientPerson");
   TIdentite& I = Info.Identite;
-  const std::string Sexe = Attr(At(Person, {"administrativeGenderCode"}), "code");
+  const std::string Sexe = AttributeValueOf(ChildAt(Person, {"administrativeGenderCode"}), "code");
   I.Sexe = Sexe.size() == 1 ? Sexe[0] : 'U';
-  I.DateNaissance = HL7TimeToText(Attr(At(Person, {"birthTime"}), "value"));
-  I.Civilite = CiviliteFromPrefix(Text(At(Person, {"name", "prefix"})));
-  I.Prenom = Text(At(Person, {"name", "given"}));
+  I.DateNaissance = HL7TimeToText(AttributeValueOf(ChildAt(Person, {"birthTime"}), "value"));
+  I.Civilite = CiviliteFromPrefix(TextOf(ChildAt(Person, {"name", "prefix"})));
+  I.Prenom = TextOf(ChildAt(Person, {"name", "given"}));
   I.NomUsage.clear();
   I.NomNaissance.clear();
-  if (const PXMLNode Name = At(Person, {"name"}))
+  if (const PXMLNode Name = ChildAt(Person, {"name"}))
     for (const Vantrel::TXMLNode& Family : Name->Children()) {
       if (!Family.Name.Compare("family")) continue;
-      if (Attr(&Family, "qualifier") == "BR") {
+      if (AttributeValueOf(&Family, "qualifier") == "BR") {
         I.NomNaissance = Family.Value();
       } else {
         I.NomUsage = Family.Value();
@@ -337,7 +335,7 @@ int32_t VisibiliteFromEntry(PXMLNode Entry) {
   if (!Entry) return Result;
   for (const Vantrel::TXMLNode& C : Entry->Children()) {
     if (!C.Name.Compare("Classification")) continue;
-    const std::string Node = Attr(&C, "nodeRepresentation");
+    const std::string Node = AttributeValueOf(&C, "nodeRepresentation");
     for (const auto& [Name, Bit] : Bits)
       if (Node == Name) Result |= Bit;
   }
@@ -428,16 +426,16 @@ int AgeInYears(std::string_view Birth, Vantrel::TDateTime Now) {
 
 void TCarvelin::FillDossierInfo(PXMLNode Message, TDossierInfo& Info) {
   Info.Autorisation.clear();
-  if (const PXMLNode K = Path(Message, "attentionLine/keyWordText[@code=AUTORISATION]"))
-    Info.Autorisation = Attr(K->Parent->GetChild("value"), "code");
+  if (const PXMLNode K = XPathNodeOf(Message, "attentionLine/keyWordText[@code=AUTORISATION]"))
+    Info.Autorisation = AttributeValueOf(K->Parent->GetChild("value"), "code");
   Info.StatutMT = CodedTrue(Message, "attentionLine/keyWordText[@code=STATUT_MT]");
-  const PXMLNode Event = At(Message, {"controlActProcess", "subject", "registrationEvent"});
-  const PXMLNode Patient = At(Event, {"subject1", "patient"});
+  const PXMLNode Event = ChildAt(Message, {"controlActProcess", "subject", "registrationEvent"});
+  const PXMLNode Patient = ChildAt(Event, {"subject1", "patient"});
   Info.Fermeture.reset();
-  if (Attr(At(Patient, {"statusCode"}), "code") == "terminated") {
-    const PXMLNode Issue = At(Message, {"controlActProcess", "reasonOf", "detectedIssueEvent"});
-    Info.Fermeture = TFermeture{Objects::HL7TimeToText(Attr(At(Event, {"effectiveTime"}), "value")),
-                                Attr(At(Issue, {"code"}), "code"), Text(At(Issue, {"text"}))};
+  if (AttributeValueOf(ChildAt(Patient, {"statusCode"}), "code") == "terminated") {
+    const PXMLNode Issue = ChildAt(Message, {"controlActProcess", "reasonOf", "detectedIssueEvent"});
+    Info.Fermeture = TFermeture{Objects::HL7TimeToText(AttributeValueOf(ChildAt(Event, {"effectiveTime"}), "value")),
+                                AttributeValueOf(ChildAt(Issue, {"code"}), "code"), TextOf(ChildAt(Issue, {"text"}))};
   }
   Objects::ParsePatient(Patient, Info.Patient);
   Info.AccesWeb = CodedTrue(Patient, "subjectOf/administrativeObservation/code[@code=COMPTE_INTERNET_OUVERT]");
@@ -454,12 +452,13 @@ int TCarvelin::ParseDossierExiste(std::string_view XML, TDossierInfo& Info) {
     int Code;
     const PXMLNode Message = BodyChild(*this, XML, Tree, {"PRPA_IN201308UV02"}, Code);
     if (Code == ERR_REQUETE_REFUSEE) return Code;
-    const PXMLNode Ack = At(Message, {"acknowledgement"});
-    if (Attr(Ack, "typeCode") == "AE") {
-      FError.SetError(Text(At(Ack, {"acknowledgementDetail", "text"})));
+    const PXMLNode Ack = ChildAt(Message, {"acknowledgement"});
+    if (AttributeValueOf(Ack, "typeCode") == "AE") {
+      FError.SetError(TextOf(ChildAt(Ack, {"acknowledgementDetail", "text"})));
       return ERR_REQUETE_INVALIDE;
     }
-    const std::string Response = Attr(At(Message, {"controlActProcess", "queryAck", "queryResponseCode"}), "code");
+    const std::string Response =
+        AttributeValueOf(ChildAt(Message, {"controlActProcess", "queryAck", "queryResponseCode"}), "code");
     if (Response == "NF") return ERR_DMP;
     if (Response != "OK") return ERR_PROGRAMME;
     FillDossierInfo(Message, Info);
@@ -474,13 +473,13 @@ int TCarvelin::ParseCreationDossier(std::string_view XML, TDossierInfo& Info) {
     const PXMLNode Response = BodyChild(*this, XML, Tree, {"PRPA_IN201311UV02_Response"}, Code);
     if (Code != ERR_OK) return Code;
     if (const PXMLNode Created = Response->GetChild("PRPA_IN201312UV02");
-        Created && Attr(At(Created, {"acknowledgement"}), "typeCode") == "AA") {
+        Created && AttributeValueOf(ChildAt(Created, {"acknowledgement"}), "typeCode") == "AA") {
       FillDossierInfo(Created, Info);
       return ERR_OK;
     }
     if (const PXMLNode Refused = Response->GetChild("PRPA_IN201313UV02");
-        Refused && Attr(At(Refused, {"acknowledgement"}), "typeCode") == "AE") {
-      FError.SetError(Text(At(Refused, {"acknowledgement", "acknowledgementDetail", "text"})));
+        Refused && AttributeValueOf(ChildAt(Refused, {"acknowledgement"}), "typeCode") == "AE") {
+      FError.SetError(TextOf(ChildAt(Refused, {"acknowledgement", "acknowledgementDetail", "text"})));
       return ERR_REQUETE_INVALIDE;
     }
     return ERR_PROGRAMME;
@@ -506,8 +505,8 @@ int TCarvelin::ReadDossiers(std::string_view XML, std::vector<Objects::TDossierI
       Objects::TDossierItem& Item = Items.emplace_back();
       for (const Vantrel::TXMLNode& Id : Data.Children()) {
         if (!Id.Name.Compare("patientIdentifier")) continue;
-        const std::string Type = Text(At(&Id, {"nationalIdType"}));
-        const PXMLNode Value = At(&Id, {"nationalId"});
+        const std::string Type = TextOf(ChildAt(&Id, {"nationalIdType"}));
+        const PXMLNode Value = ChildAt(&Id, {"nationalId"});
         if (!Value) continue;
         for (const auto& [OID, Letter] : Types) {
           if (OID != Type) continue;
@@ -519,15 +518,15 @@ int TCarvelin::ReadDossiers(std::string_view XML, std::vector<Objects::TDossierI
         }
       }
       TIdentite& I = Item.Patient.Identite;
-      I.Prenom = Text(At(&Data, {"firstName"}));
-      I.NomNaissance = Text(At(&Data, {"patronymicalName"}));
-      I.NomUsage = Text(At(&Data, {"lastName"}));
+      I.Prenom = TextOf(ChildAt(&Data, {"firstName"}));
+      I.NomNaissance = TextOf(ChildAt(&Data, {"patronymicalName"}));
+      I.NomUsage = TextOf(ChildAt(&Data, {"lastName"}));
       if (I.NomUsage == NonRenseigne) I.NomUsage.clear();
-      Item.StatutMT = Text(At(&Data, {"MT"})) == "true";
-      Item.dateOfBirth = Text(At(&Data, {"dateOfBirth"}));
-      Item.lastAccessDate = Text(At(&Data, {"lastAccessDate"}));
-      Item.lastUpdateDate = Text(At(&Data, {"lastUpdateDate"}));
-      Item.lastAddDate = Text(At(&Data, {"lastAddDate"}));
+      Item.StatutMT = TextOf(ChildAt(&Data, {"MT"})) == "true";
+      Item.dateOfBirth = TextOf(ChildAt(&Data, {"dateOfBirth"}));
+      Item.lastAccessDate = TextOf(ChildAt(&Data, {"lastAccessDate"}));
+      Item.lastUpdateDate = TextOf(ChildAt(&Data, {"lastUpdateDate"}));
+      Item.lastAddDate = TextOf(ChildAt(&Data, {"lastAddDate"}));
       I.DateNaissance = Objects::HL7TimeToText(Item.dateOfBirth);
       Item.DateDernierAcces = Objects::HL7TimeToText(Item.lastAccessDate);
       Item.DateModification = Objects::HL7TimeToText(Item.lastUpdateDate);
@@ -547,10 +546,10 @@ int TCarvelin::ReadPatients(std::string_view XML, std::vector<TPatientItem>& Ite
     const PXMLNode Message = BodyChild(*this, XML, Tree, {"PRPA_IN201306UV02"}, Code);
     if (Code != ERR_OK) return Code;
     const PXMLNode Ack = Message->GetChild("acknowledgement");
-    const std::string Type = Attr(At(Ack, {"typeCode"}), "code");
+    const std::string Type = AttributeValueOf(ChildAt(Ack, {"typeCode"}), "code");
     if (Type == "AE") {
-      FError.SetError(Text(At(Ack, {"acknowledgementDetail", "text"})));
-      const std::string Detail = Attr(At(Ack, {"acknowledgementDetail", "code"}), "code");
+      FError.SetError(TextOf(ChildAt(Ack, {"acknowledgementDetail", "text"})));
+      const std::string Detail = AttributeValueOf(ChildAt(Ack, {"acknowledgementDetail", "code"}), "code");
       if (Detail == "DMPTooManyResult") return ERR_TROP_DE_RESULTATS;
       if (Detail == "DMPInvalidRequest") return ERR_REQUETE_INVALIDE;
       if (Detail == "DMPAuthenticationError") return ERR_ACCES_REFUSE;
@@ -561,7 +560,7 @@ int TCarvelin::ReadPatients(std::string_view XML, std::vector<TPatientItem>& Ite
     for (const Vantrel::TXMLNode& Subject : Act->Children()) {
       if (!Subject.Name.Compare("subject")) continue;
       TPatientItem& Item = Items.emplace_back();
-      const PXMLNode Patient = At(&Subject, {"registrationEvent", "subject1", "patient"});
+      const PXMLNode Patient = ChildAt(&Subject, {"registrationEvent", "subject1", "patient"});
       Objects::ParsePatient(Patient, Item.Patient);
       Item.oppositionUrgence =
           CodedTrue(Patient, "subjectOf2/administrativeObservation/code[@code=OPPOSITION_ACCES_URGENCE]");
@@ -591,7 +590,7 @@ int TCarvelin::ParseRevisionVolet(std::string_view XML, TVoletAdministratif& Vol
     if (Code != ERR_OK) return Code;
     if (Response->Length() != 1) return ERR_PROGRAMME;
     if (const PXMLNode Refused = Response->GetChild("PRPA_IN201316UV02")) {
-      FError.SetError(Text(At(Refused, {"acknowledgement", "acknowledgementDetail", "text"})));
+      FError.SetError(TextOf(ChildAt(Refused, {"acknowledgement", "acknowledgementDetail", "text"})));
       return ERR_REQUETE_INVALIDE;
     }
     const PXMLNode Revised = Response->GetChild("PRPA_IN201315UV02");
@@ -657,7 +656,7 @@ int TCarvelin::ParsePraticiens(std::string_view XML, std::vector<TPraticien>& Pr
       return S;
     for (const Vantrel::TXMLNode& A : Output->Children()) {
       if (!A.Name.Compare("listOfAuthorizationByPatient")) continue;
-      auto Field = [&A](std::string_view Name) { return Text(At(&A, {Name})); };
+      auto Field = [&A](std::string_view Name) { return TextOf(ChildAt(&A, {Name})); };
       Praticiens.push_back({Field("nationalId"), Field("nationalIdType"), Field("firstName"), Field("lastName"),
                             Objects::HL7TimeToText(Field("lastActionDate")), Field("mode"),
                             Objects::HL7TimeToText(Field("startOfAuthorization")),
@@ -683,7 +682,7 @@ int ReadAcces(TCarvelin& DMP, std::string_view XML, std::string_view Response, i
     if (const int S = StatusCode(DMP, Output, Status, {{"DMPPatientAccessAlreadyExists", AlreadyExists}},
                                  ERR_REQUETE_REFUSEE))
       return S;
-    Acces = {Text(At(Output, {"login"})), Text(At(Output, {"password"}))};
+    Acces = {TextOf(ChildAt(Output, {"login"})), TextOf(ChildAt(Output, {"password"}))};
     return ERR_OK;
   });
 }
@@ -719,7 +718,7 @@ int TCarvelin::xmlAutorisation(std::string_view XML) {
     const PXMLNode Output = Response->GetChild("output");
     if (!Output) return ERR_OK;
     // Anything the service does not grant in so many words is a refusal.
-    return StatusCode(*this, Output, Text(At(Output, {"status"})),
+    return StatusCode(*this, Output, TextOf(ChildAt(Output, {"status"})),
                       {{"DMPInvalidRequest", ERR_REQUETE_INVALIDE},
                        {"DMPErrorLPS", ERR_REQUETE_INVALIDE},
                        {"DMPClosed", ERR_REQUETE_INVALIDE},
@@ -735,7 +734,7 @@ namespace {
 
 // 0 for a RegistryResponse of status Success, else the status in FError and a refusal.
 int RegistrySuccessCode(TCarvelin& DMP, const TXMLTree& Tree) {
-  const std::string Status = Attr(Tree.XPathNode("/Envelope/Body/RegistryResponse"), "status");
+  const std::string Status = AttributeValueOf(Tree.XPathNode("/Envelope/Body/RegistryResponse"), "status");
   if (Status == RegistrySuccess) return ERR_OK;
   DMP.FError.SetError(Status);
   return ERR_REQUETE_REFUSEE;
@@ -804,7 +803,7 @@ int TCarvelin::ParseObjectRefs(std::string_view XML, std::vector<std::string>& I
     if (const PXMLNode Objects = CountedObjects(*this, Response))
       for (const Vantrel::TXMLNode& Ref : Objects->Children())
         if (Ref.Name.Compare("ObjectRef"))
-          if (std::string Id = Attr(&Ref, "id"); !Id.empty()) Ids.push_back(std::move(Id));
+          if (std::string Id = AttributeValueOf(&Ref, "id"); !Id.empty()) Ids.push_back(std::move(Id));
   });
 }
 
@@ -813,8 +812,8 @@ int TCarvelin::ParseHasMemberTargets(std::string_view XML, std::vector<std::stri
     // No association (sets without members) is an empty list, not a fault.
     if (const PXMLNode Objects = Response->GetChild("RegistryObjectList"))
       for (const Vantrel::TXMLNode& A : Objects->Children())
-        if (A.Name.Compare("Association") && Attr(&A, "associationType") == HasMember)
-          Ids.push_back(Attr(&A, "targetObject"));
+        if (A.Name.Compare("Association") && AttributeValueOf(&A, "associationType") == HasMember)
+          Ids.push_back(AttributeValueOf(&A, "targetObject"));
   });
 }
 
@@ -825,8 +824,8 @@ int TCarvelin::ParseSingleObjectRef(std::string_view XML, std::string& Id) {
     int Code;
     const PXMLNode Response = QueryResponse(*this, XML, Tree, Code);
     if (Code != ERR_OK) return Code;
-    if (Attr(Response, "totalResultCount") != "1") return ERR_DOCUMENT_INTROUVABLE;
-    Id = Attr(At(Response, {"RegistryObjectList", "ObjectRef"}), "id");
+    if (AttributeValueOf(Response, "totalResultCount") != "1") return ERR_DOCUMENT_INTROUVABLE;
+    Id = AttributeValueOf(ChildAt(Response, {"RegistryObjectList", "ObjectRef"}), "id");
     return Id.empty() ? ERR_PROGRAMME : ERR_OK;
   });
 }
@@ -859,8 +858,8 @@ int TCarvelin::ParseRetrieveDocumentSet(std::string_view XML, Objects::TRetrieve
       FError.SetError("Réponse MTOM incomplète : " + std::to_string(Mime.Parts.size()) + " partie(s)");
       return ERR_XOP;
     }
-    Document.RepositoryUniqueId = Text(Response->GetChild("RepositoryUniqueId"));
-    Document.DocumentUniqueId = Text(Response->GetChild("DocumentUniqueId"));
+    Document.RepositoryUniqueId = TextOf(Response->GetChild("RepositoryUniqueId"));
+    Document.DocumentUniqueId = TextOf(Response->GetChild("DocumentUniqueId"));
     Document.Content = Mime.Parts[1].Content.View();
     return ERR_OK;
   });

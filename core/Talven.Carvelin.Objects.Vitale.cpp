@@ -83,7 +83,13 @@ int TCarvelin::ReadVitale(std::string& XML) {
     eSante::TAPI_LEC& Api = Reader();
     if (!Api.Loaded()) {
       Log("Chargement de l'API de lecteur...");
-      if (const int Code = OpenReader(Api, eSante::TAPI_LEC::DefaultLocation(), FError)) return Code;
+      const std::string& Library = eSante::TAPI_LEC::DefaultLocation();
+      if (Library.empty()) {
+        FError.SetError("Aucun emplacement par défaut pour l'API de lecture : ni XDG_DATA_HOME ni HOME ne "
+                        "désignent un dossier");
+        return ERR_VITALE;
+      }
+      if (const int Code = OpenReader(Api, Library, FError)) return Code;
     }
     // Detection is part of the reading: the library tells a missing card there.
     Log("Détection de la carte Vitale...");

@@ -22,6 +22,8 @@
 
 namespace Talven {
 
+using Vantrel::AttributeValueOf;
+
 namespace {
 
 constexpr std::string_view SettingsKey = "Software\\Talven\\Carvelin2";
@@ -386,8 +388,7 @@ bool TCarvelin::CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree)
   }
   Vantrel::PXMLNode Fault = Tree.GetNodeAt({"Envelope", "Body", "Fault"});
   if (!Fault) return false;
-  Vantrel::PXMLNode Reason = Fault->GetChildAt({"Reason", "Text"});
-  FError.SetError(Reason ? Reason->Value() : std::string());
+  FError.SetError(Vantrel::TextOf(Fault->GetChildAt({"Reason", "Text"})));
   ErrorReport(Source);
   return true;
 }
@@ -395,27 +396,24 @@ bool TCarvelin::CheckSoapFault(std::string_view Source, Vantrel::TXMLTree& Tree)
 bool TCarvelin::CheckRegistryErrors(const Vantrel::TXMLTree& Tree, int& Code) {
   Vantrel::PXMLNode List = Tree.XPathNode("/Envelope/Body//RegistryErrorList");
   if (!List) return false;
-  auto Attribute = [](Vantrel::PXMLNode Node, std::string_view Name) {
-    const Vantrel::TXMLString* A = Node ? Node->GetAttribute(Name) : nullptr;
-    return A ? A->Value() : std::string();
-  };
   // A warning beside a success does not undo the success (a filing read as
   // failed would be filed twice): it only goes to the log.
-  const bool Success = Attribute(List->Parent, "status") == RegistrySuccessStatus;
+  const bool Success = AttributeValueOf(List->Parent, "status") == RegistrySuccessStatus;
   Vantrel::PXMLNode Error = nullptr;
   for (const Vantrel::TXMLNode& Entry : List->Children()) {
     if (!Entry.Name.Compare("RegistryError")) continue;
-    if (Success && Attribute(&Entry, "severity") == RegistryWarningSeverity) {
-      Log("Avertissement du registre : " + Attribute(&Entry, "errorCode") + " " + Attribute(&Entry, "codeContext"));
+    if (Success && AttributeValueOf(&Entry, "severity") == RegistryWarningSeverity) {
+      Log("Avertissement du registre : " + AttributeValueOf(&Entry, "errorCode") + " " +
+          AttributeValueOf(&Entry, "codeContext"));
       continue;
     }
     Error = &Entry;
     break;
   }
   if (!Error) return false;
-  FError.SetError(Attribute(Error, "codeContext"));
+  FError.SetError(AttributeValueOf(Error, "codeContext"));
   ErrorReport(Tree.Source());
-  const std::string ErrorCode = Attribute(Error, "errorCode");
+  const std::string ErrorCode = AttributeValueOf(Error, "errorCode");
   for (const TRegistryError& E : RegistryErrors)
     if (E.ErrorCode == ErrorCode) {
       Code = E.Code;
@@ -476,8 +474,8 @@ void TCarvelin::LoadDmpParameters() {
   Vantrel::PXMLNode List = Tree.XPathNode("/dmp-parameters/parameter-list[@code=param-si-dmp]");
   if (!List) return;
   auto Value = [List](std::string_view Code) -> std::optional<std::string> {
-    Vantrel::PXMLNode P = List->XPathNode("parameter[@code=" + std::string(Code) + "]");
-    const Vantrel::TXMLString* V = P ? P->GetAttribute("value") : nullptr;
+    const Vantrel::TXMLString* V =
+        Vantrel::AttributeOf(List->XPathNode("parameter[@code=" + std::string(Code) + "]"), "value");
     if (!V) return std::nullopt;
     return V->Value();
   };

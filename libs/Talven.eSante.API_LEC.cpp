@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "Vantrel.SysUtils.h"
@@ -19,14 +18,6 @@ namespace {
 
 const Vantrel::TFileVersion MinimumVersion = {6, 2, 1, 0};
 
-std::string UserDataFolder() {
-  const char* Xdg = std::getenv("XDG_DATA_HOME");
-  if (Xdg && Xdg[0] == '/') return Xdg;
-  const char* Home = std::getenv("HOME");
-  if (Home && Home[0] == '/') return std::string(Home) + "/.local/share";
-  return {};
-}
-
 template <typename T>
 bool FindEntry(void* Handle, const char* Name, T& Entry) {
   Entry = reinterpret_cast<T>(dlsym(Handle, Name));
@@ -36,7 +27,12 @@ bool FindEntry(void* Handle, const char* Name, T& Entry) {
 }  // namespace
 
 const std::string& TAPI_LEC::DefaultLocation() {
-  static const std::string Location = UserDataFolder() + "/santesocial/DMP/libapi_lec.so";
+  // Without a data folder there is no default: a path at the root of the
+  // file system would load whatever library stands there.
+  static const std::string Location = [] {
+    const std::string Folder = Vantrel::UserDataFolder();
+    return Folder.empty() ? Folder : Folder + "/santesocial/DMP/libapi_lec.so";
+  }();
   return Location;
 }
 

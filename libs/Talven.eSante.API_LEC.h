@@ -54,7 +54,8 @@ class TAPI_LEC {
   TAPI_LEC& operator=(const TAPI_LEC&) = delete;
 
   // The default library file, computed once: the user's data folder
-  // ($XDG_DATA_HOME, else ~/.local/share) + "/santesocial/DMP/libapi_lec.so".
+  // ($XDG_DATA_HOME, else ~/.local/share) + "/santesocial/DMP/libapi_lec.so";
+  // empty (nothing to load) when neither variable names a folder.
   static const std::string& DefaultLocation();
 
   // Loads AFileName (another loaded file is unloaded first); true at once

@@ -230,6 +230,14 @@ std::string TempFileNameWithPrefix(std::string_view Prefix) {
   }
 }
 
+std::string UserDataFolder() {
+  const char* Xdg = std::getenv("XDG_DATA_HOME");
+  if (Xdg && Xdg[0] == '/') return Xdg;
+  const char* Home = std::getenv("HOME");
+  if (Home && Home[0] == '/') return std::string(Home) + "/.local/share";
+  return {};
+}
+
 void EnsureTrailingBackslash(TDocImport& DocImport) {
   std::string& Path = DocImport.Path;
   if (!Path.empty() && Path.back() != '/') Path += '/';

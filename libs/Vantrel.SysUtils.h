@@ -43,6 +43,12 @@ bool StringToFile(const std::string& AFileName, std::string_view S);
 // returns its full name; empty when it cannot be created.
 std::string TempFileNameWithPrefix(std::string_view Prefix);
 
+// The user's data folder (XDG Base Directory): $XDG_DATA_HOME when it is an
+// absolute path, else $HOME/.local/share when HOME is one; empty when
+// neither is, so that no caller falls back to a folder at the root of the
+// file system.
+std::string UserDataFolder();
+
 // The host import folder settings (section DocImport of the settings file).
 struct TDocImport {
   std::string Path;  // folder into which documents are exported for the host program

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <system_error>
 
+#include "Vantrel.SysUtils.h"
 #include "Vantrel.Winapi.BCrypt.h"
 
 namespace Vantrel {
@@ -51,11 +51,9 @@ class TFd {
 }
 
 std::filesystem::path DataFolder() {
-  const char* Xdg = std::getenv("XDG_DATA_HOME");
-  if (Xdg && Xdg[0] == '/') return std::filesystem::path(Xdg) / "Carvelin2";
-  const char* Home = std::getenv("HOME");
-  if (!Home || Home[0] != '/') RaiseErrno(ENOENT, "ProtectString: no home folder");
-  return std::filesystem::path(Home) / ".local" / "share" / "Carvelin2";
+  const std::string Folder = UserDataFolder();
+  if (Folder.empty()) RaiseErrno(ENOENT, "ProtectString: no home folder");
+  return std::filesystem::path(Folder) / "Carvelin2";
 }
 
 // Why the key could not be had: an errno value (0: none) and the text for

@@ -377,6 +377,12 @@ constexpr TChainPolicyRow ChainPolicyRows[] = {
     {X509_V_ERR_DIFFERENT_CRL_SCOPE, CRYPT_E_REVOCATION_OFFLINE},
 };
 
+uint32_t ChainPolicyStatus(int VerifyResult) {
+  for (const auto& Row : ChainPolicyRows)
+    if (Row.VerifyResult == VerifyResult) return Row.Status;
+  return TRUST_E_FAIL;
+}
+
 uint32_t StatusOf(int Verified, int Error) {
   if (Verified == 1) return 0;
   return Error == X509_V_OK ? TRUST_E_FAIL : ChainPolicyStatus(Error);
@@ -506,12 +512,6 @@ void SetExtraCAFile(std::string Path) {
   std::lock_guard<std::mutex> Guard(T.Lock);
   T.ExtraCAFile = std::move(Path);
   T.Store.reset();
-}
-
-uint32_t ChainPolicyStatus(int VerifyResult) {
-  for (const auto& Row : ChainPolicyRows)
-    if (Row.VerifyResult == VerifyResult) return Row.Status;
-  return TRUST_E_FAIL;
 }
 
 bool VerifyServerChain(const std::vector<std::string>& Certificates, const std::string& Host, uint32_t& Status) {

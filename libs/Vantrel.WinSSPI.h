@@ -104,10 +104,6 @@ TCertificateStore& MyStore();
 // none. Checks from now on use the new store.
 void SetExtraCAFile(std::string Path);
 
-// The policy status of an OpenSSL verification result (X509_V_ERR_*): 0 for
-// X509_V_OK, TRUST_E_FAIL for a result without a status of its own.
-uint32_t ChainPolicyStatus(int VerifyResult);
-
 // Checks the chain of a TLS server called Host (a name or an IP address),
 // now: Certificates[0] is the server's (DER), the rest are offered as
 // intermediates; the trust store supplies the authorities. In this order:

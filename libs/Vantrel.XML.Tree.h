@@ -286,6 +286,37 @@ struct TXMLNode {
 };
 
 // ---------------------------------------------------------------------------
+// Null-safe readers, for answers in which any node may be missing: each takes
+// a node that may be nullptr and answers nullptr, "" or an empty list for a
+// missing node or attribute, so that a chain of lookups needs no test between
+// its steps. Values are decoded unless the name says Raw.
+
+inline PXMLNode ChildOf(PXMLNode Node, std::string_view Name) { return Node ? Node->GetChild(Name) : nullptr; }
+inline PXMLNode ChildAt(PXMLNode Node, std::initializer_list<std::string_view> Path) {
+  return Node ? Node->GetChildAt(Path) : nullptr;
+}
+// Raises EXPathError for a malformed selector, as TXMLNode::XPathNode.
+inline PXMLNode XPathNodeOf(PXMLNode Node, std::string_view Selector) {
+  return Node ? Node->XPathNode(Selector) : nullptr;
+}
+inline std::vector<PXMLNode> ChildrenOf(PXMLNode Node, std::string_view Name) {
+  return Node ? Node->GetChilds(Name) : std::vector<PXMLNode>();
+}
+inline const TXMLString* AttributeOf(PXMLNode Node, std::string_view Name) {
+  return Node ? Node->GetAttribute(Name) : nullptr;
+}
+inline std::string AttributeValueOf(PXMLNode Node, std::string_view Name) {
+  const TXMLString* A = AttributeOf(Node, Name);
+  return A ? A->Value() : std::string();
+}
+inline std::string_view RawAttributeOf(PXMLNode Node, std::string_view Name) {
+  const TXMLString* A = AttributeOf(Node, Name);
+  return A ? A->View() : std::string_view();
+}
+inline std::string TextOf(PXMLNode Node) { return Node ? Node->Value() : std::string(); }
+inline std::string_view RawTextOf(PXMLNode Node) { return Node ? Node->Text.View() : std::string_view(); }
+
+// ---------------------------------------------------------------------------
 // Tree
 
 class TXMLTree {

@@ -11,7 +11,15 @@
 
 namespace Talven {
 
+using Vantrel::AttributeOf;
+using Vantrel::AttributeValueOf;
+using Vantrel::ChildAt;
+using Vantrel::ChildOf;
+using Vantrel::ChildrenOf;
 using Vantrel::PXMLNode;
+using Vantrel::RawAttributeOf;
+using Vantrel::RawTextOf;
+using Vantrel::TextOf;
 using Vantrel::TXMLNode;
 using Vantrel::TXMLString;
 
@@ -83,34 +91,6 @@ std::string FormatHL7DateFR(std::string_view Text) {
 }
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Lookups that accept a missing node.
-
-PXMLNode Child(PXMLNode N, std::string_view Name) { return N ? N->GetChild(Name) : nullptr; }
-
-PXMLNode ChildAt(PXMLNode N, std::initializer_list<std::string_view> Path) {
-  return N ? N->GetChildAt(Path) : nullptr;
-}
-
-const TXMLString* Attr(PXMLNode N, std::string_view Name) { return N ? N->GetAttribute(Name) : nullptr; }
-
-std::string AttrValue(PXMLNode N, std::string_view Name) {
-  const TXMLString* A = Attr(N, Name);
-  return A ? A->Value() : std::string();
-}
-
-std::string_view AttrRaw(PXMLNode N, std::string_view Name) {
-  const TXMLString* A = Attr(N, Name);
-  return A ? A->View() : std::string_view();
-}
-
-std::string TextValue(PXMLNode N) { return N ? N->Value() : std::string(); }
-std::string_view TextRaw(PXMLNode N) { return N ? N->Text.View() : std::string_view(); }
-
-std::vector<PXMLNode> Children(PXMLNode N, std::string_view Name) {
-  return N ? N->GetChilds(Name) : std::vector<PXMLNode>();
-}
 
 // ---------------------------------------------------------------------------
 // HTML output
@@ -482,13 +462,13 @@ void TRenderer::Head(THtml& H, bool BodyPage) {
 }
 
 void TRenderer::Identifier(THtml& H, PXMLNode II) {
-  if (const TXMLString* Ext = Attr(II, "extension")) Strong(H, Ext->Value());
-  if (const TXMLString* R = Attr(II, "root")) H.Markup(" [").Raw(R->View()).Markup("]");
+  if (const TXMLString* Ext = AttributeOf(II, "extension")) Strong(H, Ext->Value());
+  if (const TXMLString* R = AttributeOf(II, "root")) H.Markup(" [").Raw(R->View()).Markup("]");
 }
 
 void TRenderer::Coordinates(THtml& H, PXMLNode E, bool Break) {
-  PXMLNode Addr = Child(E, "addr");
-  PXMLNode Tel = Child(E, "telecom");
+  PXMLNode Addr = ChildOf(E, "addr");
+  PXMLNode Tel = ChildOf(E, "telecom");
   if (!Addr && !Tel) return;
   RowStart(H, "Coordonnées");
   Address(H, Addr);
@@ -499,22 +479,22 @@ void TRenderer::Coordinates(THtml& H, PXMLNode E, bool Break) {
 
 void TRenderer::Address(THtml& H, PXMLNode Addr) {
   const size_t Before = H.Size();
-  if (const TXMLString* Use = Attr(Addr, "use"))
+  if (const TXMLString* Use = AttributeOf(Addr, "use"))
     H.Text(CodeLabel(Use->Value(), CodeTableTelecomUse, "")).Markup(":<br>");
-  for (PXMLNode Line : Children(Addr, "streetAddressLine")) H.Text(Line->Value()).Markup("<br>");
-  if (Child(Addr, "streetName")) {
-    H.Text(TextValue(Child(Addr, "houseNumber"))).Markup(" ");
-    H.Text(TextValue(Child(Addr, "streetNameType"))).Markup(" ");
-    H.Text(TextValue(Child(Addr, "streetName"))).Markup("<br>");
+  for (PXMLNode Line : ChildrenOf(Addr, "streetAddressLine")) H.Text(Line->Value()).Markup("<br>");
+  if (ChildOf(Addr, "streetName")) {
+    H.Text(TextOf(ChildOf(Addr, "houseNumber"))).Markup(" ");
+    H.Text(TextOf(ChildOf(Addr, "streetNameType"))).Markup(" ");
+    H.Text(TextOf(ChildOf(Addr, "streetName"))).Markup("<br>");
   }
-  if (PXMLNode Postal = Child(Addr, "postalCode")) H.Text(Postal->Value());
-  if (PXMLNode City = Child(Addr, "city")) H.Markup(" ").Text(City->Value());
-  if (H.Size() == Before && !Attr(Addr, "nullFlavor")) H.Markup("adresse non renseignée");
+  if (PXMLNode Postal = ChildOf(Addr, "postalCode")) H.Text(Postal->Value());
+  if (PXMLNode City = ChildOf(Addr, "city")) H.Markup(" ").Text(City->Value());
+  if (H.Size() == Before && !AttributeOf(Addr, "nullFlavor")) H.Markup("adresse non renseignée");
   H.Markup("<br>");
 }
 
 void TRenderer::Telecom(THtml& H, PXMLNode Tel) {
-  const std::string Value = AttrValue(Tel, "value");
+  const std::string Value = AttributeValueOf(Tel, "value");
   const size_t Colon = Value.find(':');
   if (Colon == std::string::npos) return;
   H.Text(CodeLabel(std::string_view(Value).substr(0, Colon), CodeTableTelecomUse, ""));
@@ -522,12 +502,12 @@ void TRenderer::Telecom(THtml& H, PXMLNode Tel) {
 }
 
 void TRenderer::PersonName(THtml& H, PXMLNode Name, bool Qualifiers) {
-  if (PXMLNode Prefix = Child(Name, "prefix")) {
+  if (PXMLNode Prefix = ChildOf(Name, "prefix")) {
     Strong(H, Prefix->Value());
     H.Markup(" ");
   }
-  Strong(H, TextValue(Child(Name, "given")));
-  for (PXMLNode Family : Children(Name, "family")) {
+  Strong(H, TextOf(ChildOf(Name, "given")));
+  for (PXMLNode Family : ChildrenOf(Name, "family")) {
     if (Qualifiers) {
       if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
         if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
@@ -541,13 +521,13 @@ void TRenderer::PersonName(THtml& H, PXMLNode Name, bool Qualifiers) {
 }
 
 void TRenderer::Code(THtml& H, PXMLNode C) {
-  const TXMLString* CodeAttr = Attr(C, "code");
+  const TXMLString* CodeAttr = AttributeOf(C, "code");
   if (CodeAttr && CodeAttr->Compare("PRELV"))
     H.Markup("Préleveur : ");
   else
-    H.Markup("(").Text(AttrValue(C, "code")).Markup(") ");
-  const std::string Original = AttrValue(C, "originalText");
-  H.Text(!Original.empty() ? Original : AttrValue(C, "displayName"));
+    H.Markup("(").Text(AttributeValueOf(C, "code")).Markup(") ");
+  const std::string Original = AttributeValueOf(C, "originalText");
+  H.Text(!Original.empty() ? Original : AttributeValueOf(C, "displayName"));
 }
 
 void TRenderer::OrganisationName(THtml& H, PXMLNode Owner) {
@@ -558,27 +538,27 @@ void TRenderer::OrganisationName(THtml& H, PXMLNode Owner) {
 void TRenderer::AssignedEntity(THtml& H, PXMLNode AE, std::string_view Separator) {
   PersonName(H, ChildAt(AE, {"assignedPerson", "name"}), false);
   H.Markup(Separator);
-  Identifier(H, Child(AE, "id"));
+  Identifier(H, ChildOf(AE, "id"));
   H.Markup("<br>");
   OrganisationName(H, AE);
 }
 
 void TRenderer::Patient(THtml& H) {
-  PXMLNode Target = Child(Root, "recordTarget");
+  PXMLNode Target = ChildOf(Root, "recordTarget");
   if (!Target) return;
-  PXMLNode Role = Child(Target, "patientRole");
-  PXMLNode Patient = Child(Role, "patient");
-  PXMLNode Name = Child(Patient, "name");
+  PXMLNode Role = ChildOf(Target, "patientRole");
+  PXMLNode Patient = ChildOf(Role, "patient");
+  PXMLNode Name = ChildOf(Patient, "name");
   H.Line("<table class=\"header\">");
 
   H.Markup("<tr><th>Patient</th><td colspan=\"3\">");
-  if (PXMLNode Prefix = Child(Name, "prefix")) {
+  if (PXMLNode Prefix = ChildOf(Name, "prefix")) {
     Strong(H, Prefix->Value());
     H.Markup(" ");
   }
   H.Markup("Prénom : ");
-  Strong(H, TextValue(Child(Name, "given")));
-  for (PXMLNode Family : Children(Name, "family")) {
+  Strong(H, TextOf(ChildOf(Name, "given")));
+  for (PXMLNode Family : ChildrenOf(Name, "family")) {
     if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
       if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
       else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
@@ -588,20 +568,20 @@ void TRenderer::Patient(THtml& H) {
   H.Line("</td></tr>");
 
   H.Markup("<tr><th>Date de naissance</th><td width=\"30%\"><strong>");
-  Date(H, AttrValue(Child(Patient, "birthTime"), "value"));
+  Date(H, AttributeValueOf(ChildOf(Patient, "birthTime"), "value"));
   H.Markup("</strong></td><th class=\"h2\">Sexe</th><td><strong>");
-  H.Text(CodeLabel(AttrValue(Child(Patient, "administrativeGenderCode"), "code"), CodeTableSex, "Inconnu"));
+  H.Text(CodeLabel(AttributeValueOf(ChildOf(Patient, "administrativeGenderCode"), "code"), CodeTableSex, "Inconnu"));
   H.Line("</strong></td></tr>");
 
   H.Markup("<tr><th>Coordonnées</th><td>");
-  Address(H, Child(Role, "addr"));
-  if (PXMLNode Tel = Child(Role, "telecom"))
+  Address(H, ChildOf(Role, "addr"));
+  if (PXMLNode Tel = ChildOf(Role, "telecom"))
     Telecom(H, Tel);
   else
     H.Markup("Coordonnées téléphoniques non renseignées");
   H.Markup("<br></td><th class=\"h2\">Identifiant(s)</th><td>");
-  PXMLNode Id = Child(Role, "id");
-  const std::string IdRoot = AttrValue(Id, "root");
+  PXMLNode Id = ChildOf(Role, "id");
+  const std::string IdRoot = AttributeValueOf(Id, "root");
   std::string_view Kind = "Autre";
   if (IdRoot == "1.2.250.1.213.1.4.1") Kind = "INS-A";
   else if (IdRoot == "1.2.250.1.213.1.4.2") Kind = "INS-C";
@@ -616,41 +596,41 @@ void TRenderer::Patient(THtml& H) {
 void TRenderer::Identification(THtml& H) {
   TableStart(H);
   RowStart(H, "Identifiant du document");
-  Identifier(H, Child(Root, "id"));
+  Identifier(H, ChildOf(Root, "id"));
   RowEnd(H);
-  PXMLNode TypeCode = Child(Root, "code");
+  PXMLNode TypeCode = ChildOf(Root, "code");
   RowStart(H, "Type de document");
-  H.Markup("(").Text(AttrValue(TypeCode, "code")).Markup(") ").Text(AttrValue(TypeCode, "displayName"));
+  H.Markup("(").Text(AttributeValueOf(TypeCode, "code")).Markup(") ").Text(AttributeValueOf(TypeCode, "displayName"));
   RowEnd(H);
   RowStart(H, "Date de création");
-  Date(H, AttrValue(Child(Root, "effectiveTime"), "value"));
+  Date(H, AttributeValueOf(ChildOf(Root, "effectiveTime"), "value"));
   RowEnd(H);
   RowStart(H, "Domaine");
-  H.Text(AttrValue(Child(Root, "realmCode"), "code"));
+  H.Text(AttributeValueOf(ChildOf(Root, "realmCode"), "code"));
   RowEnd(H);
   RowStart(H, "Référence au modèle CDA");
-  Identifier(H, Child(Root, "typeId"));
+  Identifier(H, ChildOf(Root, "typeId"));
   RowEnd(H);
   RowStart(H, "Conformité");
   bool First = true;
-  for (PXMLNode T : Children(Root, "templateId")) {
+  for (PXMLNode T : ChildrenOf(Root, "templateId")) {
     if (!First) H.Markup("<br>");
     First = false;
-    H.Text(AttrValue(T, "root"));
+    H.Text(AttributeValueOf(T, "root"));
   }
   RowEnd(H);
   RowStart(H, "Langue principale");
-  H.Text(AttrValue(Child(Root, "languageCode"), "code"));
+  H.Text(AttributeValueOf(ChildOf(Root, "languageCode"), "code"));
   RowEnd(H);
   RowStart(H, "Identifiant du lot de versions");
-  Identifier(H, Child(Root, "setId"));
+  Identifier(H, ChildOf(Root, "setId"));
   RowEnd(H);
   RowStart(H, "Numéro de version");
-  H.Raw(AttrRaw(Child(Root, "versionNumber"), "value"));
+  H.Raw(RawAttributeOf(ChildOf(Root, "versionNumber"), "value"));
   RowEnd(H);
   TableEnd(H);
 
-  const std::string Confidentiality = AttrValue(Child(Root, "confidentialityCode"), "code");
+  const std::string Confidentiality = AttributeValueOf(ChildOf(Root, "confidentialityCode"), "code");
   std::string_view Level;
   if (Confidentiality == "N") Level = "Normal";
   else if (Confidentiality == "R") Level = "Restreint";
@@ -665,38 +645,38 @@ void TRenderer::Identification(THtml& H) {
 
 void TRenderer::Acts(THtml& H) {
   TableStart(H);
-  for (PXMLNode Of : Children(Root, "documentationOf")) {
-    PXMLNode Event = Child(Of, "serviceEvent");
-    PXMLNode EventCode = Child(Event, "code");
-    if (Attr(EventCode, "code")) {
-      const bool Main = Attr(ChildAt(Event, {"performer", "assignedEntity", "id"}), "root") != nullptr;
+  for (PXMLNode Of : ChildrenOf(Root, "documentationOf")) {
+    PXMLNode Event = ChildOf(Of, "serviceEvent");
+    PXMLNode EventCode = ChildOf(Event, "code");
+    if (AttributeOf(EventCode, "code")) {
+      const bool Main = AttributeOf(ChildAt(Event, {"performer", "assignedEntity", "id"}), "root") != nullptr;
       RowStart(H, Main ? "Acte principal documenté" : "Acte documenté");
       Code(H, EventCode);
-      PXMLNode Time = Child(Event, "effectiveTime");
-      if (const TXMLString* V = Attr(Time, "value")) {
+      PXMLNode Time = ChildOf(Event, "effectiveTime");
+      if (const TXMLString* V = AttributeOf(Time, "value")) {
         H.Markup(" le ");
         Date(H, V->Value());
       } else {
         H.Markup(" de ");
-        Date(H, AttrValue(Child(Time, "low"), "value"));
-        if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+        Date(H, AttributeValueOf(ChildOf(Time, "low"), "value"));
+        if (const TXMLString* High = AttributeOf(ChildOf(Time, "high"), "value")) {
           H.Markup(" à ");
           Date(H, High->Value());
         }
       }
       RowEnd(H);
     }
-    if (PXMLNode Performer = Child(Event, "performer")) {
-      const std::string Type = AttrValue(Performer, "typeCode");
+    if (PXMLNode Performer = ChildOf(Event, "performer")) {
+      const std::string Type = AttributeValueOf(Performer, "typeCode");
       std::string_view Caption;
       if (Type == "PPRF") Caption = "Exécutant principal";
       else if (Type == "PRF") Caption = "Exécutant";
       else if (Type == "VRF") Caption = "Validateur";
       else if (Type == "SPRF") Caption = "Autre exécutant";
-      PXMLNode Entity = Child(Performer, "assignedEntity");
+      PXMLNode Entity = ChildOf(Performer, "assignedEntity");
       RowStart(H, Caption);
       PersonName(H, ChildAt(Entity, {"assignedPerson", "name"}), false);
-      Identifier(H, Child(Entity, "id"));
+      Identifier(H, ChildOf(Entity, "id"));
       H.Markup("<br>");
       OrganisationName(H, Entity);
       RowEnd(H);
@@ -708,23 +688,23 @@ void TRenderer::Acts(THtml& H) {
 
 void TRenderer::Author(THtml& H) {
   TableStart(H);
-  for (PXMLNode A : Children(Child(Root, "author"), "assignedAuthor")) {
+  for (PXMLNode A : ChildrenOf(ChildOf(Root, "author"), "assignedAuthor")) {
     RowStart(H, "Auteur");
     PXMLNode Name = ChildAt(A, {"assignedPerson", "name"});
     PXMLNode Organisation = ChildAt(A, {"representedOrganization", "name"});
-    if (Child(Name, "family")) {
+    if (ChildOf(Name, "family")) {
       PersonName(H, Name, true);
       if (Organisation) H.Markup(", ").Raw(Organisation->Text.View());
     } else if (Organisation) {
       H.Raw(Organisation->Text.View());
     }
     PXMLNode OrgId = ChildAt(A, {"representedOrganization", "id"});
-    if (Attr(OrgId, "root")) {
+    if (AttributeOf(OrgId, "root")) {
       H.Markup("<br>");
       Identifier(H, OrgId);
     }
     RowEnd(H);
-    if (PXMLNode C = Child(A, "code")) {
+    if (PXMLNode C = ChildOf(A, "code")) {
       RowStart(H, "Profession/spécialité");
       Code(H, C);
       RowEnd(H);
@@ -738,18 +718,18 @@ void TRenderer::Encounter(THtml& H) {
   PXMLNode E = ChildAt(Root, {"componentOf", "encompassingEncounter"});
   TableStart(H);
   RowStart(H, "Période de la rencontre");
-  PXMLNode Time = Child(E, "effectiveTime");
-  if (const TXMLString* V = Attr(Time, "value")) {
+  PXMLNode Time = ChildOf(E, "effectiveTime");
+  if (const TXMLString* V = AttributeOf(Time, "value")) {
     H.Markup("Date &amp; heure : <strong>");
     Date(H, V->Value());
     H.Markup("</strong>");
   }
-  if (const TXMLString* Low = Attr(Child(Time, "low"), "value")) {
+  if (const TXMLString* Low = AttributeOf(ChildOf(Time, "low"), "value")) {
     H.Markup(" Début : <strong>");
     Date(H, Low->Value());
     H.Markup("</strong>");
   }
-  if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+  if (const TXMLString* High = AttributeOf(ChildOf(Time, "high"), "value")) {
     H.Markup(" ; Fin : <strong>");
     Date(H, High->Value());
     H.Markup("</strong>");
@@ -760,7 +740,7 @@ void TRenderer::Encounter(THtml& H) {
   if (PXMLNode Place = ChildAt(Facility, {"location", "name"}))
     H.Raw(Place->Text.View());
   else
-    Code(H, Child(Facility, "code"));
+    Code(H, ChildOf(Facility, "code"));
   RowEnd(H);
   if (PXMLNode Responsible = ChildAt(E, {"responsibleParty", "assignedEntity"})) {
     RowStart(H, "Responsabilité médicale");
@@ -772,38 +752,38 @@ void TRenderer::Encounter(THtml& H) {
 }
 
 void TRenderer::Participants(THtml& H) {
-  const std::vector<PXMLNode> List = Children(Root, "participant");
+  const std::vector<PXMLNode> List = ChildrenOf(Root, "participant");
   for (PXMLNode P : List) {
     if (P == List.front()) TableStart(H);
-    PXMLNode Entity = Child(P, "associatedEntity");
-    const std::string ClassCode = AttrValue(Entity, "classCode");
-    H.Markup("<tr><th>").Markup(AttrRaw(P, "typeCode") == "REF" ? "Prescripteur" : "Participant");
+    PXMLNode Entity = ChildOf(P, "associatedEntity");
+    const std::string ClassCode = AttributeValueOf(Entity, "classCode");
+    H.Markup("<tr><th>").Markup(RawAttributeOf(P, "typeCode") == "REF" ? "Prescripteur" : "Participant");
     H.Markup(" (").Text(CodeLabel(ClassCode, CodeTableParticipantClass, "")).Markup(")</th><td>");
-    PXMLNode Function = Child(P, "functionCode");
-    const std::string FunctionCode = AttrValue(Function, "code");
+    PXMLNode Function = ChildOf(P, "functionCode");
+    const std::string FunctionCode = AttributeValueOf(Function, "code");
     if (FunctionCode == "PRELV")
       H.Markup("Préleveur : ");
     else if (!FunctionCode.empty())
       H.Markup("(").Text(FunctionCode).Markup(") ");
-    const std::string FunctionName = AttrValue(Function, "displayName");
+    const std::string FunctionName = AttributeValueOf(Function, "displayName");
     if (!FunctionName.empty()) H.Markup(" ").Text(FunctionName).Markup(" ");
     PersonName(H, ChildAt(Entity, {"associatedPerson", "name"}), false);
     if (ClassCode == "MTH") H.Markup("(Mère)");
     else if (ClassCode == "FTH") H.Markup("(Père)");
     else if (!ClassCode.empty()) H.Markup("(").Text(ClassCode).Markup(")");
     H.Markup("<br>");
-    PXMLNode Time = Child(P, "time");
-    if (const TXMLString* Low = Attr(Child(Time, "low"), "value")) {
+    PXMLNode Time = ChildOf(P, "time");
+    if (const TXMLString* Low = AttributeOf(ChildOf(Time, "low"), "value")) {
       H.Markup(" de ");
       Date(H, Low->Value());
     }
-    if (const TXMLString* High = Attr(Child(Time, "high"), "value")) {
+    if (const TXMLString* High = AttributeOf(ChildOf(Time, "high"), "value")) {
       H.Markup(" à ");
       Date(H, High->Value());
     }
     RowEnd(H);
-    PXMLNode Addr = Child(Entity, "addr");
-    PXMLNode Tel = Child(Entity, "telecom");
+    PXMLNode Addr = ChildOf(Entity, "addr");
+    PXMLNode Tel = ChildOf(Entity, "telecom");
     if (Addr || Tel) {
       RowStart(H, "Coordonnées");
       Address(H, Addr);
@@ -815,30 +795,30 @@ void TRenderer::Participants(THtml& H) {
 }
 
 void TRenderer::Authenticators(THtml& H) {
-  const std::vector<PXMLNode> List = Children(Root, "authenticator");
+  const std::vector<PXMLNode> List = ChildrenOf(Root, "authenticator");
   for (PXMLNode A : List) {
     if (A == List.front()) TableStart(H);
     RowStart(H, "Approbateur");
-    AssignedEntity(H, Child(A, "assignedEntity"), "<br>");
+    AssignedEntity(H, ChildOf(A, "assignedEntity"), "<br>");
     H.Markup("Approuvé le : ");
-    Date(H, AttrValue(Child(A, "time"), "value"));
+    Date(H, AttributeValueOf(ChildOf(A, "time"), "value"));
     RowEnd(H);
     if (A == List.back()) TableEnd(H);
   }
 }
 
 void TRenderer::LegalAuthenticator(THtml& H) {
-  PXMLNode Legal = Child(Root, "legalAuthenticator");
-  PXMLNode Entity = Child(Legal, "assignedEntity");
+  PXMLNode Legal = ChildOf(Root, "legalAuthenticator");
+  PXMLNode Entity = ChildOf(Legal, "assignedEntity");
   TableStart(H);
   RowStart(H, "Signataire légal");
   AssignedEntity(H, Entity, " ");
   H.Markup("<br>");
-  const std::string Signature = AttrValue(Child(Legal, "signatureCode"), "code");
+  const std::string Signature = AttributeValueOf(ChildOf(Legal, "signatureCode"), "code");
   if (Signature == "I") H.Markup("Signature attendue");
   else if (Signature == "S") H.Markup("Signé");
   else if (Signature == "X") H.Markup("Signature requise");
-  const std::string Time = AttrValue(Child(Legal, "time"), "value");
+  const std::string Time = AttributeValueOf(ChildOf(Legal, "time"), "value");
   if (!Time.empty()) {
     H.Markup(" le ");
     Date(H, Time);
@@ -849,13 +829,17 @@ void TRenderer::LegalAuthenticator(THtml& H) {
 }
 
 void TRenderer::Informants(THtml& H) {
-  const std::vector<PXMLNode> List = Children(Child(Root, "informant"), "relatedEntity");
+  const std::vector<PXMLNode> List = ChildrenOf(ChildOf(Root, "informant"), "relatedEntity");
   for (PXMLNode R : List) {
     if (R == List.front()) TableStart(H);
-    H.Markup("<tr><th>").Text(CodeLabel(AttrValue(R, "classCode"), CodeTableInformantRole, "")).Markup("</th><td>");
-    PXMLNode C = Child(R, "code");
-    if (const TXMLString* Relation = Attr(C, "code"))
-      H.Markup("(").Text(CodeLabel(Relation->Value(), CodeTableRelationship, AttrValue(C, "displayName"))).Markup(") ");
+    H.Markup("<tr><th>")
+        .Text(CodeLabel(AttributeValueOf(R, "classCode"), CodeTableInformantRole, ""))
+        .Markup("</th><td>");
+    PXMLNode C = ChildOf(R, "code");
+    if (const TXMLString* Relation = AttributeOf(C, "code"))
+      H.Markup("(")
+          .Text(CodeLabel(Relation->Value(), CodeTableRelationship, AttributeValueOf(C, "displayName")))
+          .Markup(") ");
     PersonName(H, ChildAt(R, {"relatedPerson", "name"}), false);
     RowEnd(H);
     Coordinates(H, R, true);
@@ -867,8 +851,8 @@ void TRenderer::Custodian(THtml& H) {
   PXMLNode Organisation = ChildAt(Root, {"custodian", "assignedCustodian", "representedCustodianOrganization"});
   TableStart(H);
   RowStart(H, "Structure productrice");
-  if (PXMLNode Name = Child(Organisation, "name")) H.Raw(Name->Text.View()).Markup("<br>");
-  Identifier(H, Child(Organisation, "id"));
+  if (PXMLNode Name = ChildOf(Organisation, "name")) H.Raw(Name->Text.View()).Markup("<br>");
+  Identifier(H, ChildOf(Organisation, "id"));
   RowEnd(H);
   Coordinates(H, Organisation, false);
   TableEnd(H);
@@ -876,7 +860,7 @@ void TRenderer::Custodian(THtml& H) {
 
 void TRenderer::Prescriptions(THtml& H) {
   PXMLNode Id = ChildAt(Root, {"inFulfillmentOf", "order", "id"});
-  if (!Attr(Id, "root")) return;
+  if (!AttributeOf(Id, "root")) return;
   TableStart(H);
   RowStart(H, "Références prescriptions");
   Identifier(H, Id);
@@ -909,7 +893,7 @@ TContent TRenderer::Base64Content(std::string_view Text, size_t Size) const {
 
 void TRenderer::NonXML(THtml& H, PXMLNode Text) {
   H.Line("<hr>");
-  const TXMLString* Representation = Attr(Text, "representation");
+  const TXMLString* Representation = AttributeOf(Text, "representation");
   if (!Representation || !Representation->Compare("B64")) return;
   const std::string_view Base64 = Text->Text.View();
   const size_t Bytes = Vantrel::Base64DecodedSize(Base64);
@@ -948,13 +932,14 @@ void TRenderer::Media(PXMLNode Body) {
   Vantrel::TXMLSearch Search;
   for (bool Found = Search.FindNode(Body, "observationMedia"); Found; Found = Search.FindNext()) {
     PXMLNode M = Search.Node;
-    const std::string Id = AttrValue(M, "ID");
-    PXMLNode Value = Child(M, "value");
-    if (Id.empty() || !Attr(Value, "representation") || !Attr(Value, "representation")->Compare("B64")) continue;
+    const std::string Id = AttributeValueOf(M, "ID");
+    PXMLNode Value = ChildOf(M, "value");
+    const TXMLString* Representation = AttributeOf(Value, "representation");
+    if (Id.empty() || !Representation || !Representation->Compare("B64")) continue;
     const std::string_view Base64 = Value->Text.View();
     const size_t Bytes = Vantrel::Base64DecodedSize(Base64);
     if (Bytes == 0) continue;
-    Doc.MediaList.Add({Id, StripControls(AttrValue(Value, "mediaType")), Base64Content(Base64, Bytes)});
+    Doc.MediaList.Add({Id, StripControls(AttributeValueOf(Value, "mediaType")), Base64Content(Base64, Bytes)});
   }
 }
 
@@ -962,7 +947,7 @@ void TRenderer::Media(PXMLNode Body) {
 void TRenderer::SubSections(THtml& H, PXMLNode Section) {
   auto SectionsOf = [](PXMLNode S) {
     std::vector<PXMLNode> R;
-    for (PXMLNode C : Children(S, "component"))
+    for (PXMLNode C : ChildrenOf(S, "component"))
       for (PXMLNode Sub : C->GetChilds("section")) R.push_back(Sub);
     return R;
   };
@@ -981,9 +966,9 @@ void TRenderer::SubSections(THtml& H, PXMLNode Section) {
       continue;
     }
     PXMLNode S = Top.Sections[Top.Next++];
-    const std::string_view Heading = TextRaw(Child(S, "title"));
+    const std::string_view Heading = RawTextOf(ChildOf(S, "title"));
     if (!Heading.empty()) H.Markup("<h4>").Raw(Heading).Line("</h4>");
-    WriteNarrative(H, Child(S, "text"));
+    WriteNarrative(H, ChildOf(S, "text"));
     Stack.push_back({SectionsOf(S), 0});
     if (!Stack.back().Sections.empty()) H.Line("<div style=\"margin-left: 2em\">");
   }
@@ -996,26 +981,32 @@ void TRenderer::Structured(THtml& Header, PXMLNode Body) {
   Head(H, true);
   Media(Body);
 
-  const std::vector<PXMLNode> Components = Children(Body, "component");
+  const std::vector<PXMLNode> Components = ChildrenOf(Body, "component");
   bool Contents = false;
   for (PXMLNode C : Components) {
-    PXMLNode Section = Child(C, "section");
-    const TXMLString* RootAttr = Attr(Child(Section, "templateId"), "root");
+    PXMLNode Section = ChildOf(C, "section");
+    const TXMLString* RootAttr = AttributeOf(ChildOf(Section, "templateId"), "root");
     if (!RootAttr) continue;
     if (!Contents) H.Line("<h2><a name=\"toc\">Table des matières</a></h2>").Line("<ul>");
     Contents = true;
-    H.Markup("<li><a href=\"#").Raw(RootAttr->View()).Markup("\">").Raw(TextRaw(Child(Section, "title"))).Line("</a></li>");
+    H.Markup("<li><a href=\"#")
+        .Raw(RootAttr->View())
+        .Markup("\">")
+        .Raw(RawTextOf(ChildOf(Section, "title")))
+        .Line("</a></li>");
   }
   if (Contents) H.Line("</ul>").Line("<hr>");
 
   for (PXMLNode C : Components) {
-    PXMLNode Section = Child(C, "section");
+    PXMLNode Section = ChildOf(C, "section");
     if (!Section) continue;
-    if (PXMLNode Heading = Child(Section, "title")) {
-      H.Markup("<h3><a name=\"").Raw(AttrRaw(Child(Section, "templateId"), "root")).Markup("\" href=\"#toc\">");
+    if (PXMLNode Heading = ChildOf(Section, "title")) {
+      H.Markup("<h3><a name=\"")
+          .Raw(RawAttributeOf(ChildOf(Section, "templateId"), "root"))
+          .Markup("\" href=\"#toc\">");
       H.Raw(Heading->Text.View()).Line("</a></h3>");
     }
-    WriteNarrative(H, Child(Section, "text"));
+    WriteNarrative(H, ChildOf(Section, "text"));
     SubSections(H, Section);
   }
   H.Line("</body>").Line("</html>");
@@ -1027,7 +1018,7 @@ void TRenderer::Structured(THtml& Header, PXMLNode Body) {
 void TRenderer::Body() {
   THtml H(Doc.HtmlStream);
   PXMLNode Text = ChildAt(Root, {"component", "nonXMLBody", "text"});
-  Doc.mimeType = StripControls(AttrValue(Text, "mediaType"));
+  Doc.mimeType = StripControls(AttributeValueOf(Text, "mediaType"));
   if (!Doc.mimeType.empty())
     NonXML(H, Text);
   else
@@ -1064,10 +1055,10 @@ void TClinicalDocument::Render(std::string_view XML, const std::shared_ptr<const
   Tree.BuildFrom(XML);
   PXMLNode Root = Tree.Root().Search("ClinicalDocument");
   // A version that is no decimal integer counts as absent.
-  Version = Vantrel::UTF8ToIntDef(AttrRaw(Child(Root, "versionNumber"), "value"), 0);
+  Version = Vantrel::UTF8ToIntDef(RawAttributeOf(ChildOf(Root, "versionNumber"), "value"), 0);
   if (Version <= 0) Version = 1;
 
-  TRenderer R(*this, Root, Shared, TextValue(Child(Root, "title")),
+  TRenderer R(*this, Root, Shared, TextOf(ChildOf(Root, "title")),
               Vantrel::FormatDateTime("dd/mm/yyyy hh:nn:ss", FClock ? FClock() : Vantrel::Now()));
   R.Header();
   R.Body();

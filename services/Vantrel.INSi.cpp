@@ -97,11 +97,7 @@ std::string BodyNamespace(std::string_view Path) {
 }
 
 // The decoded text of the node at Path below Node, "" when absent.
-std::string TextAt(PXMLNode Node, std::string_view Path) {
-  if (!Node) return {};
-  const PXMLNode Found = Node->XPathNode(Path);
-  return Found ? Found->Value() : std::string();
-}
+std::string TextAt(PXMLNode Node, std::string_view Path) { return TextOf(XPathNodeOf(Node, Path)); }
 
 // "yyyy-mm-dd" to "dd/mm/yyyy"; any other form is kept.
 std::string FrenchDate(const std::string& Date) {
@@ -390,7 +386,7 @@ int TINSiRequest::Response(std::string_view Answer) {
   TXMLTree Tree;
   Tree.BuildFrom(Answer);
   const PXMLNode Resultat = Tree.XPathNode("Envelope/Body/RESULTAT");
-  const PXMLNode CodeCR = Resultat ? Resultat->XPathNode("CR/CodeCR") : nullptr;
+  const PXMLNode CodeCR = XPathNodeOf(Resultat, "CR/CodeCR");
   if (!CodeCR) {
     if (const PXMLNode Fault = Tree.XPathNode("Envelope/Body/Fault")) Error = FaultMessage(Fault);
     return INSiNoResult;
@@ -400,8 +396,8 @@ int TINSiRequest::Response(std::string_view Answer) {
   const std::string Code = CodeCR->Value();
   if (Code == "00") {
     const PXMLNode Ind = Resultat->GetChild("INDIVIDU");
-    Individu = "<INDIVIDU>" + (Ind ? Ind->Text.RawValue() : std::string()) + "</INDIVIDU>";
-    const PXMLNode Actif = Ind ? Ind->GetChild("INSACTIF") : nullptr;
+    Individu = "<INDIVIDU>" + std::string(RawTextOf(Ind)) + "</INDIVIDU>";
+    const PXMLNode Actif = ChildOf(Ind, "INSACTIF");
     if (!Actif) return INSiUnexpected;
     INS = TextAt(Actif, "IdIndividu/NumIdentifiant") + TextAt(Actif, "IdIndividu/Cle");
     OID = TextAt(Actif, "OID");

@@ -1,7 +1,7 @@
 // A test fixture for the client core with a SoftHSM2 CPS card logged in
-// (PIN 1234, activities read) against the national-service simulator: one
-// simulator per test program, reset before each test; a new card, root and
-// session per test. The request log is read from the mark `Since`.
+// (PIN 1234, activities read) against the national-service simulator (the
+// suite's, SimulatorTest.h); a new card, root and session per test. The
+// request log is read from the mark `Since`.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "CpsToken.h"
-#include "Simulator.h"
-#include "Talven.Carvelin.Hosts.h"
+#include "SimulatorTest.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
 
@@ -26,18 +25,11 @@ using TestSupport::TCpsToken;
 
 inline constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
 
-class TCardSimPeer : public ::testing::Test {
+class TCardSimPeer : public SimTest::TSimulatorTest {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator(); }
-  static void TearDownTestSuite() {
-    delete Sim;
-    Sim = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(*Sim) << Sim->Ready;
-    Sim->Reset();
-    SetHostsConfig(LoadHostsConfig(Sim->HostsFile));
+    SimTest::TSimulatorTest::SetUp();
+    if (HasFatalFailure()) return;
     Token = std::make_unique<TCpsToken>();
     Root = TCarvelin::Create();
     Root->SetInstanceOID(InstanceOID);
@@ -48,7 +40,7 @@ class TCardSimPeer : public ::testing::Test {
     CPS.reset();
     Root.reset();
     Token.reset();
-    SetHostsConfig(DefaultHostsConfig());
+    SimTest::TSimulatorTest::TearDown();
   }
 
   void LogIn() {
@@ -98,7 +90,6 @@ def texts(e, name): return [n.text or '' for n in body(e).iter() if n.tag.rsplit
     EXPECT_EQ(R.Status, 0) << R.Err;
   }
 
-  static inline SimTest::TSimulator* Sim = nullptr;
   size_t Since = 0;
   std::unique_ptr<TCpsToken> Token;
   std::shared_ptr<TCarvelin> Root;

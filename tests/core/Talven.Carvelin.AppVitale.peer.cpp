@@ -28,7 +28,7 @@ def answer(e): return ET.parse(os.path.join(state, e['answer_file'])).getroot()
 
 class AppVitalePeer : public CardSim::TCardSimPeer {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
 
   void SetUp() override {
     CardSim::TCardSimPeer::SetUp();

@@ -15,7 +15,7 @@
 
 #include "CpsToken.h"
 #include "ParamsServer.h"
-#include "Simulator.h"
+#include "SimulatorTest.h"
 #include "Talven.Carvelin.CDA.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Objects.h"
@@ -76,25 +76,14 @@ for e in national:
         assert base64.b64decode(key_info) == der(sys.argv[3]), e
 )PY";
 
-class CardPeer : public ::testing::Test {
+class CardPeer : public SimTest::TSimulatorTest {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
-  static void TearDownTestSuite() {
-    delete Sim;
-    Sim = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(*Sim) << Sim->Ready;
-    Sim->Reset();
-    Hosts = LoadHostsConfig(Sim->HostsFile);
-    SetHostsConfig(Hosts);
-  }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
   void TearDown() override {
     CPS.reset();
     Root.reset();
     Token.reset();
-    SetHostsConfig(DefaultHostsConfig());
+    SimTest::TSimulatorTest::TearDown();
   }
 
   // A fresh root over the shim in front of Profile's card.
@@ -151,10 +140,8 @@ class CardPeer : public ::testing::Test {
     void OnLog(ICarvelin&, std::string_view Text) override { Lines.emplace_back(Text); }
   } Log;
 
-  static inline SimTest::TSimulator* Sim = nullptr;
   const TestSupport::TempDir Config;  // the settings store of the driver's runs
   size_t Since = 0;
-  THostsConfig Hosts;
   std::unique_ptr<TCpsToken> Token;
   std::string FProfile;
   std::shared_ptr<TCarvelin> Root;

@@ -30,7 +30,7 @@ struct TLogSink : IVaspoLOG {
 
 class FilingPeer : public CardSim::TCardSimPeer {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
 
   void SetUp() override {
     CardSim::TCardSimPeer::SetUp();
@@ -339,9 +339,9 @@ TEST_F(FilingPeer, each_answer_kind_gives_its_code_and_no_unique_id) {
 }
 
 TEST_F(FilingPeer, a_filing_whose_answer_is_late_has_an_unknown_outcome) {
-  THostsConfig Hosts = LoadHostsConfig(Sim->HostsFile);
-  Hosts.TimeoutSeconds = 1;
-  SetHostsConfig(Hosts);
+  THostsConfig Impatient = Hosts;
+  Impatient.TimeoutSeconds = 1;
+  SetHostsConfig(Impatient);
   // The service files the document, but answers after the client gave up.
   Sim->SetRules(R"([{"match": {"service": "repository"}, "times": 1, "delay_ms": 2500}])");
   std::string UniqueId = "stale";
@@ -356,7 +356,7 @@ TEST_F(FilingPeer, a_filing_whose_answer_is_late_has_an_unknown_outcome) {
   const std::string Attempted = Sink.Text.substr(Id + Tried.size(), Sink.Text.find('\n', Id) - Id - Tried.size());
 
   // What the professional is told to do shows it: the list holds the document.
-  SetHostsConfig(LoadHostsConfig(Sim->HostsFile));
+  SetHostsConfig(Hosts);
   Sim->WaitForLog(Sim->Log(Since).size() + 1, Since);  // the filing, logged once answered
   EXPECT_TRUE(IsListed(Attempted)) << Attempted;
 }

@@ -74,7 +74,7 @@ TEST(VitalePeer, cards_read_through_the_reader_as_python_reads_them) {
 
 class VitaleSimPeer : public CardSim::TCardSimPeer {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
 
   std::shared_ptr<IVaspoCSV> FromFile(const std::string& Name) {
     std::shared_ptr<IVaspoCSV> CSV;

@@ -2,6 +2,7 @@
 // reader library, whose call log records what the core called.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -111,6 +112,27 @@ TEST_F(VitaleTest, a_library_that_cannot_serve_leaves_nothing_loaded) {
                                               "Lec_RetraitMhtVitale"};
     EXPECT_EQ(Calls(), Loaded ? Reading : std::vector<std::string>{});
   }
+}
+
+// The default location is computed once per process: the check runs in a
+// fresh one, where no library has been loaded yet.
+TEST(VitaleDeathTest, reading_without_a_data_folder_loads_no_library_from_the_root) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("HOME");
+        bool Refused = false;
+        {
+          const std::shared_ptr<TCarvelin> Root = TCarvelin::Create();
+          std::shared_ptr<IVaspoCSV> CSV;
+          const int Code = Root->GetCSV(CSV);
+          std::fprintf(stderr, "code=%#x detail=%s\n", unsigned(Code), Root->GetErrDetail().c_str());
+          Refused = Code == ERR_VITALE && !CSV;
+        }
+        std::exit(Refused ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "code=0x3000 detail=Aucun emplacement .*XDG_DATA_HOME.*HOME");
 }
 
 TEST_F(VitaleTest, readings_and_their_failures) {

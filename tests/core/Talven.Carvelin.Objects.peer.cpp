@@ -14,7 +14,7 @@
 #include <cstdlib>
 
 #include "ParamsServer.h"
-#include "Simulator.h"
+#include "SimulatorTest.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "TestSession.h"
 #include "TestSupport.h"
@@ -61,19 +61,13 @@ for e in requests:
         assert 'client_subject' not in e, e
 )PY";
 
-class SimPeer : public ::testing::Test {
+class SimPeer : public SimTest::TSimulatorTest {
  protected:
-  static void SetUpTestSuite() { Sim = new SimTest::TSimulator("2025-03-15", {"--verify-signatures"}); }
-  static void TearDownTestSuite() {
-    delete Sim;
-    Sim = nullptr;
-  }
+  static void SetUpTestSuite() { StartSimulator({"--verify-signatures"}); }
 
   void SetUp() override {
-    ASSERT_TRUE(*Sim) << Sim->Ready;
-    Sim->Reset();
-    Hosts = LoadHostsConfig(Sim->HostsFile);
-    SetHostsConfig(Hosts);
+    SimTest::TSimulatorTest::SetUp();
+    if (HasFatalFailure()) return;
     Root = TCarvelin::Create();  // asks the time service for the assertions' instant
     Session = std::make_unique<CoreTest::TTestSession>();
     Root->SetSession(*Session);
@@ -81,7 +75,7 @@ class SimPeer : public ::testing::Test {
   }
   void TearDown() override {
     Root.reset();
-    SetHostsConfig(DefaultHostsConfig());
+    SimTest::TSimulatorTest::TearDown();
   }
 
   // A reply reader's first steps after the post.
@@ -108,9 +102,7 @@ class SimPeer : public ::testing::Test {
     EXPECT_EQ(R.Status, 0) << R.Err << Input;
   }
 
-  static inline SimTest::TSimulator* Sim = nullptr;
   size_t Since = 0;
-  THostsConfig Hosts;
   std::shared_ptr<TCarvelin> Root;
   std::unique_ptr<CoreTest::TTestSession> Session;
   std::string Response;

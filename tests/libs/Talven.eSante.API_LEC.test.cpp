@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -236,6 +237,19 @@ TEST(ApiLecLocation, default_location_is_computed_once_in_the_data_folder) {
   EXPECT_EQ(First, "/data/home/santesocial/DMP/libapi_lec.so");
   EXPECT_EQ(TAPI_LEC::DefaultLocation(), First);
   unsetenv("XDG_DATA_HOME");
+}
+
+// The location is computed once per process: the check runs in a fresh one.
+TEST(ApiLecLocationDeathTest, no_default_location_without_a_data_folder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("XDG_DATA_HOME");
+        setenv("HOME", "relative/home", 1);
+        std::fprintf(stderr, "location=[%s]\n", TAPI_LEC::DefaultLocation().c_str());
+        std::exit(TAPI_LEC::DefaultLocation().empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "location=\\[\\]");
 }
 
 }  // namespace

@@ -40,12 +40,6 @@ struct TOpenCard {
 
 std::string DER(const std::filesystem::path& Pem) { return TestSupport::CertificatesDER(Pem).at(0); }
 
-std::string FromHex(std::string_view Hex) {
-  std::string Bytes;
-  for (size_t I = 0; I + 1 < Hex.size(); I += 2) Bytes += char(std::stoi(std::string(Hex.substr(I, 2)), nullptr, 16));
-  return Bytes;
-}
-
 }  // namespace
 
 TEST(CryptoLibV5Peer, modules_that_cannot_be_used_leave_nothing_loaded) {
@@ -291,7 +285,7 @@ TEST(CryptoLibV5Peer, signatures_agree_with_pkcs11_tool_and_openssl) {
   for (const Digest& D : Digests) {
     SCOPED_TRACE(D.Name);
     const std::string Hash = TestSupport::RandomBytes(D.Length, D.Length);
-    const std::string DigestInfo = FromHex(D.Prefix) + Hash;
+    const std::string DigestInfo = TestSupport::FromHex(D.Prefix).value() + Hash;
     std::string Signature;
     ASSERT_EQ(Card.Lib.Sign(Auth, DigestInfo.data(), DigestInfo.size(), Signature), CKR_OK);
     EXPECT_EQ(Signature.size(), 256u);

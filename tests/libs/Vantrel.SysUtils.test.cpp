@@ -317,6 +317,31 @@ TEST(SysUtils, temporary_files_are_new_empty_and_named_after_the_prefix) {
   else unsetenv("TMPDIR");
 }
 
+TEST(SysUtils, user_data_folder_needs_an_absolute_variable) {
+  struct Case {
+    const char* Xdg;
+    const char* Home;
+    std::string Folder;
+  } Cases[] = {
+      {"/xdg", "/home/u", "/xdg"},
+      {"xdg", "/home/u", "/home/u/.local/share"},
+      {nullptr, "/home/u", "/home/u/.local/share"},
+      {"", "", ""},
+      {"xdg", "home", ""},
+      {nullptr, nullptr, ""},
+  };
+  const std::string Xdg = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+  const std::string Home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  auto Set = [](const char* Name, const char* Value) { Value ? setenv(Name, Value, 1) : unsetenv(Name); };
+  for (const Case& C : Cases) {
+    Set("XDG_DATA_HOME", C.Xdg);
+    Set("HOME", C.Home);
+    EXPECT_EQ(UserDataFolder(), C.Folder) << (C.Xdg ? C.Xdg : "(unset)") << " " << (C.Home ? C.Home : "(unset)");
+  }
+  Set("XDG_DATA_HOME", Xdg.empty() ? nullptr : Xdg.c_str());
+  Set("HOME", Home.empty() ? nullptr : Home.c_str());
+}
+
 TEST(SysUtils, import_folder_gets_its_trailing_delimiter_once) {
   struct Case { std::string In, Out; } Cases[] = {
       {"", ""}, {"/home/u/import", "/home/u/import/"}, {"/home/u/import/", "/home/u/import/"}, {"/", "/"},

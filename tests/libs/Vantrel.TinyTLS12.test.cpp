@@ -15,17 +15,7 @@ using TestSupport::ToHex;
 
 namespace {
 
-std::string Unhex(std::string_view Hex) {
-  std::string Out;
-  for (size_t I = 0; I + 1 < Hex.size(); I += 2) {
-    if (Hex[I] == ' ') {
-      --I;
-      continue;
-    }
-    Out += char(std::stoi(std::string(Hex.substr(I, 2)), nullptr, 16));
-  }
-  return Out;
-}
+std::string Unhex(std::string_view Hex) { return TestSupport::FromHex(Hex).value(); }
 
 std::string Record(uint8_t Type, std::string_view Fragment, uint16_t Version = 0x0303) {
   TByteWriter W;

@@ -8,11 +8,7 @@ using namespace Vantrel;
 
 namespace {
 
-std::string FromHex(std::string_view Hex) {
-  std::string Out;
-  for (size_t I = 0; I + 1 < Hex.size(); I += 2) Out += char(std::stoi(std::string(Hex.substr(I, 2)), nullptr, 16));
-  return Out;
-}
+std::string FromHex(std::string_view Hex) { return TestSupport::FromHex(Hex).value(); }
 
 TEST(BCrypt, status_texts) {
   EXPECT_EQ(NTStatusText(0), "");

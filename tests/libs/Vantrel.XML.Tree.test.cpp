@@ -357,6 +357,33 @@ TEST(XMLTree, lookups_compare_local_names_and_take_the_first) {
   EXPECT_EQ(Seen, (std::vector<std::string>{"<i n=\"2\"/>"}));
 }
 
+TEST(XMLTree, null_safe_readers_chain_through_missing_nodes) {
+  TXMLTree Tree;
+  Tree.BuildFrom("<r><a k=\"x&amp;y\">1 &lt; 2<b/></a><a>second</a></r>");
+  const PXMLNode A = ChildOf(&Tree.Root(), "a");
+  ASSERT_TRUE(A);
+  EXPECT_EQ(TextOf(ChildAt(&Tree.Root(), {"a"})), A->Value());
+  EXPECT_EQ(AttributeValueOf(A, "k"), "x&y");
+  EXPECT_EQ(RawAttributeOf(A, "k"), "x&amp;y");
+  EXPECT_EQ(AttributeOf(A, "k"), A->GetAttribute("k"));
+  EXPECT_EQ(RawTextOf(A), "1 &lt; 2<b/>");
+  EXPECT_EQ(XPathNodeOf(&Tree.Root(), "a/b"), A->GetChild("b"));
+  EXPECT_EQ(ChildrenOf(&Tree.Root(), "a").size(), 2u);
+  // A missing step anywhere gives the empty answer, never a null dereference.
+  const PXMLNode Missing = ChildOf(A, "z");
+  EXPECT_EQ(Missing, nullptr);
+  EXPECT_EQ(ChildOf(Missing, "a"), nullptr);
+  EXPECT_EQ(ChildAt(Missing, {"a", "b"}), nullptr);
+  EXPECT_EQ(XPathNodeOf(Missing, "a/b"), nullptr);
+  EXPECT_TRUE(ChildrenOf(Missing, "a").empty());
+  EXPECT_EQ(AttributeOf(Missing, "k"), nullptr);
+  EXPECT_EQ(AttributeValueOf(Missing, "k"), "");
+  EXPECT_EQ(AttributeValueOf(A, "missing"), "");
+  EXPECT_EQ(RawAttributeOf(Missing, "k"), "");
+  EXPECT_EQ(TextOf(Missing), "");
+  EXPECT_EQ(RawTextOf(Missing), "");
+}
+
 TEST(XMLTree, search_walks_in_document_order) {
   TXMLTree Tree;
   Tree.BuildFrom("<a><b i='1'><b i='2'/></b><c><b i='3'><d/></b></c><b i='4'/></a>");

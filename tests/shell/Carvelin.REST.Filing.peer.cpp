@@ -10,14 +10,7 @@
 
 #include <future>
 
-#include "Carvelin.MessageDlg.h"
-#include "CpsToken.h"
-#include "DMP2Main.h"
-#include "Simulator.h"
-#include "Talven.Carvelin.Hosts.h"
-#include "Talven.Carvelin.Objects.h"
-#include "Vantrel.SChannel.h"
-#include "Vantrel.TinyTLS12.h"
+#include "ShellSimPeer.h"
 
 using namespace Carvelin;
 using namespace Talven;
@@ -26,7 +19,6 @@ using TestSupport::TCpsToken;
 
 namespace {
 
-constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
 constexpr std::string_view MartinINS = "284057511204537T";  // a seed patient, training INS type
 
 // A 256 KiB tmpfs that the test fills or makes read-only, when this machine
@@ -65,12 +57,8 @@ class TSmallDisk {
 
 }  // namespace
 
-class TRESTFilingPeer : public QObject {
+class TRESTFilingPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
-
-  SimTest::TSimulator Sim;
-  TestSupport::TempDir Work;
-  std::unique_ptr<TCpsToken> Token;
 
   // curl on another thread while this one serves the window's steps; the
   // body goes to the file Out, the HTTP status is answered.
@@ -82,47 +70,13 @@ class TRESTFilingPeer : public QObject {
     return std::atoi(Done.get().Out.c_str());
   }
 
- private slots:
-  void initTestCase() {
-    QVERIFY2(bool(Sim), Sim.Ready.c_str());
-    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
-    Vantrel::RegisterTinyTLSEngine();
-    Vantrel::RegisterSChannelSocketMaker();
-    SetHostsConfig(LoadHostsConfig(Sim.HostsFile));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Work.Path() / "config").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Work.Path() / "data").string()));
-    SetMessageBoxHook([](QMessageBox& Box) {
-      qWarning("unexpected box: %s", qPrintable(Box.text()));
-      return int(QMessageBox::No);
-    });
-    Token = std::make_unique<TCpsToken>();
-  }
-
-  void cleanupTestCase() {
-    SetMessageBoxHook(nullptr);
-    SetHostsConfig(DefaultHostsConfig());
-  }
-
   // The window with its REST server on Port, logged in with the card.
   std::unique_ptr<TDMPMain> LoggedIn(int Port, const std::filesystem::path& Database) {
-    TDMPMainOptions Options;
-    Options.SettingsFile = (Work.Path() / "carvelin2.ini").string();
+    TDMPMainOptions Options = MainOptions();
     Options.DatabaseFile = Database.string();
     Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
-    Options.CreateRoot = [] {
-      auto Root = TCarvelin::Create();
-      Root->SetInstanceOID(InstanceOID);
-      return std::shared_ptr<ICarvelin>(Root);
-    };
     auto Main = std::make_unique<TDMPMain>(std::move(Options));
-    if (!Main->RESTServer || !TestSupport::WaitForPort(Port)) return nullptr;
-    std::shared_ptr<IVaspoCPS> CPS;
-    int Count = 0;
-    if (Main->DMP->SetCryptoLib(TCpsToken::SoftHSM()) != ERR_OK || Main->DMP->GetCPS(0, CPS) != ERR_OK ||
-        CPS->SetCode("1234") != ERR_OK || CPS->GetActivites(Count) != ERR_OK)
-      return nullptr;
-    Main->CPx = CPS;
-    Main->CNX = CPS;
+    if (!Main->RESTServer || !TestSupport::WaitForPort(Port) || !LogIn(*Main)) return nullptr;
     return Main;
   }
 
@@ -137,9 +91,20 @@ class TRESTFilingPeer : public QObject {
                 Out);
   }
 
+ private slots:
+  void initTestCase() {
+    QVERIFY2(Open([](QMessageBox& Box) {
+               qWarning("unexpected box: %s", qPrintable(Box.text()));
+               return int(QMessageBox::No);
+             }),
+             Sim.Ready.c_str());
+  }
+
+  void cleanupTestCase() { Close(); }
+
   void pdf_is_filed_read_back_and_deleted() {
     const int Port = TestSupport::FreePort();
-    const std::unique_ptr<TDMPMain> Logged = LoggedIn(Port, Work.Path() / "carvelin2.db3");
+    const std::unique_ptr<TDMPMain> Logged = LoggedIn(Port, DatabaseFile());
     QVERIFY(Logged);
 
     const std::string Documents = DocumentsURL(Port);

@@ -9,25 +9,16 @@
 
 #include <regex>
 
-#include "Carvelin.MessageDlg.h"
-#include "CpsToken.h"
-#include "DMP2Main.h"
-#include "Simulator.h"
-#include "Talven.Carvelin.Hosts.h"
-#include "Talven.Carvelin.Objects.h"
+#include "ShellSimPeer.h"
 #include "Talven.Carvelin.Utils.h"
 #include "UDocumentViewer.h"
-#include "Vantrel.SChannel.h"
-#include "Vantrel.TinyTLS12.h"
 
 using namespace Carvelin;
 using namespace Talven;
-using TestSupport::TCpsToken;
 
 namespace {
 
 constexpr std::string_view MartinINS = "284057511204537";
-constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
 // Martin's documents in the seed: a PDF, the structured summary, a plain
 // text and a PDF hidden from the patient and the legal representatives.
 constexpr std::string_view MartinPdf = "1.2.250.1.213.1.1.1.1.999.2.1.1";
@@ -48,15 +39,12 @@ int ListIndex(TDMPMain& Main, std::string_view UniqueID) {
 
 }  // namespace
 
-class TDMP2MainDossierPeer : public QObject {
+class TDMP2MainDossierPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
 
-  SimTest::TSimulator Sim;
-  TestSupport::TempDir Work;
-  std::unique_ptr<TCpsToken> Token;
   std::vector<QString> Boxes;
   int Answer = QMessageBox::No;  // every box's answer
-  const std::string DB = (Work.Path() / "carvelin2.db3").string();
+  const std::string DB = DatabaseFile();
 
   // Python assertions over the national requests after Since: `requests`,
   // `slots(e)` the query's slots by name, `body(e)` its root; Args follow
@@ -79,36 +67,19 @@ def slots(e): return {s.get('name'): [v.text for v in s.iter() if v.tag.endswith
 
  private slots:
   void initTestCase() {
-    QVERIFY2(bool(Sim), Sim.Ready.c_str());
-    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
-    Vantrel::RegisterTinyTLSEngine();
-    Vantrel::RegisterSChannelSocketMaker();
-    SetHostsConfig(LoadHostsConfig(Sim.HostsFile));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Work.Path() / "config").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Work.Path() / "data").string()));
-    SetMessageBoxHook([this](QMessageBox& Box) {
-      Boxes.push_back(Box.text() + Box.informativeText() + Box.detailedText());
-      return Answer;
-    });
-    Token = std::make_unique<TCpsToken>();
+    QVERIFY2(Open([this](QMessageBox& Box) {
+               Boxes.push_back(Box.text() + Box.informativeText() + Box.detailedText());
+               return Answer;
+             }),
+             Sim.Ready.c_str());
   }
 
-  void cleanupTestCase() {
-    SetMessageBoxHook(nullptr);
-    SetHostsConfig(DefaultHostsConfig());
-  }
+  void cleanupTestCase() { Close(); }
 
   // The main window on the simulator's day with the card's session open.
   std::unique_ptr<TDMPMain> LoggedIn(TScreens Screens = TScreens::Unavailable()) {
-    TDMPMainOptions Options;
-    Options.SettingsFile = (Work.Path() / "carvelin2.ini").string();
-    Options.DatabaseFile = DB;
+    TDMPMainOptions Options = MainOptions();
     Options.Screens = std::move(Screens);
-    Options.CreateRoot = [] {
-      auto Root = TCarvelin::Create();
-      Root->SetInstanceOID(InstanceOID);
-      return std::shared_ptr<ICarvelin>(Root);
-    };
     // The simulator's day, 09:15.
     Options.Clock = [] {
       Vantrel::TDateTime D = 0;
@@ -116,13 +87,7 @@ def slots(e): return {s.get('name'): [v.text for v in s.iter() if v.tag.endswith
       return D;
     };
     auto Main = std::make_unique<TDMPMain>(std::move(Options));
-    std::shared_ptr<IVaspoCPS> CPS;
-    int Count = 0;
-    if (Main->DMP->SetCryptoLib(TCpsToken::SoftHSM()) != ERR_OK || Main->DMP->GetCPS(0, CPS) != ERR_OK ||
-        CPS->SetCode("1234") != ERR_OK || CPS->GetActivites(Count) != ERR_OK)
-      return nullptr;
-    Main->CPx = CPS;
-    Main->CNX = CPS;
+    if (!LogIn(*Main)) return nullptr;
     Main->ibCPX->SetImageIndex(1);
     Main->show();
     return Main;

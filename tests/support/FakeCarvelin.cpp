@@ -10,6 +10,7 @@ using namespace Talven;
 namespace {
 
 std::string Quote(std::string_view S) { return "\"" + std::string(S) + "\""; }
+std::string Bytes(std::string_view Data) { return std::to_string(Data.size()) + " bytes"; }
 
 const char* const CdaSource =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -413,7 +414,7 @@ class TFakeCPS : public IVaspoCPS, TFakeLink {
   int SignHash(std::string_view Data, std::string_view& Digest) override {
     FSignature.assign(256, '\x5A');
     Digest = FSignature;
-    return Core->Call("SignHash", std::to_string(Data.size()) + " bytes");
+    return Core->Call("SignHash", Bytes(Data));
   }
   void SetSpecAMO(std::string_view Value) override { Core->Call("SetSpecAMO", Quote(Value)); }
   int GetAppVitale(std::string_view qrCode, std::shared_ptr<IAppVitale>& AppVitale, bool CloseContext) override {
@@ -585,6 +586,21 @@ int TFakeCore::Call(std::string_view Name, std::string Args, std::string_view Se
   return Code;
 }
 
+namespace {
+
+// The stand-ins that read or make one object: the call is recorded with Args
+// and, when it succeeds, Object is a fake over the canned data.
+template <typename TFake, typename TInterface, typename... TMore>
+int MakeObject(TFakeCarvelin& Root, std::string_view Name, std::string Args, std::shared_ptr<TInterface>& Object,
+               TMore... More) {
+  Object.reset();
+  const int Code = Root.Core->Call(Name, std::move(Args));
+  if (Code == ERR_OK) Object = std::make_shared<TFake>(Root.Core, Root.weak_from_this(), More...);
+  return Code;
+}
+
+}  // namespace
+
 // ---- Root ----
 
 TFakeCarvelin::TFakeCarvelin(TFakeData Data) : Core(std::make_shared<TFakeCore>(std::move(Data))) {
@@ -635,17 +651,11 @@ int TFakeCarvelin::GetCPS(int Slot, std::shared_ptr<IVaspoCPS>& ACPS) {
 std::shared_ptr<IVaspoCPS> TFakeCarvelin::GetActiveCPS() { return FCPS; }
 
 int TFakeCarvelin::GetCSV(std::shared_ptr<IVaspoCSV>& CSV) {
-  CSV.reset();
-  const int Code = Core->Call("GetCSV", "");
-  if (Code == ERR_OK) CSV = std::make_shared<TFakeVitale>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakeVitale>(*this, "GetCSV", "", CSV);
 }
 
 int TFakeCarvelin::SetCSV(std::string_view XML, std::shared_ptr<IVaspoCSV>& CSV) {
-  CSV.reset();
-  const int Code = Core->Call("SetCSV", std::to_string(XML.size()) + " bytes");
-  if (Code == ERR_OK) CSV = std::make_shared<TFakeVitale>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakeVitale>(*this, "SetCSV", Bytes(XML), CSV);
 }
 
 void TFakeCarvelin::SetDMPUrl(std::string_view URL) { Core->Call("SetDMPUrl", Quote(URL)); }
@@ -662,50 +672,32 @@ std::string TFakeCarvelin::GetDMPParams(std::string_view Mobile, std::string_vie
 
 int TFakeCarvelin::LoadCertificat(std::string_view Data, std::string_view, std::shared_ptr<IVaspoCRT>& CRT) {
   CRT.reset();
-  Core->Call("LoadCertificat", std::to_string(Data.size()) + " bytes ****");
+  Core->Call("LoadCertificat", Bytes(Data) + " ****");
   return ERR_NON_SUPPORTE;
 }
 
 int TFakeCarvelin::xmlGetDossiers(std::string_view XML, std::shared_ptr<IDossierList>& List) {
-  List.reset();
-  const int Code = Core->Call("xmlGetDossiers", std::to_string(XML.size()) + " bytes");
-  if (Code == ERR_OK) List = std::make_shared<TFakeDossierList>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakeDossierList>(*this, "xmlGetDossiers", Bytes(XML), List);
 }
 
 int TFakeCarvelin::xmlGetPatients(std::string_view XML, std::shared_ptr<IPatientList>& List) {
-  List.reset();
-  const int Code = Core->Call("xmlGetPatients", std::to_string(XML.size()) + " bytes");
-  if (Code == ERR_OK) List = std::make_shared<TFakePatientList>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakePatientList>(*this, "xmlGetPatients", Bytes(XML), List);
 }
 
 int TFakeCarvelin::xmlDossierExiste(std::string_view XML, std::shared_ptr<IDossierMedical>& Dossier) {
-  Dossier.reset();
-  const int Code = Core->Call("xmlDossierExiste", std::to_string(XML.size()) + " bytes");
-  if (Code == ERR_OK) Dossier = std::make_shared<TFakeDossier>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakeDossier>(*this, "xmlDossierExiste", Bytes(XML), Dossier);
 }
 
 int TFakeCarvelin::xmlQueryDocuments(std::string_view XML, std::shared_ptr<IDocumentList>& List) {
-  List.reset();
-  const int Code = Core->Call("xmlQueryDocuments", std::to_string(XML.size()) + " bytes");
-  if (Code == ERR_OK) List = std::make_shared<TFakeDocumentList>(Core, weak_from_this());
-  return Code;
+  return MakeObject<TFakeDocumentList>(*this, "xmlQueryDocuments", Bytes(XML), List);
 }
 
 int TFakeCarvelin::xopGetDocument(std::string_view XOP, std::shared_ptr<IDocument>& Doc) {
-  Doc.reset();
-  const int Code = Core->Call("xopGetDocument", std::to_string(XOP.size()) + " bytes");
-  if (Code == ERR_OK) Doc = std::make_shared<TFakeDocument>(Core, weak_from_this(), 0);
-  return Code;
+  return MakeObject<TFakeDocument>(*this, "xopGetDocument", Bytes(XOP), Doc, 0);
 }
 
 int TFakeCarvelin::xmlLoadDocument(std::string_view xml, std::shared_ptr<IDocument>& Doc) {
-  Doc.reset();
-  const int Code = Core->Call("xmlLoadDocument", std::to_string(xml.size()) + " bytes");
-  if (Code == ERR_OK) Doc = std::make_shared<TFakeDocument>(Core, weak_from_this(), 0);
-  return Code;
+  return MakeObject<TFakeDocument>(*this, "xmlLoadDocument", Bytes(xml), Doc, 0);
 }
 
 }  // namespace TestSupport

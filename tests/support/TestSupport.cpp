@@ -235,4 +235,28 @@ std::string ToHex(std::string_view Bytes) {
   return S;
 }
 
+std::optional<std::string> FromHex(std::string_view Hex) {
+  auto Digit = [](char C) {
+    if (C >= '0' && C <= '9') return C - '0';
+    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+    return -1;
+  };
+  std::string Bytes;
+  int High = -1;
+  for (char C : Hex) {
+    if (C == ' ' && High < 0) continue;
+    const int Value = Digit(C);
+    if (Value < 0) return std::nullopt;
+    if (High < 0) {
+      High = Value;
+    } else {
+      Bytes += char(High << 4 | Value);
+      High = -1;
+    }
+  }
+  if (High >= 0) return std::nullopt;
+  return Bytes;
+}
+
 }  // namespace TestSupport

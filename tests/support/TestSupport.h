@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,9 @@ void SetProxyEnvironment(const char* Http, const char* Https, const char* NoProx
 std::string RandomBytes(size_t Count, uint64_t Seed);
 
 std::string ToHex(std::string_view Bytes);
+// The bytes of hexadecimal digits (either case); blanks between pairs are
+// skipped. Nothing for an odd count of digits or any other character.
+std::optional<std::string> FromHex(std::string_view Hex);
 
 }  // namespace TestSupport
 

@@ -54,17 +54,6 @@ int Fail(std::string_view Step, unsigned long Result, std::string_view Detail = 
   return 1;
 }
 
-std::optional<std::string> FromHex(std::string_view Hex) {
-  if (Hex.size() % 2) return std::nullopt;
-  std::string Bytes;
-  for (size_t I = 0; I < Hex.size(); I += 2) {
-    unsigned Value = 0;
-    if (std::sscanf(std::string(Hex.substr(I, 2)).c_str(), "%2x", &Value) != 1) return std::nullopt;
-    Bytes += char(Value);
-  }
-  return Bytes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,7 +107,7 @@ int main(int argc, char** argv) {
       if (Value.empty()) return Fail("data", Lib.FError);
       std::cout << "{\"value\":\"" << TestSupport::ToHex(Value) << "\"}\n";
     } else {
-      const auto ID = FromHex(Words[1]);
+      const auto ID = TestSupport::FromHex(Words[1]);
       if (!ID) return Usage();
       const std::string Input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
       std::string Signature;

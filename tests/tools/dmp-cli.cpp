@@ -280,17 +280,6 @@ std::string SaveDocument(Objects::TDocument& Doc, const std::string& Out) {
               {"utf8", B(Doc.IsUTF8())}, {"images", Arr(Images, Q)}});
 }
 
-std::optional<std::string> FromHex(std::string_view Hex) {
-  if (Hex.size() % 2) return std::nullopt;
-  std::string Bytes;
-  for (size_t I = 0; I < Hex.size(); I += 2) {
-    unsigned Value = 0;
-    if (std::sscanf(std::string(Hex.substr(I, 2)).c_str(), "%2x", &Value) != 1) return std::nullopt;
-    Bytes += char(Value);
-  }
-  return Bytes;
-}
-
 std::string INSiAnswer(const TINSiResponse& A) {
   return Obj({{"ins", Q(A.INS)}, {"oid", Q(A.OID)}, {"nom", Q(A.Nom)}, {"prenom", Q(A.Prenom)},
               {"prenoms", Q(A.Prenoms)}, {"sexe", Q(A.Sexe)}, {"dateNaissance", Q(A.DateNaissance)},
@@ -504,7 +493,7 @@ class TDriver {
     } else if (Command == "sign-hash") {
       std::string Hex;
       if (!Next(Hex)) return false;
-      const std::optional<std::string> Digest = FromHex(Hex);
+      const std::optional<std::string> Digest = TestSupport::FromHex(Hex);
       if (!Digest) return false;
       std::string_view Signature;
       if (NeedSession()) Code = Session()->SignHash(*Digest, Signature);
@@ -621,10 +610,7 @@ class TDriver {
     }
     const Vantrel::PXMLNode Document = Tree.Root().Search("ClinicalDocument");
     if (!Document) return;
-    auto CodeOf = [](Vantrel::PXMLNode Node) {
-      const Vantrel::TXMLString* Code = Node ? Node->GetAttribute("code") : nullptr;
-      return Code ? Code->Value() : std::string();
-    };
+    auto CodeOf = [](Vantrel::PXMLNode Node) { return Vantrel::AttributeValueOf(Node, "code"); };
     Props.TypeDocument = CodeOf(Document->GetChild("code"));
     if (const std::string Practice = CodeOf(Document->Search("standardIndustryClassCode")); !Practice.empty())
       Props.CadreExercice = Practice;

@@ -1,0 +1,84 @@
+// The common ground of the main-window peers that run the real client core
+// against the national-service simulator: one simulator for the test
+// program, a work folder holding the settings, database and XDG folders, a
+// SoftHSM2 CPS card, the TLS engines, the core's hosts pointed at the
+// simulator from Open() to Close(), and the card's session opened on a
+// window. A test class derives from QObject first, then from this.
+#pragma once
+
+#include <QtTest>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Carvelin.MessageDlg.h"
+#include "CpsToken.h"
+#include "DMP2Main.h"
+#include "Simulator.h"
+#include "Talven.Carvelin.Hosts.h"
+#include "Talven.Carvelin.Objects.h"
+#include "Vantrel.SChannel.h"
+#include "Vantrel.TinyTLS12.h"
+
+namespace ShellSim {
+
+inline constexpr std::string_view InstanceOID = "2.25.329800735698586629295641978511506172918";
+
+class TShellSimPeer {
+ protected:
+  // initTestCase's part; false, with Sim.Ready to tell why, when the
+  // simulator did not start. Hook answers every message box.
+  bool Open(Carvelin::TMessageBoxHook Hook) {
+    if (!Sim) return false;
+    TestSupport::SetProxyEnvironment(nullptr, nullptr, nullptr);
+    Vantrel::RegisterTinyTLSEngine();
+    Vantrel::RegisterSChannelSocketMaker();
+    Talven::SetHostsConfig(Talven::LoadHostsConfig(Sim.HostsFile));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Work.Path() / "config").string()));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Work.Path() / "data").string()));
+    Carvelin::SetMessageBoxHook(std::move(Hook));
+    Token = std::make_unique<TestSupport::TCpsToken>();
+    return true;
+  }
+  // cleanupTestCase's part.
+  void Close() {
+    Carvelin::SetMessageBoxHook(nullptr);
+    Talven::SetHostsConfig(Talven::DefaultHostsConfig());
+  }
+
+  // A window over the work folder's settings and database, with the real
+  // core under the test instance.
+  Carvelin::TDMPMainOptions MainOptions() const {
+    Carvelin::TDMPMainOptions Options;
+    Options.SettingsFile = (Work.Path() / "carvelin2.ini").string();
+    Options.DatabaseFile = DatabaseFile();
+    Options.CreateRoot = [] {
+      auto Root = Talven::TCarvelin::Create();
+      Root->SetInstanceOID(InstanceOID);
+      return std::shared_ptr<Talven::ICarvelin>(Root);
+    };
+    return Options;
+  }
+  std::string DatabaseFile() const { return (Work.Path() / "carvelin2.db3").string(); }
+
+  // The card's session (PIN 1234, activities read) made the window's;
+  // false when a step failed.
+  static bool LogIn(Carvelin::TDMPMain& Main) {
+    std::shared_ptr<Talven::IVaspoCPS> CPS;
+    int Count = 0;
+    if (Main.DMP->SetCryptoLib(TestSupport::TCpsToken::SoftHSM()) != Talven::ERR_OK ||
+        Main.DMP->GetCPS(0, CPS) != Talven::ERR_OK || CPS->SetCode("1234") != Talven::ERR_OK ||
+        CPS->GetActivites(Count) != Talven::ERR_OK)
+      return false;
+    Main.CPx = CPS;
+    Main.CNX = CPS;
+    return true;
+  }
+
+  SimTest::TSimulator Sim;
+  TestSupport::TempDir Work;
+  std::unique_ptr<TestSupport::TCpsToken> Token;
+};
+
+}  // namespace ShellSim
