@@ -361,6 +361,9 @@ void TDMPMain::OpenDossier(std::shared_ptr<IDossierMedical> ADOS) {
   DOS = std::move(ADOS);
   FINSi = nullptr;
   ShowDossier();
+  // The INS box names the record, as after a typed INS, so that the INS
+  // button opens it again.
+  edINSC->setText(lbMedecin->toolTip());
   if (!CanReadDocuments()) return ShowDocumentsLocaux();
   SetDocuments(nullptr);
 }
