@@ -106,25 +106,6 @@ class TRESTTest : public QObject {
     Main->Info = DOS->GetInfo();
   }
 
-  // The window with the real client core in place of the fake one.
-  void ReopenWithRealCore() {
-    TDMPMainOptions Options;
-    Options.SettingsFile = Dir.filePath("Carvelin2.ini").toStdString();
-    Options.DatabaseFile = Dir.filePath("Carvelin2.db3").toStdString();
-    Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
-    Options.CreateRoot = [] { return std::shared_ptr<ICarvelin>(TCarvelin::Create()); };
-    Main.reset();
-    QTRY_COMPARE(TestSupport::ConnectLoopback(Port), -1);
-    Main = std::make_unique<TDMPMain>(std::move(Options));
-    QVERIFY(Main->RESTServer);
-    QVERIFY(TestSupport::WaitForPort(Port));
-  }
-
-  void cleanup() {
-    Main.reset();
-    Fake.reset();
-  }
-
  private slots:
   void initTestCase() {
     qputenv("XDG_CONFIG_HOME", Dir.filePath(QStringLiteral("config")).toUtf8());
@@ -148,6 +129,11 @@ class TRESTTest : public QObject {
     Main = std::make_unique<TDMPMain>(std::move(Options));
     QVERIFY(Main->RESTServer);
     QVERIFY(TestSupport::WaitForPort(Port));
+  }
+
+  void cleanup() {
+    Main.reset();
+    Fake.reset();
   }
 
   // Refusals come before any step: no core call, no busy flag.
@@ -308,7 +294,8 @@ class TRESTTest : public QObject {
 
   // The card the stand-in reader holds, served as it was read.
   void vitale_card_is_served_as_read() {
-    ReopenWithRealCore();
+    // The real client core in place of the fake one.
+    Main->DMP = TCarvelin::Create();
     const std::string Card = TestSupport::Fixture("vitale/one-benef.xml").string();
     setenv("APILEC_STUB_XML", Card.c_str(), 1);
     setenv("APILEC_STUB_CARD", "0", 1);
