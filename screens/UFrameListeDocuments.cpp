@@ -223,7 +223,10 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
 TCategorieOption* TDocuments::AddEntry(QWidget* Parent, const QString& Caption, const std::string& Code, int Tag) {
   auto* Entry = new TCategorieOption(Parent, Caption, Code);
   Entry->Tag = Tag;
-  Entry->OnClick = [this](TCategorieOption* E) { Select(E); };
+  Entry->OnClick = [this](TCategorieOption* E) {
+    Select(E);
+    if (OnCategorie) OnCategorie(E);
+  };
   Entry->OnDblClick = [this](TCategorieOption* E) { Toggle(E); };
   return Entry;
 }

@@ -66,6 +66,8 @@ class TDocuments : public TFrame {
   // and file dropped local files into a category (-1 = the current one).
   std::function<void()> OnOpen;
   std::function<void(const std::vector<std::string>& Names, bool DeleteSource, int Categorie)> OnSendFiles;
+  // The user chose a category by a click on its entry.
+  std::function<void(TCategorieOption* Entry)> OnCategorie;
 
   void Display();
   // -1 for "all documents"; the further entries read as LastTypeTag.

@@ -459,7 +459,9 @@ void THTTPContext::ProcessServeur(bool Set) {
   if (Set) {
     TQueryServeur Query;
     Decode(Query);
-    if (Query.Number.size() != 1 || std::string_view("1345").find(Query.Number[0]) == std::string_view::npos)
+    // Without the training domain configured there is no such server.
+    if (Query.Number.size() != 1 || std::string_view("1345").find(Query.Number[0]) == std::string_view::npos ||
+        DomaineFormation.empty())
       return ReplyError("Valeur invalide");
     Main->CNX->SetServer("formation" + Query.Number + "." + DomaineFormation);
   }
@@ -489,7 +491,7 @@ void THTTPContext::QueryVitale() {
     if (const int Error = Main->DMP->GetCSV(Main->CSV); Error != ERR_OK) return DMPError(Error);
   }
   std::string_view XML;
-  if (const int Error = Main->CSV->GetXML(XML); Error != ERR_OK) return DMPError(Error);
+  Main->CSV->GetXML(XML);  // answers the text's length, not an error
   Reply(200, std::string(XML), JSONType);
 }
 
@@ -561,8 +563,19 @@ void THTTPContext::jsonDossier(IDossierMedical& Dossier) {
   ReplyJSON(ToJSON(*DossierInfo));
 }
 
-// User-interface thread: the documents frame's filters follow the request.
+// User-interface thread: the documents frame's filters follow the request,
+// so that a refresh from the window queries what the host asked for.
 void THTTPContext::SetDocumentFilter() {
+  TDocuments& F = *Main->Documents;
+  const auto SetFilter = [](QCheckBox* Box, TDateTimePicker* Date, TDateTimePicker* Hour, Vantrel::TDateTime Value) {
+    Box->setChecked(Value > 1);
+    if (Value <= 1) return;
+    Date->SetDateTime(Vantrel::DateOf(Value));
+    Hour->SetDateTime(Vantrel::TimeOf(Value));
+  };
+  SetFilter(F.cbDateDocAfter, F.dtDateDocAfter, F.dtHourDocAfter, Documents.Debut);
+  SetFilter(F.cbDateDocBefore, F.dtDateDocBefore, F.dtHourDocBefore, Documents.Fin);
+  F.cbSubmitDate->setChecked(Documents.Mode);
   Main->DateDocAfter = Documents.Debut > 1 ? DocumentDate(Documents.Debut) : std::string();
   Main->DateDocBefore = Documents.Fin > 1 ? DocumentDate(Documents.Fin) : std::string();
   Main->QuerySubmission = Documents.Mode;
@@ -789,8 +802,9 @@ int TDMPMain::WMRestRequest(int Step, THTTPContext* Context) {
       Guarded([this] { OpenDossier(DOS); });
       ModeAPI = false;
     } else if (Step == REST_DONE_DOCUMENTS) {
+      // The list stays the window's: its rows are opened, deleted and
+      // replaced through it.
       Guarded([this] { SetDocuments(List); });
-      List.reset();
     }
     statusBar()->showMessage(ShellTr::tr("Prêt"));
     return 0;

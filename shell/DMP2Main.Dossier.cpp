@@ -264,6 +264,12 @@ void TDMPMain::CreateDossierControls() {
   if (ClientLayout) ClientLayout->addWidget(Documents, 1);
   Documents->FOnFavoris = [this](TDocuments* Sender) { OnFavoris(Sender); };
   Documents->OnOpen = [this] { Guarded([this] { ListBoxDblClick(); }); };
+  Documents->OnCategorie = [this](TCategorieOption* Entry) {
+    Guarded([this, Entry] {
+      const TCategorieChoice Choice{Entry->Tag, Entry->Hint().toStdString()};
+      OnCategorie(&Choice);
+    });
+  };
   Documents->OnSendFiles = [this](const std::vector<std::string>& Names, bool DeleteSource, int ACategorie) {
     Guarded([&] { SendFiles(Names, DeleteSource, ACategorie); });
   };
@@ -361,6 +367,9 @@ void TDMPMain::OpenDossier(std::shared_ptr<IDossierMedical> ADOS) {
   DOS = std::move(ADOS);
   FINSi = nullptr;
   ShowDossier();
+  // The INS box names the record, as after a typed INS, so that the INS
+  // button opens it again.
+  edINSC->setText(lbMedecin->toolTip());
   if (!CanReadDocuments()) return ShowDocumentsLocaux();
   SetDocuments(nullptr);
 }

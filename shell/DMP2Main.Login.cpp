@@ -292,7 +292,7 @@ void TDMPMain::OnCode() {
 }
 
 void TDMPMain::LoadPorteur() {
-  OnCloseCSV();
+  ibCloseCSVClick();
   const TPorteur* Porteur = CNX ? CNX->GetPorteur() : nullptr;
   if (!Porteur) return;
   ibCPX->SetImageIndex(CardKindImage(Porteur->TypeCarte));
@@ -403,7 +403,9 @@ void TDMPMain::ibCPXClick() {
 }
 
 void TDMPMain::ibCloseCPXClick() {
-  OnCloseCSV();
+  // The emergency reason and the Vitale card belong to the session: the
+  // next professional must not open records in this one's name.
+  ibCloseCSVClick();
   pnCPX->hide();
   lbPraticien->clear();
   lbProfession->clear();
@@ -476,6 +478,7 @@ void TDMPMain::OnCertificatSession() {
   ibCPX->SetImageIndex(Structure && Structure->Numero == 1 ? 37 : 33);
   pnCPX->show();
   ibCSV->setEnabled(true);
+  Documents->SetFavoris(FPraticien.Favoris);
   NotifyFavoris();
 }
 

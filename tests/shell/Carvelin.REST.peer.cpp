@@ -10,6 +10,7 @@
 #include "Carvelin.REST.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
+#include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
 
 using namespace Carvelin;
@@ -279,6 +280,67 @@ class TRESTTest : public QObject {
     QCOMPARE(Source.Status, 200);
     QCOMPARE(Source.Header("content-type"), std::string("text/xml; charset=utf-8"));
     QCOMPARE(Source.Header("x-content-type-options"), std::string("nosniff"));
+  }
+
+  // Without a training domain configured no training server exists.
+  void training_server_needs_its_domain() {
+    OpenCardSession();
+    DomaineFormation.clear();
+    const THTTPReply R = Curl("POST", "/serveur", {"-d", "Number=3"});
+    QCOMPARE(R.Status, 400);
+    QCOMPARE(PyJSON(R.Body, "v['err']"), std::string("Valeur invalide"));
+    QCOMPARE(Main->CNX->GetServer(), std::string("dmp.test"));
+  }
+
+  // The card the stand-in reader holds, served as it was read.
+  void vitale_card_is_served_as_read() {
+    // The real client core in place of the fake one.
+    Main->DMP = TCarvelin::Create();
+    const std::string Card = TestSupport::Fixture("vitale/one-benef.xml").string();
+    setenv("APILEC_STUB_XML", Card.c_str(), 1);
+    setenv("APILEC_STUB_CARD", "0", 1);
+    QCOMPARE(Main->DMP->SetApiLecture(TestSupport::ToolPath("libapi_lec_stub.so.6.2.1.0")), ERR_OK);
+    const THTTPReply R = Curl("GET", "/patients/vitale");
+    unsetenv("APILEC_STUB_XML");
+    unsetenv("APILEC_STUB_CARD");
+    QCOMPARE(R.Status, 200);
+    QCOMPARE(R.Body, TestSupport::ReadFile(Card));
+    QVERIFY(Main->CSV);
+  }
+
+  // A record opened by the host names itself in the INS box; a documents
+  // request of that record sets the window's filters and leaves the window
+  // the list it shows, whose rows it then opens.
+  void own_record_requests_update_the_window() {
+    OpenCardSession();
+    const std::string Ins = PatientINS;
+    QCOMPARE(Curl("GET", "/patients/" + Ins).Status, 200);
+    QVERIFY(Main->DOS);
+    QCOMPARE(Main->edINSC->text().toStdString(), Ins);
+
+    const THTTPReply R = Curl("GET", "/patients/current/documents",
+                              {"-G", "--data-urlencode", "Debut=2024-03-01 10:30:00", "-d", "Mode=1"});
+    QCOMPARE(R.Status, 200);
+    TDocuments& F = *Main->Documents;
+    QVERIFY(Main->List);
+    QCOMPARE(Main->List, F.List);
+    QCOMPARE(F.ListBox->Count(), 3);
+    QVERIFY(F.cbDateDocAfter->isChecked());
+    Vantrel::TDateTime First = 0;
+    QVERIFY(Vantrel::TryEncodeDate(2024, 3, 1, First));
+    QCOMPARE(F.dtDateDocAfter->DateTime(), First);
+    QCOMPARE(qRound(F.dtHourDocAfter->DateTime() * 1440), 10 * 60 + 30);
+    QVERIFY(!F.cbDateDocBefore->isChecked());
+    QVERIFY(F.cbSubmitDate->isChecked());
+
+    Fake->Core->ClearCalls();
+    F.ListBox->SetItemIndex(1);
+    Main->ListBoxDblClick();
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    const std::vector<TestSupport::TFakeCall> Calls = Fake->Calls();
+    QVERIFY(std::ranges::any_of(Calls, [this](const TestSupport::TFakeCall& C) {
+      return C.Name == "GetDocument" && C.Args == Fake->Core->Data.Documents[1].UniqueID;
+    }));
   }
 
   void test_page() {

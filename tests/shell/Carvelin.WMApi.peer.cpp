@@ -336,6 +336,66 @@ class TWMApiPeerTest : public QObject {
     QCOMPARE(Replies().size(), 2);
   }
 
+  // The host gets the form's own answer; while the form is not available
+  // nothing is filed and the request is answered as cancelled.
+  void send_file_for_the_open_patient_gets_the_forms_answer() {
+    bool Available = false;
+    Screens.SendFile2 = [&Available, Missing = Screens.SendFile2](
+                            QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
+                            std::shared_ptr<IDossierMedical> DOS, int64_t PatientId, const std::string& From,
+                            const std::string& Snd, std::string& Rpl) {
+      if (!Available) return Missing(Sender, OnClick, Patient, DOS, PatientId, From, Snd, Rpl);
+      QJsonObject Reply = QJsonDocument::fromJson(QByteArray::fromStdString(Rpl)).object();
+      Reply["ErrNo"] = -7;
+      Reply["Error"] = QStringLiteral("Le fichier est illisible");
+      Rpl = QJsonDocument(Reply).toJson(QJsonDocument::Compact).toStdString();
+      return false;
+    };
+    Open();
+    OpenPatient("180117512345678");
+    THost Host(Program(), {});
+    QTRY_VERIFY(!Host.Name().isEmpty());
+    const QString Request = R"({"INS":"180117512345678","LocalId":"L1","Title":"CR"})";
+    const auto Replies = [&Host] { return Host.Of("recv", Vantrel::SEND_FILE_REPLY); };
+    QCOMPARE(Host.CallAndWait(Vantrel::SEND_FILE, Request), Vantrel::SUBMIT);
+    QTRY_COMPARE(Replies().size(), 1);
+    QJsonObject Reply = Replies()[0]["payload"].toObject();
+    QCOMPARE(Reply["ErrNo"].toInt(), -7);
+    QCOMPARE(Reply["Error"].toString(), QStringLiteral("Opération annulée par l'utilisateur"));
+    QCOMPARE(Reply["LocalId"].toString(), QStringLiteral("L1"));
+    QCOMPARE(Boxes, QStringList{"Cet écran n'est pas encore disponible"});
+
+    Available = true;
+    QCOMPARE(Host.CallAndWait(Vantrel::SEND_FILE, Request), Vantrel::SUBMIT);
+    QTRY_COMPARE(Replies().size(), 2);
+    Reply = Replies()[1]["payload"].toObject();
+    QCOMPARE(Reply["ErrNo"].toInt(), -7);
+    QCOMPARE(Reply["Error"].toString(), QStringLiteral("Le fichier est illisible"));
+    QCOMPARE(Reply["Server"].toString(), QString::fromStdString(Fake->Core->Data.Server));
+  }
+
+  // A click on a category tells the hosts the patient and the category.
+  void category_click_tells_the_hosts() {
+    Open();
+    OpenPatient("180117512345678");
+    THost Host(Program(), {});
+    QTRY_VERIFY(!Host.Name().isEmpty());
+    QCOMPARE(Host.CallAndWait(Vantrel::REGISTER), 1);
+    const auto Changes = [&Host] { return Host.Of("recv", Vantrel::NOTIFY_CATEGORY); };
+    QTRY_COMPARE(Changes().size(), 1);  // the registration's, without a category
+    TDocuments& F = *Main->Documents;
+    F.Display();
+    TCategorieOption* Entry = F.Categories[1];
+    QVERIFY(Entry->isVisible());
+    QTest::mouseClick(Entry, Qt::LeftButton);
+    QTRY_COMPARE(Changes().size(), 2);
+    const QJsonObject Change = Changes()[1]["payload"].toObject();
+    QCOMPARE(Change["INS"].toString(), QStringLiteral("180117512345678"));
+    QCOMPARE(Change["Nom"].toString(), QStringLiteral("DUPONT"));
+    QCOMPARE(Change["Categorie"].toString(), Entry->Hint());
+    QVERIFY(!Entry->Hint().isEmpty());
+  }
+
   void login_tells_registered_hosts_data() {
     QTest::addColumn<bool>("PinGiven");
     QTest::addColumn<uint>("Code");

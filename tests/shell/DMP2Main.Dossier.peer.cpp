@@ -65,6 +65,17 @@ def slots(e): return {s.get('name'): [v.text for v in s.iter() if v.tag.endswith
     QVERIFY2(R.Status == 0, R.Err.c_str());
   }
 
+  // The access mode (purpose of use) each documents query after Since
+  // declared in its identity assertion.
+  static constexpr std::string_view AccessModes = R"PY(
+PURPOSE = 'urn:oasis:names:tc:xspa:1.0:subject:purposeofuse'
+def purpose(e):
+    for a in body(e).iter():
+        if a.tag.endswith('}Attribute') and a.get('Name') == PURPOSE:
+            return next((v.get('code') for v in a.iter() if v.get('code')), None)
+modes = [purpose(e) for e in requests if e.get('operation') == 'FindDocuments']
+)PY";
+
  private slots:
   void initTestCase() {
     QVERIFY2(Open([this](QMessageBox& Box) {
@@ -223,6 +234,43 @@ open(sys.argv[2], 'wb').write(base64.b64decode(text.text))
     QCOMPARE(View->document()->status(), QPdfDocument::Status::Ready);
     QCOMPARE(View->document()->pageCount(), std::stoi(Pages[1]));
     QVERIFY(Boxes.empty());
+  }
+
+  // An emergency access ends with the session that made it: the next
+  // session's record opening declares none, and the Vitale card is gone.
+  void emergency_access_ends_with_the_session() {
+    TScreens Screens = TScreens::Unavailable();
+    Screens.ForcerDMPExecute = [](QWidget*, const TPatientInfo&, std::string& Motif) {
+      Motif = "URGENCE";
+      return true;
+    };
+    Screens.DocumentsLocauxCreate = [](QWidget* Owner) { return new QWidget(Owner); };
+    const auto Owned = LoggedIn(std::move(Screens));
+    QVERIFY(Owned);
+    TDMPMain& Main = *Owned;
+
+    // A seed record without authorisation, opened in emergency from its
+    // status button: its documents are read in that mode.
+    size_t Since = Sim.LogSize();
+    Main.LoadINSC("277049205010259", false);
+    QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
+    Main.ibStatusClick(Main.ibStatus);
+    QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
+    QVERIFY(Main.btUrgence->isVisible());
+    QVERIFY2(Boxes.empty(), Boxes.empty() ? "" : qPrintable(Boxes.front()));
+    QCOMPARE(Main.FBrisDeGlace, std::string("URGENCE"));
+    ExpectLog(Since, std::string(AccessModes) + "assert 'bris_de_glace' in modes, modes\n");
+    std::shared_ptr<IVaspoCSV> Card;
+    QCOMPARE(Main.DMP->SetCSV(TestSupport::ReadFile(TestSupport::Fixture("vitale/one-benef.xml")), Card), ERR_OK);
+    Main.CSV = Card;
+
+    Main.ibCloseCPXClick();
+    QVERIFY(!Main.CSV);
+    QVERIFY(LogIn(Main));
+    Main.ibCPX->SetImageIndex(1);
+    Since = Sim.LogSize();
+    OpenMartin(Main);
+    ExpectLog(Since, std::string(AccessModes) + "assert modes and set(modes) == {'normal'}, modes\n");
   }
 
   // The deletion is the entry's status change to Deleted in the registry,

@@ -90,6 +90,14 @@ class TDMP2MainLoginTest : public QObject {
       return StructureChoice;
     };
     S.BeneficiairesSelect = [](QWidget*, IVaspoCSV&) { return 0; };
+    S.LoadCertificatExecute = [this](QWidget*, ICarvelin&, const Carvelin::TCertificat&,
+                                     std::shared_ptr<IVaspoCRT>& CRT) {
+      CRT = Fake->NewCertificateSession();
+      return true;
+    };
+    S.ChoixPraticienExecute = [this](QWidget*, IVaspoCRT&, const TActivite&, TVaspoPraticien& Praticien) {
+      return Main->Database.LoadPraticien(std::string(Holder), Praticien);
+    };
     S.QualificationINSiExecute = [this](QWidget*, const TINSiResponse&) {
       QualificationThreads.push_back(std::this_thread::get_id());
       return Qualification;
@@ -319,6 +327,25 @@ class TDMP2MainLoginTest : public QObject {
     QVERIFY(!Main->ibCSV->isEnabled());
     QCOMPARE(Main->ibAppVitale->ImageIndex(), 43);
     QVERIFY(Main->FPraticien.IdNational.empty());
+  }
+
+  // A certificate session gives the practitioner's favourites to the
+  // document frame, as a card login does.
+  void certificate_session_gives_the_favourites_to_the_frame() {
+    TVaspoPraticien Stored;
+    Stored.IdNational = std::string(Holder);
+    Stored.Nom = "MARTIN";
+    Stored.codeStruct = "SA07";
+    Stored.idStruct = "10B0152872";
+    Stored.Favoris = "11502-2|";
+    Main->Database.SavePraticien(Stored);
+    Main->FCerts.resize(1);
+    Main->FCerts[0].Nom = "Cabinet";
+    Main->OnCertificat(0);
+    QVERIFY(Boxes.empty());
+    QVERIFY(!Main->pnCPX->isHidden());
+    QCOMPARE(Main->ibCPX->ImageIndex(), 33);
+    QCOMPARE(Main->Documents->GetFavoris(), std::string("11502-2|"));
   }
 
   void recent_cards_keep_six_and_move_a_card_read_again() {

@@ -365,7 +365,7 @@ class TFakeAppVitale : public IAppVitale, TFakeLink {
   }
 };
 
-class TFakeCPS : public IVaspoCPS, TFakeLink {
+class TFakeCPS : public IVaspoCPS, protected TFakeLink {
  public:
   TFakeCPS(std::shared_ptr<TFakeCore> C, std::weak_ptr<ICarvelin> R) : TFakeLink(std::move(C), std::move(R)) {
     FServer = D().Server;
@@ -462,6 +462,31 @@ class TFakeCPS : public IVaspoCPS, TFakeLink {
   TINSiResponse FINSi{"", D().Dossier.Patient.INSi.Code, D().Dossier.Patient.INSi.OID, 'T',
                       D().Dossier.Patient.Identite.NomNaissance, D().Dossier.Patient.Identite.Prenom,
                       D().Dossier.Patient.Identite.Prenom, "F", D().Dossier.Patient.Identite.DateNaissance, "75111"};
+};
+
+class TFakeCRT : public TFakeCPS, public IVaspoCRT {
+ public:
+  using TFakeCPS::TFakeCPS;
+  int LoadSignature(std::string_view Data, std::string_view) override {
+    return Core->Call("LoadSignature", std::to_string(Data.size()) + " bytes ****");
+  }
+  const TActivite* GetStructure() override { return FStructure ? &*FStructure : nullptr; }
+  void SetStructure(std::string_view codeStruct, std::string_view idStruct, std::string_view RaisonSociale,
+                    std::string_view numFacturation) override {
+    Core->Call("SetStructure", std::string(idStruct));
+    FStructure = TActivite{};
+    FStructure->Entite.Code = codeStruct;
+    FStructure->IdNational = idStruct;
+    FStructure->RaisonSociale = RaisonSociale;
+    FStructure->NumFacturation = numFacturation;
+  }
+  void SetPraticien(std::string_view IdNational, std::string_view, std::string_view, std::string_view,
+                    std::string_view, std::string_view, std::string_view, std::string_view) override {
+    Core->Call("SetPraticien", std::string(IdNational));
+  }
+
+ private:
+  std::optional<TActivite> FStructure;
 };
 
 }  // namespace
@@ -674,6 +699,10 @@ int TFakeCarvelin::LoadCertificat(std::string_view Data, std::string_view, std::
   CRT.reset();
   Core->Call("LoadCertificat", Bytes(Data) + " ****");
   return ERR_NON_SUPPORTE;
+}
+
+std::shared_ptr<IVaspoCRT> TFakeCarvelin::NewCertificateSession() {
+  return std::make_shared<TFakeCRT>(Core, weak_from_this());
 }
 
 int TFakeCarvelin::xmlGetDossiers(std::string_view XML, std::shared_ptr<IDossierList>& List) {

@@ -119,6 +119,9 @@ class TFakeCarvelin : public Talven::ICarvelin, public std::enable_shared_from_t
                            std::string_view Pays) override;
   int LoadCertificat(std::string_view Data, std::string_view Password,
                      std::shared_ptr<Talven::IVaspoCRT>& CRT) override;
+  // A software-certificate session for the canned holder, without structure
+  // (the root's loader opens none).
+  std::shared_ptr<Talven::IVaspoCRT> NewCertificateSession();
   const Talven::TParametres* GetParametres() override { return &Core->Data.Parametres; }
   int xmlGetDossiers(std::string_view XML, std::shared_ptr<Talven::IDossierList>& List) override;
   int xmlGetPatients(std::string_view XML, std::shared_ptr<Talven::IPatientList>& List) override;
