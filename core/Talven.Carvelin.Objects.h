@@ -675,6 +675,9 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   std::shared_ptr<TVaspoCSV> VaspoCSV;  // the current card
   std::shared_ptr<TDMPLinks> Links = std::make_shared<TDMPLinks>();
   std::unique_ptr<Vantrel::THTTPClient> HTTP;
+  // Shared by every HTTP client of the root; set once, never replaced, so
+  // that another thread may use it.
+  const std::shared_ptr<Vantrel::TAbortSignal> FAbortSignal = std::make_shared<Vantrel::TAbortSignal>();
   TParametres FParametres;
   std::string FLastRequest;
   TLastError FError;
@@ -690,6 +693,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
 
   // ICarvelin
   int GetVersion() override { return Version; }
+  void AbortCalls() override { FAbortSignal->Abort(); }
   std::string_view GetErrMsg(int ErrNo) override { return FError.GetErrMsg(ErrNo); }
   std::string GetErrDetail() override { return FError.GetErrDetail(); }
   void SetLogger(IVaspoLOG* ALogger) override { Logger = ALogger; }
