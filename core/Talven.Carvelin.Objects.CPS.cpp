@@ -239,6 +239,14 @@ int TCarvelin::GetSlotCount(int& Count) {
   return CryptoLib.FSlotCount > 0 ? ERR_CARTE_ABSENTE : ERR_LECTEUR_ABSENT;
 }
 
+bool TCarvelin::OpenCardSession(int Slot) {
+  if (CryptoLib.OpenSession(Slot)) return true;
+  // Some modules keep the slots and cards they saw when initialised, so a
+  // card put back stays unusable until the module starts again.
+  Log("Réinitialisation de la CryptoLibV5...");
+  return CryptoLib.Reinitialize() && CryptoLib.CheckTokens() > Slot && CryptoLib.OpenSession(Slot);
+}
+
 int TCarvelin::GetCPS(int Slot, std::shared_ptr<IVaspoCPS>& CPS) {
   CPS.reset();
   UnlinkSession();
@@ -249,7 +257,7 @@ int TCarvelin::GetCPS(int Slot, std::shared_ptr<IVaspoCPS>& CPS) {
     return ERR_INDEX;
   }
   Log("Ouverture de session...");
-  if (!CryptoLib.OpenSession(Slot)) return ERR_SESSION_CPS;
+  if (!OpenCardSession(Slot)) return ERR_SESSION_CPS;
   eSante::TCertificat AuthCert, SignCert;
   Log("Chargement du certificat d'authentification...");
   bool Found = CryptoLib.searchCertificat(AuthLabel, AuthCert) == CKR_OK;
@@ -329,9 +337,10 @@ bool TCarvelin::CheckCardSession() {
     Session->FActive = true;
     return true;
   }
+  // The session stays open but inactive: its calls answer ERR_SESSION until
+  // the PIN is typed again.
   Session->ClearCodePin();
   Session->FActive = false;
-  Session->FCardLost = true;
   return false;
 }
 
@@ -435,11 +444,6 @@ int TVaspoCPS::CardEnvironmentMismatch() {
 
 bool TVaspoCPS::CheckCard() { return DMP && DMP->CheckCardSession(); }
 
-int TVaspoCPS::CheckActive() {
-  if (FCardLost && DMP && DMP->VaspoCNX == this) return ERR_CHANGEMENT_CARTE;
-  return TVaspoCNX::CheckActive();
-}
-
 std::string TVaspoCPS::SignDigestInfo(std::string_view DigestInfo) {
   std::string Signature;
   if (!DMP || DMP->CryptoLib.Sign(Auth, DigestInfo.data(), DigestInfo.size(), Signature) != CKR_OK) return {};
@@ -498,7 +502,6 @@ int TVaspoCPS::SetCode(std::string_view Code) {
   KeepCodePin(Pin);
   Vantrel::WipeBytes(Pin);
   FActive = true;
-  FCardLost = false;
   Info.ActCount = -1;
   try {
     DMP->LoadDmpParameters();

@@ -401,6 +401,8 @@ void FillDerivedFields(TDocumentInfo& Info) {
 
 std::string DateFRToHL7(std::string_view Date) {
   if (Date.size() != 10 || Date[2] != '/' || Date[5] != '/') return {};
+  for (size_t i : {0, 1, 3, 4, 6, 7, 8, 9})
+    if (Date[i] < '0' || Date[i] > '9') return {};
   return std::string(Date.substr(6, 4)) + std::string(Date.substr(3, 2)) + std::string(Date.substr(0, 2));
 }
 
@@ -622,7 +624,7 @@ int TCarvelin::HL7PatientPerson(const TVoletAdministratif* Volet, std::string& T
       NASKElement("country", "", Volet->PaysNaissance, Previous ? &Previous->PaysNaissance : nullptr);
   Text = Name + Gender + AdresseElement(Volet->Adresse, Previous ? &Previous->Adresse : nullptr) +
          TelecomElements(Volet->Telecom) +
-         (Birth.empty() ? std::string() : "<birthTime value=\"" + Birth + "\"/>") +
+         (Birth.empty() ? std::string() : "<birthTime value=\"" + Vantrel::XMLEscape(Birth) + "\"/>") +
          (Country.empty() ? std::string() : "<birthPlace classCode=\"BIRTHPL\"><addr>" + Country + "</addr></birthPlace>") +
          HL7Representant(Volet->Representant, Previous ? &Previous->Representant : nullptr);
   return ERR_OK;

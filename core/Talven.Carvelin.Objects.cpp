@@ -199,6 +199,7 @@ void TCarvelin::SetupHTTPClient(std::unique_ptr<Vantrel::THTTPClient> Client) {
   Client->SetContentType(std::string(SoapContentType));
   Client->CustomHeaders() = {"Accept-charset: utf-8"};
   Client->SetKeepAlive(true);
+  Client->ShareAbortSignal(FAbortSignal);
   if (!Client->TLS()) Client->ReplaceTLS(std::make_shared<Vantrel::TTLS>());
   Client->SetTLSEngine(FTLSEngine);
   Vantrel::TTLS& TLS = *Client->TLS();
@@ -443,6 +444,7 @@ void TCarvelin::ErrorReport(std::string_view Response) {
     Fields.emplace_back("Request", Vantrel::Base64Encode(FLastRequest));
     Fields.emplace_back("Response", Vantrel::Base64Encode(Response));
     Vantrel::THTTPClient Client;
+    Client.ShareAbortSignal(FAbortSignal);
     Client.SetTimeout(ErrorReportTimeout);
     Client.SetKeepAlive(false);
     Client.SetMaxBodySize(MaxParametersSize);

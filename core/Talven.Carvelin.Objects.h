@@ -574,9 +574,6 @@ class TVaspoCPS : public TVaspoCNX, public IVaspoCPS, public std::enable_shared_
   const std::string& CodePin() const { return FCodePin; }
   // Forgets the PIN (overwritten first).
   void ClearCodePin();
-  // The silent login after a module reset failed: calls answer
-  // ERR_CHANGEMENT_CARTE until the next SetCode.
-  bool FCardLost = false;
 
   // Card hooks
   bool IsCardSession() override { return true; }
@@ -585,7 +582,6 @@ class TVaspoCPS : public TVaspoCNX, public IVaspoCPS, public std::enable_shared_
   std::string AuthCertificate() override { return Auth.DER; }
   std::string SignDigestInfo(std::string_view DigestInfo) override;
   int SignData(std::string_view Data, std::string& Digest) override;
-  int CheckActive() override;
 
   // IVaspoCPS
   int PinCount() override;
@@ -679,6 +675,9 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   std::shared_ptr<TVaspoCSV> VaspoCSV;  // the current card
   std::shared_ptr<TDMPLinks> Links = std::make_shared<TDMPLinks>();
   std::unique_ptr<Vantrel::THTTPClient> HTTP;
+  // Shared by every HTTP client of the root; set once, never replaced, so
+  // that another thread may use it.
+  const std::shared_ptr<Vantrel::TAbortSignal> FAbortSignal = std::make_shared<Vantrel::TAbortSignal>();
   TParametres FParametres;
   std::string FLastRequest;
   TLastError FError;
@@ -696,6 +695,7 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
 
   // ICarvelin
   int GetVersion() override { return Version; }
+  void AbortCalls() override { FAbortSignal->Abort(); }
   std::string_view GetErrMsg(int ErrNo) override { return FError.GetErrMsg(ErrNo); }
   std::string GetErrDetail() override { return FError.GetErrDetail(); }
   void SetLogger(IVaspoLOG* ALogger) override { Logger = ALogger; }
@@ -818,6 +818,10 @@ class TCarvelin : public ICarvelin, public std::enable_shared_from_this<TCarveli
   // after a module reset the same card logged in again with the kept PIN.
   // Never blocks.
   bool CheckCardSession();
+  // Opens the module session on the Slot-th card; when that fails, the
+  // module is started afresh and the cards listed again before one more try
+  // (a card taken out and put back).
+  bool OpenCardSession(int Slot);
   // The installation's instance OID ("2.25." and decimal digits): read from
   // the settings store, made and stored on first use or when the stored
   // value is not one; tests set their own.

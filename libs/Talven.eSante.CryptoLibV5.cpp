@@ -21,6 +21,25 @@ std::string ResultText(const char* Function, CK_RV Result) {
 
 CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE Type, void* Value, CK_ULONG Length) { return {Type, Value, Length}; }
 
+// The function list of a loaded module file; nullptr with Error set when it
+// has none or one of a PKCS#11 version this code does not speak.
+CK_FUNCTION_LIST_PTR FunctionList(void* Handle, const std::string& File, std::string& Error) {
+  auto GetFunctionList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(Handle, "C_GetFunctionList"));
+  CK_FUNCTION_LIST_PTR List = nullptr;
+  CK_RV Result = CKR_OK;
+  if (!GetFunctionList) {
+    Error = File + " has no C_GetFunctionList";
+  } else if ((Result = GetFunctionList(&List)) != CKR_OK || !List) {
+    Error = Result != CKR_OK ? ResultText("C_GetFunctionList", Result) : "C_GetFunctionList gave no list";
+  } else if (List->version.major != 2 && List->version.major != 3) {
+    Error = "unsupported PKCS#11 version " + std::to_string(List->version.major) + "." +
+            std::to_string(List->version.minor);
+  } else {
+    return List;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string TCryptoLibV5::DefaultModule() {
@@ -52,20 +71,7 @@ bool TCryptoLibV5::Init(const char* AFileName) {
   if (!FHandle) {
     const char* Reason = dlerror();
     FLoadError = Reason ? Reason : "cannot load " + File;
-    return false;
-  }
-  auto GetFunctionList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(FHandle, "C_GetFunctionList"));
-  CK_FUNCTION_LIST_PTR List = nullptr;
-  CK_RV Result = CKR_OK;
-  if (!GetFunctionList) {
-    FLoadError = File + " has no C_GetFunctionList";
-  } else if ((Result = GetFunctionList(&List)) != CKR_OK || !List) {
-    FLoadError = Result != CKR_OK ? ResultText("C_GetFunctionList", Result) : "C_GetFunctionList gave no list";
-  } else if (List->version.major != 2 && List->version.major != 3) {
-    FLoadError = "unsupported PKCS#11 version " + std::to_string(List->version.major) + "." +
-                 std::to_string(List->version.minor);
-  } else {
-    api = List;
+  } else if ((api = FunctionList(FHandle, File, FLoadError))) {
     if (Reset()) {
       FLibrary = File;
       return true;
@@ -74,6 +80,26 @@ bool TCryptoLibV5::Init(const char* AFileName) {
   }
   CloseLibrary();
   return false;
+}
+
+bool TCryptoLibV5::LibraryVersion(const std::string& File, CK_VERSION& Version) {
+  void* Handle = dlopen(File.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!Handle) return false;
+  bool Answered = false;
+  std::string Error;
+  if (const CK_FUNCTION_LIST_PTR List = FunctionList(Handle, File, Error)) {
+    // The same file loaded by a session shares this instance (dlopen counts
+    // references): already initialised, it must not be finalised here.
+    const CK_RV Initialized = List->C_Initialize(nullptr);
+    if (Initialized == CKR_OK || Initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+      CK_INFO Info{};
+      Answered = List->C_GetInfo(&Info) == CKR_OK;
+      if (Answered) Version = Info.libraryVersion;
+      if (Initialized == CKR_OK) List->C_Finalize(nullptr);
+    }
+  }
+  dlclose(Handle);
+  return Answered;
 }
 
 bool TCryptoLibV5::Reset() {
@@ -88,6 +114,14 @@ bool TCryptoLibV5::Load() {
   if (FSession != 0) return true;
   const CK_RV Result = Api()->C_Initialize(nullptr);
   return Result == CKR_OK || Result == CKR_CRYPTOKI_ALREADY_INITIALIZED;
+}
+
+bool TCryptoLibV5::Reinitialize() {
+  if (!api) return false;
+  CloseSession();
+  api->C_Finalize(nullptr);
+  FError = api->C_Initialize(nullptr);
+  return FError == CKR_OK;
 }
 
 void TCryptoLibV5::Unload() {

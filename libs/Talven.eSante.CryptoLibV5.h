@@ -70,6 +70,9 @@ class TCryptoLibV5 {
 
   // The file used for an empty or null name.
   static std::string DefaultModule();
+  // The libraryVersion of C_GetInfo of a module file; false when the file
+  // does not load as a module or the module does not answer.
+  static bool LibraryVersion(const std::string& File, CK_VERSION& Version);
 
   // Loads the module file (nullptr or "" = DefaultModule()) and initialises
   // it; true at once when that file is already loaded. On failure nothing
@@ -80,6 +83,10 @@ class TCryptoLibV5 {
   bool Load();
   // Closes the session and initialises the module again (0 or 401 is success).
   bool Reset();
+  // Closes the session, finalises the module and initialises it afresh, so
+  // that it looks at its slots and cards anew (a module may keep the view it
+  // took at C_Initialize); the result of C_Initialize in FError.
+  bool Reinitialize();
   // Closes the session, finalises and unloads the module.
   void Unload();
   bool Loaded() const { return !FLibrary.empty(); }

@@ -54,6 +54,7 @@ constexpr TErrnoMap ErrnoMap[] = {
 };
 
 constexpr uint32_t WSAETIMEDOUT = 10060;
+constexpr uint32_t WSAECONNABORTED = 10053;
 
 void SetNonBlocking(int Fd, bool On) {
   int Flags = fcntl(Fd, F_GETFL, 0);
@@ -193,6 +194,14 @@ int TTCPSocket::DoConnect(const std::string& Host, uint16_t Port, int Timeout) {
     // each address gets a fresh one.
     int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (Fd < 0) throw ESocketError("socket", WSAErrorFromErrno(errno));
+    if (FAbort) {
+      try {
+        FAbort->Enter(Fd);
+      } catch (...) {
+        close(Fd);
+        throw;
+      }
+    }
     LastErr = ConnectOne(Fd, Addr, Timeout);
     if (LastErr == 0) {
       int One = 1;
@@ -202,7 +211,9 @@ int TTCPSocket::DoConnect(const std::string& Host, uint16_t Port, int Timeout) {
       OnConnect();
       return 0;
     }
+    if (FAbort) FAbort->Leave(Fd);
     close(Fd);
+    if (FAbort && FAbort->Aborted()) break;
   }
   throw EClosedSocketError("connect", WSAErrorFromErrno(LastErr));
 }
@@ -217,8 +228,26 @@ void TTCPSocket::OnDisconnect() { shutdown(FHandle, SHUT_RDWR); }
 void TTCPSocket::Close() {
   if (FHandle < 0) return;
   OnDisconnect();
+  if (FAbort) FAbort->Leave(FHandle);
   close(FHandle);
   FHandle = -1;
+}
+
+void TAbortSignal::Abort() {
+  const std::lock_guard Lock(FLock);
+  FAborted = true;
+  for (int Fd : FHandles) shutdown(Fd, SHUT_RDWR);
+}
+
+void TAbortSignal::Enter(int Fd) {
+  const std::lock_guard Lock(FLock);
+  if (FAborted) throw ESocketError("connect", WSAECONNABORTED);
+  FHandles.push_back(Fd);
+}
+
+void TAbortSignal::Leave(int Fd) {
+  const std::lock_guard Lock(FLock);
+  std::erase(FHandles, Fd);
 }
 
 void TTCPSocket::Disconnect() {

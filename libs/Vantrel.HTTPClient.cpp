@@ -452,6 +452,7 @@ std::unique_ptr<TTCPSocket> TCustomHTTPClient::OpenSocket() {
   const bool Proxied = !FProxyHost.empty();
   if (!FUseTLS) {
     auto Socket = std::make_unique<TTCPSocket>();
+    Socket->SetAbortSignal(FAbortSignal);
     Socket->SetTimeout(FTimeoutMs);
     if (Proxied) Socket->DoConnect(FProxyHost, uint16_t(FProxyPort), FTimeoutMs);
     else Socket->DoConnect(FHost, uint16_t(FPort), FTimeoutMs);
@@ -459,6 +460,7 @@ std::unique_ptr<TTCPSocket> TCustomHTTPClient::OpenSocket() {
   }
   // A tunnel leads to one server only: it is opened again for each connection.
   auto Connect = [&](TCustomTLSSocket& Socket) {
+    Socket.SetAbortSignal(FAbortSignal);
     Socket.SetTimeout(FTimeoutMs);
     if (Proxied)
       Socket.ConnectThrough(FProxyHost, uint16_t(FProxyPort), FHost, FTimeoutMs,

@@ -29,11 +29,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -114,6 +116,27 @@ struct TByteBuffer {
   std::string_view Held() const { return {Data.data() + Start, Count}; }
 };
 
+// Lets another thread end the exchanges of the sockets that share it: while
+// a socket holds a handle it is listed here, and Abort shuts every listed
+// handle down, which wakes a blocked connect, send or receive at once. Once
+// aborted, for good, no socket sharing it connects again: it raises
+// ESocketError("connect", 10053) instead.
+class TAbortSignal {
+ public:
+  void Abort();
+  bool Aborted() const { return FAborted; }
+  // Lists Fd, or raises the abort error when already aborted.
+  void Enter(int Fd);
+  // Unlists Fd; called before the handle is closed, so that Abort never
+  // reaches a handle number that was reused.
+  void Leave(int Fd);
+
+ private:
+  std::mutex FLock;
+  std::vector<int> FHandles;
+  std::atomic<bool> FAborted = false;
+};
+
 // A blocking IPv4 TCP connection. Reads are served from the receive buffer
 // first, then from the virtual Read. Used by one thread at a time;
 // Disconnect may be called from another to wake a blocked read.
@@ -131,6 +154,8 @@ class TTCPSocket {
   int DoConnect(const std::string& Host, uint16_t Port, int Timeout);
   void Close();
   void Disconnect();  // shuts both directions down; the handle stays
+  // The signal that may end this socket's exchanges; set before DoConnect.
+  void SetAbortSignal(std::shared_ptr<TAbortSignal> Signal) { FAbort = std::move(Signal); }
 
   // True when the connection cannot serve a new request: no handle, an
   // error or hang-up, or bytes (or the peer's close) waiting unasked.
@@ -180,6 +205,7 @@ class TTCPSocket {
   void FillOrFail();
 
   int FHandle = -1;
+  std::shared_ptr<TAbortSignal> FAbort;
   std::string FHost;
   TByteBuffer FRecv;
   int FTimeout = 0;
@@ -319,6 +345,13 @@ class TCustomHTTPClient {
 
   // Drops the connection; cookies and settings stay.
   virtual void Close();
+  // From any thread: ends the request under way at once (it fails with a
+  // socket error) and makes every later request of this client fail
+  // without connecting. For a program that is closing.
+  void Abort() { FAbortSignal->Abort(); }
+  // Makes this client's sockets answer Signal instead of its own, so that
+  // one signal ends the calls of several clients. Before the first request.
+  void ShareAbortSignal(std::shared_ptr<TAbortSignal> Signal) { FAbortSignal = std::move(Signal); }
 
   // Changing the host, port or TLS flag closes the connection first.
   const std::string& Host() const { return FHost; }
@@ -405,6 +438,7 @@ class TCustomHTTPClient {
   std::string FProxyHost;
   int FProxyPort = 0;
   std::unique_ptr<TTCPSocket> FSocket;
+  std::shared_ptr<TAbortSignal> FAbortSignal = std::make_shared<TAbortSignal>();
   bool FUseTLS = false;
   std::string FAccept;
   std::string FHeader;

@@ -521,9 +521,10 @@ void TJSONBuilderT<Ch>::AppendValue(const TTypeInfo* Type, const void* Data) {
       return Number(V);  // no name for it: the number, never an index past the table
     }
     case dtAnsiChar: {
-      // An 8-bit character is taken as Latin-1.
+      // An 8-bit character is taken as Latin-1; an unset one (0) is the
+      // empty string, which reads back as 0.
       char16_t C = static_cast<unsigned char>(*static_cast<const char*>(Data));
-      return AppendString(std::u16string_view(&C, 1), false);
+      return AppendString(std::u16string_view(&C, C ? 1 : 0), false);
     }
     case dtWideChar: {
       char16_t C = *static_cast<const char16_t*>(Data);

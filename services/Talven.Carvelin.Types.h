@@ -502,6 +502,9 @@ class ICarvelin {
   static constexpr std::string_view IID = "{37645c09-487f-485a-8855-fde25af497ae}";
   virtual ~ICarvelin();
   virtual int GetVersion() = 0;
+  // From any thread, for a program that is closing: the service call under
+  // way fails at once (its socket is shut down) and so does every later one.
+  virtual void AbortCalls() = 0;
   // The message of a code: a constant, valid for the whole run.
   virtual std::string_view GetErrMsg(int ErrNo) = 0;
   virtual std::string GetErrDetail() = 0;

@@ -223,6 +223,8 @@ void TDMPMain::closeEvent(QCloseEvent* Event) {
   if (FLiveTasks > 0) {
     FClosing = true;
     hide();
+    // The running call is cut short instead of waiting for its time-out.
+    if (DMP) DMP->AbortCalls();
     WaitForTasks();
   }
   Event->accept();
@@ -273,9 +275,13 @@ void TTask::Execute() {
     Proc = nullptr;
     Active = false;
     FMain.Synchronize([this] {
+      if (FMain.FClosing) {
+        Error = JobCancelled;
+        return;
+      }
       // A copy: the completion may re-arm Done while it runs.
       const std::function<void()> Completion = Done;
-      if (Completion && !FMain.FClosing) FMain.Guarded(Completion);
+      if (Completion) FMain.Guarded(Completion);
     });
   }
   FMain.Synchronize([this] { FMain.EndTask(this); });

@@ -17,9 +17,10 @@
 // The busy flag and the current task belong to the user-interface thread.
 // Work methods read the window's session fields while that thread leaves
 // them alone (the busy flag keeps the user from starting anything else).
-// Closing during a job hides the window, lets the running step end on its
-// own time-outs while the event loop serves its calls, skips its
-// completion, and only then lets the window go.
+// Closing during a job hides the window, aborts the service call under way
+// (its socket is shut down), lets the running step end while the event loop
+// serves its calls, ends the job with JobCancelled and no completion, and
+// only then lets the window go.
 #pragma once
 
 #include <QAction>
@@ -79,6 +80,9 @@ class TCSVMenuItem : public QAction {
 };
 
 using TTaskProc = std::function<int()>;
+
+// The result of a job ended by the window's closing: silent, as a cancel.
+inline constexpr int JobCancelled = -1;
 
 // A job thread; it frees itself once its EndTask has run.
 class TTask {

@@ -11,8 +11,10 @@
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <optional>
 
 #include "ShellTr.h"
+#include "Talven.eSante.CryptoLibV5.h"
 #include "Vantrel.SysUtils.h"
 
 namespace Carvelin {
@@ -56,6 +58,15 @@ QLabel* LinkLabel(const QString& Text, const QString& Address, QWidget* Parent) 
   return Label;
 }
 
+// The file name without folder, a tab, "Version " and the version; with a
+// verdict, a tab and "OK" or "pas OK".
+QString VersionLine(const std::string& File, const QString& Version, std::optional<bool> Ok = std::nullopt) {
+  QString Line = QString::fromStdString(std::filesystem::path(File).filename().string()) + QLatin1Char('\t') +
+                 ShellTr::tr("Version ") + Version;
+  if (Ok) Line += QLatin1Char('\t') + (*Ok ? ShellTr::tr("OK") : ShellTr::tr("pas OK"));
+  return Line;
+}
+
 }  // namespace
 
 QString FileVersionLine(const std::string& File, uint32_t Minimum) {
@@ -67,15 +78,18 @@ QString FileVersionLine(const std::string& File, uint32_t Minimum) {
   } else {
     Known = Vantrel::LibraryFileVersion(File, V);
   }
-  QString Line = QString::fromStdString(std::filesystem::path(File).filename().string()) + QLatin1Char('\t') +
-                 ShellTr::tr("Version ") +
-                 (Known ? QStringLiteral("%1.%2.%3.%4").arg(V[0]).arg(V[1]).arg(V[2]).arg(V[3])
-                        : ShellTr::tr("inconnue"));
-  if (Minimum != 0) {
-    const bool Ok = Known && (uint32_t(V[0]) << 16 | V[1]) >= Minimum;
-    Line += QLatin1Char('\t') + (Ok ? ShellTr::tr("OK") : ShellTr::tr("pas OK"));
-  }
-  return Line;
+  const QString Version = Known ? QStringLiteral("%1.%2.%3.%4").arg(V[0]).arg(V[1]).arg(V[2]).arg(V[3])
+                                : ShellTr::tr("inconnue");
+  if (Minimum == 0) return VersionLine(File, Version);
+  return VersionLine(File, Version, Known && (uint32_t(V[0]) << 16 | V[1]) >= Minimum);
+}
+
+QString CardModuleLine(const std::string& File) {
+  Vantrel::TFileVersion Unused{};
+  CK_VERSION V{};
+  if (Vantrel::LibraryFileVersion(File, Unused) || !Talven::eSante::TCryptoLibV5::LibraryVersion(File, V))
+    return FileVersionLine(File, TFrmAPropos::CardModuleMinimum);
+  return VersionLine(File, QStringLiteral("%1.%2").arg(V.major).arg(V.minor), true);
 }
 
 QString SystemDescription() {
@@ -132,7 +146,7 @@ TFrmAPropos::TFrmAPropos(QWidget* Owner, const TAproposLinks& Links, const std::
   mmSystem->setTabStopDistance(100.0 * mmSystem->fontMetrics().averageCharWidth() / 4);
   mmSystem->setPlainText(QStringList{SystemDescription(), QString(),
                                      FileVersionLine(QCoreApplication::applicationFilePath().toStdString(), 0),
-                                     QString(), FileVersionLine(CardModule, CardModuleMinimum)}
+                                     QString(), CardModuleLine(CardModule)}
                              .join(QLatin1Char('\n')));
   SystemeLayout->addWidget(Label4);
   SystemeLayout->addWidget(Label6);

@@ -25,6 +25,10 @@ struct TAproposLinks {
 // minor), a tab and "OK" or "pas OK" (also when unknown). The executable
 // answers its compiled-in version; a library the suffix of its file name.
 QString FileVersionLine(const std::string& File, uint32_t Minimum);
+// The card module's line: FileVersionLine with the module's minimum when its
+// file name carries a version; otherwise the libraryVersion its C_GetInfo
+// gives ("major.minor") and "OK", since it loads and answers.
+QString CardModuleLine(const std::string& File);
 // The operating system: the PRETTY_NAME of /etc/os-release, then the
 // kernel release and machine of uname.
 QString SystemDescription();

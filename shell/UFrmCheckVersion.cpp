@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "Carvelin.MessageDlg.h"
+#include "FLogMessage.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Utils.Network.h"
@@ -308,32 +309,52 @@ TUpdateAnswer TUpdateCheck::Ask() const {
   }
 }
 
-bool TUpdateCheck::Download(const std::string& Path, const TDownloadProgress& Progress) const {
-  if (!IsSafeArchivePath(Path)) return false;
+bool TUpdateCheck::Download(const std::string& Path, std::string& Refusal, const TDownloadProgress& Progress) const {
+  Refusal.clear();
+  if (!IsSafeArchivePath(Path)) {
+    Refusal = ShellTr::tr("chemin non sûr").toStdString();
+    return false;
+  }
   const std::string Archive = Folder() + std::string(UpdateArchiveName);
-  bool Ok = false;
   try {
     const std::string URL = FEnv.Maker + "/" + Path;
     std::string Bytes, Signature;
     TProgressHTTPClient Client(Progress);
-    if (!Fetch(Client, URL, MaxArchiveSize, Bytes)) return false;
     Vantrel::THTTPClient SigClient;
-    if (!Fetch(SigClient, URL + ".sig", MaxSignatureSize, Signature)) return false;
-    std::string_view Rest = Bytes;
-    const Vantrel::TByteSource Source = [&Rest](char* Buffer, size_t Size) {
-      const size_t N = std::min(Size, Rest.size());
-      std::copy_n(Rest.data(), N, Buffer);
-      Rest.remove_prefix(N);
-      return N;
-    };
-    if (Vantrel::VerifyECDSASHA256(FEnv.PublicKeyPEM, Source, Signature) != Vantrel::STATUS_SUCCESS) return false;
-    Ok = WriteNewFile(Archive, Bytes) && UnpackFirstEntry(Archive, NewExe());
-  } catch (const std::exception&) {
-    Ok = false;
+    if (!Fetch(Client, URL, MaxArchiveSize, Bytes)) {
+      Refusal = ShellTr::tr("archive non reçue (%1)").arg(QString::fromStdString(Client.Response())).toStdString();
+    } else if (!Fetch(SigClient, URL + ".sig", MaxSignatureSize, Signature)) {
+      Refusal = ShellTr::tr("signature absente (%1)").arg(QString::fromStdString(SigClient.Response())).toStdString();
+    } else {
+      std::string_view Rest = Bytes;
+      const Vantrel::TByteSource Source = [&Rest](char* Buffer, size_t Size) {
+        const size_t N = std::min(Size, Rest.size());
+        std::copy_n(Rest.data(), N, Buffer);
+        Rest.remove_prefix(N);
+        return N;
+      };
+      if (Vantrel::VerifyECDSASHA256(FEnv.PublicKeyPEM, Source, Signature) != Vantrel::STATUS_SUCCESS)
+        Refusal = ShellTr::tr("signature invalide").toStdString();
+      else if (!WriteNewFile(Archive, Bytes) || !UnpackFirstEntry(Archive, NewExe()))
+        Refusal = ShellTr::tr("archive illisible ou impossible à écrire").toStdString();
+    }
+  } catch (const std::exception& E) {
+    Refusal = E.what();
   }
   std::error_code Ignored;
   fs::remove(Archive, Ignored);
-  return Ok;
+  return Refusal.empty();
+}
+
+void ReportRefusedUpdate(std::string_view Path, std::string_view Refusal) {
+  // The path is the service's text: only its start, on one line.
+  std::string Shown(Path.substr(0, 200));
+  std::replace_if(Shown.begin(), Shown.end(), [](char C) { return C == '\r' || C == '\n'; }, ' ');
+  const std::string Line = ShellTr::tr("Mise à jour refusée : %1 (%2)")
+                               .arg(QString::fromStdString(Shown), QString::fromUtf8(Refusal.data(), qsizetype(Refusal.size())))
+                               .toStdString();
+  AddLogLine(Line);
+  Vantrel::WriteProgramLog(UpdateLogExtension, Line + "\n");
 }
 
 bool TUpdateCheck::Install() const {
@@ -436,7 +457,9 @@ void TFrmCheckVersion::CheckVersionThread(TUpdateEnvironment Env) {
           QMetaObject::invokeMethod(this, [this, R] { ProgressBar->setValue(int(std::min<int64_t>(R, INT32_MAX))); },
                                     Qt::QueuedConnection);
         };
-        FUpdate = Check.Download(Answer.Text, Progress);
+        std::string Refusal;
+        FUpdate = Check.Download(Answer.Text, Refusal, Progress);
+        if (!FUpdate) ReportRefusedUpdate(Answer.Text, Refusal);
         break;
       }
     }

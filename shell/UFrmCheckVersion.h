@@ -114,8 +114,8 @@ class TUpdateCheck {
   TUpdateAnswer Ask() const;
   // Fetches Path and its signature, checks them and writes the new program
   // beside the working copy; false (nothing replaced, nothing left) on any
-  // failure. Never throws.
-  bool Download(const std::string& Path, const TDownloadProgress& Progress = {}) const;
+  // failure, with the reason in Refusal (French). Never throws.
+  bool Download(const std::string& Path, std::string& Refusal, const TDownloadProgress& Progress = {}) const;
   // Puts the new program in place of the working copy and starts it; false
   // when it could not be started (the new copy then stays in place).
   bool Install() const;
@@ -126,6 +126,12 @@ class TUpdateCheck {
  private:
   TUpdateEnvironment FEnv;
 };
+
+// The program log of refused updates, beside the program's other logs.
+inline constexpr std::string_view UpdateLogExtension = ".update_log.txt";
+// Says which update was refused and why, in the log window and the program
+// log, so that a workstation left on an old version does not go unseen.
+void ReportRefusedUpdate(std::string_view Path, std::string_view Refusal);
 
 // The start-up step of an update left by a three-process update: run as
 // "carvelin2_new", it renames itself over "carvelin2" (attempts Wait apart,

@@ -611,12 +611,14 @@ TEST_F(CardPeer, card_reset_swap_and_silent_login) {
   Token->Control("cards=medecin-formation\nreset=2");
   std::string_view Signature;
   EXPECT_EQ(CPS->SignHash(std::string(32, 'h'), Signature), ERR_OK) << Root->GetErrDetail();
-  // A silent login that fails forgets the PIN: calls answer "card changed" until SetCode.
+  // A silent login that fails forgets the PIN: that call fails its card check,
+  // the next ones find the session inactive until SetCode.
   Token->Control("cards=medecin-formation\nreset=3\nlogin_rv=0xA0");
   EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
   EXPECT_TRUE(S.CodePin().empty());
   Token->Control("cards=medecin-formation\nreset=3");
-  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
+  EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_SESSION);
+  EXPECT_EQ(Root->GetActiveCPS(), CPS);
   EXPECT_EQ(NationalCount(), 1u);
   ASSERT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
   int Count = 0;
@@ -630,6 +632,24 @@ TEST_F(CardPeer, card_reset_swap_and_silent_login) {
   EXPECT_EQ(S.TestExistenceDossier(MartinINS, 'T', Dossier), ERR_CHANGEMENT_CARTE);
   EXPECT_EQ(NationalCount(), 2u);
   ExpectLog("assert len(national) == 2");
+}
+
+// SoftHSM itself, whose token folder stands for the card: it keeps the
+// tokens it found when initialised, so the card put back is only seen once
+// the module starts again.
+TEST_F(CardPeer, a_card_taken_out_and_put_back_is_read_again) {
+  Start();
+  Root = TCarvelin::Create();
+  Root->SetInstanceOID(InstanceOID);
+  ASSERT_EQ(Root->SetCryptoLib(TCpsToken::SoftHSM()), ERR_OK) << Root->GetErrDetail();
+  ASSERT_EQ(Open(), ERR_OK) << Root->GetErrDetail();
+  const std::filesystem::path Tokens = Token->Dir() / "tokens", Away = Token->Dir() / "away";
+  std::filesystem::rename(Tokens, Away);
+  EXPECT_EQ(Open(), ERR_SESSION_CPS);
+  std::filesystem::rename(Away, Tokens);
+  ASSERT_EQ(Open(), ERR_OK) << Root->GetErrDetail();
+  EXPECT_EQ(Session().Info.Carte.IdCarte, "2800012345");
+  EXPECT_EQ(CPS->SetCode("1234"), ERR_OK) << Root->GetErrDetail();
 }
 
 // The driver, as a script runs it: one JSON object a command.

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "CardSimPeer.h"
 #include "TestSession.h"
+#include "Vantrel.DateTime.h"
+#include "Vantrel.SOAP.h"
 #include "Vantrel.SysUtils.h"
 
 using namespace Talven;
@@ -250,6 +253,45 @@ TEST_F(FilingPeer, refusals_of_the_callers_values_send_nothing) {
     EXPECT_NE(Root->GetErrDetail().find(C.Detail), std::string::npos) << Root->GetErrDetail();
   }
   EXPECT_EQ(Operations(), std::vector<std::string>{});
+}
+
+// The service time is pinned so that the filing instant is 10/03/2025 10:30:01
+// local time: no date of the document may lie after one second before it.
+TEST_F(FilingPeer, document_dates_stop_one_second_before_the_filing_time) {
+  const auto At = [](int Hour, int Minute, int Second, int Day = 10) {
+    Vantrel::TDateTime Value = 0;
+    EXPECT_TRUE(Vantrel::TryEncodeDateTime({2025, 3, Day, Hour, Minute, Second, 0}, Value));
+    return Value;
+  };
+  Vantrel::TDateTime Filing = At(10, 30, 1);
+  Vantrel::LocalToUTCTime(Filing);
+  Vantrel::SetServiceTimeSource([&](std::chrono::milliseconds) { return std::optional(Filing); });
+  struct TRestore {
+    ~TRestore() { Vantrel::SetServiceTimeSource(nullptr); }
+  } Restore;
+  const Vantrel::TDateTime Cap = At(10, 30, 0);
+  const struct {
+    std::string Date;
+    Vantrel::TDateTime Expected;
+  } Cases[] = {
+      {"10/03/2025 10:29", At(10, 29, 0)},
+      {"09/03/2025 23:59", At(23, 59, 0, 9)},
+      {"10/03/2025 10:30", Cap},
+      {"10/03/2025 10:31", Cap},
+      {"01/01/2030 00:00", Cap},
+      {"", 0},
+      {"pas une date", 0},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Date);
+    TProprietesDocument P = Props("%PDF");
+    P.DateDocument = P.DateDebut = P.DateFin = C.Date;
+    TXDSbInfo Xds;
+    ASSERT_EQ(Dossier->PrepareDocument(P, Xds), ERR_OK) << Root->GetErrDetail();
+    EXPECT_EQ(Xds.CDA.NowUTC, Filing);
+    for (Vantrel::TDateTime Date : {Xds.CDA.CreateDate, Xds.CDA.StartDate, Xds.CDA.StopDate})
+      EXPECT_NEAR(Date, C.Expected, 0.1 / 86400) << Vantrel::FormatDateTime("dd/mm/yyyy hh:nn:ss", Date);
+  }
 }
 
 TEST_F(FilingPeer, a_replacement_deprecates_the_old_entry_with_the_next_version) {

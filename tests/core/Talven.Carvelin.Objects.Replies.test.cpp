@@ -353,6 +353,7 @@ TEST_F(Replies, panel_writer_validates_and_escapes) {
       {[](TVoletAdministratif& W) { W.Identite.NomUsage.clear(); }, ERR_NOM_USAGE},
       {[](TVoletAdministratif& W) { W.Identite.Prenom.clear(); }, ERR_PRENOM},
       {[](TVoletAdministratif& W) { W.Identite.DateNaissance = "2010-05-04"; }, ERR_DATE_NAISSANCE},
+      {[](TVoletAdministratif& W) { W.Identite.DateNaissance = "<a/\"b/c>de"; }, ERR_DATE_NAISSANCE},
       {[](TVoletAdministratif& W) { W.Identite.Sexe = 'X'; }, ERR_SEXE},
       {[](TVoletAdministratif& W) { W.Identite.Sexe = ' '; }, ERR_SEXE},
   };
@@ -662,7 +663,8 @@ TEST(DocumentHelpers, names_statuses_and_extensions) {
   EXPECT_EQ(Objects::ExtensionFromFormatCode("urn:ihe:qrph:anything"), "XML");
   EXPECT_EQ(Objects::ExtensionFromFormatCode("urn:asip:ci-sis:vac-note:2021"), "XML");
   EXPECT_EQ(Objects::DateFRToHL7("04/05/2010"), "20100504");
-  EXPECT_EQ(Objects::DateFRToHL7("4/05/2010"), "");
+  for (std::string_view Bad : {"4/05/2010", "ab/cd/efgh", "<a/\"b/c>de", "04/05/20 0", "+4/05/2010", "04/05/201\xC3"})
+    EXPECT_EQ(Objects::DateFRToHL7(Bad), "") << Bad;
 }
 
 }  // namespace

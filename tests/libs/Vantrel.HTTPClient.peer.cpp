@@ -3,6 +3,7 @@
 #include "Vantrel.HTTPClient.h"
 
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "TestServer.h"
@@ -129,6 +130,29 @@ TEST(HTTPClientPeer, server_closing_mid_answer_is_an_error_without_resend) {
     }
     ASSERT_TRUE(Server.Finished());
   }
+}
+
+// Abort from another thread wakes a request waiting for its answer at once,
+// long before the time-out, and keeps the client from connecting again
+// (the usual resend after a dropped connection included).
+TEST(HTTPClientPeer, abort_ends_a_waiting_request_and_every_later_one) {
+  TRecorder Server({{Recv(), Sleep(60)}});
+  THTTPClient Client;
+  ASSERT_EQ(Client.Timeout(), 60000);
+  auto Request = std::async(std::launch::async, [&] { Client.Get(Server.URL("/slow")); });
+  const auto Deadline = std::chrono::steady_clock::now() + 20s;
+  while (!Server.Has("req-0-0") && std::chrono::steady_clock::now() < Deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(Server.Has("req-0-0"));
+  Client.Abort();
+  ASSERT_EQ(Request.wait_for(20s), std::future_status::ready);
+  try {
+    Request.get();
+    ADD_FAILURE() << "no error";
+  } catch (const ESocketError& E) {
+    EXPECT_STREQ(E.what(), "WINSOCK Error #00002745 on function connect");
+  }
+  EXPECT_THROW(Client.Get(Server.URL("/again")), ESocketError);
+  EXPECT_FALSE(Server.Has("req-0-1"));
 }
 
 // A silent server, and one that drips its head a line at a time, each line

@@ -39,12 +39,13 @@ struct TValeurs {
   TBytes Octets;
   TGUID Id;
   char16_t Car = 0;
+  char Lettre = 0;
   TNullBoolean Accord;
 };
 VANTREL_RECORD(TValeurs, VANTREL_FIELD(Couleur), VANTREL_FIELD(Couleurs), VANTREL_FIELD(Grand),
                VANTREL_FIELD(NonSigne), VANTREL_FIELD(Solde), VANTREL_FIELD(Reel), VANTREL_FIELD(Simple),
                VANTREL_FIELD(Jour), VANTREL_FIELD(Heure), VANTREL_FIELD(Octets), VANTREL_FIELD(Id),
-               VANTREL_FIELD(Car), VANTREL_FIELD(Accord))
+               VANTREL_FIELD(Car), VANTREL_FIELD(Lettre), VANTREL_FIELD(Accord))
 
 struct TScalaires {
   bool B = false;
@@ -184,7 +185,7 @@ TEST(JSONUTF8, values_are_written_in_their_json_forms) {
   } const Rows[] = {
       {"defaults", [](TValeurs&) {},
        R"({"Grand":0,"NonSigne":0,"Solde":0,"Reel":0,"Simple":0,"Jour":null,"Heure":"00:00:00","Octets":null,)"
-       R"("Id":"00000000-0000-0000-0000-000000000000","Car":null,"Accord":null})"},
+       R"("Id":"00000000-0000-0000-0000-000000000000","Car":null,"Lettre":"","Accord":null})"},
       {"enum second value and set", [](TValeurs& V) { V.Couleur = TCouleur::Vert; V.Couleurs.Include(TCouleur::Bleu).Include(TCouleur::Rouge); },
        R"({"Couleur":"Vert","Couleurs":["Rouge","Bleu"],"Grand":0,)"},
       {"enum without name", [](TValeurs& V) { V.Couleur = TCouleur(7); V.Couleurs.Bits = 1u << 9; },
@@ -205,7 +206,8 @@ TEST(JSONUTF8, values_are_written_in_their_json_forms) {
       {"bytes", [](TValeurs& V) { V.Octets = TBytes("\x00\x01\x02\xFF", 4); }, R"("Octets":"AAEC/w==",)"},
       {"guid", [](TValeurs& V) { V.Id = StringToGUID("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"); },
        R"("Id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)"},
-      {"wide char and null boolean", [](TValeurs& V) { V.Car = u'é'; V.Accord = true; }, R"("Car":"é","Accord":true})"},
+      {"wide char, 8-bit char and null boolean", [](TValeurs& V) { V.Car = u'é'; V.Lettre = 'T'; V.Accord = true; },
+       R"("Car":"é","Lettre":"T","Accord":true})"},
   };
   for (const Row& R : Rows) {
     TValeurs V;

@@ -378,9 +378,31 @@ class TDMP2MainTest : public QObject {
     QCOMPARE(Main->LiveTasks(), 0);
     QVERIFY(!Completed);
     QVERIFY(Boxes.empty());
-    QCOMPARE(Fake->Calls().size(), size_t(1));
+    // The closing aborted the calls before the step made its own.
+    QCOMPARE(Fake->Calls().size(), size_t(2));
+    QCOMPARE(Fake->Calls().front().Name, std::string("AbortCalls"));
     Main->Submit([&] { Completed = true; }, [] { return ERR_OK; });  // refused while closing
     QCOMPARE(Main->LiveTasks(), 0);
+  }
+
+  // A call that would wait 20 s more is cut short by the closing: the window
+  // goes as soon as the job thread has seen its call fail.
+  void closing_aborts_the_call_under_way() {
+    OpenCardSession();
+    Main->show();
+    Fake->Script("DossierExiste", {std::chrono::seconds(20)});
+    bool Completed = false;
+    Main->Submit([&] { Completed = true; },
+                 [&] {
+                   std::shared_ptr<IDossierMedical> DOS;
+                   return Main->CNX->DossierExiste("279035121518989", 'T', DOS);
+                 });
+    QTRY_VERIFY(!Fake->Calls().empty());
+    Main->close();
+    QCOMPARE(Main->LiveTasks(), 0);
+    QVERIFY(!Completed);
+    QVERIFY(Boxes.empty());
+    QCOMPARE(Fake->GetErrDetail(), std::string("WINSOCK Error #00002745 on function connect"));
   }
 
   void completion_releasing_the_session_starts_a_new_task() {

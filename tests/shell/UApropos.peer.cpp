@@ -1,7 +1,9 @@
 // The About box against the system's own answers (/etc/os-release read by
 // the shell, uname) and version lines of library files named with a suffix.
 #include <QApplication>
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -69,6 +71,31 @@ class TUAproposTest : public QObject {
     std::filesystem::remove(Link);
     if (!File.isEmpty()) std::filesystem::create_symlink(Library(File), Link);
     QCOMPARE(FileVersionLine(Link.string(), TFrmAPropos::CardModuleMinimum), Line);
+  }
+
+  // A module whose file name carries no version (SoftHSM2 as installed):
+  // the version it gives itself, as pkcs11-tool reads it, and OK.
+  void card_module_without_file_version_gives_its_own() {
+    const QString Module = QStringLiteral("/usr/lib/softhsm/libsofthsm2.so");
+    if (!QFile::exists(Module)) QSKIP("SoftHSM2 is not installed");
+    QFile Conf(Dir.filePath(QStringLiteral("softhsm2.conf")));
+    QVERIFY(QDir(Dir.path()).mkpath(QStringLiteral("tokens")));
+    QVERIFY(Conf.open(QIODevice::WriteOnly));
+    Conf.write(("directories.tokendir = " + Dir.filePath(QStringLiteral("tokens")) + "\n").toUtf8());
+    Conf.close();
+    qputenv("SOFTHSM2_CONF", Conf.fileName().toUtf8());
+    const QString Info = Shell(QStringLiteral("pkcs11-tool --module %1 -I").arg(Module));
+    const QRegularExpressionMatch Ver = QRegularExpression(QStringLiteral("^Library .*\\(ver ([0-9]+\\.[0-9]+)\\)$"),
+                                                           QRegularExpression::MultilineOption)
+                                            .match(Info);
+    QVERIFY2(Ver.hasMatch(), qPrintable(Info));
+    QCOMPARE(CardModuleLine(Module.toStdString()),
+             QStringLiteral("libsofthsm2.so\tVersion %1\tOK").arg(Ver.captured(1)));
+    TFrmAPropos Form(nullptr, {}, Module.toStdString());
+    QCOMPARE(Form.mmSystem->toPlainText().split(QLatin1Char('\n')).value(4), CardModuleLine(Module.toStdString()));
+    // A file that is no module still reads unknown.
+    QCOMPARE(CardModuleLine(Library(QStringLiteral("libcps3_pkcs11.so.real"))),
+             QStringLiteral("libcps3_pkcs11.so.real\tVersion inconnue\tpas OK"));
   }
 
   void links_without_address_are_hidden() {

@@ -11,10 +11,12 @@
 #include <fstream>
 
 #include "Carvelin.MessageDlg.h"
+#include "FLogMessage.h"
 #include "Simulator.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "UFrmCheckVersion.h"
 #include "Vantrel.SChannel.h"
+#include "Vantrel.SysUtils.h"
 #include "Vantrel.TinyTLS12.h"
 
 using namespace Carvelin;
@@ -199,7 +201,9 @@ class TUFrmCheckVersionTest : public QObject {
     QCOMPARE(Answer.Text, std::string("updates/carvelin2-2.1.zip"));
     int64_t Size = -1, Last = -1;
     TDownloadProgress Progress{[&](int64_t S) { Size = S; }, [&](int64_t R) { Last = R; }};
-    QVERIFY(Check.Download(Answer.Text, Progress));
+    std::string Refusal = "stale";
+    QVERIFY(Check.Download(Answer.Text, Refusal, Progress));
+    QCOMPARE(Refusal, std::string());
     QCOMPARE(Size, int64_t(fs::file_size(Updates / "carvelin2-2.1.zip")));
     QCOMPARE(Last, Size);
     QCOMPARE(RunProgram(Dir.Path() / "bin" / "carvelin2"), std::string("OLD\n"));  // nothing replaced yet
@@ -217,12 +221,20 @@ class TUFrmCheckVersionTest : public QObject {
 
   void bad_archives_leave_the_program_data() {
     QTest::addColumn<QString>("Fault");
-    for (const char* F : {"one byte changed", "other key", "no signature", "truncated signature", "cut archive",
-                          "cut and signed", "junk signed"})
-      QTest::newRow(F) << F;
+    QTest::addColumn<QString>("Refusal");
+    const QString Invalid = QStringLiteral("signature invalide");
+    const QString Unreadable = QStringLiteral("archive illisible ou impossible à écrire");
+    QTest::newRow("one byte changed") << "one byte changed" << Invalid;
+    QTest::newRow("other key") << "other key" << Invalid;
+    QTest::newRow("no signature") << "no signature" << "signature absente (HTTP/1.1 404 Not Found)";
+    QTest::newRow("truncated signature") << "truncated signature" << Invalid;
+    QTest::newRow("cut archive") << "cut archive" << Invalid;
+    QTest::newRow("cut and signed") << "cut and signed" << Unreadable;
+    QTest::newRow("junk signed") << "junk signed" << Unreadable;
   }
   void bad_archives_leave_the_program() {
     QFETCH(QString, Fault);
+    QFETCH(QString, Refusal);
     TestSupport::TempDir Dir;
     const TUpdateEnvironment Env = Working(Dir.Path() / "bin");
     const fs::path Zip = Updates / "carvelin2-2.2.zip", Sig = Updates / "carvelin2-2.2.zip.sig";
@@ -252,9 +264,42 @@ class TUFrmCheckVersionTest : public QObject {
     const TUpdateCheck Check(Env);
     const TUpdateAnswer Answer = Check.Ask();
     QCOMPARE(int(Answer.Verdict), int(TUpdateVerdict::Archive));
-    QVERIFY(!Check.Download(Answer.Text));
+    std::string Why;
+    QVERIFY(!Check.Download(Answer.Text, Why));
+    QCOMPARE(QString::fromStdString(Why), Refusal);
     QCOMPARE(RunProgram(Env.Exe), std::string("OLD\n"));
     QCOMPARE(int(std::distance(fs::directory_iterator(Dir.Path() / "bin"), fs::directory_iterator())), 1);
+  }
+
+  // A refused update is said in the log window and the program log, with
+  // the archive and the reason; the program goes on unchanged and silent.
+  void refused_update_is_logged() {
+    TLogMessage* Log = TLogMessage::Create();
+    Log->Memo1->clear();
+    const std::string LogFile = Vantrel::ProgramLogFileName(UpdateLogExtension);
+    fs::remove(LogFile);
+    TestSupport::TempDir Dir;
+    MakeArchive(Updates / "carvelin2-2.3.zip", "NEW");  // and no signature
+    Rules("archive");
+    const TUpdateEnvironment Env = Working(Dir.Path());
+    QVERIFY(TFrmCheckVersion::Execute(nullptr, Env));
+    QVERIFY(Boxes.empty());
+    QCOMPARE(RunProgram(Env.Exe), std::string("OLD\n"));
+    const QString Line = QStringLiteral("Mise à jour refusée : updates/carvelin2-2.3.zip "
+                                        "(signature absente (HTTP/1.1 404 Not Found))");
+    QTRY_COMPARE(Log->Memo1->toPlainText(), Line);
+    QCOMPARE(QString::fromStdString(Read(LogFile)), Line + QLatin1Char('\n'));
+
+    // A path that is not below the maker's base is not even fetched.
+    const size_t Since = Sim.LogSize();
+    std::string Why;
+    QVERIFY(!TUpdateCheck(Env).Download("../carvelin2.zip", Why));
+    QCOMPARE(Why, std::string("chemin non sûr"));
+    QCOMPARE(Sim.LogSize(), Since);
+    ReportRefusedUpdate("../x\n.zip", Why);
+    QTRY_COMPARE(Log->Memo1->toPlainText().split(QLatin1Char('\n')).value(1),
+                 QStringLiteral("Mise à jour refusée : ../x .zip (chemin non sûr)"));
+    fs::remove(LogFile);
   }
 
   void full_disk_leaves_the_program() {
@@ -277,7 +322,9 @@ class TUFrmCheckVersionTest : public QObject {
     Sign(KeyFile(), Updates / "big.zip", Updates / "big.zip.sig");
     Rules("archive");
     const TUpdateCheck Check(Env);
-    QVERIFY(!Check.Download(Check.Ask().Text));
+    std::string Why;
+    QVERIFY(!Check.Download(Check.Ask().Text, Why));
+    QCOMPARE(QString::fromStdString(Why), QStringLiteral("archive illisible ou impossible à écrire"));
     QCOMPARE(RunProgram(Env.Exe), std::string("OLD\n"));
     QCOMPARE(int(std::distance(fs::directory_iterator(Small), fs::directory_iterator())), 1);
   }

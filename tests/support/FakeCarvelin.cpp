@@ -585,6 +585,13 @@ void TFakeCore::Progress(std::string_view Msg) {
   if (Sink && R) Sink->OnLog(*R, Msg);
 }
 
+void TFakeCore::Abort() {
+  std::lock_guard Guard(Lock);
+  FCalls.push_back({"AbortCalls", {}, std::this_thread::get_id()});
+  FAborted = true;
+  FAbortChanged.notify_all();
+}
+
 int TFakeCore::Call(std::string_view Name, std::string Args, std::string_view Service, std::string* Text) {
   std::optional<TFakeAnswer> Answer;
   {
@@ -599,7 +606,14 @@ int TFakeCore::Call(std::string_view Name, std::string Args, std::string_view Se
   if (!Service.empty())
     Progress("Interrogation du DMP [https://" + Data.Server + "/si-dmp-server/v2/services/" + std::string(Service) +
              "]...");
-  if (Answer && Answer->Delay.count() > 0) std::this_thread::sleep_for(Answer->Delay);
+  {
+    std::unique_lock Guard(Lock);
+    if (Answer && Answer->Delay.count() > 0) FAbortChanged.wait_for(Guard, Answer->Delay, [this] { return FAborted; });
+    if (FAborted) {
+      Error.SetError("WINSOCK Error #00002745 on function connect");
+      return ERR_CONNEXION;
+    }
+  }
   if (Answer && Answer->Raise) throw std::runtime_error(Answer->Detail);
   const int Code = Answer ? Answer->Code : ERR_OK;
   {

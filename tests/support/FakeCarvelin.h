@@ -15,6 +15,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
@@ -78,6 +79,8 @@ class TFakeCore {
   int Call(std::string_view Name, std::string Args, std::string_view Service = {},
            std::string* Text = nullptr);
   void Progress(std::string_view Msg);
+  // Ends a waiting answer at once with ERR_CONNEXION, and every later call.
+  void Abort();
 
   TFakeData Data;  // read by the objects; change it before the calls
   Talven::ICarvelin* Root = nullptr;
@@ -88,6 +91,8 @@ class TFakeCore {
  private:
   std::map<std::string, std::deque<TFakeAnswer>, std::less<>> FScript;
   std::vector<TFakeCall> FCalls;
+  std::condition_variable FAbortChanged;
+  bool FAborted = false;
 };
 
 // Made with std::make_shared: the objects it hands out reach it weakly.
@@ -102,6 +107,7 @@ class TFakeCarvelin : public Talven::ICarvelin, public std::enable_shared_from_t
   std::vector<TFakeCall> Calls() const { return Core->Calls(); }
 
   int GetVersion() override { return 260; }
+  void AbortCalls() override { Core->Abort(); }
   std::string_view GetErrMsg(int ErrNo) override;
   std::string GetErrDetail() override;
   void SetLogger(Talven::IVaspoLOG* Logger) override;
