@@ -552,6 +552,7 @@ void THTTPContext::SetDocumentFilter() {
   Main->DateDocAfter = Documents.Debut > 1 ? DocumentDate(Documents.Debut) : std::string();
   Main->DateDocBefore = Documents.Fin > 1 ? DocumentDate(Documents.Fin) : std::string();
   Main->QuerySubmission = Documents.Mode;
+  Main->ShowDocumentFilter(Documents.Debut, Documents.Fin, Documents.Mode);
 }
 
 void THTTPContext::ProcessPatientDocuments() {
