@@ -1,14 +1,49 @@
 #include "Carvelin.MessageDlg.h"
 
+#include <QGridLayout>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QSpacerItem>
+
 namespace Carvelin {
 
 namespace {
+
 TMessageBoxHook GHook;
+
+// Qt narrows a box to its longest word once a text wraps, so that a
+// service's error would break at every second word: a spacer across the
+// box's grid keeps it this wide.
+constexpr int MinBoxWidth = 360;
+// A longer word (an address, a file name) widens its line up to this; past
+// it the line breaks inside the word.
+constexpr int MaxWordWidth = 600;
+
+void KeepBoxWide(QMessageBox& Box) {
+  static const QRegularExpression TextLabel(QStringLiteral("^qt_msgbox_(informative)?label$"));
+  static const QRegularExpression Blanks(QStringLiteral("\\s+"));
+  for (QLabel* Label : Box.findChildren<QLabel*>(TextLabel)) {
+    int Longest = 0;
+    for (const QString& Word : Label->text().split(Blanks, Qt::SkipEmptyParts))
+      Longest = std::max(Longest, Label->fontMetrics().horizontalAdvance(Word));
+    Label->setMinimumWidth(std::min(Longest, MaxWordWidth));
+  }
+  auto* Grid = qobject_cast<QGridLayout*>(Box.layout());
+  if (!Grid) return;
+  for (int I = 0; I < Grid->count(); ++I)
+    if (const QSpacerItem* S = Grid->itemAt(I)->spacerItem(); S && S->sizeHint().width() == MinBoxWidth) return;
+  Grid->addItem(new QSpacerItem(MinBoxWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), Grid->rowCount(), 0, 1,
+                Grid->columnCount());
 }
+
+}  // namespace
 
 void SetMessageBoxHook(TMessageBoxHook Hook) { GHook = std::move(Hook); }
 
-int ExecMessageBox(QMessageBox& Box) { return GHook ? GHook(Box) : Box.exec(); }
+int ExecMessageBox(QMessageBox& Box) {
+  KeepBoxWide(Box);
+  return GHook ? GHook(Box) : Box.exec();
+}
 
 int MessageDlg(QWidget* Parent, QMessageBox::Icon Icon, const QString& Text, QMessageBox::StandardButtons Buttons) {
   QMessageBox Box(Icon, QStringLiteral("Carvelin"), Text, Buttons, Parent);

@@ -566,19 +566,10 @@ void THTTPContext::jsonDossier(IDossierMedical& Dossier) {
 // User-interface thread: the documents frame's filters follow the request,
 // so that a refresh from the window queries what the host asked for.
 void THTTPContext::SetDocumentFilter() {
-  TDocuments& F = *Main->Documents;
-  const auto SetFilter = [](QCheckBox* Box, TDateTimePicker* Date, TDateTimePicker* Hour, Vantrel::TDateTime Value) {
-    Box->setChecked(Value > 1);
-    if (Value <= 1) return;
-    Date->SetDateTime(Vantrel::DateOf(Value));
-    Hour->SetDateTime(Vantrel::TimeOf(Value));
-  };
-  SetFilter(F.cbDateDocAfter, F.dtDateDocAfter, F.dtHourDocAfter, Documents.Debut);
-  SetFilter(F.cbDateDocBefore, F.dtDateDocBefore, F.dtHourDocBefore, Documents.Fin);
-  F.cbSubmitDate->setChecked(Documents.Mode);
   Main->DateDocAfter = Documents.Debut > 1 ? DocumentDate(Documents.Debut) : std::string();
   Main->DateDocBefore = Documents.Fin > 1 ? DocumentDate(Documents.Fin) : std::string();
   Main->QuerySubmission = Documents.Mode;
+  Main->ShowDocumentFilter(Documents.Debut, Documents.Fin, Documents.Mode);
 }
 
 void THTTPContext::ProcessPatientDocuments() {

@@ -244,6 +244,8 @@ int RunCarvelin(int& Argc, char** Argv) {
   const QString First = Args.value(0);
   if (First.startsWith(QLatin1String("dmp://")) && ForwardToRunningInstance(First)) return 0;
   QApplication::setApplicationName(QStringLiteral("Carvelin2"));
+  // The desktop shows it after the caption of the program's windows.
+  QApplication::setApplicationDisplayName(QStringLiteral("Carvelin - le Dossier Médical Partagé magique"));
   int Result = 0;
   {
     TDMPMainOptions Options;

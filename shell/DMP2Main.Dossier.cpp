@@ -11,7 +11,9 @@
 #include <QDate>
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -164,43 +166,44 @@ void TDMPMain::CreateDossierControls() {
   new TClickFilter(lbMedecin, [this] { edINSC->setText(lbMedecin->toolTip()); });
   Bar->addLayout(Texts, 1);
 
-  const auto ImageButton = [&](Vantrel::TImageButton*& B, const char* Name, const QString& Hint,
+  const auto ImageButton = [&](Vantrel::TImageButton*& B, const char* Name, const QString& Hint, int Image,
                                std::function<void()> OnClick) {
-    B = new Vantrel::TImageButton(pnCSV);
-    B->setObjectName(QLatin1String(Name));
-    B->setToolTip(Hint);
-    B->setAccessibleName(Hint);
-    B->SetImages(ImageList);
-    B->setFixedSize(32, 32);
+    B = NewImageButton(pnCSV, Name, Hint, Image);
     connect(B, &QAbstractButton::clicked, this, [this, F = std::move(OnClick)] { Guarded(F); });
     Bar->addWidget(B);
   };
-  const auto ToolButton = [&](QToolButton*& B, const char* Name, const QString& Hint, std::function<void()> OnClick) {
+  const auto ToolButton = [&](QToolButton*& B, const char* Name, const QString& Hint, int Image,
+                              std::function<void()> OnClick) {
     B = new QToolButton(pnCSV);
     B->setObjectName(QLatin1String(Name));
     B->setToolTip(Hint);
     B->setAccessibleName(Hint);
+    B->setIcon(QIcon(QPixmap::fromImage(ImageList->Image(Image))));
+    B->setIconSize(QSize(ImageList->Width(), ImageList->Height()));
+    B->setAutoRaise(true);
     connect(B, &QAbstractButton::clicked, this, [this, F = std::move(OnClick)] { Guarded(F); });
     Bar->addWidget(B);
   };
-  ToolButton(btSecret, "btSecret", ShellTr::tr("Vous utilisez une connexion secrète"), [this] { btSecretClick(); });
-  ToolButton(btUrgence, "btUrgence", ShellTr::tr("Vous utilisez une connexion d'urgence"),
+  ToolButton(btSecret, "btSecret", ShellTr::tr("Vous utilisez une connexion secrète"), 29,
+             [this] { btSecretClick(); });
+  ToolButton(btUrgence, "btUrgence", ShellTr::tr("Vous utilisez une connexion d'urgence"), 32,
              [this] { btUrgenceClick(); });
-  ToolButton(btUpdates, "btUpdates", QString(), [this] { ibRefreshClick(true); });
-  ImageButton(ibStatus, "ibStatus", QString(), [this] { ibStatusClick(ibStatus); });
-  ImageButton(ibSynthese, "ibSynthese", ShellTr::tr("Dossier de synthèse"), [this] {
+  ToolButton(btUpdates, "btUpdates", QString(), 34, [this] { ibRefreshClick(true); });
+  ImageButton(ibStatus, "ibStatus", QString(), -1, [this] { ibStatusClick(ibStatus); });
+  ImageButton(ibSynthese, "ibSynthese", ShellTr::tr("Dossier de synthèse"), 18, [this] {
     Screens().SyntheseExecute(this, DOS, lbPatient->text(), FPatient.rowid);
   });
-  ImageButton(ibCovid, "ibCovid", ShellTr::tr("Dossier Covid 19"),
+  ImageButton(ibCovid, "ibCovid", ShellTr::tr("Dossier Covid 19"), 19,
               [this] { Screens().Covid19Execute(this, DOS, lbPatient->text(), FPatient.rowid); });
-  ImageButton(ibVaccin, "ibVaccin", ShellTr::tr("Vaccination"),
+  ImageButton(ibVaccin, "ibVaccin", ShellTr::tr("Vaccination"), 20,
               [this] { Screens().NoteVaccinationExecute(this, FPatient.rowid); });
-  ImageButton(ibWeb, "ibWeb", ShellTr::tr("Ouvrir le DMP sur le Web (Maj pour ouvrir dans le navigateur)"),
+  ImageButton(ibWeb, "ibWeb", ShellTr::tr("Ouvrir le DMP sur le Web (Maj pour ouvrir dans le navigateur)"), 21,
               [this] { ibWebClick(); });
-  ImageButton(ibUpload, "ibUpload", ShellTr::tr("Ajouter un document"), [this] { ibUploadClick(); });
-  ImageButton(ibRefresh, "ibRefresh", ShellTr::tr("Actualiser les informations"), [this] { ibRefreshClick(false); });
-  ImageButton(ibMenu, "ibMenu", ShellTr::tr("Options"), [this] { ibStatusClick(ibMenu); });
-  ImageButton(ibCloseCSV, "ibCloseCSV", ShellTr::tr("Fermer le dossier"), [this] { ibCloseCSVClick(); });
+  ImageButton(ibUpload, "ibUpload", ShellTr::tr("Ajouter un document"), 22, [this] { ibUploadClick(); });
+  ImageButton(ibRefresh, "ibRefresh", ShellTr::tr("Actualiser les informations"), 23,
+              [this] { ibRefreshClick(false); });
+  ImageButton(ibMenu, "ibMenu", ShellTr::tr("Options"), 27, [this] { ibStatusClick(ibMenu); });
+  ImageButton(ibCloseCSV, "ibCloseCSV", ShellTr::tr("Fermer le dossier"), 28, [this] { ibCloseCSVClick(); });
   if (ClientLayout) ClientLayout->addWidget(pnCSV);
   pnCSV->hide();
 
@@ -594,6 +597,21 @@ void TDMPMain::ibRefreshClick(bool Updates) {
   }
   wAcces = 0;
   Submit([this] { OnDossier(); }, [this] { return DossierExisteINSC(); });
+}
+
+void TDMPMain::ShowDocumentFilter(Vantrel::TDateTime After, Vantrel::TDateTime Before, bool Submission) {
+  // The frame shows the filter a host chose, so that the user's next
+  // refresh keeps it instead of the frame's older dates.
+  const auto Show = [](QCheckBox* Box, TDateTimePicker* Date, TDateTimePicker* Hour, Vantrel::TDateTime Value) {
+    Box->setChecked(Value > 1);
+    if (Value <= 1) return;
+    Date->SetDateTime(Vantrel::DateOf(Value));
+    Hour->SetDateTime(Vantrel::TimeOf(Value));
+  };
+  TDocuments& F = *Documents;
+  Show(F.cbDateDocAfter, F.dtDateDocAfter, F.dtHourDocAfter, After);
+  Show(F.cbDateDocBefore, F.dtDateDocBefore, F.dtHourDocBefore, Before);
+  F.cbSubmitDate->setChecked(Submission);
 }
 
 void TDMPMain::Toggle(TQueryFlag Flag) {

@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -89,6 +91,20 @@ void OnPress(QWidget* W, std::function<void(QMouseEvent*)> Action) {
   W->installEventFilter(new TPressFilter(W, std::move(Action)));
 }
 
+// The width of Edit showing the widest of Texts whole.
+int LineEditWidth(const QLineEdit& Edit, const QStringList& Texts) {
+  const QFontMetrics Metrics(Edit.font());
+  int Text = 0;
+  for (const QString& T : Texts) Text = std::max(Text, Metrics.horizontalAdvance(T));
+  QStyleOptionFrame Option;
+  Option.initFrom(&Edit);
+  Option.lineWidth = Edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &Option, &Edit);
+  const QMargins Margins = Edit.textMargins();
+  // The edit keeps 2 pixels each side of its text, and one for the cursor.
+  const QSize Contents(Text + 4 + 1 + Margins.left() + Margins.right(), Metrics.height());
+  return Edit.style()->sizeFromContents(QStyle::CT_LineEdit, &Option, Contents, &Edit).width();
+}
+
 }  // namespace
 
 TCSVMenuItem::TCSVMenuItem(const std::string& ANom, std::string AXML, uint16_t ACard, QObject* Parent)
@@ -96,17 +112,22 @@ TCSVMenuItem::TCSVMenuItem(const std::string& ANom, std::string AXML, uint16_t A
 
 // ---- Controls ----
 
+TImageButton* TDMPMain::NewImageButton(QWidget* Parent, const char* Name, const QString& Hint, int Image) {
+  auto* B = new TImageButton(Parent);
+  B->setObjectName(QLatin1String(Name));
+  B->setToolTip(Hint);
+  B->setAccessibleName(Hint);
+  B->SetImages(ImageList);
+  B->SetImageIndex(Image);
+  // Room round the image for the hover frame.
+  const int Size = std::max(fontMetrics().height() * 3, ImageList->Width() + 8);
+  B->setFixedSize(Size, Size);
+  return B;
+}
+
 void TDMPMain::CreateControls() {
   auto Button = [this](QWidget* Parent, const char* Name, const QString& Hint, int Image) {
-    auto* B = new TImageButton(Parent);
-    B->setObjectName(QLatin1String(Name));
-    B->setToolTip(Hint);
-    B->setAccessibleName(Hint);
-    B->SetImages(ImageList);
-    B->SetImageIndex(Image);
-    const int Size = fontMetrics().height() * 3;
-    B->setFixedSize(Size, Size);
-    return B;
+    return NewImageButton(Parent, Name, Hint, Image);
   };
   auto* Top = new QWidget(this);
   Top->setObjectName(QStringLiteral("pnTop"));
@@ -116,14 +137,14 @@ void TDMPMain::CreateControls() {
   ppCertificats->setObjectName(QStringLiteral("ppCertificats"));
   ppCertificats->addAction(ShellTr::tr("Lire la carte CPS"), this, [this] { ibCarteCPSClick(); });
   ppCertificats->addAction(ShellTr::tr("Importer un certificat..."), this, [this] { Importeruncertificat1Click(); });
-  ibCarteCPS = Button(Top, "ibCarteCPS", ShellTr::tr("Lire la carte CPS"), 14);
+  ibCarteCPS = Button(Top, "ibCarteCPS", ShellTr::tr("Lire la carte CPS"), 5);
   ibCarteCPS->SetDropDown(ppCertificats);
   connect(ibCarteCPS, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibCarteCPSClick(); }); });
 
   ppVitale = new TPopupMenu(this);
   ppVitale->setObjectName(QStringLiteral("ppVitale"));
   ppVitale->addAction(ShellTr::tr("Lire la carte Vitale"), this, [this] { ibCSVClick(); });
-  ibCSV = Button(Top, "ibCSV", ShellTr::tr("Lire la carte Vitale"), 15);
+  ibCSV = Button(Top, "ibCSV", ShellTr::tr("Lire la carte Vitale"), 6);
   ibCSV->SetDropDown(ppVitale);
   ibCSV->setEnabled(false);
   connect(ibCSV, &QAbstractButton::clicked, this,
@@ -152,16 +173,16 @@ void TDMPMain::CreateControls() {
     Names->addWidget(L);
   }
   connect(ibCPX, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibCPXClick(); }); });
-  ibSearchPat = Button(pnCPX, "ibSearchPat", ShellTr::tr("Rechercher un patient"), 9);
+  ibSearchPat = Button(pnCPX, "ibSearchPat", ShellTr::tr("Rechercher un patient"), 7);
   connect(ibSearchPat, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchPatClick(); }); });
-  ibSearchDMP = Button(pnCPX, "ibSearchDMP", ShellTr::tr("Rechercher un dossier"), 10);
+  ibSearchDMP = Button(pnCPX, "ibSearchDMP", ShellTr::tr("Rechercher un dossier"), 9);
   connect(ibSearchDMP, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchDMPClick(); }); });
-  ibSearchINS = Button(pnCPX, "ibSearchINS", ShellTr::tr("Rechercher sans carte vitale"), 11);
+  ibSearchINS = Button(pnCPX, "ibSearchINS", ShellTr::tr("Rechercher sans carte vitale"), 40);
   connect(ibSearchINS, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibSearchINSClick(); }); });
   ibPortailDMP = Button(pnCPX, "ibPortailDMP",
-                        ShellTr::tr("Ouvrir le portail DMP sur le Web (Maj pour ouvrir dans le navigateur)"), 12);
+                        ShellTr::tr("Ouvrir le portail DMP sur le Web (Maj pour ouvrir dans le navigateur)"), 10);
   connect(ibPortailDMP, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibPortailDMPClick(); }); });
-  ibCloseCPX = Button(pnCPX, "ibCloseCPX", ShellTr::tr("Fermer la session"), 13);
+  ibCloseCPX = Button(pnCPX, "ibCloseCPX", ShellTr::tr("Fermer la session"), 11);
   connect(ibCloseCPX, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibCloseCPXClick(); }); });
   Cpx->addWidget(ibCPX);
   Cpx->addLayout(Names);
@@ -173,13 +194,16 @@ void TDMPMain::CreateControls() {
   edINSC->setPlaceholderText(ShellTr::tr("Recherche par INS"));
   edINSC->setToolTip(ShellTr::tr("Recherche par INS"));
   edINSC->setAccessibleName(ShellTr::tr("Recherche par INS"));
+  // A whole INS (15 digits and its type letter) and the hint stay readable
+  // at every width: the bar's spacer gives way first.
+  edINSC->setMinimumWidth(LineEditWidth(*edINSC, {QString(16, QLatin1Char('0')), edINSC->placeholderText()}));
   edINSC->hide();
   ibINSC = Button(Top, "ibINSC", ShellTr::tr("Rechercher un dossier par l'INS"), 8);
   ibINSC->hide();
   connect(ibINSC, &QAbstractButton::clicked, this, [this] { Guarded([this] { ibINSCClick(); }); });
-  ibHelp = Button(Top, "ibHelp", ShellTr::tr("Informations sur le produit"), 16);
+  ibHelp = Button(Top, "ibHelp", ShellTr::tr("Informations sur le produit"), 12);
   connect(ibHelp, &QAbstractButton::clicked, this, [this] { Screens().AProposExecute(this); });
-  ibStats = Button(Top, "ibStats", ShellTr::tr("Statistiques"), 17);
+  ibStats = Button(Top, "ibStats", ShellTr::tr("Statistiques"), 13);
   connect(ibStats, &QAbstractButton::clicked, this, [this] { Screens().StatistiquesExecute(this, Database); });
 
   for (QWidget* W : std::initializer_list<QWidget*>{ibCarteCPS, ibCSV, ibAppVitale, pnCPX}) Bar->addWidget(W);

@@ -148,8 +148,9 @@ QRect PlacementOnScreens(const QRect& Bounds, const QList<QRect>& Screens, const
 
 void TDMPMain::FormCreate() {
   CreateDossierControls();
-  const QString Version = QStringLiteral(CARVELIN_VERSION);
+  const QString Version = QString::fromStdString(GetProductVersion());
   setWindowTitle(QStringLiteral("Carvelin %1").arg(Version));
+  statusBar()->showMessage(ShellTr::tr("Carvelin %1 - Prêt").arg(Version));
   try {
     ReadSettings();
   } catch (const Vantrel::ESQLite3Error& E) {

@@ -25,6 +25,7 @@
 #include "FLogMessage.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.Objects.h"
+#include "Vantrel.ImageIcons.h"
 
 static void InitShellResources() { Q_INIT_RESOURCE(CarvelinShell); }
 
@@ -176,9 +177,10 @@ TDMPMain::TDMPMain(TDMPMainOptions Options) : FOptions(std::move(Options)) {
   if (!FOptions.Clock) FOptions.Clock = [] { return Vantrel::Now(); };
   setObjectName(QStringLiteral("DMPMain"));
 
-  ImageList = new TImageList(16, 16, this);
+  ImageList = new TImageList(32, 32, this);
   ImageList->setObjectName(QStringLiteral("ImageList"));
-  ImageList->SetStrip(QImage(QStringLiteral(":/shell/ImageList.png")));
+  Vantrel::UseIconTheme();
+  Vantrel::LoadImageList(*ImageList);
 
   pbWait = new TPaintBox(this);
   pbWait->setObjectName(QStringLiteral("pbWait"));

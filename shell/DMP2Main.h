@@ -357,6 +357,9 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void ibSearchDMPClick();
   void ibSearchPatClick();
   void ibRefreshClick(bool Updates);
+  // Sets the document frame's date filters (0: unchecked) and its box for
+  // dates of submission.
+  void ShowDocumentFilter(Vantrel::TDateTime After, Vantrel::TDateTime Before, bool Submission);
   void ibStatusClick(QWidget* Button);
   void ibUploadClick();
   void ibWebClick();
@@ -401,6 +404,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void OnCPS();
   // ---- Login and Vitale card chain (DMP2Main.Login.cpp) ----
   void CreateControls();
+  Vantrel::TImageButton* NewImageButton(QWidget* Parent, const char* Name, const QString& Hint, int Image);
   bool AskCode();
   int SetCode();
   void OnCode();

@@ -156,10 +156,20 @@ void TImageList::Resize() {
 // ---- Scroll box ----
 
 void TScrollBox::wheelEvent(QWheelEvent* Event) {
-  const int Steps = Event->angleDelta().y() / 120;
-  for (int I = 0; I < std::abs(Steps); ++I)
-    verticalScrollBar()->triggerAction(Steps > 0 ? QAbstractSlider::SliderSingleStepSub
-                                                 : QAbstractSlider::SliderSingleStepAdd);
+  QScrollBar* Bar = verticalScrollBar();
+  if (const int Pixels = Event->pixelDelta().y(); Pixels != 0) {
+    FWheelRest = 0;
+    Bar->setValue(Bar->value() - Pixels);
+  } else {
+    const int Delta = Event->angleDelta().y();
+    // A turn the other way starts afresh.
+    if ((Delta > 0) != (FWheelRest > 0)) FWheelRest = 0;
+    FWheelRest += Delta;
+    const int Steps = FWheelRest / 120;
+    FWheelRest -= Steps * 120;
+    for (int I = 0; I < std::abs(Steps); ++I)
+      Bar->triggerAction(Steps > 0 ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd);
+  }
   Event->accept();
 }
 

@@ -95,6 +95,9 @@ class TImageList : public QObject {
 
 // ---- Scroll box: one wheel step scrolls one line ----
 
+// A notch (120) scrolls one line; the finer steps of touchpads and smooth
+// wheels add up until they make a line, or scroll by their pixels when the
+// device gives them.
 class TScrollBox : public QScrollArea {
   Q_OBJECT
  public:
@@ -102,6 +105,9 @@ class TScrollBox : public QScrollArea {
 
  protected:
   void wheelEvent(QWheelEvent* Event) override;
+
+ private:
+  int FWheelRest = 0;  // eighths of a degree not yet scrolled
 };
 
 // ---- Pop-up menu with a caption band and columns ----

@@ -14,7 +14,7 @@
 
 E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 PYTHON=/usr/bin/python3
-MAIN_WINDOW='^Carvelin [0-9]'  # the caption carries the version
+MAIN_WINDOW='^Carvelin (V[0-9]|DEBUG)'  # the caption carries the product version
 QUESTION='^Carvelin$'          # the program's message boxes
 
 e2e_enter() {

@@ -12,6 +12,7 @@
 #include "FakeCarvelin.h"
 #include "Talven.Carvelin.Objects.h"
 #include "TestSupport.h"
+#include "UFrameListeDocuments.h"
 
 using namespace Carvelin;
 using namespace Talven;
@@ -341,6 +342,39 @@ class TRESTTest : public QObject {
     QVERIFY(std::ranges::any_of(Calls, [this](const TestSupport::TFakeCall& C) {
       return C.Name == "GetDocument" && C.Args == Fake->Core->Data.Documents[1].UniqueID;
     }));
+  }
+
+  // A host's document filter shows in the frame, so that "Actualiser les
+  // informations" keeps it: an open end leaves its box unticked.
+  void document_filter_shows_in_the_frame_data() {
+    QTest::addColumn<QString>("Query");
+    QTest::addColumn<QString>("After");
+    QTest::addColumn<QString>("Before");
+    QTest::addColumn<bool>("Submission");
+    QTest::newRow("both ends") << "?Debut=2023-05-02T08:30:00&Fin=2024-01-31T18:00:00&Mode=true"
+                               << "02/05/2023 08:30" << "31/01/2024 18:00" << true;
+    QTest::newRow("no ends") << "" << "" << "" << false;
+    QTest::newRow("start only") << "?Debut=2020-02-29" << "29/02/2020 00:00" << "" << false;
+  }
+  void document_filter_shows_in_the_frame() {
+    QFETCH(QString, Query);
+    QFETCH(QString, After);
+    QFETCH(QString, Before);
+    QFETCH(bool, Submission);
+    OpenCardSession();
+    OpenRecord();
+    TDocuments& F = *Main->Documents;
+    F.cbDateDocBefore->setChecked(true);
+    QVERIFY(F.cbDateDocAfter->isChecked());  // the window's month back
+    QCOMPARE(Curl("GET", "/patients/current/documents" + Query.toStdString()).Status, 200);
+    const auto Shown = [](const QCheckBox* Box, const TDateTimePicker* Date, const TDateTimePicker* Hour) {
+      if (!Box->isChecked()) return QString();
+      return QString::fromStdString(Vantrel::FormatDateTime(
+          "dd/mm/yyyy hh:nn", Vantrel::ComposeDateTime(Vantrel::DateOf(Date->DateTime()), Hour->DateTime())));
+    };
+    QCOMPARE(Shown(F.cbDateDocAfter, F.dtDateDocAfter, F.dtHourDocAfter), After);
+    QCOMPARE(Shown(F.cbDateDocBefore, F.dtDateDocBefore, F.dtHourDocBefore), Before);
+    QCOMPARE(F.cbSubmitDate->isChecked(), Submission);
   }
 
   void test_page() {

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <deque>
+#include <map>
 #include <filesystem>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "DMP2Main.h"
 #include "FLogMessage.h"
 #include "FakeCarvelin.h"
+#include "ImageColours.h"
 #include "UBeneficiaires.h"
 #include "UCodePIN.h"
 #include "Vantrel.ImageButtons.h"
@@ -465,6 +467,57 @@ class TDMP2MainLoginTest : public QObject {
     QCOMPARE(CallCount("Verify"), size_t(0));  // a file is not checked against a reader
     QCOMPARE(Main->CSV->GetCardType(), uint16_t(4096));
     QCOMPARE(QualificationThreads.size(), size_t(1));
+  }
+
+  // Every image button a state shows has a picture of several colours, and
+  // no two commands of one bar look alike: idle, logged in, record open.
+  void image_buttons_show_distinct_coloured_pictures() {
+    Main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Main.get()));
+    const auto Check = [this](const char* State) {
+      std::map<QWidget*, std::vector<std::pair<QString, QImage>>> Bars;
+      for (Vantrel::TImageButton* B : Main->findChildren<Vantrel::TImageButton*>()) {
+        if (!B->isVisibleTo(Main.get())) continue;
+        const QString Name = QStringLiteral("%1: %2").arg(QLatin1String(State), B->objectName());
+        QVERIFY2(B->Images(), qPrintable(Name));
+        const QImage Image = B->Images()->Image(B->ImageIndex());
+        QVERIFY2(!Image.isNull(), qPrintable(Name));
+        QVERIFY2(DistinctColours(Image) >= 4, qPrintable(Name));
+        QWidget* Bar = B->parentWidget() == Main->pnCPX ? Main->pnCPX->parentWidget() : B->parentWidget();
+        for (const auto& [Other, OtherImage] : Bars[Bar])
+          QVERIFY2(OtherImage != Image, qPrintable(Name + QStringLiteral(" = ") + Other));
+        Bars[Bar].emplace_back(B->objectName(), Image);
+      }
+    };
+    Check("idle");
+    LogIn();
+    Check("logged in");
+    Main->ibCSVClick();
+    WaitForJobs();
+    QVERIFY(Main->pnCSV->isVisible());
+    Check("record open");
+  }
+
+  // A typed INS shows whole at the designed width and at the narrowest
+  // width the window allows.
+  void ins_box_shows_a_whole_ins() {
+    LogIn();
+    Main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Main.get()));
+    QLineEdit* Box = Main->edINSC;
+    QTest::keyClicks(Box, QStringLiteral("279035121518989"));
+    QCOMPARE(Box->text(), QStringLiteral("279035121518989"));
+    const int Frame = 2 * Box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, Box);
+    for (int Width : {1000, 1}) {
+      Main->resize(Width, Main->height());
+      QTRY_VERIFY(Main->width() == std::max(Width, Main->minimumSizeHint().width()));
+      const QString Name = QString::number(Main->width());
+      QVERIFY2(Box->isVisible(), qPrintable(Name));
+      // 16 characters of the box's font, between its frame and margins.
+      const int Text = Box->fontMetrics().horizontalAdvance(QStringLiteral("279035121518989T"));
+      QVERIFY2(Text + Frame + 4 <= Box->contentsRect().width(),
+               qPrintable(Name + QStringLiteral(": ") + QString::number(Box->contentsRect().width())));
+    }
   }
 };
 

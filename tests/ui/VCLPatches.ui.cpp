@@ -102,7 +102,20 @@ class TVCLPatches : public QObject {
     QVERIFY(qRed(C) == qGreen(C) && qGreen(C) == qBlue(C));
   }
 
-  void scroll_box_wheel_step_is_one_line() {
+  // Whole notches scroll lines; finer steps add up, the rest kept; a device
+  // that gives pixels scrolls by them.
+  void scroll_box_wheel_data() {
+    QTest::addColumn<QList<QPoint>>("Events");  // x: pixel delta, y: angle delta
+    QTest::addColumn<int>("Value");
+    QTest::newRow("two notches") << QList<QPoint>{{0, -240}} << 34;
+    QTest::newRow("quarter steps") << QList<QPoint>{{0, -30}, {0, -30}, {0, -30}, {0, -30}} << 17;
+    QTest::newRow("rest kept") << QList<QPoint>{{0, -90}, {0, -90}, {0, -90}} << 34;
+    QTest::newRow("turn back drops the rest") << QList<QPoint>{{0, -90}, {0, 60}, {0, -60}} << 0;
+    QTest::newRow("pixels") << QList<QPoint>{{-25, -30}, {-8, -10}} << 33;
+  }
+  void scroll_box_wheel() {
+    QFETCH(QList<QPoint>, Events);
+    QFETCH(int, Value);
     TScrollBox Box;
     auto* Content = new QWidget;
     Content->setFixedSize(100, 2000);
@@ -110,11 +123,13 @@ class TVCLPatches : public QObject {
     Box.resize(120, 200);
     Box.verticalScrollBar()->setSingleStep(17);
     Box.show();
-    QWheelEvent Down(QPointF(10, 10), Box.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -240), Qt::NoButton,
-                     Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(Box.viewport(), &Down);
-    QCOMPARE(Box.verticalScrollBar()->value(), 34);
-    QVERIFY(Down.isAccepted());
+    for (const QPoint& E : Events) {
+      QWheelEvent Wheel(QPointF(10, 10), Box.mapToGlobal(QPointF(10, 10)), QPoint(0, E.x()), QPoint(0, E.y()),
+                        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(Box.viewport(), &Wheel);
+      QVERIFY(Wheel.isAccepted());
+    }
+    QCOMPARE(Box.verticalScrollBar()->value(), Value);
   }
 
   void split_cols_data() {
