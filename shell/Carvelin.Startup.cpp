@@ -178,7 +178,7 @@ std::string DesktopFolder() {
 
 std::string DesktopExec(const std::vector<std::string>& Command, std::string_view FieldCode) {
   // An argument with a reserved character goes inside double quotes, where
-  // '"', '`', '$' and '\\' take a backslash; '%' is doubled everywhere; then
+  // '"', '`', '$' and '\' take a backslash; '%' is doubled everywhere; then
   // the whole value is escaped as a string.
   std::string Line;
   for (const std::string& Arg : Command) {
