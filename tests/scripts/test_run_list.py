@@ -124,7 +124,8 @@ class Reach:
     # ---- shell ----
 
     def shell(self, path):
-        text = open(path, encoding="utf-8").read()
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
         self.functions |= set(re.findall(r"^\s*([\w-]+)\s*\(\)\s*\{", text, re.M))
         literal_values = {}
         for name, value in re.findall(r"(?:^|[\s;&|])(\w+)=(\"[^\"$]*\"|'[^']*'|[^\s;&|()$\"']*)(?=[\s;&|]|$)",
@@ -153,6 +154,8 @@ class Reach:
                 continue
             if token in REDIRECTIONS:
                 skip = True
+                continue
+            if token.isdigit() and nxt in REDIRECTIONS:  # 9>>file, 2>&1
                 continue
             if token in SEPARATORS:
                 at_command = True
@@ -211,7 +214,8 @@ class Reach:
     # ---- Python ----
 
     def python(self, path):
-        self.python_source(open(path, encoding="utf-8").read(), path, os.path.dirname(path))
+        with open(path, encoding="utf-8") as f:
+            self.python_source(f.read(), path, os.path.dirname(path))
 
     def python_source(self, text, path, folder):
         tree = ast.parse(text, path)
@@ -231,9 +235,9 @@ class Reach:
                     self.follow(os.path.join(base, alias.name + ".py"), path)
                     self.follow(base + ".py", path)
             elif isinstance(node, ast.Call):
-                self.python_call(node, path, folder)
+                self.python_call(node, path, folder, folders)
 
-    def python_call(self, node, path, folder):
+    def python_call(self, node, path, folder, module_folders):
         name = getattr(node.func, "attr", getattr(node.func, "id", ""))
         # subprocess.run([...]) and the simulator's own run([...]) helpers
         if name in ("run", "Popen", "check_output", "check_call", "call") and node.args and \
@@ -243,7 +247,7 @@ class Reach:
         # os.path.join(HERE, "..", "tools", "x.sh"): a project file or folder
         target = self.joined(node, folder)
         if target:
-            if os.path.isdir(target) and SOURCE in os.path.realpath(target):
+            if os.path.isdir(target) and target not in module_folders and SOURCE in os.path.realpath(target):
                 for entry in sorted(os.listdir(target)):
                     if entry.endswith(".py") and not entry.startswith("test_"):
                         self.follow(os.path.join(target, entry), path)
@@ -253,7 +257,8 @@ class Reach:
     @staticmethod
     def joined(node, folder):
         """The path an os.path.join(HERE, "..", ...) call names, from folder."""
-        if isinstance(node, ast.Call) and getattr(node.func, "attr", "") == "join" and node.args and \
+        if isinstance(node, ast.Call) and ast.unparse(node.func) == "os.path.join" and len(node.args) > 1 and \
+                (ast.unparse(node.args[0]) == "HERE" or "__file__" in ast.unparse(node.args[0])) and \
                 all(isinstance(a, ast.Constant) for a in node.args[1:]):
             return os.path.normpath(os.path.join(folder, *[a.value for a in node.args[1:]]))
         return None
@@ -328,7 +333,7 @@ class RunList(unittest.TestCase):
                     'DEBIAN_FRONTEND=noninteractive $sudo apt-get install \\\n  -y pkg\n'
                     'cat <<EOF | grep -q x # comment\nnotacommand here\nEOF\n'
                     'if ! mkfifo "$F"; then f; fi\n{ echo a; } >"$F.tmp"\n'
-                    'V=$(cd "$(dirname "$0")" && pwd)\nflock -n 9 || exit 1\n')
+                    'V=$(cd "$(dirname "$0")" && pwd)\nexec 9>>"$V.lock"\nflock -n 9 || exit 1\n')
         try:
             reach.follow(script, "test")
         finally:

@@ -24,7 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 from simkit.seed import nir_key, when  # noqa: E402
 
-REFERENCE_DAY = datetime.date(2024, 6, 1)
+REFERENCE_DAY = datetime.date(2025, 3, 15)  # the fixed day of the tests (capture.py)
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 NS = uuid.UUID("6f1c1f7e-4d59-4d3c-9a63-0c1e3c5a2b10")
@@ -275,7 +275,8 @@ def main():
             picture(p, os.path.join(own, "image.jpg"))
             shutil.copy(os.path.join(fixtures, "note.txt"), own)
             p["record"]["documents"] = documents_of(index, p)
-            lines = [document_line(p, d, "2024%02d%02d1030" % (1 + n % 12, 1 + index), when(REFERENCE_DAY, p["birth"]).strftime("%d/%m/%Y"))
+            birth = when(REFERENCE_DAY, p["birth"]).strftime("%d/%m/%Y")
+            lines = [document_line(p, d, "2024%02d%02d1030" % (1 + n % 12, 1 + index), birth)
                      for n, d in enumerate(p["record"]["documents"])]
             subprocess.run([sys.argv[1], own, folder], input="\n".join(lines).encode("utf-8"), check=True)
     seed = {"repository_unique_id": REPOSITORY, "patients": PATIENTS, "practitioners": PRACTITIONERS}
