@@ -32,21 +32,23 @@ demo_prepare() {
   local State Build
   State=$(realpath -m "$1")
   Build=$(cd "$2" && pwd)
-  if [ -d "$State" ] && ! demo_complete "$State"; then
+  # What a run that failed half-way left (the scratch folder, or a state
+  # folder that lacks a piece) is made again from nothing.
+  local Scratch="$State.new"
+  if [ -d "$Scratch" ] || { [ -d "$State" ] && ! demo_complete "$State"; }; then
     echo "L'environnement de démonstration de $State est incomplet : il est recréé." >&2
-    rm -rf "$State"
+    rm -rf "$Scratch"
+    demo_complete "$State" || rm -rf "$State"
   fi
   if [ ! -d "$State" ]; then
-    local Scratch="$State.new"
-    rm -rf "$Scratch"
     mkdir -p "$Scratch/sim"
     echo "Création de l'environnement de démonstration (certificats de test, carte CPS de test)..." >&2
     bash "$DEMO_SOURCE/tests/tools/make-test-pki.sh" "$Scratch/pki" >/dev/null
     bash "$DEMO_SOURCE/tests/tools/make-cps-token.sh" \
       "$DEMO_SOURCE/tests/fixtures/cps/medecin-formation.json" "$Scratch/token" "$Scratch/pki" >/dev/null
-    # The token's configuration names its folder: move it into place first.
-    mv "$Scratch" "$State"
-    /usr/bin/python3 - "$State/token/softhsm2.conf" "$Scratch/" "$State/" <<'PY'
+    # The token's configuration names its folder: the final one, which the
+    # whole folder then becomes in one step.
+    /usr/bin/python3 - "$Scratch/token/softhsm2.conf" "$Scratch/" "$State/" <<'PY'
 import sys
 path, old, new = sys.argv[1:4]
 with open(path, encoding="utf-8") as f:
@@ -54,6 +56,7 @@ with open(path, encoding="utf-8") as f:
 with open(path, "w", encoding="utf-8") as f:
     f.write(text.replace(old, new))
 PY
+    mv "$Scratch" "$State"
   fi
   # The settings are written on every run: they name this build's reader
   # library and this state folder, whichever moved.
@@ -98,8 +101,9 @@ demo_start() {
   local Fifo
   Fifo=$(mktemp -u "${TMPDIR:-/tmp}/carvelin-sim.XXXXXX")
   mkfifo "$Fifo"
+  # Without run.sh's lock (descriptor 9), which is run.sh's alone.
   /usr/bin/python3 "$DEMO_SOURCE/tests/sim/simulator.py" --state "$State/sim" --pki "$State/pki" \
-    >"$Fifo" 2>>"$State/sim/simulator.err" &
+    >"$Fifo" 2>>"$State/sim/simulator.err" 9>&- &
   DEMO_SIM_PID=$!
   if ! read -r -t 60 Ready <"$Fifo"; then
     rm -f "$Fifo"

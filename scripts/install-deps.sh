@@ -3,29 +3,44 @@
 # so that a second run costs one dpkg query.
 #   install-deps.sh build   compiler, libraries, Qt
 #   install-deps.sh test    build + the reference tools the tests compare with
-#   install-deps.sh run     build + what the program needs at run time
+#   install-deps.sh run     build + what the program and its demo
+#                           (scripts/run.sh) need at run time
+#   install-deps.sh list LIST   prints the packages of LIST, one a line
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-pdf-dev libssl-dev
        libsqlite3-dev zlib1g-dev libjpeg-dev libzip-dev libqrencode-dev
        libcpp-httplib-dev libp11-kit-dev libgtest-dev libgmock-dev libbenchmark-dev)
-run=(qt6-image-formats-plugins libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core)
-peers=(softhsm2 opensc xmlsec1 libxml2-utils gnutls-bin nginx-light curl jq python3
-       python3-lxml python3-websockets python3-stdnum opensaml-schemas xmltooling-schemas
-       xvfb xauth x11-utils imagemagick poppler-utils zbar-tools zxing-cpp-tools dbus-x11
-       sqlite3 faketime openssl coreutils python3-cryptography tinyproxy
-       xdotool xdg-utils desktop-file-utils python3-dbus python3-gi
+# The demo makes its test card and certificates (softhsm2, opensc, openssl),
+# runs the service simulator (python3; xmllint and xmlsec1 check what it is
+# sent) and the program opens links with xdg-open.
+run=(qt6-image-formats-plugins libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core
+     breeze-icon-theme softhsm2 libsofthsm2 opensc openssl python3 libxml2-utils xmlsec1
+     xdg-utils)
+peers=(gnutls-bin nginx-light curl jq python3-lxml python3-websockets python3-stdnum
+       opensaml-schemas xmltooling-schemas xvfb xauth x11-utils imagemagick poppler-utils
+       zbar-tools zxing-cpp-tools dbus-x11 sqlite3 faketime coreutils python3-cryptography
+       tinyproxy xdotool desktop-file-utils python3-dbus python3-gi
        dbus-daemon dbus-bin libglib2.0-bin
        clang libclang-rt-14-dev
        libpugixml-dev rapidjson-dev libcurl4-openssl-dev libxml2-dev)
 
 wanted=("${build[@]}")
+list=
+if [ "${1:-}" = list ]; then
+  list=1
+  shift
+fi
 case "${1:-build}" in
   build) ;;
   run)  wanted+=("${run[@]}") ;;
   test) wanted+=("${run[@]}" "${peers[@]}") ;;
-  *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+  *) echo "usage: $0 [list] build|run|test" >&2; exit 2 ;;
 esac
+if [ -n "$list" ]; then
+  printf '%s\n' "${wanted[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${wanted[@]}"; do

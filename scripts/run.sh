@@ -9,9 +9,20 @@
 # changes what scripts/test.sh builds.
 # Demo state: ${XDG_STATE_HOME:-$HOME/.local/state}/Carvelin2/demo, made on
 # the first run and reused; CARVELIN_DEMO_RESET=1 makes it afresh.
+# One demo at a time: a second run while one runs says so and exits 1.
 # Arguments go to the program; its exit code is this script's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+state=${XDG_STATE_HOME:-$HOME/.local/state}/Carvelin2/demo
+mkdir -p "$(dirname "$state")"
+# The lock is this process's alone (the simulator and the program do not
+# inherit it, nor what they start, such as a browser): it goes when this
+# script ends, however it ends.
+exec 9>>"$state.lock"
+if ! flock -n 9; then
+  echo "La démonstration de Carvelin2 est déjà lancée (sa fenêtre est ouverte) : rien n'a été modifié." >&2
+  exit 1
+fi
 bash scripts/install-deps.sh run
 dir=${CARVELIN_BUILD_DIR:-build-run}
 if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -25,7 +36,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 . scripts/demo-env.sh
-state=${XDG_STATE_HOME:-$HOME/.local/state}/Carvelin2/demo
 if [ "${CARVELIN_DEMO_RESET:-}" = 1 ]; then rm -rf "$state"; fi
 demo_prepare "$state" "$dir"
 trap demo_stop EXIT
@@ -42,5 +52,5 @@ Carvelin2 — démonstration (environnement de formation simulé sur cet ordinat
 MSG
 
 code=0
-"$dir/shell/carvelin2" "$@" || code=$?
+"$dir/shell/carvelin2" "$@" 9>&- || code=$?
 exit "$code"

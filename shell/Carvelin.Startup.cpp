@@ -85,6 +85,12 @@ std::string DesktopString(std::string_view S) {
   return R;
 }
 
+// An Exec argument holding one of the reserved characters must be quoted
+// (Desktop Entry Specification, "The Exec key").
+bool NeedsQuotes(std::string_view Arg) {
+  return Arg.empty() || Arg.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string_view::npos;
+}
+
 std::string DesktopEntry(std::initializer_list<std::pair<std::string_view, std::string>> Keys) {
   std::string Text = "[Desktop Entry]\n";
   for (const auto& [Key, Value] : Keys) Text += std::string(Key) + "=" + Value + "\n";
@@ -172,17 +178,24 @@ std::string DesktopFolder() {
   return !Home.empty() && fs::is_directory(Desktop, Error) ? Desktop.string() : std::string();
 }
 
-std::string DesktopExec(const std::string& Exe, const std::string& Args) {
-  // Inside double quotes '"', '`', '$' and '\' take a backslash; '%' is
-  // doubled; then the whole value is escaped as a string.
-  std::string Quoted = "\"";
-  for (char C : Exe) {
-    if (C == '"' || C == '`' || C == '$' || C == '\\') Quoted += '\\';
-    Quoted += C;
-    if (C == '%') Quoted += '%';
+std::string DesktopExec(const std::vector<std::string>& Command, std::string_view FieldCode) {
+  // An argument with a reserved character goes inside double quotes, where
+  // '"', '`', '$' and '\' take a backslash; '%' is doubled everywhere; then
+  // the whole value is escaped as a string.
+  std::string Line;
+  for (const std::string& Arg : Command) {
+    const bool Quote = NeedsQuotes(Arg);
+    if (!Line.empty()) Line += ' ';
+    if (Quote) Line += '"';
+    for (char C : Arg) {
+      if (Quote && (C == '"' || C == '`' || C == '$' || C == '\\')) Line += '\\';
+      Line += C;
+      if (C == '%') Line += '%';
+    }
+    if (Quote) Line += '"';
   }
-  Quoted += '"';
-  return DesktopString(Args.empty() ? Quoted : Quoted + " " + Args);
+  if (!FieldCode.empty()) Line += " " + std::string(FieldCode);
+  return DesktopString(Line);
 }
 
 bool CreateDesktopShortcut(const std::string& Target, const std::string& WorkingFolder) {
@@ -191,29 +204,62 @@ bool CreateDesktopShortcut(const std::string& Target, const std::string& Working
   const std::string Text = DesktopEntry({{"Type", "Application"},
                                          {"Name", "Carvelin2"},
                                          {"Comment", "Vaspo DMP 2.0"},
-                                         {"Exec", DesktopExec(Target, "")},
+                                         {"Exec", DesktopExec({Target}, "")},
                                          {"Path", DesktopString(WorkingFolder)},
                                          {"Terminal", "false"}});
   return CreateFileNoReplace(fs::path(Folder) / "Carvelin2.desktop", Text, 0755);
 }
 
+namespace {
+
+// Path itself when an Exec line can name it unquoted; else the same file
+// through the link "liens/" + Name to its folder, when its name allows.
+std::string PlainPath(const std::string& Path, const std::string& Name) {
+  if (!NeedsQuotes(Path)) return Path;
+  const fs::path Target(Path);
+  const fs::path Links = fs::path(ProductFolder()) / "liens";
+  const fs::path Link = Links / Name;
+  if (NeedsQuotes(Target.filename().string()) || NeedsQuotes(Link.string())) return Path;
+  std::error_code Error;
+  fs::create_directories(Links, Error);
+  // Replaced in one step: a handler started meanwhile finds the old link or the new one.
+  const fs::path Temp = Links / ("." + Name + ".tmp");
+  fs::remove(Temp, Error);
+  fs::create_directory_symlink(Target.parent_path(), Temp, Error);
+  if (!Error) fs::rename(Temp, Link, Error);
+  return Error ? Path : (Link / Target.filename()).string();
+}
+
+}  // namespace
+
 bool RegisterDmpScheme(const std::string& Exe) {
   constexpr std::string_view Scheme = "x-scheme-handler/dmp";
+  constexpr std::string_view Name = "carvelin2.desktop";
   const fs::path Config = XdgFolder("XDG_CONFIG_HOME", ".config");
   Vantrel::TIniFile MimeApps((Config / "mimeapps.list").string());
-  if (!MimeApps.ReadString("Default Applications", Scheme, "").empty()) return false;
-  const fs::path Applications = XdgFolder("XDG_DATA_HOME", ".local/share") / "applications";
-  std::error_code Error;
-  fs::create_directories(Applications, Error);
-  fs::create_directories(Config, Error);
+  const std::string Default = MimeApps.ReadString("Default Applications", Scheme, "");
+  if (!Default.empty() && Default != Name) return false;
+  // The settings this copy runs with go with it, so that a link opened
+  // from a browser reaches this copy (or one started like it).
+  std::vector<std::string> Command;
+  if (const std::string Ini = Env("CARVELIN_INI"); !Ini.empty())
+    Command = {"env", "CARVELIN_INI=" + PlainPath(Ini, "reglages")};
+  Command.push_back(PlainPath(Exe, "programme"));
   const std::string Entry = DesktopEntry({{"Type", "Application"},
                                           {"Name", "Carvelin2"},
-                                          {"Exec", DesktopExec(Exe, "%u")},
+                                          {"Exec", DesktopExec(Command, "%u")},
                                           {"Icon", "carvelin2"},
                                           {"NoDisplay", "true"},
                                           {"MimeType", std::string(Scheme) + ";"}});
-  if (!Vantrel::UTF8ToFile((Applications / "carvelin2.desktop").string(), Entry)) return false;
-  MimeApps.WriteString("Default Applications", Scheme, "carvelin2.desktop");
+  const fs::path Applications = XdgFolder("XDG_DATA_HOME", ".local/share") / "applications";
+  const std::string File = (Applications / Name).string();
+  if (!Default.empty() && Vantrel::FileToUTF8(File) == Entry) return false;
+  std::error_code Error;
+  fs::create_directories(Applications, Error);
+  fs::create_directories(Config, Error);
+  if (!Vantrel::UTF8ToFile(File, Entry)) return false;
+  if (!Default.empty()) return true;
+  MimeApps.WriteString("Default Applications", Scheme, Name);
   return MimeApps.UpdateFile();
 }
 

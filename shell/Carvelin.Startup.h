@@ -9,6 +9,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace Carvelin {
 
@@ -37,12 +39,17 @@ std::string DesktopFolder();
 bool CreateDesktopShortcut(const std::string& Target, const std::string& WorkingFolder);
 
 // Registers the "dmp" scheme for Exe when $XDG_CONFIG_HOME/mimeapps.list
-// names no default handler: $XDG_DATA_HOME/applications/carvelin2.desktop
-// and one line in [Default Applications]. True when registered now.
+// names no default handler, or names ours with another command:
+// $XDG_DATA_HOME/applications/carvelin2.desktop, starting Exe with the
+// settings of $CARVELIN_INI when set, and one line in [Default
+// Applications]. A path the Exec line would have to quote is named through
+// a link of ProductFolder() + "liens/" to its folder: Debian's xdg-open
+// splits that line on blanks and takes no quotes. True when written now.
 bool RegisterDmpScheme(const std::string& Exe);
 
-// A desktop entry's Exec value running Exe with Args (Exe quoted).
-std::string DesktopExec(const std::string& Exe, const std::string& Args);
+// A desktop entry's Exec value running Command (each word quoted only when
+// it must be) followed by FieldCode ("%u", or nothing).
+std::string DesktopExec(const std::vector<std::string>& Command, std::string_view FieldCode);
 
 // Hands URL to the first running copy that answers PING on the session bus;
 // true when it accepted the link (answered neither 0 nor BUSY).

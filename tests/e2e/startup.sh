@@ -81,7 +81,7 @@ expect_exit_0 "$P" "installed"
 Installed=$XDG_DATA_HOME/Talven/carvelin2
 cmp -s "$PROGRAM" "$Installed" || fail "no whole copy at $Installed"
 [ "$(stat -c %a "$Installed")" = 755 ] || fail "installed copy not mode 0755"
-grep -qx "Exec=\"$Installed\"" "$HOME/Desktop/Carvelin2.desktop" || fail "no desktop entry for the installed copy"
+grep -qx "Exec=$Installed" "$HOME/Desktop/Carvelin2.desktop" || fail "no desktop entry for the installed copy"
 Main=$(window "$MAIN_WINDOW") || fail "the installed copy shows no window"
 P=$(xdotool getwindowpid "$Main")
 PIDS+=("$P")

@@ -57,20 +57,32 @@ class TStartupPeerTest : public QObject {
 
   void scheme_registration_is_seen_by_xdg_tools_data() {
     QTest::addColumn<QString>("Exe");
-    QTest::newRow("plain") << "opt/carvelin2";
-    QTest::newRow("space and specials") << "opt/Mon dossier/$x\\z/carvelin2";
+    QTest::addColumn<QString>("Ini");
+    QTest::newRow("plain") << "opt/carvelin2" << "";
+    QTest::newRow("space and specials") << "opt/Mon dossier/$x\\z/carvelin2" << "Mes réglages/carvelin2.ini";
   }
   void scheme_registration_is_seen_by_xdg_tools() {
-    // gio lists a handler only when it finds the program its Exec line
-    // names, so it also checks the quoting (not with a "%" in the path,
-    // which gio does not unescape before looking).
-    const QString Exe = Path(QTest::currentDataTag() == QByteArray("plain") ? "opt/carvelin2"
-                                                                         : "opt/Mon dossier/$x\\z/carvelin2");
+    // The handler is started by xdg-open (Debian's generic one, which
+    // splits the Exec line on blanks) and by gio open: each must hand the
+    // link, and the settings named in the entry, to the program.
+    QFETCH(QString, Exe);
+    QFETCH(QString, Ini);
+    Exe = Path(Exe);
     QDir().mkpath(QFileInfo(Exe).path());
+    const QString Seen = Path("seen.txt");
     QFile Program(Exe);
     QVERIFY(Program.open(QIODevice::WriteOnly));
+    Program.write("#!/bin/sh\nprintf '%s\\n' \"$CARVELIN_INI\" \"$@\" >" + Seen.toUtf8() + ".tmp\nmv " +
+                  Seen.toUtf8() + ".tmp " + Seen.toUtf8() + "\n");
     Program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     Program.close();
+    if (!Ini.isEmpty()) {
+      Ini = Path(Ini);
+      QDir().mkpath(QFileInfo(Ini).path());
+      QFile Settings(Ini);
+      QVERIFY(Settings.open(QIODevice::WriteOnly));
+      qputenv("CARVELIN_INI", Ini.toUtf8());
+    }
     QDir().mkpath(Path("config"));
     QFile List(Path("config/mimeapps.list"));
     QVERIFY(List.open(QIODevice::WriteOnly));
@@ -83,10 +95,42 @@ class TStartupPeerTest : public QObject {
     const QString Desktop = Path("data/applications/carvelin2.desktop");
     QCOMPARE(Run("desktop-file-validate", {Desktop}), QString());
     QCOMPARE(Run("xdg-mime", {"query", "default", "x-scheme-handler/dmp"}), QStringLiteral("carvelin2.desktop"));
-    QVERIFY2(Run("gio", {"mime", "x-scheme-handler/dmp"}).contains(QStringLiteral("carvelin2.desktop")),
-             qPrintable(Run("gio", {"mime", "x-scheme-handler/dmp"})));
-    // Registered once: a second call leaves everything alone.
+
+    const QString Link = "dmp://dmp.example/284057511204537/1.2.250.1.999.1";
+    for (const QString& Opener : QStringList{"xdg-open", "gio"}) {
+      QFile::remove(Seen);
+      QProcess P;
+      QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+      for (const char* Name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
+                               "BROWSER", "CARVELIN_INI"})
+        Environment.remove(Name);
+      Environment.insert("DISPLAY", ":99");  // xdg-open looks for a handler only on a display
+      P.setProcessEnvironment(Environment);
+      P.start(Opener, Opener == "gio" ? QStringList{"open", Link} : QStringList{Link});
+      QVERIFY(P.waitForFinished(30000));
+      QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(Seen), qPrintable(Opener + ": " + P.readAllStandardError()), 30000);
+      const QList<QByteArray> Lines = Read(Seen).split('\n');
+      QCOMPARE(Lines.value(1), Link.toUtf8());
+      // The settings the program is given are this run's (through a link
+      // where the path would need quotes).
+      if (Ini.isEmpty())
+        QCOMPARE(Lines.value(0), QByteArray());
+      else
+        QCOMPARE(QFileInfo(QString::fromUtf8(Lines.value(0))).canonicalFilePath(), QFileInfo(Ini).canonicalFilePath());
+    }
+
+    // Registered: the same call changes nothing; a copy started with other
+    // settings takes the handler over; another program's handler is kept.
+    QVERIFY(!RegisterDmpScheme(Exe.toStdString()));
+    qputenv("CARVELIN_INI", Path("autre.ini").toUtf8());
+    QVERIFY(RegisterDmpScheme(Exe.toStdString()));
+    QVERIFY(Read(Desktop).contains("CARVELIN_INI=" + Path("autre.ini").toUtf8() + " "));
+    QVERIFY(List.open(QIODevice::WriteOnly));
+    List.write("[Default Applications]\nx-scheme-handler/dmp=browser.desktop\n");
+    List.close();
     QVERIFY(!RegisterDmpScheme("/elsewhere/carvelin2"));
+    QCOMPARE(Read(Path("config/mimeapps.list")), QByteArray("[Default Applications]\nx-scheme-handler/dmp=browser.desktop\n"));
+    QVERIFY(Read(Desktop).contains(Path("autre.ini").toUtf8()));
   }
 
   void shortcut_is_valid_and_never_overwritten() {

@@ -405,7 +405,8 @@ class SimulatorTest(unittest.TestCase):
         self.assertIn("$XDSDocumentEntryStatus", find(root, "RegistryError")[0].get("codeContext"))
 
     def test_retrieval_is_an_mtom_answer_of_two_parts(self):
-        d = PATIENTS["martin"]["record"]["documents"][1]
+        p = PATIENTS["martin"]
+        d = p["record"]["documents"][1]
         body = ('<RetrieveDocumentSetRequest xmlns="urn:ihe:iti:xds-b:2007"><DocumentRequest><RepositoryUniqueId>%s'
                 '</RepositoryUniqueId><DocumentUniqueId>%s</DocumentUniqueId></DocumentRequest>'
                 '</RetrieveDocumentSetRequest>' % (SEED["repository_unique_id"], d["unique_id"]))
@@ -421,7 +422,12 @@ class SimulatorTest(unittest.TestCase):
         include = find(root, "Include")[0].get("href")
         self.assertEqual("<%s>" % include[4:], parts[1]["Content-ID"])
         content = parts[1].get_payload(decode=True)
-        self.assertEqual(hashlib.sha1(content).hexdigest(), d["hash"])
+        self.assertEqual(hashlib.sha1(content).hexdigest(), DATES.document_by("unique_id", d["unique_id"])[1]["hash"])
+        # The document is about the seed's patient, born on the day the record lists.
+        patient = find(ET.fromstring(content), "patient")[0]
+        self.assertEqual(find(patient, "birthTime")[0].get("value"), DATES.hl7_date(p["birth"]))
+        self.assertEqual([f.text for f in find(patient, "family")], [p["birth_name"], p["usage_name"]])
+        self.assertEqual(find(patient, "given")[0].text, p["given"][0])
 
     def test_provide_and_register_is_read_as_mtom(self):
         port = self.ready["national"]
@@ -661,6 +667,35 @@ class SeedTest(unittest.TestCase):
         for p in SEED["patients"]:
             self.assertTrue(valid_ins(p["ins"]), p["key"])
         self.assertTrue(any("2A" in p["ins"] for p in SEED["patients"]))
+
+    def test_seeded_files_look_like_documents(self):
+        # What the demo shows: a two-page A4 letter with text about the
+        # patient, a picture of some hundred pixels.
+        if not shutil.which("pdfinfo") or not shutil.which("identify"):
+            self.skipTest("poppler-utils or imagemagick absent")
+        p = PATIENTS["martin"]
+        wrapped = {}
+        for d in p["record"]["documents"]:
+            if d["kind"] in ("pdf", "jpg"):
+                body = find(ET.fromstring(DATES.document_bytes(DATES.document_by("unique_id", d["unique_id"])[1])),
+                            "nonXMLBody")[0]
+                wrapped[d["kind"]] = base64.b64decode(find(body, "text")[0].text)
+        with tempfile.TemporaryDirectory() as work:
+            pdf, jpg = os.path.join(work, "letter.pdf"), os.path.join(work, "picture.jpg")
+            for path, data in ((pdf, wrapped["pdf"]), (jpg, wrapped["jpg"])):
+                with open(path, "wb") as f:
+                    f.write(data)
+            info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout
+            self.assertRegex(info, r"Pages:\s+2\n")
+            self.assertIn("595 x 842 pts (A4)", info)
+            text = subprocess.run(["pdftotext", "-layout", pdf, "-"], capture_output=True, text=True, check=True).stdout
+            self.assertIn("Zoé MARTIN-DURAND", text)
+            self.assertIn("Page 2/2", text)
+            self.assertGreater(len(text.split()), 150)
+            size = subprocess.run(["identify", "-format", "%m %w %h", jpg], capture_output=True, text=True,
+                                  check=True).stdout.split()
+            self.assertEqual(size[0], "JPEG")
+            self.assertGreaterEqual(min(int(size[1]), int(size[2])), 300)
 
     def test_every_seeded_document_validates_and_renders(self):
         folder = os.path.join(HERE, "seed", "documents")

@@ -6,18 +6,26 @@ sim-seed-documents). Run by hand when the seed changes, then commit both:
     /usr/bin/python3 tests/sim/seed/make_seed.py build/tests/tools/sim-seed-documents
 
 Everything here is deterministic: identifiers come from uuid5 of fixed
-names, dates are relative to the simulator's --today ("-41y-57d")."""
+names, dates are relative to the simulator's --today ("-41y-57d"). The
+documents carry each patient's own letter (a two-page A4 PDF written here)
+and picture (ImageMagick's convert); their birth dates are those of
+REFERENCE_DAY, which the simulator brings to its own day when it loads them."""
 
-import hashlib
+import datetime
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
-from simkit.seed import nir_key  # noqa: E402
+from simkit.seed import nir_key, when  # noqa: E402
+
+REFERENCE_DAY = datetime.date(2025, 3, 15)  # the fixed day of the tests (capture.py)
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 NS = uuid.UUID("6f1c1f7e-4d59-4d3c-9a63-0c1e3c5a2b10")
 REPOSITORY = "1.2.250.1.213.1.1.1.1.999.1"
@@ -161,36 +169,116 @@ def documents_of(index, p):
     return docs
 
 
-def document_line(p, d, created):
+def pdf_text(text):
+    """A PDF string of the standard fonts' WinAnsi encoding."""
+    data = text.encode("cp1252")
+    return b"(" + data.replace(b"\\", b"\\\\").replace(b"(", b"\\(").replace(b")", b"\\)") + b")"
+
+
+def pdf_letter(pages):
+    """A PDF of A4 pages; each page is a list of (font size, bold, text) lines."""
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
+               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold /Encoding /WinAnsiEncoding >>"]
+    kids = []
+    for lines in pages:
+        stream = [b"BT", b"56 780 Td"]
+        for size, bold, text in lines:
+            stream.append(b"/F%d %d Tf %s Tj 0 -%d Td" % (2 if bold else 1, size, pdf_text(text), size + 6))
+        stream.append(b"ET")
+        content = b"\n".join(stream)
+        objects.append(b"<< /Length %d >>\nstream\n%s\nendstream" % (len(content), content))
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents %d 0 R "
+                       b"/Resources << /Font << /F1 3 0 R /F2 4 0 R >> >> >>" % len(objects))
+        kids.append(b"%d 0 R" % len(objects))
+    objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(kids), len(kids))
+    out, offsets = bytearray(b"%PDF-1.4\n"), []
+    for n, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n%s\nendobj\n" % (n, body)
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    return bytes(out)
+
+
+def letter_pages(p):
+    """A consultation letter about p, over two pages."""
+    who = "%s %s %s" % (p["civility"] or "", p["given"][0], p["usage_name"] or p["birth_name"])
+    head = [(10, True, "Cabinet Médical Test - Dr Jean TEST, médecine générale"),
+            (10, False, "12 avenue de la République, 75011 Paris - 01 43 00 00 01"), (10, False, "")]
+    body = [(14, True, "Compte rendu de consultation"), (11, False, ""),
+            (11, True, "Patient : " + who.strip()), (11, False, ""),
+            (11, False, "Cher confrère,"), (11, False, ""),
+            (11, False, "J'ai reçu ce jour en consultation votre patient(e) pour un bilan de suivi."),
+            (11, False, "Le motif principal était une asthénie modérée évoluant depuis trois semaines,"),
+            (11, False, "sans fièvre, sans perte de poids ni sueurs nocturnes."), (11, False, ""),
+            (11, True, "Antécédents"),
+            (11, False, "- Hypertension artérielle essentielle, traitée et équilibrée."),
+            (11, False, "- Cholécystectomie ; pneumopathie communautaire en 2015."),
+            (11, False, "- Allergie à la pénicilline (urticaire)."), (11, False, ""),
+            (11, True, "Examen clinique"),
+            (11, False, "Pression artérielle 128/78 mmHg aux deux bras, fréquence cardiaque 72/min."),
+            (11, False, "Auscultation cardio-pulmonaire normale. Abdomen souple, indolore."),
+            (11, False, "Pas d'adénopathie palpable. Examen neurologique sans particularité.")]
+    rest = [(11, True, "Examens complémentaires"),
+            (11, False, "Numération formule sanguine, ionogramme, créatininémie, TSH et ferritine"),
+            (11, False, "prescrits ; les résultats vous seront adressés dès réception."), (11, False, ""),
+            (11, True, "Conclusion"),
+            (11, False, "Asthénie sans signe de gravité. Poursuite du traitement antihypertenseur"),
+            (11, False, "(amlodipine 5 mg le matin). Réévaluation dans un mois avec les résultats."),
+            (11, False, ""), (11, False, "Je vous prie de croire, cher confrère, à mes sentiments les meilleurs."),
+            (11, False, ""), (11, True, "Dr Jean TEST")]
+    return [head + body + [(9, False, ""), (9, False, "Page 1/2")],
+            head + rest + [(9, False, ""), (9, False, "Page 2/2")]]
+
+
+def picture(p, path):
+    """A chest picture of some hundred pixels, labelled with p's name."""
+    name = "%s %s" % (p["usage_name"] or p["birth_name"], p["given"][0])
+    subprocess.run(["convert", "-size", "640x480", "gradient:#181818-#404040",
+                    "-fill", "#bdbdbd", "-draw", "ellipse 320,260 200,190 0,360",
+                    "-fill", "#303030", "-draw", "ellipse 250,260 70,150 0,360", "-draw", "ellipse 390,260 70,150 0,360",
+                    "-fill", "#9a9a9a", "-draw", "rectangle 312,70 328,450",
+                    "-font", FONT, "-pointsize", "18", "-fill", "white",
+                    "-annotate", "+20+32", "Radiographie thoracique de face", "-annotate", "+20+462", name,
+                    "-strip", "-quality", "85", path], check=True)
+
+
+def document_line(p, d, created, birth):
     author = ({"id": p["ins"], "family": p["birth_name"], "given": p["given"][0]} if d["by_patient"]
               else AUTHOR)
     civility = {"M": "1", "Mme": "2", "Mlle": "3"}.get(p["civility"], "0")
     # The documents are made once: their own dates are those of a fixed day.
     return "\t".join([d["file"], d["kind"], d["type"], d["type_label"], d["title"], p["ins"], TEST_INS_OID,
-                      civility, p["usage_name"], p["birth_name"], p["given"][0], "01/01/1980", p["sex"],
+                      civility, p["usage_name"], p["birth_name"], p["given"][0], birth, p["sex"],
                       created, d["unique_id"], author["id"], author["family"], author["given"]])
 
 
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_seed.py PATH/TO/sim-seed-documents")
-    lines = []
-    for index, p in enumerate(PATIENTS):
-        if not p["record"]:
-            continue
-        p["record"]["documents"] = documents_of(index, p)
-        for n, d in enumerate(p["record"]["documents"]):
-            lines.append(document_line(p, d, "2024%02d%02d1030" % (1 + n % 12, 1 + index)))
     folder = os.path.join(HERE, "documents")
     for old in os.listdir(folder) if os.path.isdir(folder) else []:
         os.unlink(os.path.join(folder, old))
     fixtures = os.path.join(HERE, "..", "..", "fixtures", "cda-build")
-    subprocess.run([sys.argv[1], fixtures, folder], input="\n".join(lines).encode("utf-8"), check=True)
-    for p in PATIENTS:
-        for d in (p["record"] or {}).get("documents", []):
-            data = open(os.path.join(folder, d["file"]), "rb").read()
-            d["size"] = len(data)
-            d["hash"] = hashlib.sha1(data).hexdigest()
+    with tempfile.TemporaryDirectory() as work:
+        for index, p in enumerate(PATIENTS):
+            if not p["record"]:
+                continue
+            # The files the documents wrap: this patient's letter and picture.
+            own = os.path.join(work, p["key"])
+            os.mkdir(own)
+            with open(os.path.join(own, "compte-rendu.pdf"), "wb") as f:
+                f.write(pdf_letter(letter_pages(p)))
+            picture(p, os.path.join(own, "image.jpg"))
+            shutil.copy(os.path.join(fixtures, "note.txt"), own)
+            p["record"]["documents"] = documents_of(index, p)
+            birth = when(REFERENCE_DAY, p["birth"]).strftime("%d/%m/%Y")
+            lines = [document_line(p, d, "2024%02d%02d1030" % (1 + n % 12, 1 + index), birth)
+                     for n, d in enumerate(p["record"]["documents"])]
+            subprocess.run([sys.argv[1], own, folder], input="\n".join(lines).encode("utf-8"), check=True)
     seed = {"repository_unique_id": REPOSITORY, "patients": PATIENTS, "practitioners": PRACTITIONERS}
     with open(os.path.join(HERE, "seed.json"), "w", encoding="utf-8") as f:
         json.dump(seed, f, ensure_ascii=False, indent=1)

@@ -7,6 +7,7 @@ takes it back. Lookups go through Seed so services never walk the JSON."""
 
 import copy
 import datetime
+import hashlib
 import json
 import os
 import re
@@ -32,12 +33,50 @@ def ins_oid(environment):
     return TEST_INS_OID if environment == "formation" else INS_OID
 
 
+def when(today, relative, hour=10, minute=0):
+    """The local date-time that a date relative to today names (at hour:minute)."""
+    moment = datetime.datetime.combine(today, datetime.time(hour, minute))
+    for amount, unit in _TERM.findall(relative or "+0d"):
+        amount = int(amount)
+        if unit == "y":
+            year = moment.year + amount
+            day = moment.day
+            while True:  # 29 February of a common year becomes the 28th
+                try:
+                    moment = moment.replace(year=year, day=day)
+                    break
+                except ValueError:
+                    day -= 1
+        elif unit == "d":
+            moment += datetime.timedelta(days=amount)
+        else:
+            moment += datetime.timedelta(hours=amount)
+    return moment
+
+
+def _with_birth(data, birth):
+    """A seeded CDA document with its patient's birth date (the documents are
+    written once; the patients' dates follow the simulator's day)."""
+    start = data.find(b"<recordTarget")
+    at = data.find(b'<birthTime value="', start)
+    if start < 0 or at < 0:
+        return data
+    at += len(b'<birthTime value="')
+    end = data.find(b'"', at)
+    return data[:at] + birth.encode() + data[end:]
+
+
 class Seed:
     def __init__(self, path, today):
         with open(path, encoding="utf-8") as f:
             self._original = json.load(f)
         self.folder = os.path.dirname(os.path.abspath(path))
         self.today = today
+        for p in self._original["patients"]:
+            for d in (p.get("record") or {}).get("documents", []):
+                with open(os.path.join(self.folder, "documents", d["file"]), "rb") as f:
+                    d["content"] = _with_birth(f.read(), self.hl7_date(p["birth"]))
+                d["size"], d["hash"] = len(d["content"]), hashlib.sha1(d["content"]).hexdigest()
         self.reset()
 
     def reset(self):
@@ -47,23 +86,7 @@ class Seed:
 
     def when(self, relative, hour=10, minute=0):
         """The local date-time that a relative date names (at hour:minute)."""
-        moment = datetime.datetime.combine(self.today, datetime.time(hour, minute))
-        for amount, unit in _TERM.findall(relative or "+0d"):
-            amount = int(amount)
-            if unit == "y":
-                year = moment.year + amount
-                day = moment.day
-                while True:  # 29 February of a common year becomes the 28th
-                    try:
-                        moment = moment.replace(year=year, day=day)
-                        break
-                    except ValueError:
-                        day -= 1
-            elif unit == "d":
-                moment += datetime.timedelta(days=amount)
-            else:
-                moment += datetime.timedelta(hours=amount)
-        return moment
+        return when(self.today, relative, hour, minute)
 
     def hl7_date(self, relative):
         return self.when(relative).strftime("%Y%m%d") if relative else ""
@@ -97,11 +120,9 @@ class Seed:
                     return p, d
         return None, None
 
-    def document_bytes(self, document):
-        if document.get("content") is not None:  # filed while the simulator runs
-            return document["content"]
-        with open(os.path.join(self.folder, "documents", document["file"]), "rb") as f:
-            return f.read()
+    @staticmethod
+    def document_bytes(document):
+        return document["content"]
 
     @property
     def practitioners(self):
