@@ -551,4 +551,8 @@ bool SameText(std::string_view A, std::string_view B) {
   return true;
 }
 
+bool StartsText(std::string_view Prefix, std::string_view Text) {
+  return Text.size() >= Prefix.size() && SameText(Prefix, Text.substr(0, Prefix.size()));
+}
+
 }  // namespace Vantrel

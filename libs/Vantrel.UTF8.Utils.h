@@ -119,5 +119,7 @@ std::string NormalizeGUIDText(std::string_view S);
 constexpr char LowerASCII(char C) { return C >= 'A' && C <= 'Z' ? char(C + ('a' - 'A')) : C; }
 std::string LowerCaseASCII(std::string_view S);
 bool SameText(std::string_view A, std::string_view B);
+// Text begins with Prefix, ASCII letters compared without case.
+bool StartsText(std::string_view Prefix, std::string_view Text);
 
 }  // namespace Vantrel

@@ -16,6 +16,7 @@
 #include "Vantrel.HTTPClient.h"
 #include "Vantrel.SHA256.h"
 #include "Vantrel.SysUtils.h"
+#include "Vantrel.UTF8.Utils.h"
 
 namespace Vantrel {
 
@@ -428,9 +429,7 @@ std::vector<std::string> DistributionPointURLs(X509* Cert) {
                       size_t(ASN1_STRING_length(One->d.uniformResourceIdentifier)));
       // Printable characters only: the URL goes into the request line as it is.
       bool Plain = std::all_of(URL.begin(), URL.end(), [](char C) { return C > ' ' && C < 0x7F; });
-      if (Plain && URL.size() > 7 && std::equal(URL.begin(), URL.begin() + 7, "http://", [](char A, char B) {
-            return std::tolower(static_cast<unsigned char>(A)) == B;
-          }))
+      if (Plain && URL.size() > 7 && StartsText("http://", URL))
         URLs.push_back(std::move(URL));
     }
   }

@@ -13,6 +13,8 @@
 
 #include "ScreensTr.h"
 #include "Talven.Carvelin.ErrorCodes.h"
+#include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.QtText.h"
 
 namespace Carvelin {
 
@@ -20,13 +22,8 @@ using namespace Talven;
 
 namespace {
 
-QString Q(std::string_view S) { return QString::fromUtf8(S.data(), qsizetype(S.size())); }
+using Vantrel::Q;
 
-bool StartsWith(std::string_view MimeType, std::string_view Prefix) {
-  return MimeType.size() >= Prefix.size() &&
-         QString::fromLatin1(MimeType.data(), qsizetype(Prefix.size()))
-                 .compare(QString::fromLatin1(Prefix.data(), qsizetype(Prefix.size())), Qt::CaseInsensitive) == 0;
-}
 
 // The list entry's name; a document retrieved by its identifier alone has
 // none, so the title of its rendered header page.
@@ -40,8 +37,8 @@ QString DocumentTitle(IDocument& Document) {
 }
 
 bool IsXml(std::string_view MimeType) {
-  return StartsWith(MimeType, "text/xml") || StartsWith(MimeType, "application/xml") ||
-         StartsWith(MimeType, "application/hl7-v3");
+  return Vantrel::StartsText("text/xml", MimeType) || Vantrel::StartsText("application/xml", MimeType) ||
+         Vantrel::StartsText("application/hl7-v3", MimeType);
 }
 
 }  // namespace
@@ -115,13 +112,13 @@ QWidget* TDocumentViewer::PagesView(std::string_view Header, const std::string& 
 QWidget* TDocumentViewer::ContentView(const std::string& MimeType, std::string_view Bytes, bool UTF8,
                                       const TMediaSource& Media) {
   const QByteArray Data(Bytes.data(), qsizetype(Bytes.size()));
-  if (StartsWith(MimeType, "text/html")) {
+  if (Vantrel::StartsText("text/html", MimeType)) {
     auto* Body = new TMediaBrowser(this, Media);
     Body->setObjectName(QStringLiteral("Body"));
     Body->setHtml(Q(Bytes));
     return Body;
   }
-  if (StartsWith(MimeType, "application/pdf")) {
+  if (Vantrel::StartsText("application/pdf", MimeType)) {
     auto* Pdf = new QPdfDocument(this);
     Pdf->setObjectName(QStringLiteral("Pdf"));
     auto* Buffer = new QBuffer(Pdf);
@@ -135,7 +132,7 @@ QWidget* TDocumentViewer::ContentView(const std::string& MimeType, std::string_v
     View->setDocument(Pdf);
     return View;
   }
-  if (StartsWith(MimeType, "image/")) {
+  if (Vantrel::StartsText("image/", MimeType)) {
     auto* Picture = new QLabel;
     Picture->setObjectName(QStringLiteral("Picture"));
     Picture->setPixmap(QPixmap::fromImage(QImage::fromData(Data)));

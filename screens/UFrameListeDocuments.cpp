@@ -14,6 +14,7 @@
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Utils.h"
 #include "Talven.Carvelin.Utils.Network.h"
+#include "Vantrel.QtText.h"
 
 namespace Carvelin {
 
@@ -35,7 +36,7 @@ constexpr TFurtherEntry FurtherEntries[] = {
 };
 constexpr int FurtherPanelHeight = 125;
 
-QString Q(std::string_view S) { return QString::fromUtf8(S.data(), qsizetype(S.size())); }
+using Vantrel::Q;
 
 QLabel* NewLabel(QWidget* Parent, const QString& Text, const char* Name) {
   auto* L = new QLabel(Text, Parent);

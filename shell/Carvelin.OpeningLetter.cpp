@@ -33,7 +33,7 @@ bool Writable(const std::filesystem::path& Folder) { return access(Folder.c_str(
 
 std::string OpeningLetterURL(std::string_view Maker, std::string_view Name, std::string_view INS) {
   // The patient's name and INS never travel in clear.
-  if (!Vantrel::LowerCaseASCII(Maker.substr(0, 8)).starts_with("https://")) return {};
+  if (!Vantrel::StartsText("https://", Maker)) return {};
   const std::string JSON = Vantrel::JSON::buildJSON(TLetterData{std::string(Name), std::string(INS)});
   // Base64 holds '+', '/' and '=', which a query must carry escaped.
   return std::string(Maker) + "/dmp/ouverture.php?data=" + Vantrel::URL::Encode(Vantrel::Base64Encode(JSON));

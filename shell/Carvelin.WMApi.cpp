@@ -12,6 +12,7 @@
 #include "Talven.Messages.h"
 #include "Vantrel.JSON.h"
 #include "Vantrel.UTF8.Utils.h"
+#include "Vantrel.QtText.h"
 
 namespace Carvelin {
 
@@ -20,7 +21,7 @@ using Talven::ERR_OK;
 
 namespace {
 
-QString Q(const std::string& S) { return QString::fromStdString(S); }
+using Vantrel::Q;
 
 template <class T>
 QString JSONText(const T& Value) {

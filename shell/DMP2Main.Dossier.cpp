@@ -25,6 +25,7 @@
 #include "FLogMessage.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.Hosts.h"
+#include "Vantrel.QtText.h"
 
 namespace Carvelin {
 
@@ -32,7 +33,7 @@ using namespace Talven;
 
 namespace {
 
-QString Q(std::string_view S) { return QString::fromUtf8(S.data(), qsizetype(S.size())); }
+using Vantrel::Q;
 
 // Menu captions read "&" as a mnemonic; service texts keep theirs.
 QString MenuText(QString Text) { return Text.replace(QLatin1Char('&'), QStringLiteral("&&")); }

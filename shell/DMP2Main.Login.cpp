@@ -34,6 +34,7 @@
 #include "Vantrel.ImageButtons.h"
 #include "Vantrel.JSON.UTF8.h"
 #include "Vantrel.Winapi.BCrypt.h"
+#include "Vantrel.QtText.h"
 
 namespace Carvelin {
 
@@ -69,7 +70,7 @@ Vantrel::TDateTime CardDate(std::string_view Text) {
   return Vantrel::TryEncodeDate(Y, M, D, Date) ? Date : 0;
 }
 
-QString Q(const std::string& S) { return QString::fromStdString(S); }
+using Vantrel::Q;
 
 // Runs Action on a left-button press on the watched widget.
 class TPressFilter : public QObject {

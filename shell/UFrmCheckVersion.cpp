@@ -265,9 +265,8 @@ TUpdateAnswer ReadUpdateAnswer(int Status, std::string_view StatusLine, std::str
   if (Status == 407)
     return {TUpdateVerdict::Failure, ShellTr::tr("Impossible de s'authentifier sur votre Proxy").toStdString()};
   const std::string Text(Trim(Body));
-  const std::string Start = Vantrel::LowerCaseASCII(std::string_view(Text).substr(0, 14));
-  const bool Html = Vantrel::LowerCaseASCII(ContentType).starts_with("text/html") || Start.starts_with("<!doctype") ||
-                    Start.starts_with("<html");
+  const bool Html = Vantrel::StartsText("text/html", ContentType) || Vantrel::StartsText("<!doctype", Text) ||
+                    Vantrel::StartsText("<html", Text);
   if (Status != 200 || Html) return {TUpdateVerdict::Failure, Failure + std::string(StatusLine)};
   if (Text.find(".zip") != std::string::npos) return {TUpdateVerdict::Archive, Text};
   if (Text == "ok") return {TUpdateVerdict::Go, {}};

@@ -300,5 +300,13 @@ TEST(UTF8Utils, ascii_case_folds_only_ascii_letters) {
       {"", "", true},
   };
   for (auto C : Cases) EXPECT_EQ(SameText(C.A, C.B), C.Same) << C.A << " / " << C.B;
+  struct Prefix { std::string_view Prefix, Text; bool Starts; } Prefixes[] = {
+      {"http://", "HTTP://crl.test/a.crl", true},
+      {"text/html", "Text/HTML; charset=utf-8", true},
+      {"https://", "http://", false},  // shorter than the prefix
+      {"<!doctype", "<!DOCTYPE", true},
+      {"", "anything", true},
+  };
+  for (auto C : Prefixes) EXPECT_EQ(StartsText(C.Prefix, C.Text), C.Starts) << C.Prefix << " / " << C.Text;
   EXPECT_EQ(LowerCaseASCII("HTTPS://H\xC3\x89.Example:8443/A"), "https://h\xC3\x89.example:8443/a");
 }
