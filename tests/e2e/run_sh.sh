@@ -48,11 +48,7 @@ open_demo_record() {
   DB=$DEMO/carvelin2.db3
   login_dialogs
   type_into "$1" "$DEMO_INS"
-  for _ in $(seq 100); do
-    grep -q FindDocuments "$DEMO/sim/requests.jsonl" 2>/dev/null && break
-    sleep 0.1
-  done
-  grep -q FindDocuments "$DEMO/sim/requests.jsonl" || fail "the demo record's documents were not queried"
+  poll 10 grep -qs FindDocuments "$DEMO/sim/requests.jsonl" || fail "the demo record's documents were not queried"
   sleep 1  # the list is drawn
 }
 
