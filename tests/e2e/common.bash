@@ -98,7 +98,7 @@ e2e_report() {
     timeout 300 gdb -batch -nx -ex "thread apply all bt" "${Exe:-$BUILD/shell/carvelin2}" "$Core" \
       >"$Keep/backtrace-$N.txt" 2>&1 || true
     echo "---- backtrace of $Core (${Exe:-?})" >&2
-    grep -A 40 '^Thread .*\(main\|carvelin\)' "$Keep/backtrace-$N.txt" | head -n 120 >&2 || true
+    sed -n '/^Program terminated/p; /^Thread /,$p' "$Keep/backtrace-$N.txt" | grep -v '^warning:' | head -n 100 >&2
   done < <(find "$ROOT" -type f \( -name core -o -name 'core.[0-9]*' \) -print0)
   if [ "$N" = 0 ] && grep -q '^[|/]' /proc/sys/kernel/core_pattern; then
     echo "---- no core here: the system's core pattern is $(cat /proc/sys/kernel/core_pattern)" >&2
