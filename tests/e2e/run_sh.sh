@@ -28,7 +28,8 @@ run_once() {
   P=$!
   PIDS+=("$P")
   local Main
-  Main=$(window "$MAIN_WINDOW") || { cat "$ROOT/run.out" >&2; fail "no main window"; }
+  # The first run makes the demo environment (test PKI, card) before the window.
+  Main=$(poll 40 visible_window "$MAIN_WINDOW") || fail "no main window"
   grep -q "Carte CPS de test : code 1234" "$ROOT/run.out" || fail "the PIN is not told: $(cat "$ROOT/run.out")"
   local Port
   Port=$(sed -n 's#.*Simulateur des services : https://127.0.0.1:\([0-9]*\).*#\1#p' "$ROOT/run.out")
