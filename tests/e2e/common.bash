@@ -48,6 +48,7 @@ e2e_enter() {
   fi
   # Children run in $ROOT, so that a core lands there when the system's core
   # pattern is a plain file name.
+  rm -rf "$BUILD/e2e/failed/$(basename "$0" .sh)"
   cd "$ROOT"
   ulimit -c unlimited 2>/dev/null || true
   export CARVELIN_ALLOW_CORE_DUMPS=1
@@ -58,6 +59,8 @@ e2e_enter() {
 # Microseconds since the epoch (the decimal sign follows the locale).
 now_us() { echo "${EPOCHREALTIME//[!0-9]/}"; }
 
+# Runs CMD... every 0.1 s until it succeeds; false once SECONDS, scaled,
+# have passed.
 poll() {
   local Deadline=$(($(now_us) + $1 * E2E_SCALE * 1000000))
   shift
@@ -75,6 +78,7 @@ SHOT_COUNT=0
 stop() { { kill -9 "$1" && wait "$1"; } 2>/dev/null || true; }
 e2e_cleanup() {
   local Code=$?
+  set +e  # the report goes on past what it cannot read
   for P in "${PIDS[@]}"; do stop "$P"; done
   if [ "$Code" != 0 ] && [ -n "${CARVELIN_E2E_INSIDE:-}" ]; then e2e_report; fi
   rm -rf "$ROOT"
