@@ -6,7 +6,8 @@
 #   demo_prepare STATE BUILD   makes what STATE lacks (or all of it again when
 #                              it is damaged); BUILD is the build folder that
 #                              holds the stand-in reader library
-#   demo_start                 starts the simulator, waits for it, exports
+#   demo_start                 starts the simulator, waits for it (at most
+#                              DEMO_READY_SECONDS, 60 by default), exports
 #                              SOFTHSM2_CONF, CARVELIN_INI, APILEC_STUB_XML;
 #                              sets DEMO_SIM_PID, DEMO_NATIONAL_PORT,
 #                              DEMO_PUBLIC_PORT, DEMO_CONTROL_PORT, DEMO_LOG
@@ -105,7 +106,7 @@ demo_start() {
   /usr/bin/python3 "$DEMO_SOURCE/tests/sim/simulator.py" --state "$State/sim" --pki "$State/pki" \
     >"$Fifo" 2>>"$State/sim/simulator.err" 9>&- &
   DEMO_SIM_PID=$!
-  if ! read -r -t 60 Ready <"$Fifo"; then
+  if ! read -r -t "${DEMO_READY_SECONDS:-60}" Ready <"$Fifo"; then
     rm -f "$Fifo"
     echo "Le simulateur des services n'a pas démarré (voir $State/sim/simulator.err)." >&2
     demo_stop

@@ -27,22 +27,19 @@ mkfifo "$ROOT/host.in"
 PIDS+=("$!")
 exec 7>"$ROOT/host.in"
 send() { printf '{"code": %d, "text": %s}\n' "$1" "$("$PYTHON" -c 'import json, sys; print(json.dumps(sys.argv[1]))' "$2")" >&7; }
-# Waits up to 20 s until the Python expression $1 over the host's events E
-# holds.
-host_sees() {
-  for _ in $(seq 200); do
-    "$PYTHON" - "$ROOT/host.out" "$1" <<'PY' && return 0
+# True when the Python expression $1 over the host's events E holds.
+host_saw() {
+  "$PYTHON" - "$ROOT/host.out" "$1" <<'PY'
 import json, sys
 E = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8") if l.startswith("{")]
 recv = lambda code: [e for e in E if e["event"] == "recv" and e["code"] == code]
 answer = lambda code: [e["answer"] for e in E if e["event"] == "answer" and e["code"] == code]
 sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
-    sleep 0.1
-  done
-  fail "the host never saw $1: $(cat "$ROOT/host.out")"
 }
+host_sees() { poll 20 host_saw "$1" || fail "the host never saw $1: $(cat "$ROOT/host.out")"; }
 logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
+logged_more() { [ "$(logged "$1")" != "$2" ]; }
 # The host's last answer to its command $1.
 last_answer() {
   "$PYTHON" -c 'import json, sys
@@ -89,18 +86,19 @@ host_sees 'answer(0xA000) == [0xA000]'
 Queries=$(logged FindDocuments)
 send 0x2011 "$DEMO_INS"
 host_sees 'answer(0x2011)[-1] == 0xA003'  # SUBMIT once it is closed
-for _ in $(seq 100); do [ "$(logged FindDocuments)" != "$Queries" ] && break; sleep 0.1; done
-[ "$(logged FindDocuments)" != "$Queries" ] || fail "the record did not open again"
+poll 10 logged_more FindDocuments "$Queries" || fail "the record did not open again"
 
 SCENARIO=delete
 Updates=$(logged UpdateDocumentSet)
 # BUSY while the record's job still runs: asked again.
-for Try in $(seq 50); do
+Tries=0
+deletion_answered() {
+  Tries=$((Tries + 1))
   send 0xA008 "dmp://$Server/$DEMO_INS/$Doc8"
-  host_sees "len(answer(0xA008)) == $Try"
-  [ "$(last_answer 0xA008)" != $((0xA004)) ] && break
-  sleep 0.2
-done
+  host_sees "len(answer(0xA008)) == $Tries"
+  [ "$(last_answer 0xA008)" != $((0xA004)) ]
+}
+poll 10 deletion_answered || true
 [ "$(last_answer 0xA008)" = 0 ] || fail "the deletion answered $(last_answer 0xA008)"
 host_sees 'any("'"$Doc8"'" in e["text"] for e in recv(0xA008))'
 [ "$(logged UpdateDocumentSet)" != "$Updates" ] || fail "no metadata update for the deletion"

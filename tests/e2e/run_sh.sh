@@ -43,7 +43,8 @@ run_once() {
   PIDS+=("$P")
   started "$P"
   local Main
-  Main=$(window "$MAIN_WINDOW") || { cat "$ROOT/run.out" >&2; fail "no main window"; }
+  # The first run makes the demo environment (test PKI, card) before the window.
+  Main=$(poll 40 visible_window "$MAIN_WINDOW") || fail "no main window"
   grep -q "Carte CPS de test : code 1234" "$ROOT/run.out" || fail "the PIN is not told: $(cat "$ROOT/run.out")"
   local Port
   Port=$(sed -n 's#.*Simulateur des services : https://127.0.0.1:\([0-9]*\).*#\1#p' "$ROOT/run.out")
@@ -63,11 +64,7 @@ open_demo_record() {
   DB=$DEMO/carvelin2.db3
   login_dialogs
   type_into "$1" "$DEMO_INS"
-  for _ in $(seq 100); do
-    grep -q FindDocuments "$DEMO/sim/requests.jsonl" 2>/dev/null && break
-    sleep 0.1
-  done
-  grep -q FindDocuments "$DEMO/sim/requests.jsonl" || fail "the demo record's documents were not queried"
+  poll 10 grep -qs FindDocuments "$DEMO/sim/requests.jsonl" || fail "the demo record's documents were not queried"
   sleep 1  # the list is drawn
 }
 

@@ -14,6 +14,8 @@ PORT=$(free_port)
 
 # Requests the simulator logged whose action or path contains $1.
 logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
+# True when the count of $1 is no longer $2.
+logged_more() { [ "$(logged "$1")" != "$2" ]; }
 
 start "$BUILD/shell/carvelin2" /cps --port "$PORT" /log
 Main=$(window "$MAIN_WINDOW") || fail "no main window"
@@ -47,11 +49,7 @@ shot logged-in
 SCENARIO=record
 Queries=$(logged "FindDocuments")
 type_into "$Main" "$DEMO_INS"
-for _ in $(seq 100); do
-  [ "$(logged "FindDocuments")" != "$Queries" ] && break
-  sleep 0.1
-done
-[ "$(logged "FindDocuments")" != "$Queries" ] || fail "no document query for the typed INS"
+poll 10 logged_more FindDocuments "$Queries" || fail "no document query for the typed INS"
 Row=$(sqlite3 "$DB" "SELECT Nom, INSN, Status FROM Patients WHERE INSN LIKE '$DEMO_INS%'")
 [ "$Row" = "MARTIN-DURAND|${DEMO_INS}T|2" ] || fail "the patient row is '$Row'"
 sleep 1  # the list is drawn
