@@ -15,17 +15,11 @@ export HOME=$ROOT/home XDG_CONFIG_HOME=$ROOT/config XDG_DATA_HOME=$ROOT/data XDG
 mkdir -p "$HOME"
 export CARVELIN_INI=$ROOT/carvelin2.ini  # in use: no installation question
 
-# The exit code of $P into Code; $P must end within 10 s.
+# The exit code of $P into Code; $P must end within 10 s (scaled).
 wait_exit() {
-  for _ in $(seq 100); do
-    if ! running "$P"; then
-      Code=0
-      wait "$P" || Code=$?
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "still running: $1"
+  poll 10 ended "$P" || fail "still running: $1"
+  Code=0
+  wait "$P" || Code=$?
 }
 
 use_database() { printf '[BASE]\nCHEMIN=%s\n' "$1" >"$CARVELIN_INI"; }
@@ -62,16 +56,15 @@ if [ "$Own" = 0 ]; then
   chown "$Own" "$ROOT"
   AS=(setpriv --reuid="$Own" --regid="$Own" --clear-groups)
 fi
+# The program's own image (not setpriv's or env's) has opened its database.
+program_opened_its_database() {
+  { [ "$(readlink "/proc/$P/exe" 2>/dev/null || true)" = "$PROGRAM" ] || grep -q "^Name:.*carvelin2" "/proc/$P/status" 2>/dev/null; } &&
+    [ -f "$ROOT/carvelin2.db3" ]
+}
 for Allow in "" 1; do
   start env CARVELIN_ALLOW_CORE_DUMPS="$Allow" QT_QPA_PLATFORM=offscreen "${AS[@]}" "$PROGRAM"
   Owner=
-  for _ in $(seq 100); do
-    # The program's own image, not setpriv's or env's.
-    if [ "$(readlink "/proc/$P/exe" 2>/dev/null || true)" = "$PROGRAM" ] || grep -q "^Name:.*carvelin2" "/proc/$P/status" 2>/dev/null; then
-      [ -f "$ROOT/carvelin2.db3" ] && break
-    fi
-    sleep 0.1
-  done
+  poll 10 program_opened_its_database || true
   running "$P" || fail "the program ended: $(tail -5 "$ROOT/program.log")"
   Owner=$(stat -c %u "/proc/$P/status")
   Core=$(awk '/^Max core file size/ {print $5}' "/proc/$P/limits")

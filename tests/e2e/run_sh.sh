@@ -22,12 +22,9 @@ DEMO=$XDG_STATE_HOME/Carvelin2/demo
 
 # Waits until run.sh $1 has made the demo and starts the program (making the
 # test PKI and card takes a while on a busy machine).
+demo_made() { grep -q "Carte CPS de test" "$ROOT/run.out" || ! running "$1"; }
 started() {
-  for _ in $(seq 3000); do
-    grep -q "Carte CPS de test" "$ROOT/run.out" && return 0
-    running "$1" || break
-    sleep 0.1
-  done
+  poll 300 demo_made "$1" && grep -q "Carte CPS de test" "$ROOT/run.out" && return 0
   fail "run.sh did not start the program: $(cat "$ROOT/run.out")"
 }
 
@@ -43,8 +40,7 @@ run_once() {
   PIDS+=("$P")
   started "$P"
   local Main
-  # The first run makes the demo environment (test PKI, card) before the window.
-  Main=$(poll 40 visible_window "$MAIN_WINDOW") || fail "no main window"
+  Main=$(window "$MAIN_WINDOW") || fail "no main window"
   grep -q "Carte CPS de test : code 1234" "$ROOT/run.out" || fail "the PIN is not told: $(cat "$ROOT/run.out")"
   local Port
   Port=$(sed -n 's#.*Simulateur des services : https://127.0.0.1:\([0-9]*\).*#\1#p' "$ROOT/run.out")
@@ -116,8 +112,7 @@ PIDS+=("$P")
 started "$P"
 Main=$(window "$MAIN_WINDOW") || fail "no main window"
 kill -9 "$(xdotool getwindowpid "$Main")"
-for _ in $(seq 100); do running "$P" || break; sleep 0.1; done
-! running "$P" || fail "run.sh goes on after its program crashed"
+poll 10 ended "$P" || fail "run.sh goes on after its program crashed"
 
 rm -rf "$DEMO/token"
 run_once damaged
