@@ -422,9 +422,7 @@ void TDMPMain::ibCPXClick() {
   }
   if (!CPx) return;
   const int Index = Screens().StructuresSelect(this, *CPx, *INI);
-  if (Index < 0) return;
-  if (const int Error = CPx->SelectActivite(Index)) return ShowDmpError(DMP.get(), Error);
-  if (const TActivite* A = CPx->GetActivite(Index)) lbProfession->setText(Q(A->RaisonSociale + " (" + A->IdNational + ")"));
+  if (Index >= 0) SetActivite(Index);
 }
 
 void TDMPMain::ibCloseCPXClick() {

@@ -216,6 +216,24 @@ class TDMP2MainLoginTest : public QObject {
     QVERIFY(Boxes.empty());
   }
 
+  // Changing the activity from the bar is a choice like the login's: the
+  // practitioner's row and the Vitale buttons follow it.
+  void activity_changed_from_the_bar_is_stored() {
+    LogIn();
+    StructureChoice = 1;
+    Main->ibCPXClick();
+    QCOMPARE(StructuresAsked, 2);
+    QCOMPARE(Main->CPx->SelectedActivite(), 1);
+    const TActivite& A = Fake->Core->Data.Activites[1];
+    QCOMPARE(Main->lbProfession->text(), QString::fromStdString(A.RaisonSociale + " (" + A.IdNational + ")"));
+    QCOMPARE(Main->FPraticien.idStruct, A.IdNational);
+    TVaspoPraticien Saved;
+    QVERIFY(Main->Database.LoadPraticien(Holder, Saved));
+    QCOMPARE(Saved.idStruct, A.IdNational);
+    QVERIFY(Main->ibCSV->isEnabled());
+    QVERIFY(Boxes.empty());
+  }
+
   void card_texts_show_literally() {
     Fake->Core->Data.Porteur.Nom = "<b>MEDECIN</b>";
     Fake->Core->Data.Activites[0].RaisonSociale = "<i>CABINET</i>";
