@@ -586,8 +586,11 @@ void THTTPContext::ProcessGetDocument(bool Source) {
   std::string_view Content;
   if (Source) {
     if (const int Error = Document->GetDescription(Content); Error != ERR_OK) return DMPError(Error);
-    // Never text/html: a browser would run it on this server's origin.
-    return Reply(200, std::string(Content), "text/xml; charset=utf-8");
+    // The rendered page, shown by a browser in a sandbox: nothing it holds
+    // runs or loads on this server's origin.
+    Reply(200, std::string(Content), "text/html; charset=utf-8");
+    Response->set_header("Content-Security-Policy", "sandbox; default-src 'none'");
+    return;
   }
   if (const int Error = Document->GetDocument(Content); Error != ERR_OK) return DMPError(Error);
   const std::string Mime = Document->MimeType();

@@ -197,7 +197,9 @@ class TRESTTest : public QObject {
                               << QStringList{"-G", "--data-urlencode", "Nom=Dupont", "--data-urlencode", "Sexe=F"}
                               << 200 << "type(v).__name__" << "list";
     QTest::newRow("non-utf-8 query") << true << false << "GET" << "/patients?Nom=%E9" << QStringList{} << 400
-                                     << "v['err']" << "Paramètres non codés en UTF-8";
+                                     << "v['err']" << "Requête invalide";
+    QTest::newRow("nul in query") << true << false << "GET" << "/patients?Nom=A%00B" << QStringList{} << 400
+                                  << "v['err']" << "Requête invalide";
     QTest::newRow("bad date") << true << false << "GET" << "/patients?Naissance=31-31-2020" << QStringList{} << 400
                               << "'err' in v" << "True";
     QTest::newRow("insi without name") << true << false << "GET" << "/patients/insi?Prenom=A" << QStringList{}
@@ -241,6 +243,13 @@ class TRESTTest : public QObject {
     QTest::newRow("put unknown setting") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
                                          << (QStringList(Form) << "-F" << "Cadre=BLOC") << 400 << "v['err']"
                                          << "Cadre d'exercice invalide";
+    QTest::newRow("put text as pdf") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                     << QStringList{"-F", "Titre=CR", "-F", "File=texte;filename=cr.pdf", "-F",
+                                                    "TypeDoc=11488-4", "-F", "Cadre=AMBULATOIRE"}
+                                     << 400 << "v['err']" << "Invalide format";
+    QTest::newRow("put control character") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                           << (QStringList(Form) << "-F" << "Comment=a\x01b") << 400 << "v['err']"
+                                           << "Requête invalide";
     QTest::newRow("put without title") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
                                        << QStringList{"-F", "TypeDoc=11488-4"} << 400 << "v['err']"
                                        << "Le titre est obligatoire";
@@ -268,8 +277,11 @@ class TRESTTest : public QObject {
     QTRY_VERIFY(!Busy() || Main->LiveTasks() > 0);
   }
 
-  void documents_are_served_as_attachments_and_sources_as_xml() {
+  void documents_are_served_as_attachments_and_sources_as_sandboxed_html() {
     OpenCardSession();
+    Fake->Core->Data.Documents[0].Nom =
+        "<html><head><title>Compte rendu</title></head><body><script>fetch('/identite')</script>"
+        "<p>Tension 12/8</p></body></html>";
     const std::string Docs = "/patients/" + std::string(PatientINS) + "T/documents/";
     const THTTPReply Doc = Curl("GET", Docs + Fake->Core->Data.Documents[1].UniqueID);
     QCOMPARE(Doc.Status, 200);
@@ -277,8 +289,25 @@ class TRESTTest : public QObject {
     QCOMPARE(Doc.Body, Fake->Core->Data.Contents[1]);
     const THTTPReply Source = Curl("GET", Docs + Fake->Core->Data.Documents[0].UniqueID + "/xml");
     QCOMPARE(Source.Status, 200);
-    QCOMPARE(Source.Header("content-type"), std::string("text/xml; charset=utf-8"));
+    QCOMPARE(Source.Header("content-type"), std::string("text/html; charset=utf-8"));
+    QCOMPARE(Source.Header("content-security-policy"), std::string("sandbox; default-src 'none'"));
     QCOMPARE(Source.Header("x-content-type-options"), std::string("nosniff"));
+    const auto Html = TestSupport::RunPython(R"(
+import sys
+from html.parser import HTMLParser
+class P(HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.tags, self.text = [], []
+    def handle_starttag(self, tag, attrs): self.tags.append(tag)
+    def handle_data(self, data): self.text.append(data)
+p = P()
+p.feed(sys.stdin.buffer.read().decode('utf-8'))
+p.close()
+print(' '.join(p.tags), '|', p.text[0], '|', p.text[-1], end='')
+)",
+                                             {}, Source.Body);
+    QCOMPARE(QString::fromStdString(Html.Out), QStringLiteral("html head title body script p | Compte rendu | Tension 12/8"));
   }
 
   void test_page() {
