@@ -8,6 +8,7 @@
 
 #include "Carvelin.MessageDlg.h"
 #include "Carvelin.REST.h"
+#include "Talven.Carvelin.ErrorCodes.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
 #include "TestSupport.h"
@@ -112,7 +113,10 @@ class TRESTTest : public QObject {
     SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
   }
 
-  void init() {
+  void init() { Start(); }
+
+  void Start(TScreens Screens = TScreens::Unavailable()) {
+    Main.reset();
     Port = TestSupport::FreePort();
     TDMPMainOptions Options;
     const QString Ini = Dir.filePath("Carvelin2.ini");
@@ -125,6 +129,7 @@ class TRESTTest : public QObject {
     Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
     Fake = std::make_shared<TFakeCarvelin>();
     Options.CreateRoot = [this] { return std::shared_ptr<ICarvelin>(Fake); };
+    Options.Screens = std::move(Screens);
     Main = std::make_unique<TDMPMain>(std::move(Options));
     QVERIFY(Main->RESTServer);
     QVERIFY(TestSupport::WaitForPort(Port));
@@ -356,6 +361,41 @@ print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], 
     const auto R = Done.get();
     QCOMPARE(QString::fromStdString(R.Out).trimmed(),
              QStringLiteral("400 Busy 400 Busy 200 400 Busy 200 200 dmp.test"));
+  }
+
+  // A request's completion shows no box (nobody may be there to click):
+  // the local-documents frame that is not there yet says nothing, and an
+  // error box's text becomes the reply.
+  void completions_show_no_box_data() {
+    QTest::addColumn<bool>("Failing");
+    QTest::addColumn<int>("Status");
+    QTest::addColumn<QString>("Expression");
+    QTest::addColumn<QString>("Expected");
+    QTest::newRow("information") << false << 200 << "v['Patient']['INSi']['Code']" << PatientINS;
+    QTest::newRow("error") << true << 400 << "v['err']" << QString::fromUtf8(ErrorMessage(ERR_EXCEPTION).data());
+  }
+  void completions_show_no_box() {
+    QFETCH(bool, Failing);
+    QFETCH(int, Status);
+    QFETCH(QString, Expression);
+    QFETCH(QString, Expected);
+    TScreens Screens = TScreens::Unavailable();
+    if (Failing) Screens.DocumentsLocauxCreate = [](QWidget*) -> QWidget* { throw std::runtime_error("panne"); };
+    Start(std::move(Screens));
+    QVERIFY(TestSupport::WaitForPort(Port));
+    OpenCardSession();
+    Fake->Core->Data.Dossier.Autorisation = "N";  // documents not readable: the local ones are shown
+    QStringList Shown;
+    SetMessageBoxHook([&](QMessageBox& Box) {
+      Shown << Box.text();
+      return int(QMessageBox::Ok);
+    });
+    const THTTPReply R = Curl("GET", "/patients/" + std::string(PatientINS));
+    SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
+    QCOMPARE(Shown, QStringList());
+    QCOMPARE(R.Status, Status);
+    QCOMPARE(QString::fromStdString(PyJSON(R.Body, Expression.toStdString())), Expected);
+    QVERIFY(Main->DOS);
   }
 
   // The PIN route's checks, in order.
