@@ -424,14 +424,19 @@ void THTTPContext::QueryIdentite() {
 
 void THTTPContext::ProcessCodePorteur() {
   TQueryCodePorteur Query;
+  // Every copy of the PIN this request holds: the decoded code, the body,
+  // the request target and httplib's parameters read from it.
   struct TWipe {
     TQueryCodePorteur& Q;
     std::string& B;
+    httplib::Request& R;
     ~TWipe() {
       Vantrel::WipeBytes(Q.Code);
       Vantrel::WipeBytes(B);
+      Vantrel::WipeBytes(R.target);
+      for (auto& Param : R.params) Vantrel::WipeBytes(Param.second);
     }
-  } Wipe{Query, Body};
+  } Wipe{Query, Body, const_cast<httplib::Request&>(*Request)};
   Decode(Query);
   Query.rpps.clear();
   for (size_t I = 2; I < Path.size(); ++I) Query.rpps += (I > 2 ? "/" : "") + Path[I];

@@ -4,6 +4,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <future>
 
 #include "Carvelin.MessageDlg.h"
@@ -61,6 +66,39 @@ std::string PyJSON(const std::string& Body, const std::string& Expression) {
       "import json, sys\nv = json.loads(sys.stdin.buffer.read().decode('utf-8'))\nprint(" + Expression + ", end='')",
       {}, Body);
   return R.Status == 0 ? R.Out : "";
+}
+
+// How many times Needle is in this process's writable memory, read through
+// /proc/self/mem (the scan's own buffer, a mapping of its own, left out).
+size_t CopiesInMemory(std::string_view Needle) {
+  constexpr size_t Chunk = 1 << 20;
+  void* Buffer = mmap(nullptr, Chunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (Buffer == MAP_FAILED) return size_t(-1);
+  const uintptr_t Own = reinterpret_cast<uintptr_t>(Buffer);
+  const int Mem = open("/proc/self/mem", O_RDONLY);
+  std::ifstream Maps("/proc/self/maps");
+  size_t Count = 0;
+  std::string Line;
+  while (std::getline(Maps, Line)) {
+    uintptr_t Begin = 0, End = 0;
+    char Perms[5] = {};
+    if (std::sscanf(Line.c_str(), "%lx-%lx %4s", &Begin, &End, Perms) != 3 || Perms[0] != 'r' || Perms[1] != 'w' ||
+        Begin == Own)
+      continue;
+    // Chunks overlap by the needle's length less one: no copy is cut, none
+    // is counted twice.
+    for (uintptr_t At = Begin; At < End; At += Chunk - Needle.size() + 1) {
+      const ssize_t N = pread(Mem, Buffer, std::min<uintptr_t>(Chunk, End - At), off_t(At));
+      if (N <= 0) break;
+      const std::string_view View(static_cast<const char*>(Buffer), size_t(N));
+      for (size_t Found = View.find(Needle); Found != std::string_view::npos; Found = View.find(Needle, Found + 1))
+        ++Count;
+      if (At + size_t(N) >= End) break;
+    }
+  }
+  close(Mem);
+  munmap(Buffer, Chunk);
+  return Count;
 }
 
 }  // namespace
@@ -396,6 +434,75 @@ print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], 
     QCOMPARE(R.Status, Status);
     QCOMPARE(QString::fromStdString(PyJSON(R.Body, Expression.toStdString())), Expected);
     QVERIFY(Main->DOS);
+  }
+
+  // The PIN sent as the test page sends it (a form body) leaves no copy in
+  // memory: the card's own (the fake's) is the only one, before and after.
+  // The client makes the PIN itself, so the test's memory holds no request
+  // copy.
+  void pin_copies_are_wiped() {
+    OpenCardSession();
+    const std::string Prefix = "k7Q";
+    Fake->Core->Data.Pin = Prefix + "z";
+    const std::string Needle = Fake->Core->Data.Pin;
+    const std::string Script = R"(
+import http.client, sys
+port, pin = int(sys.argv[1]), sys.argv[2] + 'z'
+out = []
+for path, body in (('/identite/899700218896', 'Code=' + pin), ('/identite/899700218896', 'Force=1&Code=' + pin)):
+    c = http.client.HTTPConnection('127.0.0.1', port, timeout=30)
+    c.request('POST', path, body, {'Content-Type': 'application/x-www-form-urlencoded'})
+    out.append(str(c.getresponse().status))
+    c.close()
+print(' '.join(out), end='')
+)";
+    const std::vector<std::string> Args{std::to_string(Port), Prefix};
+    const size_t Before = CopiesInMemory(Needle);
+    auto Done = std::async(std::launch::async, [&] { return TestSupport::RunPython(Script, Args); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QCOMPARE(QString::fromStdString(R.Out), QStringLiteral("200 200"));
+    QCOMPARE(CopiesInMemory(Needle), Before);
+  }
+
+  // Forty connections that send nothing (or a head that never ends) do not
+  // keep a new connection from being served.
+  void slow_connections_leave_a_worker() {
+    const std::string Script = R"(
+import http.client, socket, sys, time
+port = int(sys.argv[1])
+held = []
+for i in range(40):
+    s = socket.create_connection(('127.0.0.1', port), timeout=30)
+    if i % 2:
+        s.sendall(b'GET /cadres HTTP/1.1\r\nHost: 127.0.0.1\r\n')
+    held.append(s)
+time.sleep(0.5)
+c = http.client.HTTPConnection('127.0.0.1', port, timeout=20)
+c.request('GET', '/cadres')
+r = c.getresponse()
+print(r.status, len(r.read()) > 0, end='')
+)";
+    auto Done = std::async(std::launch::async, [&] { return TestSupport::RunPython(Script, {std::to_string(Port)}); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QVERIFY2(R.Status == 0, R.Err.c_str());
+    QCOMPARE(QString::fromStdString(R.Out), QStringLiteral("200 True"));
+  }
+
+  // Another account's program is refused before anything is read (curl
+  // sees the connection closed without a reply); our own is served.
+  void other_users_are_refused() {
+    if (getuid() != 0) QSKIP("needs root to run curl as nobody (runuser)");
+    const std::string Url = Base() + "/cadres";
+    auto Get = [&](std::vector<std::string> Prefix) {
+      Prefix.insert(Prefix.end(), {"curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "20", Url});
+      return RunServed(Prefix);
+    };
+    const auto Nobody = Get({"runuser", "-u", "nobody", "--"});
+    QCOMPARE(QString::fromStdString(Nobody.Out), QStringLiteral("000"));
+    QCOMPARE(Nobody.Status, 52);  // empty reply from server
+    QCOMPARE(QString::fromStdString(Get({}).Out), QStringLiteral("200"));
   }
 
   // The PIN route's checks, in order.
