@@ -10,6 +10,7 @@ namespace Carvelin {
 namespace {
 
 TMessageBoxHook GHook;
+TBoxCatcher* GCatcher = nullptr;
 
 // Qt narrows a box to its longest word once a text wraps, so that a
 // service's error would break at every second word: a spacer across the
@@ -40,7 +41,17 @@ void KeepBoxWide(QMessageBox& Box) {
 
 void SetMessageBoxHook(TMessageBoxHook Hook) { GHook = std::move(Hook); }
 
+TBoxCatcher::TBoxCatcher() : FOuter(GCatcher) { GCatcher = this; }
+
+TBoxCatcher::~TBoxCatcher() { GCatcher = FOuter; }
+
 int ExecMessageBox(QMessageBox& Box) {
+  if (GCatcher) {
+    const bool Error = Box.icon() == QMessageBox::Critical || Box.icon() == QMessageBox::Warning;
+    if (Error && GCatcher->FError.empty())
+      GCatcher->FError = (Box.informativeText().isEmpty() ? Box.text() : Box.informativeText()).toStdString();
+    return QMessageBox::NoButton;
+  }
   KeepBoxWide(Box);
   return GHook ? GHook(Box) : Box.exec();
 }

@@ -87,9 +87,10 @@ bool ParseINS(std::string_view Segment, std::string& INS, char& INSType);
 
 // Fills Record from the query string and, for a form-encoded or
 // multipart/form-data body, from the body (later values win). Raises
-// ERESTRequest for a query or form value that is not UTF-8 once decoded,
-// a multipart body that does not decode, and what the value conversions
-// raise (a malformed date, number or escape).
+// ERESTRequest ("Requête invalide") for a query or text field that is not
+// UTF-8 or holds a character XML cannot carry, for a multipart body that
+// does not decode, and what the value conversions raise (a malformed date,
+// number or escape).
 void DecodeParams(std::string_view Query, std::string_view ContentType, std::string_view Body, void* Record,
                   const Vantrel::TTypeInfo* Type);
 template <class T>
@@ -104,8 +105,8 @@ void DecodeParams(std::string_view Query, std::string_view ContentType, std::str
 bool TypeMimeOfExtension(std::string_view Ext, Talven::TTypeMime& Mime);
 
 // The first failed check of a document to file, in order, or "" when it
-// may be filed: title, file, extension, document type, care setting,
-// confidentiality (0 to 3).
+// may be filed: title, file, extension (and the file's signature matching
+// it), document type, care setting, confidentiality (0 to 3).
 std::string CheckPutDocument(const TPutDocument& Doc, std::string_view Ext);
 
 // A document date as the client core takes it ("dd/mm/yyyy hh:nn:ss").

@@ -1,8 +1,18 @@
 #include "Carvelin.REST.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <exception>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 #include <zip.h>
 
 #include <QCoreApplication>
@@ -10,6 +20,7 @@
 #include <QStatusBar>
 #include <QThread>
 
+#include "Carvelin.MessageDlg.h"
 #include "Carvelin.Resources.h"
 #include "DMP2Main.h"
 #include "FLogMessage.h"
@@ -88,23 +99,28 @@ std::string ToJSON(const T& Value) {
   return Vantrel::JSON::buildJSON(Value);
 }
 
-// Runs F on the user-interface thread and waits for it (connection thread).
+// Runs F on the user-interface thread and waits for it (connection
+// thread). No box is shown meanwhile: the text of an error box is answered.
 // What F raises is raised again here, to be answered to this request: it
 // must not leave the window's event loop.
 template <class F>
-void OnUIThread(TDMPMain& Main, F&& Work) {
+std::string OnUIThread(TDMPMain& Main, F&& Work) {
+  std::string Error;
   std::exception_ptr Raised;
   QMetaObject::invokeMethod(
       &Main,
       [&] {
+        TBoxCatcher Boxes;
         try {
           Work();
+          Error = Boxes.Error();
         } catch (...) {
           Raised = std::current_exception();
         }
       },
       Qt::BlockingQueuedConnection);
   if (Raised) std::rethrow_exception(Raised);
+  return Error;
 }
 
 bool IsRouteWord(std::string_view W) {
@@ -296,7 +312,8 @@ int THTTPContext::ProcessMessage(int Step) {
     ReplyError("Arrêt en cours", 503);
     return 1;
   }
-  OnUIThread(*Main, [&] { Answer = Main->WMRestRequest(Step, this); });
+  if (const std::string Error = OnUIThread(*Main, [&] { Answer = Main->WMRestRequest(Step, this); }); !Error.empty())
+    ReplyError(Error);
   if (Answer == 0 || Answer == 2) Busy = true;
   if (Answer < 0) {
     Response->status = 500;
@@ -309,7 +326,8 @@ int THTTPContext::ProcessMessage(int Step) {
 void THTTPContext::NotBusy(int Code) {
   if (!Busy) return;
   Busy = false;
-  OnUIThread(*Main, [&] { Main->WMRestRequest(Code, nullptr); });
+  if (const std::string Error = OnUIThread(*Main, [&] { Main->WMRestRequest(Code, nullptr); }); !Error.empty())
+    ReplyError(Error);
 }
 
 int THTTPContext::HandleStep(int Step) {
@@ -410,14 +428,19 @@ void THTTPContext::QueryIdentite() {
 
 void THTTPContext::ProcessCodePorteur() {
   TQueryCodePorteur Query;
+  // Every copy of the PIN this request holds: the decoded code, the body,
+  // the request target and httplib's parameters read from it.
   struct TWipe {
     TQueryCodePorteur& Q;
     std::string& B;
+    httplib::Request& R;
     ~TWipe() {
       Vantrel::WipeBytes(Q.Code);
       Vantrel::WipeBytes(B);
+      Vantrel::WipeBytes(R.target);
+      for (auto& Param : R.params) Vantrel::WipeBytes(Param.second);
     }
-  } Wipe{Query, Body};
+  } Wipe{Query, Body, const_cast<httplib::Request&>(*Request)};
   Decode(Query);
   Query.rpps.clear();
   for (size_t I = 2; I < Path.size(); ++I) Query.rpps += (I > 2 ? "/" : "") + Path[I];
@@ -604,8 +627,11 @@ void THTTPContext::ProcessGetDocument(bool Source) {
   std::string_view Content;
   if (Source) {
     if (const int Error = Document->GetDescription(Content); Error != ERR_OK) return DMPError(Error);
-    // Never text/html: a browser would run it on this server's origin.
-    return Reply(200, std::string(Content), "text/xml; charset=utf-8");
+    // The rendered page, shown by a browser in a sandbox: nothing it holds
+    // runs or loads on this server's origin.
+    Reply(200, std::string(Content), "text/html; charset=utf-8");
+    Response->set_header("Content-Security-Policy", "sandbox; default-src 'none'");
+    return;
   }
   if (const int Error = Document->GetDocument(Content); Error != ERR_OK) return DMPError(Error);
   const std::string Mime = Document->MimeType();
@@ -655,10 +681,213 @@ void THTTPContext::GetLocalFile() {
   Reply(200, std::move(Content), SiteFileType(Name));
 }
 
+// ---- Connections ----
+
+bool IsOwnUserPeer(int Sock) {
+  sockaddr_storage Local{}, Peer{};
+  socklen_t LocalSize = sizeof Local, PeerSize = sizeof Peer;
+  if (getsockname(Sock, reinterpret_cast<sockaddr*>(&Local), &LocalSize) != 0 ||
+      getpeername(Sock, reinterpret_cast<sockaddr*>(&Peer), &PeerSize) != 0)
+    return false;
+  auto PortOf = [](const sockaddr_storage& A) {
+    return ntohs(A.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(A).sin6_port
+                                         : reinterpret_cast<const sockaddr_in&>(A).sin_port);
+  };
+  // The peer's own line: its local port is our remote one and the reverse.
+  const unsigned OurPort = PortOf(Local), PeerPort = PortOf(Peer);
+  for (const char* Table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream In(Table);
+    std::string Line;
+    std::getline(In, Line);  // titles
+    while (std::getline(In, Line)) {
+      std::istringstream Fields(Line);
+      std::string Slot, LocalAddress, RemoteAddress, State, Queues, Timer, Retransmits;
+      unsigned long Uid = 0;
+      if (!(Fields >> Slot >> LocalAddress >> RemoteAddress >> State >> Queues >> Timer >> Retransmits >> Uid)) continue;
+      auto Port = [](const std::string& Address) {
+        const size_t Colon = Address.rfind(':');
+        return Colon == std::string::npos ? 0ul : std::strtoul(Address.c_str() + Colon + 1, nullptr, 16);
+      };
+      if (Port(LocalAddress) == PeerPort && Port(RemoteAddress) == OurPort) return Uid == getuid();
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// Whether the connection may read another request after the one being
+// served: set by the checks of each request on the worker serving it.
+thread_local bool GKeepAlive = false;
+
+// The reply ends the connection: said in the reply, nothing more read.
+void CloseAfterReply(const httplib::Request& Req) {
+  auto& Headers = const_cast<httplib::Request&>(Req).headers;
+  Headers.erase("Connection");
+  Headers.emplace("Connection", "close");
+  GKeepAlive = false;
+}
+
+bool HasBody(const httplib::Request& Req) {
+  return Req.has_header("Transfer-Encoding") || Req.get_header_value<uint64_t>("Content-Length") > 0;
+}
+
+// Copies of a request's bytes (a PIN among them) left on the worker's stack
+// by the parser and the routes are overwritten once the request is served.
+[[gnu::noinline]] void ScrubStack() {
+  char Stack[64 * 1024];
+  explicit_bzero(Stack, sizeof Stack);
+  asm volatile("" : : "r"(Stack) : "memory");
+}
+
+int RemainingMs(std::chrono::steady_clock::time_point Deadline) {
+  const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+  return int(std::max<int64_t>(0, Left.count()));
+}
+
+bool WaitFor(int Sock, short Events, int Ms) {
+  pollfd P{Sock, Events, 0};
+  int R;
+  do R = poll(&P, 1, Ms);
+  while (R < 0 && errno == EINTR);
+  return R > 0;
+}
+
+}  // namespace
+
+// One listener: httplib's request parsing and routing over connections this
+// class reads itself, so that it can refuse a peer, bound the time of a
+// request's head and end a connection after a refused request.
+class TRESTListener : public httplib::Server {
+ public:
+  std::atomic<bool> Ended = false;
+
+ private:
+  // A connection's bytes, read through one wiped buffer. The head of a
+  // request must arrive whole before its deadline; a body's bytes each
+  // within the read time-out.
+  class TConnection : public httplib::Stream {
+   public:
+    TConnection(TRESTListener& Owner, int Sock) : FOwner(Owner), FSock(Sock) {}
+    ~TConnection() override {
+      EndHead();
+      explicit_bzero(FBuffer, sizeof FBuffer);
+    }
+    void StartHead() {
+      FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(RESTHeadSeconds);
+      std::lock_guard Lock(FOwner.FMutex);
+      FOwner.FWaitingHeads.push_back(FSock);
+      FHead = true;
+    }
+    void EndHead() {
+      std::lock_guard Lock(FOwner.FMutex);
+      std::erase(FOwner.FWaitingHeads, FSock);
+      FHead = false;
+    }
+    // Forgets the bytes of the request just served (the next one stays).
+    void WipeRead() { explicit_bzero(FBuffer, FBegin); }
+    bool WaitNext(time_t Seconds) { return FBegin < FEnd || WaitFor(FSock, POLLIN, int(Seconds * 1000)); }
+
+    bool is_readable() const override { return FBegin < FEnd || WaitFor(FSock, POLLIN, ReadWaitMs()); }
+    bool is_writable() const override { return WaitFor(FSock, POLLOUT, RESTTimeoutSeconds * 1000); }
+    ssize_t read(char* Ptr, size_t Size) override {
+      if (FBegin == FEnd) {
+        if (!is_readable()) return -1;
+        ssize_t N;
+        do N = recv(FSock, FBuffer, sizeof FBuffer, 0);
+        while (N < 0 && errno == EINTR);
+        if (N <= 0) return N;
+        FBegin = 0;
+        FEnd = size_t(N);
+      }
+      const size_t Count = std::min(Size, FEnd - FBegin);
+      std::memcpy(Ptr, FBuffer + FBegin, Count);
+      FBegin += Count;
+      return ssize_t(Count);
+    }
+    ssize_t write(const char* Ptr, size_t Size) override {
+      if (!is_writable()) return -1;
+      ssize_t N;
+      do N = send(FSock, Ptr, Size, MSG_NOSIGNAL);
+      while (N < 0 && errno == EINTR);
+      return N;
+    }
+    void get_remote_ip_and_port(std::string& Ip, int& Port) const override { Address(getpeername, Ip, Port); }
+    void get_local_ip_and_port(std::string& Ip, int& Port) const override { Address(getsockname, Ip, Port); }
+    socket_t socket() const override { return FSock; }
+
+   private:
+    int ReadWaitMs() const { return FHead ? RemainingMs(FDeadline) : int(RESTTimeoutSeconds * 1000); }
+    void Address(int (*Get)(int, sockaddr*, socklen_t*), std::string& Ip, int& Port) const {
+      sockaddr_storage A{};
+      socklen_t Size = sizeof A;
+      char Text[INET6_ADDRSTRLEN] = {};
+      Port = -1;
+      if (Get(FSock, reinterpret_cast<sockaddr*>(&A), &Size) != 0) return;
+      const bool V6 = A.ss_family == AF_INET6;
+      const auto& A4 = reinterpret_cast<const sockaddr_in&>(A);
+      const auto& A6 = reinterpret_cast<const sockaddr_in6&>(A);
+      inet_ntop(A.ss_family, V6 ? static_cast<const void*>(&A6.sin6_addr) : &A4.sin_addr, Text, sizeof Text);
+      Ip = Text;
+      Port = ntohs(V6 ? A6.sin6_port : A4.sin_port);
+    }
+
+    TRESTListener& FOwner;
+    int FSock;
+    char FBuffer[4096];
+    size_t FBegin = 0, FEnd = 0;
+    bool FHead = false;
+    std::chrono::steady_clock::time_point FDeadline;
+  };
+
+  // The last free worker takes a new connection only after closing the
+  // connection that has waited longest for its head: slow or silent
+  // clients never hold every worker.
+  void KeepOneWorkerFree() {
+    std::lock_guard Lock(FMutex);
+    if (++FBusy < RESTWorkers || FWaitingHeads.empty()) return;
+    shutdown(FWaitingHeads.front(), SHUT_RD);
+    FWaitingHeads.erase(FWaitingHeads.begin());
+  }
+
+  bool process_and_close_socket(socket_t Sock) override {
+    KeepOneWorkerFree();
+    bool Result = false;
+    if (IsOwnUserPeer(Sock)) {
+      TConnection Connection(*this, Sock);
+      for (size_t Count = keep_alive_max_count_; Count > 0 && svr_sock_ != INVALID_SOCKET; --Count) {
+        if (Count != keep_alive_max_count_ && !Connection.WaitNext(keep_alive_timeout_sec_)) break;
+        Connection.StartHead();
+        GKeepAlive = false;
+        bool Closed = false;
+        Result = process_request(Connection, Count == 1, Closed, [&](httplib::Request&) { Connection.EndHead(); });
+        Connection.EndHead();
+        Connection.WipeRead();
+        ScrubStack();
+        if (!Result || Closed || !GKeepAlive) break;
+      }
+    }
+    shutdown(Sock, SHUT_RDWR);
+    close(Sock);
+    std::lock_guard Lock(FMutex);
+    --FBusy;
+    return Result;
+  }
+
+  std::mutex FMutex;
+  size_t FBusy = 0;                // workers serving a connection
+  std::vector<int> FWaitingHeads;  // connections waiting for a head, oldest first
+};
+
 // ---- Server ----
 
-std::unique_ptr<httplib::Server> TRESTServer::NewServer() {
-  auto Server = std::make_unique<httplib::Server>();
+TRESTServer::TRESTServer(TDMPMain& Main) : FMain(Main) {}
+
+TRESTServer::~TRESTServer() { Stop(); }
+
+std::unique_ptr<TRESTListener> TRESTServer::NewServer() {
+  auto Server = std::make_unique<TRESTListener>();
+  Server->new_task_queue = [] { return new httplib::ThreadPool(RESTWorkers); };
   Server->set_payload_max_length(RESTMaxBody);
   Server->set_read_timeout(RESTTimeoutSeconds);
   Server->set_write_timeout(RESTTimeoutSeconds);
@@ -672,8 +901,12 @@ std::unique_ptr<httplib::Server> TRESTServer::NewServer() {
   Server->set_pre_routing_handler([this](const httplib::Request& Req, httplib::Response& Res) {
     if (IsLocalRequest(Req, FPort)) {
       HideMultipartType(const_cast<httplib::Request&>(Req));
+      // A body is read only by the routes that take one.
+      GKeepAlive = !HasBody(Req);
+      if (!GKeepAlive) CloseAfterReply(Req);
       return httplib::Server::HandlerResponse::Unhandled;
     }
+    CloseAfterReply(Req);
     Res.status = 403;
     Res.set_content(ToJSON(TJSONError{"Requête refusée"}), JSONType);
     return httplib::Server::HandlerResponse::Handled;
@@ -695,10 +928,20 @@ void TRESTServer::OnRESTCommand(const httplib::Request& Req, httplib::Response& 
                                 const httplib::ContentReader* Reader) {
   std::string Body;
   if (Reader) {
-    (*Reader)([&](const char* Data, size_t Length) {
+    // Reserved whole: a growing body would leave copies (a PIN) behind.
+    Body.reserve(std::min<size_t>(Req.get_header_value<uint64_t>("Content-Length"), RESTMaxBody));
+    const bool Read = (*Reader)([&](const char* Data, size_t Length) {
       Body.append(Data, Length);
       return true;
     });
+    if (!Read) {
+      CloseAfterReply(Req);
+      Vantrel::WipeBytes(Body);
+      Res.status = 400;
+      Res.set_content(ToJSON(TJSONError{"Requête invalide"}), JSONType);
+      return;
+    }
+    GKeepAlive = Req.get_header_value("Connection") != "close";
   }
   FMain.OnRESTCommand(Req, Res, *this, std::move(Body));
 }
@@ -717,6 +960,7 @@ bool TRESTServer::Start(int Port) {
     ++FRunning;
     FThreads.emplace_back([this, S = Server.get()] {
       S->listen_after_bind();
+      S->Ended = true;
       --FRunning;
     });
   }
@@ -725,7 +969,11 @@ bool TRESTServer::Start(int Port) {
 
 void TRESTServer::Stop() {
   if (FClosing.exchange(true)) return;
-  for (auto& Server : FServers) Server->stop();
+  // A listener stops only once it runs: stopping it before would be lost.
+  for (auto& Server : FServers) {
+    while (!Server->Ended && !Server->is_running()) std::this_thread::yield();
+    Server->stop();
+  }
   // The workers' blocking calls are served here until the listeners have
   // joined them; waiting without the loop would deadlock.
   QEventLoop Loop;

@@ -57,9 +57,13 @@ inline constexpr int REST_DONE = 0;
 inline constexpr int REST_DONE_DOSSIER = 1;
 inline constexpr int REST_DONE_DOCUMENTS = 2;
 
-// Bounds of what a client may send.
+// Bounds of what a client may send: the body's size, the wait for each of
+// its bytes, and the whole time to send a request's head (so that slow or
+// silent connections cannot hold the workers).
 inline constexpr size_t RESTMaxBody = 64 * 1024 * 1024;
 inline constexpr time_t RESTTimeoutSeconds = 30;
+inline constexpr int RESTHeadSeconds = 5;
+inline constexpr size_t RESTWorkers = 8;
 
 // One request, from its arrival to its reply.
 struct THTTPContext {
@@ -134,11 +138,20 @@ struct THTTPContext {
 // present) is same-origin or none.
 bool IsLocalRequest(const httplib::Request& Request, int Port);
 
-// The loopback listeners on one port and their worker threads.
+// True when the peer of the connected loopback socket Sock belongs to this
+// process's user (found in /proc/net/tcp and tcp6 by its ports).
+bool IsOwnUserPeer(int Sock);
+
+class TRESTListener;
+
+// The loopback listeners on one port and their worker threads. A
+// connection from another user's program is closed before anything is
+// read. A refused request, and one whose body was not read whole, ends its
+// connection ("Connection: close"): no byte after it is read as a request.
 class TRESTServer {
  public:
-  explicit TRESTServer(TDMPMain& Main) : FMain(Main) {}
-  ~TRESTServer() { Stop(); }
+  explicit TRESTServer(TDMPMain& Main);
+  ~TRESTServer();
   TRESTServer(const TRESTServer&) = delete;
   TRESTServer& operator=(const TRESTServer&) = delete;
 
@@ -153,7 +166,7 @@ class TRESTServer {
   int Port() const { return FPort; }
 
  private:
-  std::unique_ptr<httplib::Server> NewServer();
+  std::unique_ptr<TRESTListener> NewServer();
   void OnRESTCommand(const httplib::Request& Req, httplib::Response& Res, const httplib::ContentReader* Reader);
 
   TDMPMain& FMain;
@@ -161,7 +174,7 @@ class TRESTServer {
   std::atomic<bool> FClosing = false;
   std::atomic<uint64_t> FRequests = 0;
   std::atomic<int> FRunning = 0;  // listener threads not ended yet
-  std::vector<std::unique_ptr<httplib::Server>> FServers;
+  std::vector<std::unique_ptr<TRESTListener>> FServers;
   std::vector<std::thread> FThreads;
 };
 

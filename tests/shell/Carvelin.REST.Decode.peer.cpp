@@ -135,6 +135,85 @@ class TRESTDecodeTest : public QObject {
     }
     QCOMPARE(QString::fromStdString(OurFields(Doc)), QString::fromStdString(PyFields));
   }
+
+  // One check for the query and the form's text fields: what XML 1.0 cannot
+  // carry is refused; a file's bytes are not text.
+  void text_fields_refuse_what_xml_cannot_carry_data() {
+    QTest::addColumn<QByteArray>("Query");
+    QTest::addColumn<QByteArray>("Body");
+    QTest::addColumn<bool>("Refused");
+    auto Row = [](const char* Name, const std::string& Query, const std::string& Body, bool Refused) {
+      QTest::newRow(Name) << QByteArray::fromStdString(Query) << QByteArray::fromStdString(Body) << Refused;
+    };
+    auto Form = [](const std::string& Comment) {
+      return Part("name=\"Comment\"", Comment) + Part("name=\"File\"", std::string("\0\x01\xff", 3)) + "--XyZ--\r\n";
+    };
+    Row("plain text", "Titre=H%C3%A9l%C3%A8ne+%09x", Form("ligne 1\r\n\tligne 2 \xF0\x9F\x98\x80"), false);
+    Row("nul in query", "Titre=A%00B", "", true);
+    Row("control in query", "Titre=A%1FB", "", true);
+    Row("latin-1 in query", "Titre=%E9", "", true);
+    Row("U+FFFE in query", "Titre=%EF%BF%BE", "", true);
+    Row("control in a field", "", Form("a\x01b"), true);
+    Row("unit separator in a field", "", Form("a\x1f"), true);
+    Row("invalid utf-8 in a field", "", Form("caf\xe9"), true);
+    Row("surrogate in a field", "", Form("\xed\xa0\x80"), true);
+  }
+  void text_fields_refuse_what_xml_cannot_carry() {
+    QFETCH(QByteArray, Query);
+    QFETCH(QByteArray, Body);
+    QFETCH(bool, Refused);
+    TPutDocument Doc;
+    std::string Error;
+    try {
+      DecodeParams(Query.toStdString(), Body.isEmpty() ? "" : FormType, Body.toStdString(), Doc);
+    } catch (const ERESTRequest& E) {
+      Error = E.what();
+    }
+    QCOMPARE(QString::fromStdString(Error), Refused ? QStringLiteral("Requête invalide") : QString());
+    if (!Refused) QCOMPARE(Doc.File, std::string("\0\x01\xff", 3));
+  }
+
+  // A file is filed only when its content is what its extension names.
+  void put_content_must_match_its_extension_data() {
+    QTest::addColumn<QString>("Ext");
+    QTest::addColumn<QByteArray>("Content");
+    QTest::addColumn<bool>("Accepted");
+    auto Row = [](const char* Name, const char* Ext, const std::string& Content, bool Accepted) {
+      QTest::newRow(Name) << Ext << QByteArray::fromStdString(Content) << Accepted;
+    };
+    const std::string Pdf = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj";
+    const std::string Jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF", 10);
+    const std::string Png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    Row("pdf", "pdf", Pdf, true);
+    Row("text as pdf", "pdf", "Compte rendu en texte", false);
+    Row("jpeg as pdf", "pdf", Jpeg, false);
+    Row("rtf", "rtf", "{\\rtf1\\ansi x}", true);
+    Row("text as rtf", "rtf", "rtf", false);
+    Row("jpeg", "jpg", Jpeg, true);
+    Row("png as jpeg", "jpg", Png, false);
+    Row("tiff", "tif", std::string("II*\0\x08\0\0\0", 8), true);
+    Row("pdf as tiff", "tif", Pdf, false);
+    Row("text", "txt", "Compte rendu\r\nBM et I I sont du texte", true);
+    Row("pdf as text", "txt", Pdf, false);
+    Row("binary as text", "txt", std::string("abc\0def", 7), false);
+    Row("png as text", "txt", Png, false);
+    Row("xml", "xml", "<?xml version=\"1.0\"?><ClinicalDocument/>", true);
+    Row("xml without declaration", "xml", "\xEF\xBB\xBF\r\n<ClinicalDocument/>", true);
+    Row("pdf as xml", "xml", Pdf, false);
+    Row("text as xml", "xml", "texte", false);
+  }
+  void put_content_must_match_its_extension() {
+    QFETCH(QString, Ext);
+    QFETCH(QByteArray, Content);
+    QFETCH(bool, Accepted);
+    TPutDocument Doc;
+    Doc.Titre = "CR";
+    Doc.File = Vantrel::TBytes(Content.toStdString());
+    Doc.TypeDoc = "11488-4";
+    Doc.Cadre = "AMBULATOIRE";
+    QCOMPARE(QString::fromStdString(CheckPutDocument(Doc, Ext.toStdString())),
+             Accepted ? QString() : QStringLiteral("Invalide format"));
+  }
 };
 
 QTEST_MAIN(TRESTDecodeTest)

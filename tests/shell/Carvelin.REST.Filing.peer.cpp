@@ -196,6 +196,63 @@ assert err.startswith(sys.argv[2]) and ('« %s »' % sys.argv[3]) in err, err
       Main->Database.Connection().ExecSQL("PRAGMA query_only = 0");
     QCOMPARE(PutPdf(Port, Work.Path() / "filed.json"), 200);
   }
+
+  // A refused request ends its connection: its body, a request of its own
+  // (filing, deleting, reading the record), is never served, on a fresh
+  // connection or after a request served on a kept-alive one; the reply
+  // holds exactly one response per request read. The service sees nothing.
+  void smuggled_requests_are_never_served() {
+    const int Port = TestSupport::FreePort();
+    const auto Main = LoggedIn(Port, DatabaseFile());
+    QVERIFY(Main);
+    const size_t Since = Sim.LogSize();
+    const std::string Script = R"PY(
+import re, socket, sys
+port, ins = int(sys.argv[1]), sys.argv[2]
+host = '127.0.0.1:%d' % port
+def form():
+    b = '--B\r\nContent-Disposition: form-data; name="{}"\r\n\r\n{}\r\n'
+    body = ''.join(b.format(k, v) for k, v in (('Titre', 'x'), ('File', '%PDF-1.4 x'), ('TypeDoc', '11488-4'),
+                                               ('Cadre', 'AMBULATOIRE'), ('Confidentialite', '0'))) + '--B--\r\n'
+    return ('PUT /patients/%s/documents/pdf HTTP/1.1\r\nHost: %s\r\nContent-Type: multipart/form-data; boundary=B\r\n'
+            'Content-Length: %d\r\n\r\n%s' % (ins, host, len(body), body))
+inner = [form(),
+         'DELETE /patients/%s/documents/1.2.3 HTTP/1.1\r\nHost: %s\r\nContent-Length: 0\r\n\r\n' % (ins, host),
+         'GET /patients/current HTTP/1.1\r\nHost: rebind.example\r\n\r\n']
+def outer(method, headers, body):
+    return ('%s / HTTP/1.1\r\nHost: %s\r\n%sContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n%s'
+            % (method, host, headers, len(body), body))
+def exchange(data):
+    s = socket.create_connection(('127.0.0.1', port), timeout=30)
+    s.sendall(data.encode())
+    out = b''
+    while True:
+        chunk = s.recv(65536)
+        if not chunk:
+            break
+        out += chunk
+    s.close()
+    # A reply's status line may follow the previous body on the same line.
+    statuses = re.findall(rb'HTTP/1\.[01] (\d{3}) ', out)
+    return ' '.join(s.decode() for s in statuses) + (' close' if b'\r\nConnection: close' in out else '')
+results = []
+for i in inner:
+    results.append(exchange(outer('POST', 'Origin: http://evil.example\r\n', i)))
+    results.append(exchange('GET /cadres HTTP/1.1\r\nHost: %s\r\n\r\n' % host + outer('POST', 'Sec-Fetch-Site: cross-site\r\n', i)))
+    results.append(exchange(outer('GET', '', i)))
+print(' / '.join(results), end='')
+)PY";
+    auto Done = std::async(std::launch::async, [&] {
+      return TestSupport::RunPython(Script, {std::to_string(Port), std::string(MartinINS)});
+    });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QVERIFY2(R.Status == 0, R.Err.c_str());
+    const QString Round = QStringLiteral("403 close / 200 403 close / 200 close");
+    const QString Expected = QStringList({Round, Round, Round}).join(QStringLiteral(" / "));
+    QCOMPARE(QString::fromStdString(R.Out), Expected);
+    QCOMPARE(Sim.Log(Since), std::vector<std::string>{});
+  }
 };
 
 QTEST_MAIN(TRESTFilingPeer)

@@ -4,10 +4,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <future>
 
 #include "Carvelin.MessageDlg.h"
 #include "Carvelin.REST.h"
+#include "Talven.Carvelin.ErrorCodes.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
 #include "Talven.Carvelin.Objects.h"
@@ -64,6 +70,39 @@ std::string PyJSON(const std::string& Body, const std::string& Expression) {
   return R.Status == 0 ? R.Out : "";
 }
 
+// How many times Needle is in this process's writable memory, read through
+// /proc/self/mem (the scan's own buffer, a mapping of its own, left out).
+size_t CopiesInMemory(std::string_view Needle) {
+  constexpr size_t Chunk = 1 << 20;
+  void* Buffer = mmap(nullptr, Chunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (Buffer == MAP_FAILED) return size_t(-1);
+  const uintptr_t Own = reinterpret_cast<uintptr_t>(Buffer);
+  const int Mem = open("/proc/self/mem", O_RDONLY);
+  std::ifstream Maps("/proc/self/maps");
+  size_t Count = 0;
+  std::string Line;
+  while (std::getline(Maps, Line)) {
+    uintptr_t Begin = 0, End = 0;
+    char Perms[5] = {};
+    if (std::sscanf(Line.c_str(), "%lx-%lx %4s", &Begin, &End, Perms) != 3 || Perms[0] != 'r' || Perms[1] != 'w' ||
+        Begin == Own)
+      continue;
+    // Chunks overlap by the needle's length less one: no copy is cut, none
+    // is counted twice.
+    for (uintptr_t At = Begin; At < End; At += Chunk - Needle.size() + 1) {
+      const ssize_t N = pread(Mem, Buffer, std::min<uintptr_t>(Chunk, End - At), off_t(At));
+      if (N <= 0) break;
+      const std::string_view View(static_cast<const char*>(Buffer), size_t(N));
+      for (size_t Found = View.find(Needle); Found != std::string_view::npos; Found = View.find(Needle, Found + 1))
+        ++Count;
+      if (At + size_t(N) >= End) break;
+    }
+  }
+  close(Mem);
+  munmap(Buffer, Chunk);
+  return Count;
+}
+
 }  // namespace
 
 class TRESTTest : public QObject {
@@ -114,7 +153,10 @@ class TRESTTest : public QObject {
     SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
   }
 
-  void init() {
+  void init() { Start(); }
+
+  void Start(TScreens Screens = TScreens::Unavailable()) {
+    Main.reset();
     Port = TestSupport::FreePort();
     TDMPMainOptions Options;
     const QString Ini = Dir.filePath("Carvelin2.ini");
@@ -127,6 +169,7 @@ class TRESTTest : public QObject {
     Options.Arguments = {QStringLiteral("--port"), QString::number(Port)};
     Fake = std::make_shared<TFakeCarvelin>();
     Options.CreateRoot = [this] { return std::shared_ptr<ICarvelin>(Fake); };
+    Options.Screens = std::move(Screens);
     Main = std::make_unique<TDMPMain>(std::move(Options));
     QVERIFY(Main->RESTServer);
     QVERIFY(TestSupport::WaitForPort(Port));
@@ -199,7 +242,9 @@ class TRESTTest : public QObject {
                               << QStringList{"-G", "--data-urlencode", "Nom=Dupont", "--data-urlencode", "Sexe=F"}
                               << 200 << "type(v).__name__" << "list";
     QTest::newRow("non-utf-8 query") << true << false << "GET" << "/patients?Nom=%E9" << QStringList{} << 400
-                                     << "v['err']" << "Paramètres non codés en UTF-8";
+                                     << "v['err']" << "Requête invalide";
+    QTest::newRow("nul in query") << true << false << "GET" << "/patients?Nom=A%00B" << QStringList{} << 400
+                                  << "v['err']" << "Requête invalide";
     QTest::newRow("bad date") << true << false << "GET" << "/patients?Naissance=31-31-2020" << QStringList{} << 400
                               << "'err' in v" << "True";
     QTest::newRow("insi without name") << true << false << "GET" << "/patients/insi?Prenom=A" << QStringList{}
@@ -243,6 +288,13 @@ class TRESTTest : public QObject {
     QTest::newRow("put unknown setting") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
                                          << (QStringList(Form) << "-F" << "Cadre=BLOC") << 400 << "v['err']"
                                          << "Cadre d'exercice invalide";
+    QTest::newRow("put text as pdf") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                     << QStringList{"-F", "Titre=CR", "-F", "File=texte;filename=cr.pdf", "-F",
+                                                    "TypeDoc=11488-4", "-F", "Cadre=AMBULATOIRE"}
+                                     << 400 << "v['err']" << "Invalide format";
+    QTest::newRow("put control character") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
+                                           << (QStringList(Form) << "-F" << "Comment=a\x01b") << 400 << "v['err']"
+                                           << "Requête invalide";
     QTest::newRow("put without title") << true << false << "PUT" << "/patients/" + Ins + "/documents/pdf"
                                        << QStringList{"-F", "TypeDoc=11488-4"} << 400 << "v['err']"
                                        << "Le titre est obligatoire";
@@ -270,8 +322,11 @@ class TRESTTest : public QObject {
     QTRY_VERIFY(!Busy() || Main->LiveTasks() > 0);
   }
 
-  void documents_are_served_as_attachments_and_sources_as_xml() {
+  void documents_are_served_as_attachments_and_sources_as_sandboxed_html() {
     OpenCardSession();
+    Fake->Core->Data.Documents[0].Nom =
+        "<html><head><title>Compte rendu</title></head><body><script>fetch('/identite')</script>"
+        "<p>Tension 12/8</p></body></html>";
     const std::string Docs = "/patients/" + std::string(PatientINS) + "T/documents/";
     const THTTPReply Doc = Curl("GET", Docs + Fake->Core->Data.Documents[1].UniqueID);
     QCOMPARE(Doc.Status, 200);
@@ -279,8 +334,25 @@ class TRESTTest : public QObject {
     QCOMPARE(Doc.Body, Fake->Core->Data.Contents[1]);
     const THTTPReply Source = Curl("GET", Docs + Fake->Core->Data.Documents[0].UniqueID + "/xml");
     QCOMPARE(Source.Status, 200);
-    QCOMPARE(Source.Header("content-type"), std::string("text/xml; charset=utf-8"));
+    QCOMPARE(Source.Header("content-type"), std::string("text/html; charset=utf-8"));
+    QCOMPARE(Source.Header("content-security-policy"), std::string("sandbox; default-src 'none'"));
     QCOMPARE(Source.Header("x-content-type-options"), std::string("nosniff"));
+    const auto Html = TestSupport::RunPython(R"(
+import sys
+from html.parser import HTMLParser
+class P(HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.tags, self.text = [], []
+    def handle_starttag(self, tag, attrs): self.tags.append(tag)
+    def handle_data(self, data): self.text.append(data)
+p = P()
+p.feed(sys.stdin.buffer.read().decode('utf-8'))
+p.close()
+print(' '.join(p.tags), '|', p.text[0], '|', p.text[-1], end='')
+)",
+                                             {}, Source.Body);
+    QCOMPARE(QString::fromStdString(Html.Out), QStringLiteral("html head title body script p | Compte rendu | Tension 12/8"));
   }
 
   // Without a training domain configured no training server exists.
@@ -423,6 +495,110 @@ print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], 
     const auto R = Done.get();
     QCOMPARE(QString::fromStdString(R.Out).trimmed(),
              QStringLiteral("400 Busy 400 Busy 200 400 Busy 200 200 dmp.test"));
+  }
+
+  // A request's completion shows no box (nobody may be there to click):
+  // the local-documents frame that is not there yet says nothing, and an
+  // error box's text becomes the reply.
+  void completions_show_no_box_data() {
+    QTest::addColumn<bool>("Failing");
+    QTest::addColumn<int>("Status");
+    QTest::addColumn<QString>("Expression");
+    QTest::addColumn<QString>("Expected");
+    QTest::newRow("information") << false << 200 << "v['Patient']['INSi']['Code']" << PatientINS;
+    QTest::newRow("error") << true << 400 << "v['err']" << QString::fromUtf8(ErrorMessage(ERR_EXCEPTION).data());
+  }
+  void completions_show_no_box() {
+    QFETCH(bool, Failing);
+    QFETCH(int, Status);
+    QFETCH(QString, Expression);
+    QFETCH(QString, Expected);
+    TScreens Screens = TScreens::Unavailable();
+    if (Failing) Screens.DocumentsLocauxCreate = [](QWidget*) -> QWidget* { throw std::runtime_error("panne"); };
+    Start(std::move(Screens));
+    QVERIFY(TestSupport::WaitForPort(Port));
+    OpenCardSession();
+    Fake->Core->Data.Dossier.Autorisation = "N";  // documents not readable: the local ones are shown
+    QStringList Shown;
+    SetMessageBoxHook([&](QMessageBox& Box) {
+      Shown << Box.text();
+      return int(QMessageBox::Ok);
+    });
+    const THTTPReply R = Curl("GET", "/patients/" + std::string(PatientINS));
+    SetMessageBoxHook([](QMessageBox&) { return int(QMessageBox::Ok); });
+    QCOMPARE(Shown, QStringList());
+    QCOMPARE(R.Status, Status);
+    QCOMPARE(QString::fromStdString(PyJSON(R.Body, Expression.toStdString())), Expected);
+    QVERIFY(Main->DOS);
+  }
+
+  // The PIN sent as the test page sends it (a form body) leaves no copy in
+  // memory: the card's own (the fake's) is the only one, before and after.
+  // The client makes the PIN itself, so the test's memory holds no request
+  // copy.
+  void pin_copies_are_wiped() {
+    OpenCardSession();
+    const std::string Prefix = "k7Q";
+    Fake->Core->Data.Pin = Prefix + "z";
+    const std::string Needle = Fake->Core->Data.Pin;
+    const std::string Script = R"(
+import http.client, sys
+port, pin = int(sys.argv[1]), sys.argv[2] + 'z'
+out = []
+for path, body in (('/identite/899700218896', 'Code=' + pin), ('/identite/899700218896', 'Force=1&Code=' + pin)):
+    c = http.client.HTTPConnection('127.0.0.1', port, timeout=30)
+    c.request('POST', path, body, {'Content-Type': 'application/x-www-form-urlencoded'})
+    out.append(str(c.getresponse().status))
+    c.close()
+print(' '.join(out), end='')
+)";
+    const std::vector<std::string> Args{std::to_string(Port), Prefix};
+    const size_t Before = CopiesInMemory(Needle);
+    auto Done = std::async(std::launch::async, [&] { return TestSupport::RunPython(Script, Args); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QCOMPARE(QString::fromStdString(R.Out), QStringLiteral("200 200"));
+    QCOMPARE(CopiesInMemory(Needle), Before);
+  }
+
+  // Forty connections that send nothing (or a head that never ends) do not
+  // keep a new connection from being served.
+  void slow_connections_leave_a_worker() {
+    const std::string Script = R"(
+import http.client, socket, sys, time
+port = int(sys.argv[1])
+held = []
+for i in range(40):
+    s = socket.create_connection(('127.0.0.1', port), timeout=30)
+    if i % 2:
+        s.sendall(b'GET /cadres HTTP/1.1\r\nHost: 127.0.0.1\r\n')
+    held.append(s)
+time.sleep(0.5)
+c = http.client.HTTPConnection('127.0.0.1', port, timeout=20)
+c.request('GET', '/cadres')
+r = c.getresponse()
+print(r.status, len(r.read()) > 0, end='')
+)";
+    auto Done = std::async(std::launch::async, [&] { return TestSupport::RunPython(Script, {std::to_string(Port)}); });
+    while (Done.wait_for(0s) != std::future_status::ready) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto R = Done.get();
+    QVERIFY2(R.Status == 0, R.Err.c_str());
+    QCOMPARE(QString::fromStdString(R.Out), QStringLiteral("200 True"));
+  }
+
+  // Another account's program is refused before anything is read (curl
+  // sees the connection closed without a reply); our own is served.
+  void other_users_are_refused() {
+    if (getuid() != 0) QSKIP("needs root to run curl as nobody (runuser)");
+    const std::string Url = Base() + "/cadres";
+    auto Get = [&](std::vector<std::string> Prefix) {
+      Prefix.insert(Prefix.end(), {"curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "20", Url});
+      return RunServed(Prefix);
+    };
+    const auto Nobody = Get({"runuser", "-u", "nobody", "--"});
+    QCOMPARE(QString::fromStdString(Nobody.Out), QStringLiteral("000"));
+    QCOMPARE(Nobody.Status, 52);  // empty reply from server
+    QCOMPARE(QString::fromStdString(Get({}).Out), QStringLiteral("200"));
   }
 
   // The PIN route's checks, in order.
