@@ -64,6 +64,12 @@ std::string URL::Encode(std::string_view AStr) {
 }
 
 std::string URL::Decode(std::string_view Input) {
+  std::string Bytes = DecodeBytes(Input);
+  if (IsASCII(Bytes) || IsValidUTF8(Bytes)) return Bytes;
+  return Windows1252ToUTF8(Bytes);
+}
+
+std::string URL::DecodeBytes(std::string_view Input) {
   std::string Bytes;
   Bytes.reserve(Input.size());
   for (size_t I = 0; I < Input.size(); ++I) {
@@ -85,8 +91,7 @@ std::string URL::Decode(std::string_view Input) {
       I += 2;
     }
   }
-  if (IsASCII(Bytes) || IsValidUTF8(Bytes)) return Bytes;
-  return Windows1252ToUTF8(Bytes);
+  return Bytes;
 }
 
 std::string URL::toJSON() const { return ObjectToJSON(this); }

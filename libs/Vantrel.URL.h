@@ -30,6 +30,8 @@ class URL : public TObject {
   // The bytes are taken as UTF-8 when they are well-formed UTF-8, else as
   // Windows-1252 (a query string sent in the legacy 8-bit form).
   static std::string Decode(std::string_view Input);
+  // The same bytes, as sent: no character set is read into them.
+  static std::string DecodeBytes(std::string_view Input);
 
   // The object's described fields as JSON text, and back.
   std::string toJSON() const;

@@ -14,32 +14,6 @@ namespace Carvelin {
 
 namespace {
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
-// The bytes a query string stands for ('+' a space, "%XX" its byte); a
-// malformed escape is kept as written, the decoder reports it.
-std::string PercentBytes(std::string_view S) {
-  std::string Out;
-  Out.reserve(S.size());
-  for (size_t I = 0; I < S.size(); ++I) {
-    const char C = S[I];
-    if (C == '+') {
-      Out += ' ';
-    } else if (C == '%' && I + 2 < S.size() && HexValue(S[I + 1]) >= 0 && HexValue(S[I + 2]) >= 0) {
-      Out += char(HexValue(S[I + 1]) * 16 + HexValue(S[I + 2]));
-      I += 2;
-    } else {
-      Out += C;
-    }
-  }
-  return Out;
-}
-
 constexpr const char* InvalidText = "Requête invalide";
 
 // UTF-8 made only of the characters XML 1.0 can carry (§2.2): what the
@@ -61,7 +35,7 @@ bool IsXMLText(std::string_view S) {
 // program must send UTF-8, so such a query is refused instead of guessed.
 // The decoded bytes may hold a PIN: wiped.
 void DecodeQuery(std::string_view Query, void* Record, const Vantrel::TTypeInfo* Type) {
-  std::string Bytes = PercentBytes(Query);
+  std::string Bytes = Vantrel::URL::DecodeBytes(Query);
   const bool Valid = IsXMLText(Bytes);
   Vantrel::WipeBytes(Bytes);
   if (!Valid) throw ERESTRequest(InvalidText);
@@ -74,10 +48,6 @@ void CheckTextFields(const void* Record, const Vantrel::TTypeInfo* Type) {
     if (Vantrel::ClassifyType(Field.TypeInfo()) != Vantrel::TTypeDetail::dtUTF8String) continue;
     if (!IsXMLText(*static_cast<const std::string*>(Field.Data(Record)))) throw ERESTRequest(InvalidText);
   }
-}
-
-bool StartsWithNoCase(std::string_view S, std::string_view Prefix) {
-  return S.size() >= Prefix.size() && Vantrel::SameText(S.substr(0, Prefix.size()), Prefix);
 }
 
 }  // namespace
@@ -102,9 +72,9 @@ bool ParseINS(std::string_view Segment, std::string& INS, char& INSType) {
 void DecodeParams(std::string_view Query, std::string_view ContentType, std::string_view Body, void* Record,
                   const Vantrel::TTypeInfo* Type) {
   DecodeQuery(Query, Record, Type);
-  if (StartsWithNoCase(ContentType, "application/x-www-form-urlencoded")) {
+  if (Vantrel::StartsText("application/x-www-form-urlencoded", ContentType)) {
     DecodeQuery(Body, Record, Type);
-  } else if (StartsWithNoCase(ContentType, "multipart/form-data")) {
+  } else if (Vantrel::StartsText("multipart/form-data", ContentType)) {
     Vantrel::TMimeDecoder Decoder;
     if (!Decoder.Decode(Body)) throw ERESTRequest(Decoder.Error.empty() ? "Formulaire illisible" : Decoder.Error);
     Decoder.GetFormDataType(Record, Type);

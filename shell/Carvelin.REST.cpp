@@ -413,15 +413,25 @@ void THTTPContext::ReplyIdentite() {
   ReplyJSON(ToJSON(TQueryIdentiteResponse{CNX.GetCarte(), CNX.GetPorteur(), CNX.CurrentActivite()}));
 }
 
+// The card's session made the window's; false, answered, when the card
+// cannot be read.
+bool THTTPContext::OpenCardSession() {
+  std::shared_ptr<IVaspoCPS> CPS;
+  if (Main->DMP->GetCPS(0, CPS) != ERR_OK || !CPS) {
+    ReplyError("L'utilisateur n'est pas authentifié");
+    return false;
+  }
+  Main->CPx = CPS;
+  Main->CNX = CPS;
+  return true;
+}
+
 // User-interface thread. During a job the card session is not opened here:
 // the job thread may be using the core.
 void THTTPContext::QueryIdentite() {
   if (!Main->CNX) {
     if (Carvelin::Busy()) return ReplyError("Busy");
-    std::shared_ptr<IVaspoCPS> CPS;
-    if (Main->DMP->GetCPS(0, CPS) != ERR_OK || !CPS) return ReplyError("L'utilisateur n'est pas authentifié");
-    Main->CPx = CPS;
-    Main->CNX = CPS;
+    if (!OpenCardSession()) return;
   }
   ReplyIdentite();
 }
@@ -444,12 +454,7 @@ void THTTPContext::ProcessCodePorteur() {
   Decode(Query);
   Query.rpps.clear();
   for (size_t I = 2; I < Path.size(); ++I) Query.rpps += (I > 2 ? "/" : "") + Path[I];
-  if (!Main->CNX) {
-    std::shared_ptr<IVaspoCPS> CPS;
-    if (Main->DMP->GetCPS(0, CPS) != ERR_OK || !CPS) return ReplyError("L'utilisateur n'est pas authentifié");
-    Main->CPx = CPS;
-    Main->CNX = CPS;
-  }
+  if (!Main->CNX && !OpenCardSession()) return;
   const TPorteur* Porteur = Main->CNX->GetPorteur();
   const bool CardSession = Main->CPx && std::dynamic_pointer_cast<IVaspoCNX>(Main->CPx) == Main->CNX;
   if (!Porteur || Porteur->IdNational != Query.rpps || !CardSession)

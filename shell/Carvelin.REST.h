@@ -112,6 +112,7 @@ struct THTTPContext {
 
   void QueryIdentite();
   void ReplyIdentite();
+  bool OpenCardSession();
   void ProcessCodePorteur();
   void ProcessCategories();
   void ProcessCadres();

@@ -71,6 +71,8 @@ TEST(URL, decode_reads_utf8_once_and_falls_back_to_windows_1252) {
       {"", ""},
   };
   for (auto& C : Cases) EXPECT_EQ(URL::Decode(C.In), C.Out) << C.In;
+  // The bytes as sent, for checks that must see what a host really sent.
+  EXPECT_EQ(URL::DecodeBytes("H%E9l%00+%%"), std::string("H\xE9l\0 %", 6));
 }
 
 TEST(URL, decode_refuses_cut_or_non_hex_escapes) {
