@@ -1,5 +1,6 @@
 #include "Vantrel.DateTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -138,6 +139,16 @@ TDateTime DateOf(TDateTime Value) {
   int64_t Days, Ms;
   Split(Value, Days, Ms);
   return double(Days);
+}
+
+TDateTime IncMonth(TDateTime Value, int Months) {
+  TDateParts P = DecodeDateTime(Value);
+  const int Index = P.Year * 12 + (P.Month - 1) + Months;
+  P.Year = Index / 12;
+  P.Month = Index % 12 + 1;
+  P.Day = std::min(P.Day, DaysInMonth(P.Year, P.Month));
+  TDateTime Result = Value;
+  return TryEncodeDateTime(P, Result) ? Result : Value;
 }
 
 TDateTime TimeOf(TDateTime Value) {

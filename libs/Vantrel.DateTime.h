@@ -34,6 +34,10 @@ bool TryEncodeDateTime(const TDateParts& Parts, TDateTime& Value);
 TDateParts DecodeDateTime(TDateTime Value);
 TDateTime DateOf(TDateTime Value);  // the day, time dropped
 TDateTime TimeOf(TDateTime Value);  // the time of day, 0 <= t < 1
+// Months added (or taken, when negative) in the calendar, the day brought
+// to the last of a shorter month (31 May - 3 gives the end of February);
+// the time of day is kept. Value unchanged outside the calendar.
+TDateTime IncMonth(TDateTime Value, int Months);
 
 // The clock, local and UTC.
 TDateTime Now();

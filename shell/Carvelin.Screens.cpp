@@ -10,6 +10,8 @@
 #include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
+#include "UFrameDossiers.h"
+#include "UFramePatients.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 
@@ -55,6 +57,7 @@ TScreens TScreens::Unavailable() {
   Unavailable(S.AProposExecute);
   Unavailable(S.FramePatientsCreate, static_cast<QWidget*>(nullptr));
   Unavailable(S.FrameDossiersCreate, static_cast<QWidget*>(nullptr));
+  S.SearchFrameDone = [](QWidget*) {};
   Unavailable(S.AjoutDocumentExecute, false);
   Unavailable(S.Replace, false);
   Unavailable(S.ReplaceID, false);
@@ -93,6 +96,11 @@ TScreens TScreens::Program() {
   S.StructuresSelect = TFrmStructures::Select;
   S.BeneficiairesSelect = TFrmBeneficiaires::Select;
   S.DocumentShow = ShowDocumentViewer;
+  S.FramePatientsCreate = [](QWidget* Owner, ISearchHost& Host) { return new TFramePatients(Owner, Host); };
+  S.FrameDossiersCreate = [](QWidget* Owner, ISearchHost& Host) { return new TFrameDossiers(Owner, Host); };
+  S.SearchFrameDone = [](QWidget* Frame) {
+    if (auto* Search = qobject_cast<TSearchFrame*>(Frame)) Search->Done();
+  };
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {
     TStatistiques Form(Sender, &DB);
     // A row opens its record while the window's INS box is offered.

@@ -22,6 +22,7 @@
 #include "Carvelin.SQLIteDataBase.h"
 #include "Talven.Carvelin.Types.h"
 #include "UCodePIN.h"
+#include "USearchFrame.h"
 #include "Vantrel.IniFiles.h"
 
 namespace Carvelin {
@@ -44,9 +45,11 @@ struct TScreens {
   std::function<void(QWidget* Sender, TVaspoDatabase& DB)> StatistiquesExecute;
   std::function<void(QWidget* Sender)> AProposExecute;
 
-  // Patient and record search frames, made on first use (nullptr: none)
-  std::function<QWidget*(QWidget* Owner)> FramePatientsCreate;
-  std::function<QWidget*(QWidget* Owner)> FrameDossiersCreate;
+  // Patient and record search frames, made on first use and kept (nullptr:
+  // none); Done hides a frame and drops its result.
+  std::function<QWidget*(QWidget* Owner, ISearchHost& Host)> FramePatientsCreate;
+  std::function<QWidget*(QWidget* Owner, ISearchHost& Host)> FrameDossiersCreate;
+  std::function<void(QWidget* Frame)> SearchFrameDone;
 
   // Add-document form
   std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,

@@ -387,20 +387,61 @@ void TDMPMain::ibINSCClick() {
 
 void TDMPMain::ibSearchINSClick() { Screens().SearchINSExecute(this, DMP, CNX); }
 
-void TDMPMain::ibSearchDMPClick() {
+void TDMPMain::ibSearchDMPClick() { ShowSearchFrame(FrameDossiers, Screens().FrameDossiersCreate); }
+
+void TDMPMain::ibSearchPatClick() { ShowSearchFrame(FramePatients, Screens().FramePatientsCreate); }
+
+void TDMPMain::ShowSearchFrame(QPointer<QWidget>& Frame,
+                               const std::function<QWidget*(QWidget*, ISearchHost&)>& Create) {
   OnCloseCSV();
-  if (QWidget* Frame = Screens().FrameDossiersCreate(this)) Frame->show();
+  if (!Frame) {
+    Frame = Create(this, *this);
+    if (!Frame) return;
+    if (auto* Column = qobject_cast<QBoxLayout*>(centralWidget()->layout())) Column->addWidget(Frame, 1);
+  }
+  imDMP->hide();  // the frame takes the logo's room
+  Frame->show();
 }
 
-void TDMPMain::ibSearchPatClick() {
-  OnCloseCSV();
-  if (QWidget* Frame = Screens().FramePatientsCreate(this)) Frame->show();
+void TDMPMain::SearchFramesDone() {
+  for (QWidget* Frame : {FramePatients.data(), FrameDossiers.data()})
+    if (Frame) Screens().SearchFrameDone(Frame);
+}
+
+void TDMPMain::SubmitSearch(std::function<int()> Proc, std::function<void(int Error)> Done) {
+  Submit([this, Done = std::move(Done)] { Done(CurrentTask()->Error); }, std::move(Proc));
+}
+
+void TDMPMain::ShowSearchError(int Error) { ShowDmpError(DMP.get(), Error); }
+
+void TDMPMain::ShowSearchInfo(const QString& Text) { MessageDlg(this, QMessageBox::Information, Text); }
+
+void TDMPMain::OpenSearchedDossier(std::function<int(std::shared_ptr<IDossierMedical>&)> Get,
+                                   std::function<void()> Opened) {
+  // The lookup uses the client core, which takes no lock: it waits for no
+  // other job and runs as one.
+  if (Busy()) return;
+  DOS.reset();
+  FINSi = nullptr;
+  const auto Shown = [this, Opened = std::move(Opened)] {
+    if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+    Opened();
+    ShowDossier();
+    // The refresh button's job, which the button itself would not start
+    // while this one runs: the record again with the date filters, then
+    // its documents.
+    ReadDocumentFilter(false);
+    wAcces = 0;
+    Chain([this] { OnDossier(); }, [this] { return DossierExisteINSC(); });
+  };
+  Submit(Shown, [this, Get = std::move(Get)] { return Get(DOS); });
 }
 
 // ---- Record display ----
 
 void TDMPMain::ShowDossier() {
   if (!DOS) return;
+  SearchFramesDone();
   Info = DOS->GetInfo();
   const TDossierInfo& I = *Info;
   const TIdentite& Id = I.Patient.Identite;
@@ -582,6 +623,12 @@ void TDMPMain::ShowDocumentsLocaux() {
 
 void TDMPMain::ibRefreshClick(bool Updates) {
   if (Busy()) return;
+  ReadDocumentFilter(Updates);
+  wAcces = 0;
+  Submit([this] { OnDossier(); }, [this] { return DossierExisteINSC(); });
+}
+
+void TDMPMain::ReadDocumentFilter(bool Updates) {
   TDocuments& F = *Documents;
   if (F.isVisible()) {
     if (Updates) {
@@ -596,8 +643,6 @@ void TDMPMain::ibRefreshClick(bool Updates) {
     TypeDoc.clear();
     QuerySubmission = F.cbSubmitDate->isChecked();
   }
-  wAcces = 0;
-  Submit([this] { OnDossier(); }, [this] { return DossierExisteINSC(); });
 }
 
 void TDMPMain::ShowDocumentFilter(Vantrel::TDateTime After, Vantrel::TDateTime Before, bool Submission) {
@@ -919,6 +964,7 @@ void TDMPMain::OnCloseCSV() {
   DocumentIndex = -1;
   if (Documents) Documents->Clear();
   if (DocumentsLocaux) DocumentsLocaux->hide();
+  SearchFramesDone();
   FPatient.Clear();
   if (pnCSV) pnCSV->hide();
   if (imDMP) imDMP->show();

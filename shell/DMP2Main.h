@@ -144,7 +144,7 @@ enum TWMUserAction : int {
   WMU_CHOIX_AMO = 8,
 };
 
-class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
+class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost {
   Q_OBJECT
  public:
   explicit TDMPMain(TDMPMainOptions Options = {});
@@ -293,6 +293,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   TVaspoDatabase Database;
   TDocImport DocImport;
   QPointer<QWidget> DocumentsLocaux;
+  QPointer<QWidget> FramePatients, FrameDossiers;  // the search frames, once made
   TVaspoPraticien FPraticien;
   TVaspoPatient FPatient;
   TInfoMineur FMineur;
@@ -378,8 +379,16 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   void mnFermerDMPClick();
   // The web-access offer after the administrative data changed.
   void CreerAccesWeb();
-  void SearchDossierV1(const Talven::TPatientInfo& Patient);
+  void SearchDossierV1(const Talven::TPatientInfo& Patient) override;
   int StatusImage() const;
+
+  // ---- The search frames' services ----
+  void SubmitSearch(std::function<int()> Proc, std::function<void(int Error)> Done) override;
+  void ShowSearchError(int Error) override;
+  void ShowSearchInfo(const QString& Text) override;
+  std::shared_ptr<Talven::IVaspoCNX> SearchSession() override { return CNX; }
+  void OpenSearchedDossier(std::function<int(std::shared_ptr<Talven::IDossierMedical>&)> Get,
+                           std::function<void()> Opened) override;
 
   // The card kind shown on ibCPX once the activity is chosen: 2 a CPE card,
   // 33 a software certificate; 1, 37 or 44 may close records.
@@ -435,6 +444,13 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG {
   bool CpeRefused();
   int DossierExisteINSC();
   void OnDossier();
+  // Reads the document frame's date filters for the next query; Updates
+  // sets them to the documents since the patient's last one.
+  void ReadDocumentFilter(bool Updates);
+  // Makes a search frame on first use, closes the record and shows it.
+  void ShowSearchFrame(QPointer<QWidget>& Frame, const std::function<QWidget*(QWidget*, ISearchHost&)>& Create);
+  // Done of both search frames.
+  void SearchFramesDone();
   int QueryDocuments();
   void OnDocuments();
   int OpenDocument();

@@ -32,6 +32,22 @@ TEST(DateTime, refuses_days_that_do_not_exist) {
   EXPECT_FALSE(TryEncodeTime(0, 60, 0, 0, V));
 }
 
+TEST(DateTime, month_steps_keep_the_day_within_the_month) {
+  struct Case { int Y, M, D, Months, EY, EM, ED; } Cases[] = {
+      {2024, 5, 31, -3, 2024, 2, 29}, {2023, 5, 31, -3, 2023, 2, 28}, {2024, 1, 15, -3, 2023, 10, 15},
+      {2024, 3, 31, -1, 2024, 2, 29}, {2024, 11, 30, 3, 2025, 2, 28},  {2024, 6, 10, 0, 2024, 6, 10},
+  };
+  for (auto C : Cases) {
+    TDateTime V = 0, Expected = 0;
+    ASSERT_TRUE(TryEncodeDateTime({C.Y, C.M, C.D, 8, 30, 0, 0}, V));
+    ASSERT_TRUE(TryEncodeDateTime({C.EY, C.EM, C.ED, 8, 30, 0, 0}, Expected));
+    EXPECT_EQ(IncMonth(V, C.Months), Expected) << C.Y << "-" << C.M << "-" << C.D << " " << C.Months;
+  }
+  TDateTime First = 0;
+  ASSERT_TRUE(TryEncodeDate(1, 2, 1, First));
+  EXPECT_EQ(IncMonth(First, -3), First);  // before year 1: unchanged
+}
+
 TEST(DateTime, negative_dates_carry_a_forward_time) {
   // 1899-12-29 06:00 is -1.25: the day -1, then a quarter day subtracted.
   TDateTime V;

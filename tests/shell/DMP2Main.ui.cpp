@@ -539,7 +539,7 @@ class TDMP2MainTest : public QObject {
     QCOMPARE(S.GetCodePIN(Main.get(), *CPS, *Main->INI, Pin), false);
     QCOMPARE(S.StructuresSelect(Main.get(), *CPS, *Main->INI), -1);
     QCOMPARE(S.AppVitaleExecute(Main.get(), nullptr), mrCancel);
-    QCOMPARE(S.FramePatientsCreate(Main.get()), nullptr);
+    QCOMPARE(S.FramePatientsCreate(Main.get(), *Main), nullptr);
     S.AProposExecute(Main.get());
     QCOMPARE(Boxes.size(), size_t(5));
     for (const TShownBox& B : Boxes) {
