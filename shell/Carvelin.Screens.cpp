@@ -10,6 +10,7 @@
 #include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
+#include "UFrmQualificationINSi.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 
@@ -93,6 +94,8 @@ TScreens TScreens::Program() {
   S.StructuresSelect = TFrmStructures::Select;
   S.BeneficiairesSelect = TFrmBeneficiaires::Select;
   S.DocumentShow = ShowDocumentViewer;
+  S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
+  S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {
     TStatistiques Form(Sender, &DB);
     // A row opens its record while the window's INS box is offered.
