@@ -12,6 +12,7 @@
 #include "UDocumentViewer.h"
 #include "UFrameDossiers.h"
 #include "UFramePatients.h"
+#include "UFrmQualificationINSi.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 
@@ -101,6 +102,8 @@ TScreens TScreens::Program() {
   S.SearchFrameDone = [](QWidget* Frame) {
     if (auto* Search = qobject_cast<TSearchFrame*>(Frame)) Search->Done();
   };
+  S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
+  S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {
     TStatistiques Form(Sender, &DB);
     // A row opens its record while the window's INS box is offered.

@@ -647,7 +647,7 @@ int TDMPMain::ControlINSi(const TINSiResponse& Answer) {
   const int Status = Screens().QualificationINSiExecute(this, Answer);
   if (Status < 0) return 0;
   if (FPatient.rowid != 0) {
-    FPatient.INSi = Answer.INS;
+    FPatient.INSi = Answer.Balise;  // the identity block, as the record opening keeps it
     FPatient.INSiDate = Today();
     FPatient.INSiStatus = Status;
     Database.SavePatient(FPatient);

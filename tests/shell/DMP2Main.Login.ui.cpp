@@ -1,9 +1,13 @@
 // The main window's card login, activity choice and Vitale card flows,
 // driven with the scripted fake core and scripted dialogs.
+#include <QAbstractButton>
 #include <QAction>
+#include <QButtonGroup>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,8 +21,10 @@
 #include "FLogMessage.h"
 #include "FakeCarvelin.h"
 #include "ImageColours.h"
+#include "ModalAnswer.h"
 #include "UBeneficiaires.h"
 #include "UCodePIN.h"
+#include "UFrmQualificationINSi.h"
 #include "Vantrel.ImageButtons.h"
 #include "Vantrel.SysUtils.h"
 
@@ -53,6 +59,7 @@ class TDMP2MainLoginTest : public QObject {
   std::function<void()> OnPinDialog;
   int StructureChoice = -1, StructuresAsked = 0;
   int Qualification = 3;
+  bool RealQualification = false;  // the program's dialog instead of Qualification
   std::vector<std::thread::id> QualificationThreads;
 
   std::vector<std::string> CallNames() const {
@@ -100,9 +107,9 @@ class TDMP2MainLoginTest : public QObject {
     S.ChoixPraticienExecute = [this](QWidget*, IVaspoCRT&, const TActivite&, TVaspoPraticien& Praticien) {
       return Main->Database.LoadPraticien(std::string(Holder), Praticien);
     };
-    S.QualificationINSiExecute = [this](QWidget*, const TINSiResponse&) {
+    S.QualificationINSiExecute = [this](QWidget* Sender, const TINSiResponse& Answer) {
       QualificationThreads.push_back(std::this_thread::get_id());
-      return Qualification;
+      return RealQualification ? TScreens::Program().QualificationINSiExecute(Sender, Answer) : Qualification;
     };
     return S;
   }
@@ -122,6 +129,7 @@ class TDMP2MainLoginTest : public QObject {
     StructureChoice = -1;
     StructuresAsked = 0;
     Qualification = 3;
+    RealQualification = false;
     QualificationThreads.clear();
     TLogMessage::Instance()->Memo1->clear();
     SetMessageBoxHook([this](QMessageBox& Box) {
@@ -432,6 +440,43 @@ class TDMP2MainLoginTest : public QObject {
     WaitForJobs();
     QVERIFY(QualificationThreads.empty());
     QVERIFY(Main->DOS);
+  }
+
+  // A card of a patient known here but not yet qualified: the identity
+  // check is answered in the program's dialog, the patient row keeps the
+  // teleservice's identity block with the check's value, and the record opens.
+  void unqualified_patient_is_checked_then_opened_data() {
+    QTest::addColumn<int>("Lookup");  // the record lookup's result
+    QTest::newRow("record found") << int(ERR_OK);
+    QTest::newRow("lookup failed") << int(ERR_GENERAL);
+  }
+  void unqualified_patient_is_checked_then_opened() {
+    QFETCH(int, Lookup);
+    TVaspoPatient P;
+    P.Nom = "DUPONT";
+    P.INSC = "279035121518989T";
+    Main->Database.SavePatient(P);
+    LogIn();
+    if (Lookup != ERR_OK) Fake->Script("DossierExiste", {.Code = Lookup});
+    RealQualification = true;
+    const auto Dialog = AnswerModal<TFrmQualificationINSi>([](TFrmQualificationINSi& Form) {
+      Form.Documents1->button(3)->click();  // a minor's family book
+      Form.Documents2->button(1)->click();  // and the guardian's passport
+      Form.Button1->click();
+    });
+    Main->ibCSVClick();
+    WaitForJobs();
+    QCOMPARE(QualificationThreads.size(), size_t(1));
+    QCOMPARE(bool(Main->DOS), Lookup == ERR_OK);
+    QProcess Sqlite;
+    Sqlite.start(QStringLiteral("sqlite3"), {QStringLiteral("-separator"), QStringLiteral("|"),
+                                             Dir.filePath("Carvelin2.db3"),
+                                             QStringLiteral("SELECT INSi, INSiDate, INSiStatus FROM Patients;")});
+    QVERIFY(Sqlite.waitForFinished(60000));
+    QCOMPARE(Sqlite.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(Sqlite.readAllStandardOutput()),
+             QStringLiteral("<Individu><Identite><NomNaissance>DUPONT</NomNaissance></Identite></Individu>|"
+                            "2025-03-15 12:00:00|40\n"));
   }
 
   void shift_press_saves_the_card_and_skips_the_click() {

@@ -343,7 +343,7 @@ class TFakeVitale : public IVaspoCSV, TFakeLink {
   int FSelected = -1;
   uint16_t FCardType = 0;
   TAdresse FAdresse{"12 rue des Lilas", "", "75011", "PARIS", "FRANCE"};
-  TINSiResponse FINSi{"", D().Dossier.Patient.INSi.Code, D().Dossier.Patient.INSi.OID, 'T',
+  TINSiResponse FINSi{"<Individu><Identite><NomNaissance>DUPONT</NomNaissance></Identite></Individu>", D().Dossier.Patient.INSi.Code, D().Dossier.Patient.INSi.OID, 'T',
                       D().Dossier.Patient.Identite.NomNaissance, D().Dossier.Patient.Identite.Prenom,
                       D().Dossier.Patient.Identite.Prenom, "F", D().Dossier.Patient.Identite.DateNaissance, "75111"};
 };
