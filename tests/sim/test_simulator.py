@@ -507,6 +507,30 @@ class SimulatorTest(unittest.TestCase):
             self.assertEqual(status, 200, path)
         self.assertIn("Zoé".encode(), data)
 
+    def test_commune_lookup_by_name_prefix_and_date(self):
+        def names(query):
+            status, headers, data = self.call("public", "GET", "/vitale/commune.php?" + query)
+            self.assertEqual((status, headers["Content-Type"].split(";")[0]), (200, "application/json"), query)
+            return [(c["nom"], c["code"]) for c in json.loads(data)]
+        quote = urllib.parse.quote
+        self.assertEqual(names("nom=" + quote("ajac")), [("Ajaccio", "2A004")])
+        self.assertEqual(names("nom=" + quote("SAINT-e")), [("Saint-Étienne", "42218")])
+        self.assertEqual(names("nom=" + quote("l'hay")), [("L'Haÿ-les-Roses", "94038")])
+        self.assertEqual(sorted(names("nom=" + quote("Saint-Denis"))), [("Saint-Denis", "93066"),
+                                                                        ("Saint-Denis", "97411")])
+        both = [("Cherbourg-Octeville", "50129"), ("Cherbourg-en-Cotentin", "50129")]
+        self.assertEqual(names("nom=Cherbourg"), both)
+        self.assertEqual(names("nom=Cherbourg&date=20151231"), both[:1])
+        self.assertEqual(names("nom=Cherbourg&date=20160101"), both[1:])
+        self.assertEqual(names("nom=Zzz"), [])
+        before = self.last_sequence()
+        self.control("POST", "/rules", {"rules": [{"match": {"service": "communes"}, "times": 1,
+                                                   "variant": "huge"}]})
+        status, _, data = self.call("public", "GET", "/vitale/commune.php?nom=" + quote("Évreux") + "&date=19800507")
+        self.assertEqual((status, len(data) > 1000000, len(json.loads(data)) > 1000), (200, True, True))
+        logged = self.log_since(before)[0]["communes"]
+        self.assertEqual((logged["nom"], logged["date"]), ("Évreux", "19800507"))
+
     # ---- identity teleservice ----
 
     def test_identity_search_by_traits(self):
@@ -525,6 +549,17 @@ class SimulatorTest(unittest.TestCase):
                     self.assertEqual(find(root, "CodeCR")[0].text, code)
                     if code == "00":
                         self.assertEqual(find(root, "OID")[0].text, oid)
+        # Twins of traits born in Ajaccio and Bastia: the birthplace code chooses.
+        to = "https://127.0.0.1:%d/lps" % port
+        action = "urn:ServiceIdentiteCertifiee:1.0.0:rechercherInsAvecTraitsIdentite"
+        twin = traits(PATIENTS["santoni_ajaccio"])
+        for place, code, ins in [("", "02", None), ("2A004", "00", PATIENTS["santoni_ajaccio"]["ins"]),
+                                 ("2B033", "00", PATIENTS["santoni_bastia"]["ins"]), ("2A005", "01", None)]:
+            body = (twin[0], twin[1] + ("<LieuNaissance>%s</LieuNaissance>" % place if place else ""))
+            root = ET.fromstring(self.call("national", "POST", "/lps", insi_request(to, body, action))[2])
+            self.assertEqual(find(root, "CodeCR")[0].text, code, place)
+            if ins:
+                self.assertEqual(find(root, "NumIdentifiant")[0].text + find(root, "Cle")[0].text, ins)
         status, _, data = self.call("national", "POST", "/lps",
                                     insi_request("https://127.0.0.1:%d/lps" % port, traits(PATIENTS["martin"]),
                                                  action, domain="autre.example"))
