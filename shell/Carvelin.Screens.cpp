@@ -13,6 +13,7 @@
 #include "UFrameDossiers.h"
 #include "UFramePatients.h"
 #include "UFrmQualificationINSi.h"
+#include "UFrmSearchiNS.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 
@@ -102,6 +103,7 @@ TScreens TScreens::Program() {
   S.SearchFrameDone = [](QWidget* Frame) {
     if (auto* Search = qobject_cast<TSearchFrame*>(Frame)) Search->Done();
   };
+  S.SearchINSExecute = TFrmSearchINS::Execute;
   S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
   S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {

@@ -22,6 +22,7 @@
 #include "Carvelin.SQLIteDataBase.h"
 #include "Talven.Carvelin.Types.h"
 #include "UCodePIN.h"
+#include "UFrmSearchiNS.h"
 #include "USearchFrame.h"
 #include "Vantrel.IniFiles.h"
 
@@ -99,8 +100,9 @@ struct TScreens {
                      const std::string& eMail, const std::string& Phone, bool Auto)>
       AccesWebExecute;
 
-  // INS search and qualification
-  std::function<void(QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
+  // INS search and qualification; Host lends the search the window's busy
+  // flag and opens the record found.
+  std::function<void(QWidget* Sender, ISearchINSHost& Host, std::shared_ptr<Talven::ICarvelin> DMP,
                      std::shared_ptr<Talven::IVaspoCNX> CNX)>
       SearchINSExecute;
   std::function<int(QWidget* Sender, const Talven::TINSiResponse& INSi)> QualificationINSiExecute;       // -1

@@ -385,7 +385,7 @@ void TDMPMain::ibINSCClick() {
   LoadINSC(Value, false);
 }
 
-void TDMPMain::ibSearchINSClick() { Screens().SearchINSExecute(this, DMP, CNX); }
+void TDMPMain::ibSearchINSClick() { Screens().SearchINSExecute(this, *this, DMP, CNX); }
 
 void TDMPMain::ibSearchDMPClick() { ShowSearchFrame(FrameDossiers, Screens().FrameDossiersCreate); }
 
@@ -415,6 +415,18 @@ void TDMPMain::SubmitSearch(std::function<int()> Proc, std::function<void(int Er
 void TDMPMain::ShowSearchError(int Error) { ShowDmpError(DMP.get(), Error); }
 
 void TDMPMain::ShowSearchInfo(const QString& Text) { MessageDlg(this, QMessageBox::Information, Text); }
+
+bool TDMPMain::HoldBusy() {
+  if (Busy() || FClosing) return false;
+  SetBusy(true);
+  return true;
+}
+
+void TDMPMain::ReleaseBusy() { SetBusy(CurrentTask() != nullptr); }
+
+bool TDMPMain::AskSearchQuestion(const QString& Text) {
+  return MessageDlg(this, QMessageBox::Question, Text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
 
 void TDMPMain::OpenSearchedDossier(std::function<int(std::shared_ptr<IDossierMedical>&)> Get,
                                    std::function<void()> Opened) {

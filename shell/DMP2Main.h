@@ -144,7 +144,7 @@ enum TWMUserAction : int {
   WMU_CHOIX_AMO = 8,
 };
 
-class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost {
+class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSHost {
   Q_OBJECT
  public:
   explicit TDMPMain(TDMPMainOptions Options = {});
@@ -166,7 +166,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost
   // Starts card reading unless a job runs.
   void ibCarteCPSClick();
   // Releases the professional session.
-  void ibCloseCPXClick();
+  void ibCloseCPXClick() override;
 
   // ---- Links, settings, placement (DMP2Main.Settings.cpp) ----
   // The link of the document selected in the list (DocumentIndex), or "".
@@ -272,7 +272,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost
   // The local patient of INS (type letter appended unless 'R') into
   // Patient; true when found and qualified.
   bool IsQualified(const std::string& INSi, char INSType, TVaspoPatient& Patient);
-  int ControlINSi(const Talven::TINSiResponse& Answer);
+  int ControlINSi(const Talven::TINSiResponse& Answer) override;
   int ControlAPCV(const Talven::TIdentiteAMO& Identite);
   void ibAppVitaleClick();
   void OnAppVitale(std::shared_ptr<Talven::IAppVitale> Answer);
@@ -338,7 +338,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost
   TDocuments* Documents = nullptr;
 
   // Adopts a record chosen in the INS search dialog, with its INSi answer.
-  void LoadDossier(std::shared_ptr<Talven::IDossierMedical> ADOS, const Talven::TINSiResponse* INSi);
+  void LoadDossier(std::shared_ptr<Talven::IDossierMedical> ADOS, const Talven::TINSiResponse* INSi) override;
   // Adopts a record opened by a host program (no documents query).
   void OpenDossier(std::shared_ptr<Talven::IDossierMedical> ADOS);
   void ShowDossier();
@@ -389,6 +389,12 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchHost
   std::shared_ptr<Talven::IVaspoCNX> SearchSession() override { return CNX; }
   void OpenSearchedDossier(std::function<int(std::shared_ptr<Talven::IDossierMedical>&)> Get,
                            std::function<void()> Opened) override;
+  // ---- The INS search's services ----
+  // The busy flag held as a host request holds it: no job, no host request meanwhile.
+  bool HoldBusy() override;
+  void ReleaseBusy() override;
+  bool AskSearchQuestion(const QString& Text) override;
+  TImageList* SearchImages() override { return ImageList; }
 
   // The card kind shown on ibCPX once the activity is chosen: 2 a CPE card,
   // 33 a software certificate; 1, 37 or 44 may close records.

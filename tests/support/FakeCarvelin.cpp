@@ -402,7 +402,10 @@ class TFakeCPS : public IVaspoCPS, protected TFakeLink {
   }
   int rechercherInsAvecTraitsIdentite(const TINSiTraits& Traits, const TINSiResponse*& INSiResponse) override {
     INSiResponse = nullptr;
-    const int Code = Core->Call("rechercherInsAvecTraitsIdentite", Quote(Traits.Nom) + " " + Quote(Traits.Prenom), "insi");
+    const int Code = Core->Call("rechercherInsAvecTraitsIdentite",
+                                Quote(Traits.Nom) + " " + Quote(Traits.Prenom) + " " + std::string(1, Traits.Sexe) +
+                                    " " + Traits.Naissance + " " + Quote(Traits.CodeINSEE),
+                                "insi");
     if (Code == ERR_OK) INSiResponse = &FINSi;
     return Code;
   }
