@@ -549,12 +549,12 @@ class SimulatorTest(unittest.TestCase):
                     self.assertEqual(find(root, "CodeCR")[0].text, code)
                     if code == "00":
                         self.assertEqual(find(root, "OID")[0].text, oid)
-        # Twins of traits born in Ajaccio and Bastia: the birthplace code chooses.
+        # Twins of traits born in two communes: the birthplace code chooses.
         to = "https://127.0.0.1:%d/lps" % port
         action = "urn:ServiceIdentiteCertifiee:1.0.0:rechercherInsAvecTraitsIdentite"
-        twin = traits(PATIENTS["santoni_ajaccio"])
-        for place, code, ins in [("", "02", None), ("2A004", "00", PATIENTS["santoni_ajaccio"]["ins"]),
-                                 ("2B033", "00", PATIENTS["santoni_bastia"]["ins"]), ("2A005", "01", None)]:
+        twin = traits(PATIENTS["santoni_lhay"])
+        for place, code, ins in [("", "02", None), ("94038", "00", PATIENTS["santoni_lhay"]["ins"]),
+                                 ("59009", "00", PATIENTS["santoni_ascq"]["ins"]), ("94039", "01", None)]:
             body = (twin[0], twin[1] + ("<LieuNaissance>%s</LieuNaissance>" % place if place else ""))
             root = ET.fromstring(self.call("national", "POST", "/lps", insi_request(to, body, action))[2])
             self.assertEqual(find(root, "CodeCR")[0].text, code, place)

@@ -137,12 +137,12 @@ PATIENTS = [
            usage_name="LE GALL", record=record(5, authorisation="INTERDIT")),
     person("nguyen", 1, "0412", "94", "028123", "M", ["Lucas", "Minh"], "NGUYEN", "-21y-3d",
            record=record(5, web=True, ens=True)),
-    # Same traits, born in Ajaccio and in Bastia: only the birthplace code
-    # tells them apart; the first has a record, the second none.
-    person("santoni_ajaccio", 2, "7909", "2A", "004131", "Mme", ["Marie-Ange"], "SANTONI", "-45y-12d",
+    # Same traits, born in L'Haÿ-les-Roses and in Villeneuve-d'Ascq: only the
+    # birthplace code tells them apart; the first has a record, the second none.
+    person("santoni_lhay", 2, "7909", "94", "038131", "Mme", ["Marie-Ange"], "SANTONI", "-45y-12d",
            record=record(0)),
-    person("santoni_bastia", 2, "7909", "2B", "033132", "Mme", ["Marie-Ange"], "SANTONI", "-45y-12d"),
-    person("vidal", 1, "8611", "94", "038045", "M", ["Noël"], "VIDAL", "-38y-3d"),
+    person("santoni_ascq", 2, "7909", "59", "009132", "Mme", ["Marie-Ange"], "SANTONI", "-45y-12d"),
+    person("vidal", 1, "8611", "2B", "033045", "M", ["Noël"], "VIDAL", "-38y-3d"),  # born in Bastia
 ]
 
 
