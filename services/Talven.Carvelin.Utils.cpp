@@ -268,6 +268,15 @@ int CiviliteCode(std::string_view Civilite) {
   return 0;
 }
 
+std::string_view CiviliteCourte(int Civilite) {
+  switch (Civilite) {
+    case 1: return "M";
+    case 2: return "Mme";
+    case 3: return "Mlle";
+    default: return "";
+  }
+}
+
 bool FileVersionFixedInfo(const std::string& FileName, TFixedFileInfo& Info) {
   Info = {};
   Vantrel::TFileVersion V;

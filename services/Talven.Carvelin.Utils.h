@@ -96,6 +96,8 @@ int CadreExerciceIndexOfLabel(std::string_view Label);
 
 // 1 for "M", 2 for "Mme", 3 for "Mlle", else 0.
 int CiviliteCode(std::string_view Civilite);
+// The short form of a civility code: "M", "Mme", "Mlle", else "".
+std::string_view CiviliteCourte(int Civilite);
 
 // A file's version as two 32-bit halves: major << 16 | minor, then
 // release << 16 | build. A library's version lies in its file name

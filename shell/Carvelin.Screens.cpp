@@ -7,6 +7,7 @@
 #include "ShellTr.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.eSante.CryptoLibV5.h"
+#include "UAccesMineur.h"
 #include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
@@ -104,6 +105,7 @@ TScreens TScreens::Program() {
     if (auto* Search = qobject_cast<TSearchFrame*>(Frame)) Search->Done();
   };
   S.SearchINSExecute = TFrmSearchINS::Execute;
+  S.AccesMineurExecute = TFrmAccesMineur::Execute;
   S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
   S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {

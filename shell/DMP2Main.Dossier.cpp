@@ -25,6 +25,7 @@
 #include "FLogMessage.h"
 #include "ShellTr.h"
 #include "Talven.Carvelin.Hosts.h"
+#include "Talven.Carvelin.Utils.h"
 #include "Vantrel.QtText.h"
 
 namespace Carvelin {
@@ -74,15 +75,6 @@ std::string_view CiviliteLongue(int Civilite) {
     case 1: return "Monsieur";
     case 2: return "Madame";
     case 3: return "Mademoiselle";
-    default: return "";
-  }
-}
-
-std::string_view CiviliteCourte(int Civilite) {
-  switch (Civilite) {
-    case 1: return "M";
-    case 2: return "Mme";
-    case 3: return "Mlle";
     default: return "";
   }
 }

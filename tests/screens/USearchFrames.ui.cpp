@@ -2,6 +2,8 @@
 // a recording host in place of the main window.
 #include <QtTest>
 
+#include <ctime>
+
 #include "FakeCarvelin.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "UFrameDossiers.h"
@@ -36,6 +38,25 @@ struct THost : ISearchHost {
     }
   }
 };
+// The record frame's row texts, as drawn.
+struct TDossierRows : TFrameDossiers {
+  using TFrameDossiers::RowTexts;
+  using TFrameDossiers::TFrameDossiers;
+};
+
+// Python's own reading of the local midnight of Day in Europe/Paris, in UTC.
+QString ZoneInfoMidnightUTC(QDate Day) {
+  QProcess Python;
+  Python.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import datetime, sys, zoneinfo\n"
+                               "d = datetime.date.fromisoformat(sys.argv[1])\n"
+                               "t = datetime.datetime(d.year, d.month, d.day, tzinfo=zoneinfo.ZoneInfo('Europe/Paris'))\n"
+                               "print(t.astimezone(datetime.timezone.utc).strftime('%Y%m%d%H%M%S'), end='')"),
+                Day.toString(Qt::ISODate)});
+  if (!Python.waitForFinished(60000) || Python.exitCode() != 0) return {};
+  return QString::fromUtf8(Python.readAllStandardOutput());
+}
 }  // namespace
 
 class TSearchFramesTest : public QObject {
@@ -44,6 +65,11 @@ class TSearchFramesTest : public QObject {
   THost Host;
 
  private slots:
+  void initTestCase() {
+    qputenv("TZ", "Europe/Paris");
+    tzset();
+  }
+
   void init() {
     Fake = std::make_shared<TFakeCarvelin>();
     Host = {};
@@ -100,6 +126,103 @@ class TSearchFramesTest : public QObject {
     G.ListBoxDblClick();
     QCOMPARE(Host.V1, 1);  // first generation: no lookup
     QCOMPARE(Host.Opened, 0);
+  }
+
+  void record_rows_show_service_text_data() {
+    QTest::addColumn<QString>("INS");
+    QTest::addColumn<bool>("MT");
+    QTest::addColumn<QString>("INSText");
+    QTest::addColumn<QString>("MTText");
+    QTest::newRow("first generation, no treating doctor") << "" << false << "(NIR indisponible)" << "Non";
+    QTest::newRow("INS, treating doctor") << "279035121518989" << true << "279035121518989" << "Oui";
+  }
+  void record_rows_show_service_text() {
+    QFETCH(QString, INS);
+    QFETCH(bool, MT);
+    QFETCH(QString, INSText);
+    QFETCH(QString, MTText);
+    TIdentite& Id = Fake->Core->Data.Dossier.Patient.Identite;
+    Id.NomUsage = "<b>D'ARCY</b>";
+    Id.NomNaissance = "&ÉLODIE";
+    Fake->Core->Data.Dossier.Patient.INSi.Code = INS.toStdString();
+    Fake->Core->Data.Dossier.StatutMT = MT;
+    TDossierRows F(nullptr, Host);
+    F.btSearchClick();
+    QCOMPARE(F.RowTexts(0), (QStringList{"<b>D'ARCY</b>", "&ÉLODIE", "MARIE", "15/03/1979", INSText, MTText,
+                                          "01/03/2024", "12/03/2024", "12/03/2024"}));
+    QVERIFY(F.RowTexts(1).isEmpty());
+  }
+
+  // Enter in the search panel searches; Up and Down move in the list.
+  void keys_search_and_move() {
+    TFramePatients F(nullptr, Host);
+    F.show();
+    QVERIFY(QTest::qWaitForWindowActive(&F));
+    QTRY_COMPARE(QApplication::focusWidget(), F.edNom);
+    QTest::keyClicks(F.edNom, QStringLiteral("Dupont"));
+    QTest::keyClick(F.edNom, Qt::Key_Return);
+    QCOMPARE(F.Nom, std::string("Dupont"));
+    QCOMPARE(F.ListBox->Count(), 1);
+    QTest::keyClick(F.cbNomPartiel, Qt::Key_Enter);
+    QCOMPARE(std::ranges::count_if(Fake->Calls(), [](const auto& C) { return C.Name == "GetPatients"; }), 2);
+    QTest::keyClick(F.edNom, Qt::Key_Down);
+    QCOMPARE(F.ListBox->ItemIndex(), 0);
+    QTest::keyClick(F.edNom, Qt::Key_Down);  // the last row stays chosen
+    QCOMPARE(F.ListBox->ItemIndex(), 0);
+    QTest::keyClick(F.edNom, Qt::Key_Up);
+    QCOMPARE(F.ListBox->ItemIndex(), 0);
+  }
+
+  // The chosen day's local midnight in universal time, as Python's time-zone
+  // database gives it for Paris.
+  void record_search_date_is_local_midnight_in_utc_data() {
+    QTest::addColumn<QDate>("Day");
+    QTest::newRow("1 January") << QDate(2024, 1, 1);
+    QTest::newRow("summer time starts") << QDate(2024, 3, 31);
+    QTest::newRow("summer day") << QDate(2024, 7, 14);
+    QTest::newRow("summer time ends") << QDate(2024, 10, 27);
+    QTest::newRow("day after summer time ends") << QDate(2024, 10, 28);
+  }
+  void record_search_date_is_local_midnight_in_utc() {
+    QFETCH(QDate, Day);
+    TFrameDossiers F(nullptr, Host);
+    F.dtDate->SetDateTime(Day.toJulianDay() - QDate(1899, 12, 30).toJulianDay());
+    F.btSearchClick();
+    const QString Expected = ZoneInfoMidnightUTC(Day);
+    QVERIFY(!Expected.isEmpty());
+    QCOMPARE(QString::fromStdString(F.DateUTC), Expected);
+    QVERIFY(Fake->Calls().back().Args.starts_with(F.DateUTC + " "));
+  }
+
+  // Today minus three calendar months, today fixed by faketime in a child
+  // run of this very case.
+  void record_frame_starts_three_months_back_data() {
+    QTest::addColumn<QString>("Today");
+    QTest::addColumn<QDate>("Expected");
+    QTest::newRow("31 May") << "2023-05-31 10:00:00" << QDate(2023, 2, 28);
+    QTest::newRow("31 May, leap year") << "2024-05-31 23:30:00" << QDate(2024, 2, 29);
+    QTest::newRow("15 January") << "2024-01-15 00:10:00" << QDate(2023, 10, 15);
+  }
+  void record_frame_starts_three_months_back() {
+    QFETCH(QString, Today);
+    QFETCH(QDate, Expected);
+    if (const QByteArray Child = qgetenv("SEARCH_FRAMES_EXPECT"); !Child.isEmpty()) {
+      TFrameDossiers F(nullptr, Host);
+      QCOMPARE(QDate(1899, 12, 30).addDays(qint64(F.dtDate->DateTime())).toString(Qt::ISODate),
+               QString::fromLatin1(Child));
+      return;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("faketime")).isEmpty()) QSKIP("faketime is not installed");
+    QProcess Run;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(QStringLiteral("SEARCH_FRAMES_EXPECT"), Expected.toString(Qt::ISODate));
+    Run.setProcessEnvironment(Env);
+    Run.setProcessChannelMode(QProcess::ForwardedChannels);
+    Run.start(QStringLiteral("faketime"), {Today, QCoreApplication::applicationFilePath(),
+                                           QStringLiteral("record_frame_starts_three_months_back:") +
+                                               QString::fromUtf8(QTest::currentDataTag())});
+    QVERIFY(Run.waitForFinished(120000));
+    QCOMPARE(Run.exitCode(), 0);
   }
 
   void a_row_opens_its_record_and_done_resets() {

@@ -270,32 +270,34 @@ class TFakeDossier : public IDossierMedical, TFakeLink {
 class TFakeDossierList : public IDossierList, TFakeLink {
  public:
   using TFakeLink::TFakeLink;
-  int GetCount() override { return 1; }
-  const TDossierItem* GetItem(int Index) override { return Index == 0 ? &FItem : nullptr; }
+  int GetCount() override { return FCount; }
+  const TDossierItem* GetItem(int Index) override { return Index == 0 && FCount ? &FItem : nullptr; }
   int GetDossier(int Index, std::shared_ptr<IDossierMedical>& Dossier) override {
     Dossier.reset();
-    if (Index != 0) return ERR_INDEX;
+    if (Index != 0 || !FCount) return ERR_INDEX;
     Dossier = std::make_shared<TFakeDossier>(Core, Root);
     return ERR_OK;
   }
 
  private:
+  int FCount = D().SearchRows;
   TDossierItem FItem{D().Dossier.Patient, D().Dossier.StatutMT, "01/03/2024", "12/03/2024", "12/03/2024"};
 };
 
 class TFakePatientList : public IPatientList, TFakeLink {
  public:
   using TFakeLink::TFakeLink;
-  int GetCount() override { return 1; }
-  const TPatientItem* GetItem(int Index) override { return Index == 0 ? &FItem : nullptr; }
+  int GetCount() override { return FCount; }
+  const TPatientItem* GetItem(int Index) override { return Index == 0 && FCount ? &FItem : nullptr; }
   int GetDossier(int Index, std::shared_ptr<IDossierMedical>& Dossier) override {
     Dossier.reset();
-    if (Index != 0) return ERR_INDEX;
+    if (Index != 0 || !FCount) return ERR_INDEX;
     Dossier = std::make_shared<TFakeDossier>(Core, Root);
     return ERR_OK;
   }
 
  private:
+  int FCount = D().SearchRows;
   TPatientItem FItem{D().Dossier.Patient, false};
 };
 

@@ -60,6 +60,7 @@ struct TFakeData {
   std::vector<Talven::TBeneficiaire> Beneficiaires;  // two
   std::vector<Talven::TIdentiteAMO> IdentitesAMO;    // two
   Talven::TParametres Parametres;
+  int SearchRows = 1;  // the rows of every patient and record search: 1, or 0 for none found
 
   static TFakeData Canned();
 };
