@@ -371,8 +371,10 @@ std::string WayOfLifeBody(const TModeDeVie& MV, std::string_view FM) {
   }
   const TCodeRow& Tobacco = Row(Periods, MV.Tabac.Period, "la période de consommation de tabac");
   if (MV.Tabac.Period != TConsoPeriod::None) {
+    // The reader sees words; the coded value carries the UCUM unit.
     const std::string Unit = "{pack}/" + std::string(Tobacco.Code);
-    Rows += NarrativeRow("tabac", "Tabac", IntToUTF8(MV.Tabac.Value) + ' ' + Unit);
+    Rows += NarrativeRow("tabac", "Tabac",
+                         IntToUTF8(MV.Tabac.Value) + " paquets par " + std::string(Tobacco.Label));
     Entries += SocialObservationEntry(
         LOINCCodeElement("74011-8", "Consommation tabagique") + ReferenceElement("tabac", "text"),
         Quantity(MV.Tabac.Value, Unit));

@@ -419,6 +419,7 @@ class TRenderer {
   void Address(THtml& H, PXMLNode Addr);
   void Telecom(THtml& H, PXMLNode Telecom);
   void PersonName(THtml& H, PXMLNode Name, bool Qualifiers);
+  bool FamilyLabel(THtml& H, PXMLNode Family);
   void Code(THtml& H, PXMLNode C);
   void AssignedEntity(THtml& H, PXMLNode AE, std::string_view Separator);
   void OrganisationName(THtml& H, PXMLNode Owner);
@@ -508,16 +509,23 @@ void TRenderer::PersonName(THtml& H, PXMLNode Name, bool Qualifiers) {
   }
   Strong(H, TextOf(ChildOf(Name, "given")));
   for (PXMLNode Family : ChildrenOf(Name, "family")) {
-    if (Qualifiers) {
-      if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
-        if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
-        else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
-      }
-    }
+    if (Qualifiers) FamilyLabel(H, Family);
     H.Markup(" ");
     Strong(H, Family->Value());
   }
   H.Markup(" ");
+}
+
+// The caption of a family name by its qualifier; false when it has none.
+// CL is the name the patient uses (the identity's "nom utilisé").
+bool TRenderer::FamilyLabel(THtml& H, PXMLNode Family) {
+  const TXMLString* Q = Family->GetAttribute("qualifier");
+  if (!Q) return false;
+  if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
+  else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
+  else if (Q->Compare("CL")) H.Markup("; Nom utilisé : ");
+  else return false;
+  return true;
 }
 
 void TRenderer::Code(THtml& H, PXMLNode C) {
@@ -558,11 +566,9 @@ void TRenderer::Patient(THtml& H) {
   }
   H.Markup("Prénom : ");
   Strong(H, TextOf(ChildOf(Name, "given")));
+  // A name part without a caption still stands apart from the one before.
   for (PXMLNode Family : ChildrenOf(Name, "family")) {
-    if (const TXMLString* Q = Family->GetAttribute("qualifier")) {
-      if (Q->Compare("BR")) H.Markup("; Nom de famille : ");
-      else if (Q->Compare("SP")) H.Markup("; Nom d'usage : ");
-    }
+    if (!FamilyLabel(H, Family)) H.Markup(" ");
     Strong(H, Family->Value());
   }
   H.Line("</td></tr>");

@@ -16,18 +16,19 @@ TBoxCatcher* GCatcher = nullptr;
 // service's error would break at every second word: a spacer across the
 // box's grid keeps it this wide.
 constexpr int MinBoxWidth = 360;
-// A longer word (an address, a file name) widens its line up to this; past
-// it the line breaks inside the word.
-constexpr int MaxWordWidth = 600;
+// A text line widens its label up to this, past it the line wraps. The
+// label asks for its whole line, not its longest word: Qt wraps a box's text
+// only when the box would be too wide, so a narrower minimum would leave an
+// unwrapped line cut at the box's edge.
+constexpr int MaxLineWidth = 600;
 
 void KeepBoxWide(QMessageBox& Box) {
   static const QRegularExpression TextLabel(QStringLiteral("^qt_msgbox_(informative)?label$"));
-  static const QRegularExpression Blanks(QStringLiteral("\\s+"));
   for (QLabel* Label : Box.findChildren<QLabel*>(TextLabel)) {
-    int Longest = 0;
-    for (const QString& Word : Label->text().split(Blanks, Qt::SkipEmptyParts))
-      Longest = std::max(Longest, Label->fontMetrics().horizontalAdvance(Word));
-    Label->setMinimumWidth(std::min(Longest, MaxWordWidth));
+    int Widest = 0;
+    for (const QString& Line : Label->text().split(QLatin1Char('\n')))
+      Widest = std::max(Widest, Label->fontMetrics().horizontalAdvance(Line));
+    Label->setMinimumWidth(std::min(Widest, MaxLineWidth));
   }
   auto* Grid = qobject_cast<QGridLayout*>(Box.layout());
   if (!Grid) return;

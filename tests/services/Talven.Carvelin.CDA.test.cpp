@@ -233,7 +233,8 @@ TEST(CDASynthese, way_of_life_with_tobacco_only) {
   TVoletSyntheseMedicale V;
   V.MV.Tabac = {10, TConsoPeriod::PerDay};
   const std::string B = BuildSyntheseBody(V);
-  EXPECT_TRUE(Has(B, R"(<tr><td><content ID="tabac">Tabac</content></td><td>10 {pack}/d</td></tr>)"));
+  // The narrative is for the reader: words, not the UCUM unit of the entry.
+  EXPECT_TRUE(Has(B, R"(<tr><td><content ID="tabac">Tabac</content></td><td>10 paquets par jour</td></tr>)"));
   EXPECT_TRUE(Has(B, R"(<value xsi:type="PQ" value="10" unit="{pack}/d"/>)"));
   EXPECT_FALSE(Has(B, "alcool"));
   EXPECT_FALSE(Has(B, "activite-sportive"));

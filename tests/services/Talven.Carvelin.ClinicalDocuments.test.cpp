@@ -208,6 +208,21 @@ TEST(ClinicalDocuments, header_blocks_follow_the_document) {
       {"<inFulfillmentOf><order><id extension=\"X\"/></order></inFulfillmentOf>", "Références prescriptions", false},
       {"<legalAuthenticator><signatureCode code=\"SS\"/><time value=\"20240101\"/></legalAuthenticator>",
        "<br> le 1 Janvier 2024</td>", true},
+      // Family names never run together: the used name (CL) has its caption,
+      // a name part without a known qualifier is set apart by a space.
+      {"<recordTarget><patientRole><patient><name><family qualifier=\"BR\">DURAND</family>"
+       "<family qualifier=\"CL\">MARTIN-DURAND</family><given>Zoé</given></name></patient></patientRole>"
+       "</recordTarget>",
+       "Prénom : <strong>Zoé</strong>; Nom de famille : <strong>DURAND</strong>; Nom utilisé : "
+       "<strong>MARTIN-DURAND</strong></td>",
+       true},
+      {"<recordTarget><patientRole><patient><name><given>Zoé</given><family>DURAND</family>"
+       "<family qualifier=\"XX\">MARTIN</family></name></patient></patientRole></recordTarget>",
+       "Prénom : <strong>Zoé</strong> <strong>DURAND</strong> <strong>MARTIN</strong></td>", true},
+      {"<author><assignedAuthor><assignedPerson><name><given>Jean</given><family qualifier=\"BR\">TEST</family>"
+       "<family qualifier=\"CL\">TEST-DUPONT</family></name></assignedPerson></assignedAuthor></author>",
+       "<strong>Jean</strong>; Nom de famille :  <strong>TEST</strong>; Nom utilisé :  <strong>TEST-DUPONT</strong>",
+       true},
   };
   for (const auto& C : Cases) {
     const std::string Html = Render(Doc(C.Inner)).HtmlStream;

@@ -494,6 +494,14 @@ class TDMP2MainTest : public QObject {
     QTest::newRow("words") << false << Words << 360;
     QTest::newRow("long word") << false << Long << 0;
     QTest::newRow("error box") << true << QString::fromUtf8(ErrorMessage(ERR_CODE_INVALIDE).data()) << 360;
+    // Shorter than a line that Qt wraps, longer than its longest word.
+    QTest::newRow("one line") << false
+                              << QStringLiteral("La base locale « /tmp/tmp.zX33ApnsJI/damaged.db3 » est endommagée")
+                              << 360;
+    QTest::newRow("long path") << false
+                               << QStringLiteral("La base locale « /tmp/carvelin-e2e.Xq3RkLmNoP/home/.local/state/"
+                                                 "Carvelin2/damaged-database/carvelin2.db3 » est endommagée")
+                               << 360;
   }
   void message_boxes_are_wide_enough() {
     QFETCH(bool, Error);
@@ -511,7 +519,17 @@ class TDMP2MainTest : public QObject {
       int Longest = 0;
       for (const QString& Word : Message.split(QLatin1Char(' ')))
         Longest = std::max(Longest, Label->fontMetrics().horizontalAdvance(Word));
-      QVERIFY2(Label->contentsRect().width() >= Longest, qPrintable(QString::number(Label->width())));
+      QVERIFY2(Label->contentsRect().width() >= std::min(Longest, 600), qPrintable(QString::number(Label->width())));
+      // The whole text shows: the label lies inside the box, and its text
+      // needs no more room than the label has (one line, or wrapped lines).
+      const QRect Shown(Label->mapTo(&Box, QPoint(0, 0)), Label->size());
+      QVERIFY2(Box.rect().contains(Shown),
+               qPrintable(QStringLiteral("label %1 in box %2x%3").arg(Shown.right()).arg(Box.width()).arg(Box.height())));
+      if (Label->wordWrap())
+        QVERIFY2(Label->heightForWidth(Label->width()) <= Label->height(), qPrintable(QString::number(Label->height())));
+      else
+        QVERIFY2(Label->sizeHint().width() <= Label->width(),
+                 qPrintable(QStringLiteral("text %1 in label %2").arg(Label->sizeHint().width()).arg(Label->width())));
       Box.hide();
     };
     if (Error)
