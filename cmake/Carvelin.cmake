@@ -6,7 +6,10 @@ if(CARVELIN_WERROR)
   list(APPEND CARVELIN_WARNINGS -Werror)
 endif()
 
-if(CARVELIN_SANITIZE)
+# A fuzz build is a sanitizer build whose code also feeds libFuzzer its
+# coverage, so one build serves the tests under the sanitizers and the fuzz
+# targets.
+if(CARVELIN_SANITIZE OR CARVELIN_FUZZ)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
@@ -14,8 +17,14 @@ if(CARVELIN_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(FATAL_ERROR "CARVELIN_FUZZ needs clang (CXX=clang++)")
   endif()
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# lld links the large test programs several times faster than the default linker.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=lld CARVELIN_HAS_LLD)
+if(CARVELIN_HAS_LLD)
+  add_link_options(-fuse-ld=lld)
 endif()
 
 add_compile_definitions(CARVELIN_VERSION="${PROJECT_VERSION}")

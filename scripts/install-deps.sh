@@ -10,7 +10,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-pdf-dev libssl-dev
        libsqlite3-dev zlib1g-dev libjpeg-dev libzip-dev libqrencode-dev
-       libcpp-httplib-dev libp11-kit-dev libgtest-dev libgmock-dev libbenchmark-dev)
+       libcpp-httplib-dev libp11-kit-dev libgtest-dev libgmock-dev libbenchmark-dev lld)
 # The demo makes its test card and certificates (softhsm2, opensc, openssl),
 # runs the service simulator (python3; xmllint and xmlsec1 check what it is
 # sent) and the program opens links with xdg-open. Breeze's icons are SVG
