@@ -46,24 +46,6 @@ class TDMP2MainDossierPeer : public QObject, ShellSim::TShellSimPeer {
   int Answer = QMessageBox::No;  // every box's answer
   const std::string DB = DatabaseFile();
 
-  // Python assertions over the national requests after Since: `requests`,
-  // `slots(e)` the query's slots by name, `body(e)` its root; Args follow
-  // the state folder in sys.argv.
-  void ExpectLog(size_t Since, std::string_view Assertions, std::vector<std::string> Args = {}) {
-    std::string Input;
-    for (const std::string& Line : Sim.Log(Since)) Input += Line + "\n";
-    Args.insert(Args.begin(), std::filesystem::path(Sim.HostsFile).parent_path().string());
-    const std::string Prelude = R"PY(
-import json, os, sys
-import xml.etree.ElementTree as ET
-requests = [e for e in map(json.loads, filter(str.strip, sys.stdin)) if e.get('listener') == 'national']
-def body(e): return ET.parse(os.path.join(sys.argv[1], e['request_file'])).getroot()
-def slots(e): return {s.get('name'): [v.text for v in s.iter() if v.tag.endswith('}Value')] for s in body(e).iter() if s.tag.endswith('}Slot')}
-)PY";
-    const auto R = TestSupport::RunPython(Prelude + std::string(Assertions),
-                                          Args, Input);
-    QVERIFY2(R.Status == 0, R.Err.c_str());
-  }
 
   // The access mode (purpose of use) each documents query after Since
   // declared in its identity assertion.

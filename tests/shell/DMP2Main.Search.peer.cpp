@@ -16,22 +16,6 @@ class TDMP2MainSearchPeer : public QObject, ShellSim::TShellSimPeer {
   QStringList Boxes;
   std::unique_ptr<TDMPMain> Main;
 
-  // Python assertions over the national requests after Since: `requests`,
-  // `body(e)` a request's root element; Args follow the state folder.
-  void ExpectLog(size_t Since, std::string_view Assertions, std::vector<std::string> Args = {}) {
-    std::string Input;
-    for (const std::string& Line : Sim.Log(Since)) Input += Line + "\n";
-    Args.insert(Args.begin(), std::filesystem::path(Sim.HostsFile).parent_path().string());
-    const std::string Prelude = R"PY(
-import json, os, sys
-import xml.etree.ElementTree as ET
-requests = [e for e in map(json.loads, filter(str.strip, sys.stdin)) if e.get('listener') == 'national']
-def body(e): return ET.parse(os.path.join(sys.argv[1], e['request_file'])).getroot()
-def find(root, name): return next((n for n in root.iter() if n.tag.split('}')[-1] == name), None)
-)PY";
-    const auto R = TestSupport::RunPython(Prelude + std::string(Assertions), Args, Input);
-    QVERIFY2(R.Status == 0, R.Err.c_str());
-  }
 
   void WaitForJobs() {
     QTRY_COMPARE_WITH_TIMEOUT(Main->LiveTasks(), 0, 30000);

@@ -30,22 +30,6 @@ class TSearchINSPeer : public QObject, ShellSim::TShellSimPeer {
   QStringList Boxes;
   const std::string DB = DatabaseFile();
 
-  // Python assertions over the log entries after Since (`entries`, and
-  // `body(e)` the saved request's root).
-  void ExpectLog(size_t Since, std::string_view Assertions) {
-    std::string Input;
-    for (const std::string& Line : Sim.Log(Since)) Input += Line + "\n";
-    const std::string Prelude = R"PY(
-import json, os, sys, urllib.parse
-import xml.etree.ElementTree as ET
-entries = [json.loads(l) for l in sys.stdin if l.strip()]
-def body(e): return ET.parse(os.path.join(sys.argv[1], e['request_file'])).getroot()
-def first(root, name): return next((x.text for x in root.iter() if x.tag.split(chr(125))[-1] == name), None)
-)PY";
-    const auto R = TestSupport::RunPython(Prelude + std::string(Assertions),
-                                          {std::filesystem::path(Sim.HostsFile).parent_path().string()}, Input);
-    QVERIFY2(R.Status == 0, (R.Out + R.Err).c_str());
-  }
 
   std::unique_ptr<TDMPMain> LoggedIn() {
     TDMPMainOptions Options = MainOptions();

@@ -8,9 +8,11 @@
 
 #include <QtTest>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Carvelin.MessageDlg.h"
 #include "CpsToken.h"
@@ -74,6 +76,29 @@ class TShellSimPeer {
     Main.CPx = CPS;
     Main.CNX = CPS;
     return true;
+  }
+
+  // Python assertions over the simulator's log entries after Since:
+  // `entries` (every listener's), `requests` (the national services'),
+  // `body(e)` a saved request's root, `slots(e)` a query's slots by name,
+  // `find(root, name)` the first element of that local name and
+  // `first(root, name)` its text; Args follow the state folder in sys.argv.
+  void ExpectLog(size_t Since, std::string_view Assertions, std::vector<std::string> Args = {}) {
+    std::string Input;
+    for (const std::string& Line : Sim.Log(Since)) Input += Line + "\n";
+    Args.insert(Args.begin(), std::filesystem::path(Sim.HostsFile).parent_path().string());
+    const std::string Prelude = R"PY(
+import json, os, sys, urllib.parse
+import xml.etree.ElementTree as ET
+entries = [json.loads(l) for l in sys.stdin if l.strip()]
+requests = [e for e in entries if e.get('listener') == 'national']
+def body(e): return ET.parse(os.path.join(sys.argv[1], e['request_file'])).getroot()
+def slots(e): return {s.get('name'): [v.text for v in s.iter() if v.tag.endswith('}Value')] for s in body(e).iter() if s.tag.endswith('}Slot')}
+def find(root, name): return next((n for n in root.iter() if n.tag.split('}')[-1] == name), None)
+def first(root, name): return getattr(find(root, name), 'text', None)
+)PY";
+    const auto R = TestSupport::RunPython(Prelude + std::string(Assertions), Args, Input);
+    QVERIFY2(R.Status == 0, (R.Out + R.Err).c_str());
   }
 
   SimTest::TSimulator Sim;
