@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 
 #include "VCLPatches.h"
 
@@ -63,6 +64,16 @@ void TCategorieOption::SetCount(int Value) {
     const QList<TCategorieOption*> Entries = Group->Options();
     Group->FCount = (!Entries.isEmpty() && Entries.first() == this) ? Value : Group->FCount + Value;
   }
+}
+
+QSize TCategorieOption::sizeHint() const { return {0, EntryHeight}; }
+
+void TCategorieOption::paintEvent(QPaintEvent*) {
+  QPainter Painter(this);
+  const QRect Room = contentsRect();
+  style()->drawItemText(&Painter, Room, int(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
+                        isEnabled(), fontMetrics().elidedText(text(), Qt::ElideRight, Room.width()),
+                        foregroundRole());
 }
 
 void TCategorieOption::enterEvent(QEnterEvent* Event) {
@@ -145,8 +156,8 @@ void TCategoriePanel::paintEvent(QPaintEvent* Event) {
   Painter.setPen(palette().color(QPalette::WindowText));
   Painter.setBrush(Qt::NoBrush);
   const QString Text = FCount > 0 ? QStringLiteral("%1 (%2)").arg(FCaption).arg(FCount) : FCaption;
-  Painter.drawText(QRect(GroupIndent, 3, width() - GroupIndent, EntryHeight - 3), Qt::AlignLeft | Qt::AlignTop,
-                   Text);
+  const QRect Room(GroupIndent, 3, width() - GroupIndent, EntryHeight - 3);
+  Painter.drawText(Room, Qt::AlignLeft | Qt::AlignTop, fontMetrics().elidedText(Text, Qt::ElideRight, Room.width()));
   if (!Expanded() || !FOnFavorite) return;
   for (const TCategorieOption* Entry : Options()) {
     if (Entry->FFavorite) {

@@ -37,7 +37,13 @@ class TCategorieOption : public QLabel {
 
   std::function<void(TCategorieOption*)> OnClick, OnDblClick;
 
+  // A long label never widens the column: it is cut with "…" and read
+  // whole in the tooltip.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
  protected:
+  void paintEvent(QPaintEvent* Event) override;
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;

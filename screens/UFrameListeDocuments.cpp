@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -138,29 +139,34 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   Headers->AddSection(ScreensTr::tr("Format"), 80);
   Headers->AddSection(ScreensTr::tr("Taille"), 80);
   Headers->setSectionsClickable(true);
+  // The title takes the room the other columns leave, so that every column
+  // stays in sight whatever the window's width.
+  Headers->setSectionResizeMode(1, QHeaderView::Stretch);
   ListBox->SetHeaders(Headers);
   Right->addWidget(Headers);
   Right->addWidget(ListBox, 1);
+  // Two rows, so that the list's side stays narrow enough for a small screen.
   auto* Panel3 = new QWidget(Panel2);
   Panel3->setObjectName(QStringLiteral("Panel3"));
-  auto* Bar = new QHBoxLayout(Panel3);
+  auto* Bar = new QGridLayout(Panel3);
   Label1 = NewLabel(Panel3, ScreensTr::tr("Documents visibles :"), "Label1");
-  Bar->addWidget(Label1);
+  Bar->addWidget(Label1, 0, 0);
   const auto AddBox = [&](QCheckBox*& Box, QLabel*& Label, const char* BoxName, const char* LabelName,
-                          const QString& Text) {
+                          const QString& Text, int Row, int At, int Span) {
     Box = NewCheck(Panel3, BoxName, Text);
     Label = NewLabel(Panel3, Text, LabelName);
     Label->setBuddy(Box);
     new TBoxLabelClick(Label, Box);
-    Bar->addWidget(Box);
-    Bar->addWidget(Label);
+    Bar->addWidget(Box, Row, At);
+    Bar->addWidget(Label, Row, At + 1, 1, Span);
   };
-  AddBox(cbMasquePS, lbMasquePS, "cbMasquePS", "lbMasquePS", ScreensTr::tr("Masqué aux professionnels de santé"));
+  AddBox(cbMasquePS, lbMasquePS, "cbMasquePS", "lbMasquePS", ScreensTr::tr("Masqué aux professionnels de santé"), 0,
+         1, 3);
   AddBox(cbINVISIBLE_PATIENT, lbINVISIBLE_PATIENT, "cbINVISIBLE_PATIENT", "lbINVISIBLE_PATIENT",
-         ScreensTr::tr("Non visible par le patient"));
+         ScreensTr::tr("Non visible par le patient"), 1, 1, 1);
   AddBox(cbREPRESENTANT_LEGAL, lbREPRESENTANT_LEGAL, "cbREPRESENTANT_LEGAL", "lbREPRESENTANT_LEGAL",
-         ScreensTr::tr("Non visible représentant légal"));
-  Bar->addStretch(1);
+         ScreensTr::tr("Non visible représentant légal"), 1, 3, 1);
+  Bar->setColumnStretch(5, 1);
   Right->addWidget(Panel3);
 
   Splitter1 = new QSplitter(Qt::Horizontal, this);
@@ -169,6 +175,8 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   Splitter1->addWidget(Panel2);
   Splitter1->setChildrenCollapsible(false);
   Splitter1->setStretchFactor(1, 1);
+  // The categories start at their narrowest: the room goes to the list.
+  Splitter1->setSizes({Panel1->minimumWidth(), QWIDGETSIZE_MAX});
   auto* Whole = new QVBoxLayout(this);
   Whole->setContentsMargins(0, 0, 0, 0);
   Whole->addWidget(Splitter1);

@@ -213,21 +213,24 @@ bool CreateDesktopShortcut(const std::string& Target, const std::string& Working
 namespace {
 
 // Path itself when an Exec line can name it unquoted; else the same file
-// through the link "liens/" + Name to its folder, when its name allows.
-std::string PlainPath(const std::string& Path, const std::string& Name) {
+// through the link "liens/" + Name, when that name allows: a link to the
+// file itself when Whole, else to its folder (a file the program rewrites
+// by renaming a new copy over it must not be reached through a file link,
+// which the rename would replace).
+std::string PlainPath(const std::string& Path, const std::string& Name, bool Whole) {
   if (!NeedsQuotes(Path)) return Path;
   const fs::path Target(Path);
   const fs::path Links = fs::path(ProductFolder()) / "liens";
-  const fs::path Link = Links / Name;
-  if (NeedsQuotes(Target.filename().string()) || NeedsQuotes(Link.string())) return Path;
+  const fs::path Shown = Whole ? Links / Name : Links / Name / Target.filename();
+  if (NeedsQuotes(Shown.string())) return Path;
   std::error_code Error;
   fs::create_directories(Links, Error);
   // Replaced in one step: a handler started meanwhile finds the old link or the new one.
   const fs::path Temp = Links / ("." + Name + ".tmp");
   fs::remove(Temp, Error);
-  fs::create_directory_symlink(Target.parent_path(), Temp, Error);
-  if (!Error) fs::rename(Temp, Link, Error);
-  return Error ? Path : (Link / Target.filename()).string();
+  fs::create_symlink(Whole ? Target : Target.parent_path(), Temp, Error);
+  if (!Error) fs::rename(Temp, Links / Name, Error);
+  return Error ? Path : Shown.string();
 }
 
 }  // namespace
@@ -239,12 +242,20 @@ bool RegisterDmpScheme(const std::string& Exe) {
   Vantrel::TIniFile MimeApps((Config / "mimeapps.list").string());
   const std::string Default = MimeApps.ReadString("Default Applications", Scheme, "");
   if (!Default.empty() && Default != Name) return false;
-  // The settings this copy runs with go with it, so that a link opened
-  // from a browser reaches this copy (or one started like it).
+  // The files this copy runs with go with it (its settings, the card's
+  // token configuration, the stand-in Vitale card, the service hosts), so
+  // that a link opened from a browser reaches this copy (or one started
+  // like it); each variable with the name of its link.
+  constexpr std::pair<const char*, const char*> Carried[] = {{"CARVELIN_INI", "reglages"},
+                                                             {"SOFTHSM2_CONF", "carte"},
+                                                             {"APILEC_STUB_XML", "vitale"},
+                                                             {"CARVELIN_HOSTS", "hotes"}};
   std::vector<std::string> Command;
-  if (const std::string Ini = Env("CARVELIN_INI"); !Ini.empty())
-    Command = {"env", "CARVELIN_INI=" + PlainPath(Ini, "reglages")};
-  Command.push_back(PlainPath(Exe, "programme"));
+  for (const auto& [Variable, Link] : Carried)
+    if (const std::string Value = Env(Variable); !Value.empty())
+      Command.push_back(std::string(Variable) + "=" + PlainPath(Value, Link, false));
+  if (!Command.empty()) Command.insert(Command.begin(), "env");
+  Command.push_back(PlainPath(Exe, "programme", true));
   const std::string Entry = DesktopEntry({{"Type", "Application"},
                                           {"Name", "Carvelin2"},
                                           {"Exec", DesktopExec(Command, "%u")},

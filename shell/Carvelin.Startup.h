@@ -41,10 +41,12 @@ bool CreateDesktopShortcut(const std::string& Target, const std::string& Working
 // Registers the "dmp" scheme for Exe when $XDG_CONFIG_HOME/mimeapps.list
 // names no default handler, or names ours with another command:
 // $XDG_DATA_HOME/applications/carvelin2.desktop, starting Exe with the
-// settings of $CARVELIN_INI when set, and one line in [Default
-// Applications]. A path the Exec line would have to quote is named through
-// a link of ProductFolder() + "liens/" to its folder: Debian's xdg-open
-// splits that line on blanks and takes no quotes. True when written now.
+// files this run was given ($CARVELIN_INI, $SOFTHSM2_CONF,
+// $APILEC_STUB_XML, $CARVELIN_HOSTS, each when set), and one line in
+// [Default Applications]. A path the Exec line would have to quote is named
+// through a link of ProductFolder() + "liens/" (to Exe itself, to a file's
+// folder): Debian's xdg-open splits that line on blanks and takes no
+// quotes. True when written now.
 bool RegisterDmpScheme(const std::string& Exe);
 
 // A desktop entry's Exec value running Command (each word quoted only when

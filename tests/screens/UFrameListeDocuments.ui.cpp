@@ -61,6 +61,50 @@ class TFrameListeDocumentsTest : public QObject {
     QCOMPARE(Frame->Headers->SectionWidth(6), 80);
   }
 
+  // At the test's width the designed columns (820 pixels) are wider than
+  // the list: the title gives way and "Taille" stays whole in sight.
+  void every_column_stays_in_sight() {
+    Frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Frame.get()));
+    const int Room = Frame->Headers->viewport()->width();
+    QVERIFY2(Room < 820, qPrintable(QString::number(Room)));
+    const int Last = Frame->Headers->sectionViewportPosition(6) + Frame->Headers->SectionWidth(6);
+    QVERIFY2(Last <= Room, qPrintable(QStringLiteral("%1 past %2").arg(Last).arg(Room)));
+    QVERIFY(Frame->Headers->SectionWidth(1) >= 100);
+    // A wider window gives the room to the title.
+    Frame->resize(1400, 600);
+    QTRY_VERIFY(Frame->Headers->SectionWidth(1) > 250);
+    QCOMPARE(Frame->Headers->SectionWidth(2), 150);
+  }
+
+  // A label longer than the column is cut with "…", drawn as a label
+  // showing that cut text would be; the tooltip holds it whole.
+  void long_category_labels_end_with_an_ellipsis() {
+    Frame->Display();
+    QVERIFY(QTest::qWaitForWindowExposed(Frame.get()));
+    TCategorieOption* Longest = nullptr;
+    for (TCategorieOption* E : Frame->Categories)
+      if (!Longest || E->fontMetrics().horizontalAdvance(E->text()) >
+                          Longest->fontMetrics().horizontalAdvance(Longest->text()))
+        Longest = E;
+    Longest->Select(true);  // its group open
+    QTRY_VERIFY(Longest->isVisible() && Longest->width() > 0);
+    const QRect Room = Longest->contentsRect();
+    QVERIFY(Longest->fontMetrics().horizontalAdvance(Longest->text()) > Room.width());
+    QLabel Cut;
+    Cut.setTextFormat(Qt::PlainText);
+    Cut.setAutoFillBackground(true);
+    Cut.setPalette(Longest->palette());
+    Cut.setFont(Longest->font());
+    Cut.setAlignment(Longest->alignment());
+    Cut.setText(Longest->fontMetrics().elidedText(Longest->text(), Qt::ElideRight, Room.width()));
+    Cut.resize(Longest->size());
+    QVERIFY(Cut.text().endsWith(QChar(0x2026)));
+    QCOMPARE(Longest->grab().toImage(), Cut.grab().toImage());
+    QCOMPARE(Longest->toolTip(), Longest->Hint());
+    QCOMPARE(Longest->text(), QStringLiteral(" ") + Longest->Hint());
+  }
+
   void counts_follow_the_list_and_selection_filters() {
     // Without a list: bare labels, and a selection changes nothing else.
     Frame->Display();

@@ -14,6 +14,10 @@ using namespace Carvelin;
 
 namespace {
 
+// The variables naming the files a copy runs with, in the order of a test
+// row's files.
+constexpr const char* Carried[] = {"CARVELIN_INI", "SOFTHSM2_CONF", "APILEC_STUB_XML", "CARVELIN_HOSTS"};
+
 QString Run(const QString& Program, const QStringList& Args) {
   QProcess P;
   P.start(Program, Args);
@@ -45,7 +49,7 @@ class TStartupPeerTest : public QObject {
     qputenv("HOME", Dir->path().toUtf8());
     qputenv("XDG_CONFIG_HOME", Path("config").toUtf8());
     qputenv("XDG_DATA_HOME", Path("data").toUtf8());
-    qunsetenv("CARVELIN_INI");
+    for (const char* Name : Carried) qunsetenv(Name);
     Questions.clear();
     SetMessageBoxHook([this](QMessageBox& Box) {
       Questions << Box.text();
@@ -56,32 +60,38 @@ class TStartupPeerTest : public QObject {
   void cleanup() { SetMessageBoxHook(nullptr); }
 
   void scheme_registration_is_seen_by_xdg_tools_data() {
+    // Files: one per variable of Carried, none when empty.
     QTest::addColumn<QString>("Exe");
-    QTest::addColumn<QString>("Ini");
-    QTest::newRow("plain") << "opt/carvelin2" << "";
-    QTest::newRow("space and specials") << "opt/Mon dossier/$x\\z/carvelin2" << "Mes réglages/carvelin2.ini";
+    QTest::addColumn<QStringList>("Files");
+    QTest::newRow("plain") << "opt/carvelin2" << QStringList();
+    QTest::newRow("space, no settings") << "opt/Mon dossier/carvelin2" << QStringList();
+    QTest::newRow("blank in the name") << "opt/carvelin 2" << QStringList();
+    QTest::newRow("space and specials") << "opt/Mon dossier/$x\\z/carvelin2"
+                                        << QStringList{"Mes réglages/carvelin2.ini", "Ma carte/softhsm2.conf",
+                                                       "Vitale (démo)/vitale.xml", "hosts.json"};
   }
   void scheme_registration_is_seen_by_xdg_tools() {
     // The handler is started by xdg-open (Debian's generic one, which
     // splits the Exec line on blanks) and by gio open: each must hand the
-    // link, and the settings named in the entry, to the program.
+    // link, and the files named in the entry, to the program.
     QFETCH(QString, Exe);
-    QFETCH(QString, Ini);
+    QFETCH(QStringList, Files);
     Exe = Path(Exe);
     QDir().mkpath(QFileInfo(Exe).path());
     const QString Seen = Path("seen.txt");
     QFile Program(Exe);
     QVERIFY(Program.open(QIODevice::WriteOnly));
-    Program.write("#!/bin/sh\nprintf '%s\\n' \"$CARVELIN_INI\" \"$@\" >" + Seen.toUtf8() + ".tmp\nmv " +
-                  Seen.toUtf8() + ".tmp " + Seen.toUtf8() + "\n");
+    QByteArray Script = "#!/bin/sh\nprintf '%s\\n'";
+    for (const char* Name : Carried) Script += " \"$" + QByteArray(Name) + "\"";
+    Program.write(Script + " \"$@\" >" + Seen.toUtf8() + ".tmp\nmv " + Seen.toUtf8() + ".tmp " + Seen.toUtf8() + "\n");
     Program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     Program.close();
-    if (!Ini.isEmpty()) {
-      Ini = Path(Ini);
-      QDir().mkpath(QFileInfo(Ini).path());
-      QFile Settings(Ini);
-      QVERIFY(Settings.open(QIODevice::WriteOnly));
-      qputenv("CARVELIN_INI", Ini.toUtf8());
+    for (qsizetype I = 0; I < Files.size(); ++I) {
+      Files[I] = Path(Files[I]);
+      QDir().mkpath(QFileInfo(Files[I]).path());
+      QFile Made(Files[I]);
+      QVERIFY(Made.open(QIODevice::WriteOnly));
+      qputenv(Carried[I], Files[I].toUtf8());
     }
     QDir().mkpath(Path("config"));
     QFile List(Path("config/mimeapps.list"));
@@ -102,21 +112,26 @@ class TStartupPeerTest : public QObject {
       QProcess P;
       QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
       for (const char* Name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
-                               "BROWSER", "CARVELIN_INI"})
+                               "BROWSER"})
         Environment.remove(Name);
+      for (const char* Name : Carried) Environment.remove(Name);
       Environment.insert("DISPLAY", ":99");  // xdg-open looks for a handler only on a display
       P.setProcessEnvironment(Environment);
       P.start(Opener, Opener == "gio" ? QStringList{"open", Link} : QStringList{Link});
       QVERIFY(P.waitForFinished(30000));
       QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(Seen), qPrintable(Opener + ": " + P.readAllStandardError()), 30000);
       const QList<QByteArray> Lines = Read(Seen).split('\n');
-      QCOMPARE(Lines.value(1), Link.toUtf8());
-      // The settings the program is given are this run's (through a link
+      QCOMPARE(Lines.value(std::size(Carried)), Link.toUtf8());
+      QCOMPARE(Lines.size(), qsizetype(std::size(Carried)) + 2);  // the link alone, then the last line break
+      // The files the program is given are this run's (through a link
       // where the path would need quotes).
-      if (Ini.isEmpty())
-        QCOMPARE(Lines.value(0), QByteArray());
-      else
-        QCOMPARE(QFileInfo(QString::fromUtf8(Lines.value(0))).canonicalFilePath(), QFileInfo(Ini).canonicalFilePath());
+      for (size_t I = 0; I < std::size(Carried); ++I) {
+        const QString Given = QString::fromUtf8(Lines.value(qsizetype(I)));
+        if (qsizetype(I) >= Files.size())
+          QCOMPARE(Given, QString());
+        else
+          QCOMPARE(QFileInfo(Given).canonicalFilePath(), QFileInfo(Files[qsizetype(I)]).canonicalFilePath());
+      }
     }
 
     // Registered: the same call changes nothing; a copy started with other

@@ -477,6 +477,20 @@ class TDMP2MainDossierTest : public QObject {
     QTRY_VERIFY(Shown("AccesWebExecute marie.dupont@example.org 0612345678"));
   }
 
+  // With a record open the window still fits a 1024 x 768 screen.
+  void open_record_fits_a_small_screen() {
+    Open();
+    OpenRecord();
+    QVERIFY(!Main->Documents->isHidden());
+    QString Wide;  // the widgets that ask for more than the screen, for the failure message
+    for (const QWidget* W : Main->findChildren<QWidget*>())
+      if (W->isVisibleTo(Main.get()) && W->minimumSizeHint().width() > 1000)
+        Wide += QStringLiteral(" %1(%2)").arg(W->objectName().isEmpty() ? W->metaObject()->className() : W->objectName())
+                    .arg(W->minimumSizeHint().width());
+    QVERIFY2(Main->minimumSizeHint().width() <= 1000, qPrintable(QString::number(Main->minimumSizeHint().width()) + Wide));
+    QVERIFY2(Main->minimumSizeHint().height() <= 740, qPrintable(QString::number(Main->minimumSizeHint().height())));
+  }
+
   void closing_the_record_empties_the_window() {
     Open();
     OpenRecord();
