@@ -25,6 +25,7 @@ TFrameDossiers::TFrameDossiers(QWidget* AOwner, ISearchHost& Host)
   dtDate = new TDateTimePicker(pnSearch);
   dtDate->setObjectName(QStringLiteral("dtDate"));
   dtDate->SetKind(TDateTimePicker::dtkDate);
+  dtDate->SetParseInput(true);  // typed, rather than a click per month back in the calendar
   dtDate->SetDateTime(Vantrel::IncMonth(Vantrel::DateOf(Vantrel::Now()), -3));
   Label1->setBuddy(dtDate);
   btSearch = new QPushButton(ScreensTr::tr("Rechercher les dossiers"), pnSearch);

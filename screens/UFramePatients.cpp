@@ -36,6 +36,7 @@ TFramePatients::TFramePatients(QWidget* AOwner, ISearchHost& Host)
   dtNaissance = new TDateTimePicker(pnSearch);
   dtNaissance->setObjectName(QStringLiteral("dtNaissance"));
   dtNaissance->SetKind(TDateTimePicker::dtkDate);
+  dtNaissance->SetParseInput(true);  // a birth date is typed
   dtNaissance->SetDateTime(Vantrel::DateOf(Vantrel::Now()));
   cbNomPartiel = new QCheckBox(ScreensTr::tr("Nom \"approchant\""), pnSearch);
   cbNomPartiel->setObjectName(QStringLiteral("cbNomPartiel"));

@@ -471,6 +471,7 @@ void TDMPMain::ShowDossier() {
   if (FINSi) {
     FPatient.INSi = FINSi->Balise;
     FPatient.INSiDate = Today();
+    FPatient.INSiStatus = FINSiStatus;
     FINSi = nullptr;
   }
   Database.SavePatient(FPatient);

@@ -643,9 +643,12 @@ bool TDMPMain::IsQualified(const std::string& INSi, char INSType, TVaspoPatient&
 }
 
 int TDMPMain::ControlINSi(const TINSiResponse& Answer) {
-  if (IsQualified(Answer.INS, Answer.INSType, FPatient)) return FPatient.INSiStatus;
+  if (IsQualified(Answer.INS, Answer.INSType, FPatient)) return FINSiStatus = FPatient.INSiStatus;
   const int Status = Screens().QualificationINSiExecute(this, Answer);
-  if (Status < 0) return 0;
+  if (Status < 0) return FINSiStatus = 0;
+  // A patient not known here yet gets its row when the record opens: the
+  // check goes there with the answer, or it would be asked again next time.
+  FINSiStatus = Status;
   if (FPatient.rowid != 0) {
     FPatient.INSi = Answer.Balise;  // the identity block, as the record opening keeps it
     FPatient.INSiDate = Today();

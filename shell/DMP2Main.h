@@ -307,6 +307,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   int wAcces = 0;
   const Talven::TVoletAdministratif* Volet = nullptr;  // points into DOS
   const Talven::TINSiResponse* FINSi = nullptr;        // points into the session that answered
+  int FINSiStatus = 0;  // the identity check confirmed for the last answer, kept with its record
   bool FRealCSV = false;
   std::string eMail, Phone;
   bool ModeAPI = false;

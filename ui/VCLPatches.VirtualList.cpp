@@ -30,6 +30,7 @@ THeaderControl::THeaderControl(QWidget* Parent)
   setStretchLastSection(false);
   setSectionResizeMode(QHeaderView::Interactive);
   setMinimumSectionSize(0);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
 int THeaderControl::AddSection(const QString& Text, int Width) {

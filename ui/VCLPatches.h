@@ -334,6 +334,9 @@ class THeaderControl : public QHeaderView {
   void SetSectionWidth(int Index, int Width) { resizeSection(Index, Width); }
   QString SectionText(int Index) const;
   QStandardItemModel* Sections() const { return FSections; }
+  // As high as its captions in a layout (the scroll area's minimum would
+  // make it several lines high): the list under it takes the rest.
+  QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
 
  private:
   QStandardItemModel* FSections;

@@ -225,6 +225,40 @@ class TSearchFramesTest : public QObject {
     QCOMPARE(Run.exitCode(), 0);
   }
 
+  // A doctor types the date (the calendar alone would take a click per
+  // month), and Enter then searches from it.
+  void typed_dates_are_searched_data() {
+    QTest::addColumn<bool>("Records");
+    QTest::newRow("patient birth date") << false;
+    QTest::newRow("record list date") << true;
+  }
+  void typed_dates_are_searched() {
+    QFETCH(bool, Records);
+    TFramePatients Patients(nullptr, Host);
+    TFrameDossiers Dossiers(nullptr, Host);
+    Patients.cbNaissance->setChecked(true);
+    TSearchFrame& F = Records ? static_cast<TSearchFrame&>(Dossiers) : Patients;
+    TDateTimePicker* Picker = Records ? Dossiers.dtDate : Patients.dtNaissance;
+    F.show();
+    QVERIFY(QTest::qWaitForWindowActive(&F));
+    Picker->setFocus();
+    QTest::keyClick(Picker->Edit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(Picker->Edit(), QStringLiteral("01/01/2024"));
+    QTest::keyClick(Picker->Edit(), Qt::Key_Return);
+    QCOMPARE(Picker->DateTime(), TDateTime(QDate(1899, 12, 30).daysTo(QDate(2024, 1, 1))));
+    QCOMPARE(F.ListBox->Count(), 1);
+    QCOMPARE(Records ? Dossiers.DateUTC : Patients.Naissance, std::string(Records ? "20231231230000" : "20240101"));
+  }
+
+  // The header is as high as its captions; the rows get the rest.
+  void header_keeps_its_height() {
+    TFrameDossiers F(nullptr, Host);
+    F.resize(1000, 600);
+    F.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&F));
+    QCOMPARE(F.Headers->height(), F.Headers->sizeHint().height());
+  }
+
   void a_row_opens_its_record_and_done_resets() {
     TFramePatients F(nullptr, Host);
     F.show();

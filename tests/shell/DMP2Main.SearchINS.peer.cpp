@@ -72,15 +72,25 @@ class TSearchINSPeer : public QObject, ShellSim::TShellSimPeer {
 
   void cleanupTestCase() { Close(); }
 
+  // The check is kept with the patient, known here (not qualified yet) or
+  // not: then in the row that the record's opening makes.
+  void a_search_with_a_birthplace_opens_the_record_after_the_identity_check_data() {
+    QTest::addColumn<bool>("Known");
+    QTest::newRow("patient known here") << true;
+    QTest::newRow("patient new here") << false;
+  }
   void a_search_with_a_birthplace_opens_the_record_after_the_identity_check() {
+    QFETCH(bool, Known);
     Boxes.clear();
     const auto Main = LoggedIn();
     QVERIFY(Main);
-    // The patient known here, not qualified yet: the check is kept with it.
-    TVaspoPatient Known;
-    Known.Nom = "SANTONI";
-    Known.INSN = std::string(SantoniINS) + "T";  // the training INS's letter
-    Main->Database.SavePatient(Known);
+    TestSupport::Run({"sqlite3", DB, "DELETE FROM Patients;"});
+    if (Known) {
+      TVaspoPatient Patient;
+      Patient.Nom = "SANTONI";
+      Patient.INSN = std::string(SantoniINS) + "T";  // the training INS's letter
+      Main->Database.SavePatient(Patient);
+    }
     const size_t Since = Sim.Log().size();
     // A minor's family record book with the guardian's passport: 32 + 8.
     const auto Check = AnswerModal<TFrmQualificationINSi>([](TFrmQualificationINSi& Form) {
