@@ -357,14 +357,15 @@ void TFrmNoteVaccination::SaveDocument() {
 void TFrmNoteVaccination::btOKClick() {
   if (FFiling || !GetParams()) return;
   FFiling = true;
-  FHost.Submit([this] { return DoVaccin(); },
-               [this](int Error) {
-                 FFiling = false;
-                 if (Error != 0) return FHost.ShowError(Error);
-                 SaveDocument();
-                 accept();
-                 FHost.ReloadDocuments();
-               });
+  const bool Started = FHost.Submit([this] { return DoVaccin(); },
+                                    [this](int Error) {
+                                      FFiling = false;
+                                      if (Error != 0) return FHost.ShowError(Error);
+                                      SaveDocument();
+                                      accept();
+                                      FHost.ReloadDocuments();
+                                    });
+  if (!Started) FFiling = false;
 }
 
 void TFrmNoteVaccination::reject() {

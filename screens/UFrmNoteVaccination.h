@@ -86,9 +86,9 @@ extern const TCodeVaccin RoutesVaccin[6];
 class INoteVaccinationHost {
  public:
   virtual ~INoteVaccinationHost() = default;
-  // Runs Proc as the window's job and Done with its result after it; while
-  // another job runs the request is dropped.
-  virtual void Submit(std::function<int()> Proc, std::function<void(int Error)> Done) = 0;
+  // Runs Proc as the window's job and Done with its result after it; false
+  // (nothing started) while another job runs.
+  virtual bool Submit(std::function<int()> Proc, std::function<void(int Error)> Done) = 0;
   virtual int AddNoteVaccination(const Talven::TProprietesDocument& Props, const Talven::TNoteVaccination& Note,
                                  std::string& UniqueId) = 0;
   virtual void ShowError(int Error) = 0;

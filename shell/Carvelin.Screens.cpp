@@ -53,8 +53,10 @@ void Unavailable(std::function<void(A...)>& Entry) {
 class TNoteVaccinationHost final : public INoteVaccinationHost {
  public:
   explicit TNoteVaccinationHost(TDMPMain& Main) : FMain(Main) {}
-  void Submit(std::function<int()> Proc, std::function<void(int Error)> Done) override {
+  bool Submit(std::function<int()> Proc, std::function<void(int Error)> Done) override {
+    if (Busy()) return false;
     FMain.SubmitSearch(std::move(Proc), std::move(Done));
+    return Busy();  // not started while the window closes
   }
   int AddNoteVaccination(const Talven::TProprietesDocument& Props, const Talven::TNoteVaccination& Note,
                          std::string& UniqueId) override {

@@ -61,10 +61,13 @@ struct TFakeHost : INoteVaccinationHost {
   Talven::TProprietesDocument FiledProps, SavedProps;
   Talven::TNoteVaccination Filed;
   std::string SavedID;
-  void Submit(std::function<int()> Proc, std::function<void(int)> Done) override {
+  bool Busy = false;  // another job runs: the request is dropped
+  bool Submit(std::function<int()> Proc, std::function<void(int)> Done) override {
+    if (Busy) return false;
     ++Submitted;
     const int Result = Proc();
     Done(Result);
+    return true;
   }
   int AddNoteVaccination(const Talven::TProprietesDocument& Props, const Talven::TNoteVaccination& Note,
                          std::string& UniqueId) override {
@@ -356,6 +359,25 @@ class TUFrmNoteVaccinationTest : public QObject {
     QCOMPARE(Copy.Vaccinateur, std::string("moi-même"));
     QCOMPARE(Copy.VaccinationId, Host.Filed.ID);
     QCOMPARE(QString::fromStdString(Copy.Caption()), QStringLiteral("ZOSTA [X9] 02/01/2025"));
+  }
+
+  // OK while the window runs another job files nothing and leaves the form
+  // free to be cancelled.
+  void ok_while_busy_keeps_the_form_cancellable() {
+    WriteFile(Cache, Small);
+    TFakeHost Host;
+    Host.Busy = true;
+    bool Closed = false;
+    const auto Dialog = AnswerModal<TFrmNoteVaccination>([&](TFrmNoteVaccination& Form) {
+      Fill(Form, QStringLiteral("02/01/2025"), "ZOSTA", QStringLiteral("X9"), QStringLiteral("moi-même"));
+      QTest::mouseClick(Form.btOK, Qt::LeftButton);
+      QTest::mouseClick(Form.btCancel, Qt::LeftButton);
+      Closed = !Form.isVisible();
+      if (!Closed) Form.done(QDialog::Rejected);
+    });
+    QVERIFY(!TFrmNoteVaccination::Execute(nullptr, Host, 42));
+    QVERIFY(Closed);
+    QCOMPARE(Host.Submitted, 0);
   }
 
   // Every field from the filed note; an unknown route code gives the first row.

@@ -22,7 +22,7 @@ constexpr std::string_view MartinINS = "284057511204537";
 
 // Only the catalogue is read: the form is never submitted.
 struct TNoFiling : INoteVaccinationHost {
-  void Submit(std::function<int()>, std::function<void(int)>) override {}
+  bool Submit(std::function<int()>, std::function<void(int)>) override { return false; }
   int AddNoteVaccination(const TProprietesDocument&, const TNoteVaccination&, std::string&) override { return -1; }
   void ShowError(int) override {}
   void SaveDocument(const std::string&, const TProprietesDocument&) override {}
@@ -35,6 +35,7 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
 
   std::vector<QString> Boxes;
+  int Answer = QMessageBox::No;  // every box's answer
   std::filesystem::path Cache;
 
   std::unique_ptr<TDMPMain> LoggedIn() {
@@ -63,7 +64,7 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
   void initTestCase() {
     QVERIFY2(Open([this](QMessageBox& Box) {
                Boxes.push_back(Box.text() + Box.informativeText());
-               return QMessageBox::No;
+               return Answer;
              }),
              Sim.Ready.c_str());
     // The catalogue's cache goes to the working folder.
@@ -83,6 +84,10 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
     QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
     QVERIFY2(Boxes.empty(), Boxes.empty() ? "" : qPrintable(Boxes.front()));
     QVERIFY(Main.ibVaccin->isVisible());
+    // Every document listed, whatever the simulator's day.
+    Main.Documents->cbDateDocAfter->setChecked(false);
+    Main.ibRefreshClick(false);
+    QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
 
     Rules("same");
     const size_t Since = Sim.LogSize();
@@ -161,6 +166,46 @@ assert (note['Site'], note['Route'], note['Vaccinateur']) == ('RD', 'IM', 'moi-m
 assert note['Date'].startswith('2025-03-15') and note['VaccinationId'].startswith('2.25.'), note
 )PY",
               Args);
+
+    // The note replaced from the list: the form comes prefilled, files the
+    // new version over the old one (whose row is marked replaced), and the
+    // documents are queried once, with no error.
+    std::string Old = TestSupport::Run({"sqlite3", DatabaseFile(), "SELECT uniqueId FROM Documents"}).Out;
+    while (!Old.empty() && Old.back() == '\n') Old.pop_back();
+    int Row = -1;
+    for (int I = 0; Main.List && I < Main.List->Count(); ++I)
+      if (Main.List->Info(I)->UniqueID == Old) Row = I;
+    QVERIFY2(Row >= 0, (Old + " among " + std::to_string(Main.List ? Main.List->Count() : -1)).c_str());
+    Main.Documents->ListBox->SetItemIndex(Row);
+    const size_t Before = Sim.LogSize();
+    QString Prefilled;
+    const auto Replacing = AnswerModal<TFrmNoteVaccination>([&](TFrmNoteVaccination& Form) {
+      Prefilled = Form.edLot->text() + '|' + Form.edDate->text() + '|' +
+                  (Form.Selected() ? QString::fromStdString(Form.Selected()->cis) : QString());
+      Form.edLot->setText(QStringLiteral("LT-2025/08"));
+      QTest::mouseClick(Form.btOK, Qt::LeftButton);
+    });
+    Answer = QMessageBox::Yes;
+    Main.mnReplaceDocumentClick();
+    Answer = QMessageBox::No;
+    QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
+    QCOMPARE(Prefilled, QStringLiteral("LT-2025/07 & <B>|15/03/2025|61103377"));
+    QStringList Texts(Boxes.begin(), Boxes.end());
+    QVERIFY2(Texts == QStringList{QStringLiteral("Voulez-vous remplacer ce document par une nouvelle version ?")}, qPrintable(Texts.join(" / ")));
+    ExpectLog(Before, R"PY(
+filed = [e for e in requests if e.get('operation') == 'ProvideAndRegisterDocumentSetRequest']
+finds = [e for e in requests if e.get('operation') == 'FindDocuments']
+assert len(filed) == 1 and len(finds) == 1, [e.get('operation') for e in requests]
+db, old = sys.argv[2:4]
+import subprocess
+rows = json.loads(subprocess.run(['sqlite3', '-json', db, 'SELECT titre, uniqueId, etat FROM Documents'],
+                                 capture_output=True, text=True, check=True).stdout)
+state = {r['uniqueId']: r['etat'] for r in rows}
+assert state == {old: 1, filed[0]['filed'][0]: 0}, rows
+new = json.loads(next(r['titre'] for r in rows if r['uniqueId'] != old))
+assert new['Lot'] == 'LT-2025/08' and new['CIS'] == '61103377', new
+)PY",
+              {DatabaseFile(), Old});
   }
 
   // The stub's answer; the catalogue the form lists (its first vaccine and
