@@ -85,6 +85,20 @@ function(carvelin_program folder name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/${folder})
 endfunction()
 
+# carvelin_embed_file(<target> <name> <file>)
+# Compiles the bytes of resources/<name>/<file> as they stand into <target>
+# as Carvelin::Resources::<name>().
+function(carvelin_embed_file target name file)
+  set(input ${PROJECT_SOURCE_DIR}/resources/${name}/${file})
+  set(cpp ${PROJECT_BINARY_DIR}/resources/${name}.cpp)
+  add_custom_command(OUTPUT ${cpp}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${cpp} -DNAME=${name}
+            -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFile.cmake
+    DEPENDS ${input} ${PROJECT_SOURCE_DIR}/cmake/EmbedFile.cmake VERBATIM)
+  target_sources(${target} PRIVATE ${cpp})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/resources)
+endfunction()
+
 # carvelin_embed_zip(<target> <name>)
 # Packs every file of resources/<name>/ into a ZIP archive at build time and
 # compiles its bytes into <target> as Carvelin::Resources::<name>()

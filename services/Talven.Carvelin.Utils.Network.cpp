@@ -21,7 +21,6 @@ namespace Talven {
 
 namespace {
 
-constexpr int DownloadTimeoutMs = 30000;
 constexpr int MaxRedirects = 10;
 constexpr uint64_t MaxUnpackedSize = uint64_t(1) << 30;
 constexpr zip_int64_t MaxZipEntries = 65536;
@@ -111,10 +110,10 @@ std::string ResolveRedirect(const std::string& From, std::string_view Location) 
 }
 
 // The body of a 2xx answer, following redirects; false on any failure.
-bool Fetch(std::string_view URL, std::string& Body) {
+bool Fetch(std::string_view URL, std::string& Body, int TimeoutMs = DownloadTimeoutMs) {
   try {
     Vantrel::THTTPClient Client;
-    Client.SetTimeout(DownloadTimeoutMs);
+    Client.SetTimeout(TimeoutMs);
     std::string Current(URL);
     for (int Hop = 0; Hop <= MaxRedirects; ++Hop) {
       Body.clear();
@@ -380,9 +379,9 @@ void DownloadBytes(std::string_view URL, std::string& Bytes) {
   if (!Fetch(URL, Bytes)) Bytes.clear();
 }
 
-std::string DownloadText(std::string_view URL) {
+std::string DownloadText(std::string_view URL, int TimeoutMs) {
   std::string Bytes;
-  DownloadBytes(URL, Bytes);
+  if (!Fetch(URL, Bytes, TimeoutMs)) Bytes.clear();
   return Bytes;
 }
 

@@ -88,6 +88,8 @@ bool ExtractZipArchive(const std::filesystem::path& Archive, const std::filesyst
 void DownloadToTempFile(std::string_view URL, std::string& FilePath);
 // The URL's content; empty when the download fails (an error status too).
 void DownloadBytes(std::string_view URL, std::string& Bytes);
-std::string DownloadText(std::string_view URL);
+// The same within TimeoutMs for each exchange.
+inline constexpr int DownloadTimeoutMs = 30000;
+std::string DownloadText(std::string_view URL, int TimeoutMs = DownloadTimeoutMs);
 
 }  // namespace Talven

@@ -14,6 +14,7 @@
 #include "UFrameDossiers.h"
 #include "UFramePatients.h"
 #include "UFrmQualificationINSi.h"
+#include "UFrmNoteVaccination.h"
 #include "UFrmSearchiNS.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
@@ -47,6 +48,29 @@ template <class... A>
 void Unavailable(std::function<void(A...)>& Entry) {
   Entry = [](A... Args) { ShowUnavailable(FirstWidget(Args...)); };
 }
+
+// The vaccination form's view of the main window.
+class TNoteVaccinationHost final : public INoteVaccinationHost {
+ public:
+  explicit TNoteVaccinationHost(TDMPMain& Main) : FMain(Main) {}
+  bool Submit(std::function<int()> Proc, std::function<void(int Error)> Done) override {
+    if (Busy()) return false;
+    FMain.SubmitSearch(std::move(Proc), std::move(Done));
+    return Busy();  // not started while the window closes
+  }
+  int AddNoteVaccination(const Talven::TProprietesDocument& Props, const Talven::TNoteVaccination& Note,
+                         std::string& UniqueId) override {
+    return FMain.DOS ? FMain.DOS->AddNoteVaccination(Props, Note, UniqueId) : Talven::ERR_SESSION;
+  }
+  void ShowError(int Error) override { FMain.ShowSearchError(Error); }
+  void SaveDocument(const std::string& UniqueId, const Talven::TProprietesDocument& Props) override {
+    FMain.SaveDocument(UniqueId, Props);
+  }
+  void ReloadDocuments() override { FMain.ReloadDocuments(); }
+
+ private:
+  TDMPMain& FMain;
+};
 
 }  // namespace
 
@@ -117,6 +141,19 @@ TScreens TScreens::Program() {
         Main->ibINSCClick();
       };
     Form.exec();
+  };
+  S.NoteVaccinationExecute = [](QWidget* Sender, int64_t PatientId) {
+    auto* Main = qobject_cast<TDMPMain*>(Sender);
+    if (!Main) return false;
+    TNoteVaccinationHost Host(*Main);
+    return TFrmNoteVaccination::Execute(Sender, Host, PatientId);
+  };
+  S.NoteVaccinationReplace = [](QWidget* Sender, const std::string& UniqueID, int64_t PatientId,
+                                const TVaspoVaccin& Vaccin) {
+    auto* Main = qobject_cast<TDMPMain*>(Sender);
+    if (!Main) return false;
+    TNoteVaccinationHost Host(*Main);
+    return TFrmNoteVaccination::Replace(Sender, Host, UniqueID, PatientId, Vaccin);
   };
   S.AProposExecute = [](QWidget* Sender) {
     const auto* Main = qobject_cast<const TDMPMain*>(Sender);

@@ -726,19 +726,19 @@ void TDMPMain::mnReplaceDocumentClick() {
   if (MessageDlg(this, QMessageBox::Warning, ShellTr::tr("Voulez-vous remplacer ce document par une nouvelle version ?"),
                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
-  const TScreenCallback OnClick = [this](QWidget* Form) { OnAddClick(Form); };
-  bool Filed;
-  if (Document->Categorie != "Note de vaccination") {
-    std::shared_ptr<IDocument> Doc;
-    if (const int Error = List->GetDocument(Index, Doc); Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-    Filed = Screens().Replace(this, OnClick, lbPatient->text(), Doc, FPatient.rowid);
-  } else {
+  if (Document->Categorie == "Note de vaccination") {
+    // The form's filing job queries the documents again itself: a second
+    // query here would share the connection with it.
     const std::string UniqueID = Document->UniqueID;
     TVaspoVaccin Vaccin;
     Database.LoadVaccin(UniqueID, Vaccin);
-    Filed = Screens().NoteVaccinationReplace(this, UniqueID, FPatient.rowid, Vaccin);
+    Screens().NoteVaccinationReplace(this, UniqueID, FPatient.rowid, Vaccin);
+    return;
   }
-  if (Filed) ReloadDocuments2();
+  const TScreenCallback OnClick = [this](QWidget* Form) { OnAddClick(Form); };
+  std::shared_ptr<IDocument> Doc;
+  if (const int Error = List->GetDocument(Index, Doc); Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+  if (Screens().Replace(this, OnClick, lbPatient->text(), Doc, FPatient.rowid)) ReloadDocuments2();
 }
 
 bool TDMPMain::CpeRefused() {

@@ -531,6 +531,27 @@ class SimulatorTest(unittest.TestCase):
         logged = self.log_since(before)[0]["communes"]
         self.assertEqual((logged["nom"], logged["date"]), ("Évreux", "19800507"))
 
+    def test_vaccine_catalogue_variants(self):
+        with open(os.path.join(HERE, "..", "..", "resources", "VACCINS", "vaccins.json"), "rb") as f:
+            embedded = f.read()
+        before = self.last_sequence()
+        status, _, data = self.call("public", "GET", "/vaccins/vaccins.json")
+        self.assertEqual((status, data), (200, embedded))
+        self.assertEqual(self.log_since(before)[0]["vaccins"]["method"], "GET")
+        shapes = {}
+        for name in ("same", "other", "string-atc", "truncated", "html_200", "status_500"):
+            self.control("POST", "/rules", {"rules": [{"match": {"service": "vaccins"}, "times": 1,
+                                                       "variant": name}]})
+            status, _, shapes[name] = self.call("public", "GET", "/vaccins/vaccins.json")
+            self.assertEqual(status, 500 if name == "status_500" else 200, name)
+        self.assertEqual(shapes["same"], embedded)
+        base, other = json.loads(embedded), json.loads(shapes["other"])
+        self.assertEqual(len(other), len(base) + 1)
+        self.assertNotEqual(other[0]["shortName"], base[0]["shortName"])
+        self.assertEqual([v["atc"] for v in json.loads(shapes["string-atc"])], [v["atc"]["code"] for v in base])
+        self.assertRaises(ValueError, json.loads, shapes["truncated"])
+        self.assertTrue(shapes["html_200"].startswith(b"<!DOCTYPE html>"))
+
     # ---- identity teleservice ----
 
     def test_identity_search_by_traits(self):
