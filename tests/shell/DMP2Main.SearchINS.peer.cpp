@@ -30,17 +30,6 @@ class TSearchINSPeer : public QObject, ShellSim::TShellSimPeer {
   QStringList Boxes;
   const std::string DB = DatabaseFile();
 
-
-  std::unique_ptr<TDMPMain> LoggedIn() {
-    TDMPMainOptions Options = MainOptions();
-    Options.Screens = TScreens::Program();
-    auto Main = std::make_unique<TDMPMain>(std::move(Options));
-    if (!LogIn(*Main)) return nullptr;
-    Main->ibCPX->SetImageIndex(1);
-    Main->show();
-    return Main;
-  }
-
   // Fills the search dialog with the traits of Santoni and Lieu, and searches;
   // Then runs once the search has ended.
   static std::unique_ptr<QTimer> Search(const QString& Lieu, std::function<void(TFrmSearchINS&)> Then) {
@@ -82,7 +71,7 @@ class TSearchINSPeer : public QObject, ShellSim::TShellSimPeer {
   void a_search_with_a_birthplace_opens_the_record_after_the_identity_check() {
     QFETCH(bool, Known);
     Boxes.clear();
-    const auto Main = LoggedIn();
+    const auto Main = LoggedInMain();
     QVERIFY(Main);
     TestSupport::Run({"sqlite3", DB, "DELETE FROM Patients;"});
     if (Known) {
@@ -127,7 +116,7 @@ assert after[0] == 'patients', after
 
   void a_birthplace_without_its_code_is_not_sent() {
     Boxes.clear();
-    const auto Main = LoggedIn();
+    const auto Main = LoggedInMain();
     QVERIFY(Main);
     const size_t Since = Sim.Log().size();
     const auto Searching = Search(QStringLiteral("Villeneuve-d'Ascq"), [](TFrmSearchINS& Form) { Form.reject(); });

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Carvelin.MessageDlg.h"
+#include "Carvelin.Screens.h"
 #include "CpsToken.h"
 #include "DMP2Main.h"
 #include "Simulator.h"
@@ -76,6 +77,18 @@ class TShellSimPeer {
     Main.CPx = CPS;
     Main.CNX = CPS;
     return true;
+  }
+
+  // A shown window with the program's screens, the card's session made its
+  // own; null when a step of the log-in failed.
+  std::unique_ptr<Carvelin::TDMPMain> LoggedInMain() const {
+    Carvelin::TDMPMainOptions Options = MainOptions();
+    Options.Screens = Carvelin::TScreens::Program();
+    auto Main = std::make_unique<Carvelin::TDMPMain>(std::move(Options));
+    if (!LogIn(*Main)) return nullptr;
+    Main->ibCPX->SetImageIndex(1);
+    Main->show();
+    return Main;
   }
 
   // Python assertions over the simulator's log entries after Since:

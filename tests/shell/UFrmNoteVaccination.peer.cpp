@@ -38,16 +38,6 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
   int Answer = QMessageBox::No;  // every box's answer
   std::filesystem::path Cache;
 
-  std::unique_ptr<TDMPMain> LoggedIn() {
-    TDMPMainOptions Options = MainOptions();
-    Options.Screens = TScreens::Program();
-    auto Main = std::make_unique<TDMPMain>(std::move(Options));
-    if (!LogIn(*Main)) return nullptr;
-    Main->ibCPX->SetImageIndex(1);
-    Main->show();
-    return Main;
-  }
-
   // The stub's answer in a variant, as curl receives it.
   std::string StubAnswer(const char* Variant) {
     Rules(Variant);
@@ -77,7 +67,7 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
   void init() { std::filesystem::remove(Cache); }
 
   void note_is_filed_as_a_valid_cda_and_kept_locally() {
-    const auto Owned = LoggedIn();
+    const auto Owned = LoggedInMain();
     QVERIFY(Owned);
     TDMPMain& Main = *Owned;
     Main.LoadINSC(std::string(MartinINS), false);
