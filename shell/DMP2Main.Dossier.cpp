@@ -788,6 +788,7 @@ void TDMPMain::OnDocumentAjout() {
     Task->Proc = [this] { return Screens().Process(); };
     return;
   }
+  Screens().AjoutDocumentClose();
   ReloadDocuments();
 }
 
