@@ -8,6 +8,7 @@
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.eSante.CryptoLibV5.h"
 #include "UAccesMineur.h"
+#include "UAjoutDocument.h"
 #include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
@@ -93,6 +94,7 @@ TScreens TScreens::Unavailable() {
   S.NextDocument = [] { return false; };
   S.AjoutDocumentShown = [] { return false; };
   S.AjoutDocumentDeposer = [] {};
+  S.AjoutDocumentClose = [] {};
   S.AjoutDocumentFiled = [](std::string&) -> const Talven::TProprietesDocument* { return nullptr; };
   Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
   Unavailable(S.NoteVaccinationExecute, false);
@@ -127,6 +129,28 @@ TScreens TScreens::Program() {
   S.FrameDossiersCreate = [](QWidget* Owner, ISearchHost& Host) { return new TFrameDossiers(Owner, Host); };
   S.SearchFrameDone = [](QWidget* Frame) {
     if (auto* Search = qobject_cast<TSearchFrame*>(Frame)) Search->Done();
+  };
+  S.AjoutDocumentExecute = TAjoutDocument::Execute;
+  S.Replace = TAjoutDocument::Replace;
+  S.ReplaceID = TAjoutDocument::ReplaceID;
+  S.SendFile2 = TAjoutDocument::SendFile2;
+  // The entries below reach the form a class-level entry is showing.
+  S.Process = [] {
+    TAjoutDocument* Form = AjoutDocument.data();
+    return Form ? Form->Process() : Talven::ERR_PARAMETRE;
+  };
+  S.NextDocument = [] { return AjoutDocument && AjoutDocument->NextDocument(); };
+  S.AjoutDocumentShown = [] { return !AjoutDocument.isNull(); };
+  S.AjoutDocumentDeposer = [] {
+    if (AjoutDocument) AjoutDocument->Deposer();
+  };
+  S.AjoutDocumentClose = [] {
+    if (AjoutDocument) AjoutDocument->accept();
+  };
+  S.AjoutDocumentFiled = [](std::string& UniqueID) -> const Talven::TProprietesDocument* {
+    if (!AjoutDocument || AjoutDocument->FUniqueID.empty()) return nullptr;
+    UniqueID = AjoutDocument->FUniqueID;
+    return &AjoutDocument->Prop;
   };
   S.SearchINSExecute = TFrmSearchINS::Execute;
   S.AccesMineurExecute = TFrmAccesMineur::Execute;

@@ -67,12 +67,13 @@ struct TScreens {
   // A host program's file: From names the host, Snd is its request, Rpl the reply.
   std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
                      std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId, const std::string& From,
-                     const std::string& Snd, std::string& Rpl)>
+                     const TSendFileToDMP& Snd, TSendFileToDMPReply& Rpl)>
       SendFile2;
   std::function<int()> Process;          // the shown form's filing step (job thread)
   std::function<bool()> NextDocument;    // the shown form's next file; false after the last
   std::function<bool()> AjoutDocumentShown;
   std::function<void()> AjoutDocumentDeposer;  // the shown form drops its replacement: a plain deposit
+  std::function<void()> AjoutDocumentClose;    // the shown form closes with OK: all filed
   // The shown form's last filing: what was filed (a replacement names the
   // document it replaced) and, in UniqueID, the new document's identifier;
   // nullptr when nothing was filed.

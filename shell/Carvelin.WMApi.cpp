@@ -395,15 +395,12 @@ void TWMApiForm::SendFile(const QString& Client, const std::string& Text) {
     }
     Reply.Server = M.CNX->GetServer();
     BringToFront();
-    std::string Rpl = UTF16ToUTF8(UTF16::JSON::buildJSON(Reply));
+    TSendFileToDMPReply Answer = Reply;
     const bool Filed = M.Screens().SendFile2(
         this, [&M](QWidget* Form) { M.OnAddClick(Form); },
-        Q(M.FPatient.Nom + " " + M.FPatient.Prenom), M.DOS, M.FPatient.rowid, Client.toStdString(), Text, Rpl);
-    // The form's answer; a form that filed nothing and said nothing (or is
-    // not there) counts as cancelled.
-    TSendFileToDMPReply Answer;
-    if (!ReadPayload(Rpl, Answer).empty() || (!Filed && Answer.ErrNo == ERR_OK)) {
-      Answer = Reply;
+        Q(M.FPatient.Nom + " " + M.FPatient.Prenom), M.DOS, M.FPatient.rowid, Client.toStdString(), Request, Answer);
+    // A form that filed nothing and said nothing (or is not there) counts as cancelled.
+    if (!Filed && Answer.ErrNo == ERR_OK) {
       Answer.ErrNo = -7;
       Answer.Error = "Opération annulée par l'utilisateur";
     }

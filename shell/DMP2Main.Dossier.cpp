@@ -789,6 +789,7 @@ void TDMPMain::OnDocumentAjout() {
     Task->Proc = [this] { return Screens().Process(); };
     return;
   }
+  Screens().AjoutDocumentClose();
   ReloadDocuments();
 }
 

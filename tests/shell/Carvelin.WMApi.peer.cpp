@@ -291,12 +291,10 @@ class TWMApiPeerTest : public QObject {
 
   void send_file_without_session_is_filed_after_login() {
     Screens.SendFile2 = [](QWidget*, TScreenCallback, const QString&, std::shared_ptr<IDossierMedical> DOS, int64_t,
-                           const std::string&, const std::string& Snd, std::string& Rpl) {
-      QJsonObject Reply = QJsonDocument::fromJson(QByteArray::fromStdString(Rpl)).object();
-      Reply["ErrNo"] = 0;
-      Reply["UniqueId"] = "1.2.250.99";
-      Reply["Error"] = QJsonDocument::fromJson(QByteArray::fromStdString(Snd)).object()["Title"];
-      Rpl = QJsonDocument(Reply).toJson(QJsonDocument::Compact).toStdString();
+                           const std::string&, const TSendFileToDMP& Snd, TSendFileToDMPReply& Rpl) {
+      Rpl.ErrNo = 0;
+      Rpl.UniqueId = "1.2.250.99";
+      Rpl.Error = Snd.Title;
       return DOS != nullptr;
     };
     ScriptLogin();
@@ -343,12 +341,10 @@ class TWMApiPeerTest : public QObject {
     Screens.SendFile2 = [&Available, Missing = Screens.SendFile2](
                             QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
                             std::shared_ptr<IDossierMedical> DOS, int64_t PatientId, const std::string& From,
-                            const std::string& Snd, std::string& Rpl) {
+                            const TSendFileToDMP& Snd, TSendFileToDMPReply& Rpl) {
       if (!Available) return Missing(Sender, OnClick, Patient, DOS, PatientId, From, Snd, Rpl);
-      QJsonObject Reply = QJsonDocument::fromJson(QByteArray::fromStdString(Rpl)).object();
-      Reply["ErrNo"] = -7;
-      Reply["Error"] = QStringLiteral("Le fichier est illisible");
-      Rpl = QJsonDocument(Reply).toJson(QJsonDocument::Compact).toStdString();
+      Rpl.ErrNo = -7;
+      Rpl.Error = "Le fichier est illisible";
       return false;
     };
     Open();
