@@ -97,6 +97,9 @@ TScreens TScreens::Unavailable() {
   S.AjoutDocumentClose = [] {};
   S.AjoutDocumentFiled = [](std::string&) -> const Talven::TProprietesDocument* { return nullptr; };
   Unavailable(S.DocumentsLocauxCreate, static_cast<QWidget*>(nullptr));
+  S.DocumentsLocauxLoad = [](QWidget*, TVaspoDatabase&, int64_t, int64_t, const std::string&) {};
+  S.DocumentsLocauxCategorie = [](QWidget*) { return -1; };
+  S.DocumentsLocauxFavoris = [](QWidget*) { return std::string(); };
   Unavailable(S.NoteVaccinationExecute, false);
   Unavailable(S.NoteVaccinationReplace, false);
   Unavailable(S.VoletAdministratifExecute, false);
@@ -151,6 +154,26 @@ TScreens TScreens::Program() {
     if (!AjoutDocument || AjoutDocument->FUniqueID.empty()) return nullptr;
     UniqueID = AjoutDocument->FUniqueID;
     return &AjoutDocument->Prop;
+  };
+  S.DocumentsLocauxCreate = [](QWidget* Owner, IDocumentsLocauxHost& Host) {
+    auto* Frame = new TDocumentsLocaux(Owner, Host);
+    Frame->FOnFavoris = [&Host](TDocumentsLocaux* Sender) { Host.OnFavoris(Sender); };
+    return Frame;
+  };
+  S.DocumentsLocauxLoad = [](QWidget* Frame, TVaspoDatabase& Database, int64_t Praticien, int64_t Patient,
+                             const std::string& Favoris) {
+    if (auto* Locaux = qobject_cast<TDocumentsLocaux*>(Frame)) {
+      Locaux->Load(Database, Praticien, Patient);
+      Locaux->SetFavoris(Favoris);
+    }
+  };
+  S.DocumentsLocauxCategorie = [](QWidget* Frame) {
+    auto* Locaux = qobject_cast<TDocumentsLocaux*>(Frame);
+    return Locaux ? Locaux->CurrentCategorie() : -1;
+  };
+  S.DocumentsLocauxFavoris = [](QWidget* Frame) {
+    auto* Locaux = qobject_cast<TDocumentsLocaux*>(Frame);
+    return Locaux ? Locaux->GetFavoris() : std::string();
   };
   S.SearchINSExecute = TFrmSearchINS::Execute;
   S.AccesMineurExecute = TFrmAccesMineur::Execute;

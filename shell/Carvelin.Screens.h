@@ -22,6 +22,7 @@
 #include "Carvelin.SQLIteDataBase.h"
 #include "Talven.Carvelin.Types.h"
 #include "UCodePIN.h"
+#include "UDocumentsLocaux.h"
 #include "UFrmSearchiNS.h"
 #include "USearchFrame.h"
 #include "Vantrel.IniFiles.h"
@@ -79,8 +80,14 @@ struct TScreens {
   // nullptr when nothing was filed.
   std::function<const Talven::TProprietesDocument*(std::string& UniqueID)> AjoutDocumentFiled;
 
-  // Local documents frame
-  std::function<QWidget*(QWidget* Owner)> DocumentsLocauxCreate;
+  // Local documents frame, made on first use and kept; Load reloads it
+  // with a practitioner's rows for a patient and his favourites.
+  std::function<QWidget*(QWidget* Owner, IDocumentsLocauxHost& Host)> DocumentsLocauxCreate;
+  std::function<void(QWidget* Frame, TVaspoDatabase& Database, int64_t Praticien, int64_t Patient,
+                     const std::string& Favoris)>
+      DocumentsLocauxLoad;
+  std::function<int(QWidget* Frame)> DocumentsLocauxCategorie;  // the chosen category, -1 all
+  std::function<std::string(QWidget* Frame)> DocumentsLocauxFavoris;
 
   // Vaccination note form
   std::function<bool(QWidget* Sender, int64_t PatientId)> NoteVaccinationExecute;

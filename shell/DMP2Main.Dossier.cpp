@@ -621,9 +621,29 @@ void TDMPMain::ReloadDocuments2() {
 
 void TDMPMain::ShowDocumentsLocaux() {
   Documents->hide();
-  if (!DocumentsLocaux) DocumentsLocaux = Screens().DocumentsLocauxCreate(this);
-  if (DocumentsLocaux) DocumentsLocaux->show();
+  if (!DocumentsLocaux) {
+    DocumentsLocaux = Screens().DocumentsLocauxCreate(this, *this);
+    // In the document list's place.
+    if (auto* Column = DocumentsLocaux ? qobject_cast<QBoxLayout*>(Documents->parentWidget()->layout()) : nullptr)
+      Column->insertWidget(Column->indexOf(Documents) + 1, DocumentsLocaux, 1);
+  }
+  if (!DocumentsLocaux) return;
+  Screens().DocumentsLocauxLoad(DocumentsLocaux, Database, FPraticien.rowid, FPatient.rowid, FPraticien.Favoris);
+  DocumentsLocaux->show();
   PostAction(WMU_NOTIFY_PATIENT);
+}
+
+void TDMPMain::SubmitLocaux(std::function<int()> Proc, std::function<void(int Error)> Done) {
+  SubmitSearch(std::move(Proc), std::move(Done));
+}
+
+bool TDMPMain::ReplaceLocal(QWidget* Owner, const std::string& UniqueID, const std::string& TypeCode) {
+  return Screens().ReplaceID(Owner, [this](QWidget* Form) { OnAddClick(Form); }, lbPatient->text(), DOS, UniqueID,
+                             {}, TypeCode, FPatient.rowid);
+}
+
+bool TDMPMain::ReplaceVaccin(QWidget* Owner, const std::string& UniqueID, const TVaspoVaccin& Vaccin) {
+  return Screens().NoteVaccinationReplace(Owner, UniqueID, FPatient.rowid, Vaccin);
 }
 
 void TDMPMain::ibRefreshClick(bool Updates) {
@@ -753,7 +773,10 @@ bool TDMPMain::CpeRefused() {
 void TDMPMain::ibUploadClick() {
   if (!DOS || CpeRefused()) return;
   int Categorie = -1;
-  if (Documents->isVisible()) Categorie = Documents->CurrentCategorie();
+  if (Documents->isVisible())
+    Categorie = Documents->CurrentCategorie();
+  else if (DocumentsLocaux && DocumentsLocaux->isVisible())
+    Categorie = Screens().DocumentsLocauxCategorie(DocumentsLocaux);
   Screens().AjoutDocumentExecute(this, [this](QWidget* Form) { OnAddClick(Form); }, lbPatient->text(), DOS,
                                  FPatient.rowid, Categorie, {}, false);
 }
@@ -807,9 +830,9 @@ void TDMPMain::SaveDocument(const std::string& UniqueId, const TProprietesDocume
 }
 
 void TDMPMain::OnFavoris(QWidget* Sender) {
+  if (FPraticien.rowid == 0 || !Sender) return;
   auto* Frame = qobject_cast<TDocuments*>(Sender);
-  if (FPraticien.rowid == 0 || !Frame) return;
-  const std::string Favoris = Frame->GetFavoris();
+  const std::string Favoris = Frame ? Frame->GetFavoris() : Screens().DocumentsLocauxFavoris(Sender);
   if (Favoris == FPraticien.Favoris) return;
   FPraticien.Favoris = Favoris;
   Database.SavePraticien(FPraticien);

@@ -144,7 +144,7 @@ enum TWMUserAction : int {
   WMU_CHOIX_AMO = 8,
 };
 
-class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSHost {
+class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSHost, public IDocumentsLocauxHost {
   Q_OBJECT
  public:
   explicit TDMPMain(TDMPMainOptions Options = {});
@@ -349,11 +349,11 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void ReloadDocuments();
   // Outside a job: queries the documents in the calling thread.
   void ReloadDocuments2();
-  void ShowDocumentsLocaux();
+  void ShowDocumentsLocaux() override;
   void SaveDocument(const std::string& UniqueId, const Talven::TProprietesDocument& Prop);
   void SendFiles(const std::vector<std::string>& Names, bool DeleteSource, int ACategorie);
   void OnAddClick(QWidget* Form);
-  void OnFavoris(QWidget* Sender);
+  void OnFavoris(QWidget* Sender) override;
   void ibINSCClick();
   void ibSearchINSClick();
   void ibSearchDMPClick();
@@ -390,6 +390,14 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   std::shared_ptr<Talven::IVaspoCNX> SearchSession() override { return CNX; }
   void OpenSearchedDossier(std::function<int(std::shared_ptr<Talven::IDossierMedical>&)> Get,
                            std::function<void()> Opened) override;
+  // ---- The local documents frame's services ----
+  void SubmitLocaux(std::function<int()> Proc, std::function<void(int Error)> Done) override;
+  void ShowLocauxError(int Error) override { ShowSearchError(Error); }
+  void ShowLocauxInfo(const QString& Text) override { ShowSearchInfo(Text); }
+  bool AskLocaux(const QString& Text) override { return AskSearchQuestion(Text); }
+  std::shared_ptr<Talven::IDossierMedical> LocauxDossier() override { return DOS; }
+  bool ReplaceLocal(QWidget* Owner, const std::string& UniqueID, const std::string& TypeCode) override;
+  bool ReplaceVaccin(QWidget* Owner, const std::string& UniqueID, const TVaspoVaccin& Vaccin) override;
   // ---- The INS search's services ----
   // The busy flag held as a host request holds it: no job, no host request meanwhile.
   bool HoldBusy() override;

@@ -73,6 +73,16 @@ std::string TVaspoVaccin::Caption() const {
   return S;
 }
 
+bool ReadVaccin(std::string_view Titre, TVaspoVaccin& Vaccin) {
+  Vaccin = TVaspoVaccin();
+  try {
+    if (!Titre.empty()) Vantrel::JSON::parseJSON(Titre, Vaccin);
+  } catch (const std::runtime_error&) {
+    Vaccin = TVaspoVaccin();
+  }
+  return !Vaccin.Nom.empty();
+}
+
 std::string TDocumentLocal::toJSON() const { return Vantrel::ObjectToJSON(this); }
 
 void TDocumentLocal::fromJSON(std::string_view Text) { Vantrel::ObjectFromJSON(this, Text); }
@@ -225,13 +235,7 @@ void TVaspoDatabase::ListVaccins(Vantrel::TStringList& List) {
       "SELECT uniqueId, Titre FROM Documents WHERE TypeDoc = '87273-9' AND Titre <> 'Note de vaccinations' ", S);
   while (S.Fetch()) {
     TVaspoVaccin Vaccin;
-    std::string Titre = S.AsString(1);
-    try {
-      if (!Titre.empty()) Vantrel::JSON::parseJSON(Titre, Vaccin);
-    } catch (const std::runtime_error&) {
-      continue;  // one unreadable note leaves the others listed
-    }
-    if (Vaccin.Nom.empty()) continue;
+    if (!ReadVaccin(S.AsString(1), Vaccin)) continue;  // one unreadable note leaves the others listed
     // A lookup by identifier answers the first line of that name: later
     // notes under an identifier already listed are left out.
     std::string Line = S.AsString(0) + "=";

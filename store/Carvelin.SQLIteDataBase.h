@@ -74,6 +74,10 @@ VANTREL_CLASS(TDocumentLocal, Vantrel::TObject, VANTREL_FIELD(Data))
 inline constexpr std::string_view TypeDocVaccination = "87273-9";
 inline constexpr std::string_view TitreNoteVaccinations = "Note de vaccinations";
 
+// The note that a Documents row's titre holds; false when the text is no
+// note (not JSON of a note, or a note without a vaccine name).
+bool ReadVaccin(std::string_view Titre, TVaspoVaccin& Vaccin);
+
 class TVaspoDatabase {
  public:
   // The executable's name with the extension ".db3", beside it; when its

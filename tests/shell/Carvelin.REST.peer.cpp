@@ -514,7 +514,7 @@ print(busy[0], json.loads(busy[1])['err'], card[0], json.loads(card[1])['err'], 
     QFETCH(QString, Expression);
     QFETCH(QString, Expected);
     TScreens Screens = TScreens::Unavailable();
-    if (Failing) Screens.DocumentsLocauxCreate = [](QWidget*) -> QWidget* { throw std::runtime_error("panne"); };
+    if (Failing) Screens.DocumentsLocauxCreate = [](QWidget*, IDocumentsLocauxHost&) -> QWidget* { throw std::runtime_error("panne"); };
     Start(std::move(Screens));
     QVERIFY(TestSupport::WaitForPort(Port));
     OpenCardSession();

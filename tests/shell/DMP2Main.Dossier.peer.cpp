@@ -226,7 +226,7 @@ open(sys.argv[2], 'wb').write(base64.b64decode(text.text))
       Motif = "URGENCE";
       return true;
     };
-    Screens.DocumentsLocauxCreate = [](QWidget* Owner) { return new QWidget(Owner); };
+    Screens.DocumentsLocauxCreate = [](QWidget* Owner, IDocumentsLocauxHost&) { return new QWidget(Owner); };
     const auto Owned = LoggedIn(std::move(Screens));
     QVERIFY(Owned);
     TDMPMain& Main = *Owned;

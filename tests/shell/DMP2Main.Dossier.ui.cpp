@@ -37,6 +37,7 @@ class TDMP2MainDossierTest : public QObject {
   bool AccesMineurAnswer = true;
   std::vector<int> Results;  // the add-document form's filings, in turn
   int Deposits = 0, Nexts = 0;
+  bool RealLocaux = false;  // the program's local documents frame instead of a bare widget
 
   TFakeData& Data() { return Fake->Core->Data; }
 
@@ -53,7 +54,7 @@ class TDMP2MainDossierTest : public QObject {
 
   TScreens Screens() {
     TScreens S = TScreens::Unavailable();
-    S.DocumentsLocauxCreate = [this](QWidget* Owner) {
+    S.DocumentsLocauxCreate = [this](QWidget* Owner, IDocumentsLocauxHost&) {
       Screened.push_back("DocumentsLocauxCreate");
       auto* W = new QWidget(Owner);
       W->setObjectName(QStringLiteral("DocumentsLocaux"));
@@ -88,6 +89,13 @@ class TDMP2MainDossierTest : public QObject {
       Screened.push_back("AccesWebExecute " + EMail + " " + Phone);
     };
     S.NextDocument = [this] { return ++Nexts == 1; };  // a second file follows the first
+    if (RealLocaux) {
+      const TScreens P = TScreens::Program();
+      S.DocumentsLocauxCreate = P.DocumentsLocauxCreate;
+      S.DocumentsLocauxLoad = P.DocumentsLocauxLoad;
+      S.DocumentsLocauxCategorie = P.DocumentsLocauxCategorie;
+      S.DocumentsLocauxFavoris = P.DocumentsLocauxFavoris;
+    }
     return S;
   }
 
@@ -138,6 +146,7 @@ class TDMP2MainDossierTest : public QObject {
     AccesMineurAnswer = true;
     Results.clear();
     Deposits = Nexts = 0;
+    RealLocaux = false;
     QFile::remove(Dir.filePath(QStringLiteral("Carvelin2.db3")));
     SetMessageBoxHook([this](QMessageBox& Box) {
       Boxes.push_back({Box.icon(), Box.text() + Box.informativeText()});
@@ -439,6 +448,27 @@ class TDMP2MainDossierTest : public QObject {
     if (!Allowed)
       QCOMPARE(Boxes[0].Text,
                QStringLiteral("Votre carte CPE ne vous permet pas d'ajouter des documents sur le DMP"));
+  }
+
+  void adding_from_local_documents_files_into_their_category_data() {
+    QTest::addColumn<int>("Categorie");
+    QTest::newRow("all documents") << -1;
+    QTest::newRow("consultation report") << TypeDocumentIndex("11488-4");
+    QTest::newRow("further entry") << 86;
+  }
+  void adding_from_local_documents_files_into_their_category() {
+    QFETCH(int, Categorie);
+    RealLocaux = true;
+    Data().Dossier.Autorisation = "NON_AUTORISE";
+    Open();
+    OpenRecord();
+    QVERIFY(Main->DocumentsLocaux && Main->DocumentsLocaux->isVisible());
+    auto* Frame = qobject_cast<TDocumentsLocaux*>(Main->DocumentsLocaux.data());
+    QVERIFY(Frame);
+    QVERIFY(Frame->isAncestorOf(Frame->ListBox) && Main->isAncestorOf(Frame));
+    Frame->SetCategorie(Categorie);
+    Main->ibUploadClick();
+    QVERIFY(Shown("AjoutDocumentExecute " + std::to_string(Categorie) + " 0"));
   }
 
   void filing_a_replacement_of_a_vanished_document_offers_a_plain_deposit() {

@@ -398,6 +398,17 @@ class SimulatorTest(unittest.TestCase):
         finally:
             self.control("POST", "/reset")
 
+    def test_control_deletes_an_entry_elsewhere(self):
+        d = PATIENTS["martin"]["record"]["documents"][0]
+        try:
+            status, answer = self.control("POST", "/documents/status", {"unique_id": d["unique_id"]})
+            self.assertEqual((status, answer["status"]), (200, "Deleted"))
+            self.assertEqual(self.control("POST", "/documents/status", {"unique_id": "1.2.3"})[0], 400)
+            self.assertEqual(self.control("POST", "/documents/status",
+                                          {"unique_id": d["unique_id"], "status": "Gone"})[0], 400)
+        finally:
+            self.control("POST", "/reset")
+
     def test_a_malformed_list_is_a_registry_error_naming_it(self):
         root = self.soap_tree("registry", "urn:ihe:iti:2007:RegistryStoredQuery",
                               adhoc("urn:uuid:14d4debf-8f97-4251-9a74-a90016b0af0d",

@@ -1,6 +1,7 @@
 """The XDS.b registry "registry": the stored queries (ITI-18) FindDocuments,
 FindSubmissionSets, GetSubmissionSetAndContents, GetAssociations and
-GetDocuments, answered from the seed with LeafClass or ObjectRef, and the
+GetDocuments (which no longer finds a deleted entry), answered from the
+seed with LeafClass or ObjectRef, and the
 metadata update UpdateDocumentSet (ITI-57): a status change from the
 entry's current status (else a RegistryError whose codeContext is
 "entryUUID=<uuid>;status=<current URN>", errorCode unlisted by default,
@@ -256,7 +257,7 @@ def get_documents(request, body, sim):
     for key, field in (("$XDSDocumentEntryEntryUUID", "entry_uuid"), ("$XDSDocumentEntryUniqueId", "unique_id")):
         for value in q.slots.get(key, []):
             p, d = sim.seed.document_by(field, value)
-            if d is not None:
+            if d is not None and d["status"] != "Deleted":
                 q.patient = p
                 found.append(d)
     return query_response(request, q.entries(found), note="%d document(s)" % len(found))

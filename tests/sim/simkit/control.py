@@ -8,6 +8,8 @@ DELETE /rules                clears them
 POST   /tls-profile          {"profile": "default"|"unknown-ca"|"wrong-name"|"system-tls"}
 GET    /log?since=N          {"entries": [entries after sequence N], "last": M}
 POST   /reset                seed state back, rules cleared, default TLS profile
+POST   /documents/status     {"unique_id", "status"} sets a stored entry's status, as
+                             another workstation would ("Deleted" by default)
 Errors answer 400 {"error": text}."""
 
 import http.server
@@ -16,6 +18,21 @@ import socketserver
 import urllib.parse
 
 from .rules import RuleError
+
+
+STATUSES = ("Approved", "Deprecated", "Archived", "Deleted")
+
+
+def set_document_status(sim, request):
+    status = request.get("status", "Deleted")
+    if status not in STATUSES:
+        raise ValueError("unknown status %r" % status)
+    with sim.lock:
+        _, d = sim.seed.document_by("unique_id", request["unique_id"])
+        if d is None:
+            raise ValueError("unknown document %r" % request["unique_id"])
+        d["status"] = status
+    return {"unique_id": request["unique_id"], "status": status}
 
 
 class ControlListener(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -72,6 +89,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             if method == "POST" and url.path == "/reset":
                 sim.reset()
                 return self.reply(200, {"ok": True})
+            if method == "POST" and url.path == "/documents/status":
+                return self.reply(200, set_document_status(sim, self.json_body()))
             return self.reply(404, {"error": "unknown control path %s %s" % (method, url.path)})
         except (RuleError, ValueError, KeyError) as error:
             return self.reply(400, {"error": str(error)})
