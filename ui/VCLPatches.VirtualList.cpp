@@ -66,7 +66,7 @@ TVirtualListBox::TVirtualListBox(QWidget* Parent) : QAbstractScrollArea(Parent) 
   auto* Bar = new QScrollBar(Qt::Vertical, this);
   setVerticalScrollBar(Bar);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::Box);
   setFrameShadow(QFrame::Plain);
@@ -93,6 +93,27 @@ void TVirtualListBox::UpdateScrollBar() {
   Bar->setPageStep(std::max(1, height() - 2));
   Bar->setSingleStep(FItemHeight);
   Bar->setValue(FScrollTop);
+  QScrollBar* Across = horizontalScrollBar();
+  const QSignalBlocker QuietAcross(Across);
+  Across->setRange(0, ContentWidth() - viewport()->width());
+  Across->setPageStep(std::max(1, viewport()->width()));
+  Across->setSingleStep(20);
+  SetScrollLeft(FScrollLeft);
+}
+
+int TVirtualListBox::ContentWidth() const {
+  return std::max(viewport()->width(), FHeaders ? FHeaders->length() : 0);
+}
+
+void TVirtualListBox::SetScrollLeft(int Value) {
+  Value = std::clamp(Value, 0, ContentWidth() - viewport()->width());
+  if (FHeaders) FHeaders->setOffset(Value);
+  if (Value == FScrollLeft) return;
+  FScrollLeft = Value;
+  const QSignalBlocker Quiet(horizontalScrollBar());
+  horizontalScrollBar()->setValue(FScrollLeft);
+  viewport()->update();
+  PlaceEditor();
 }
 
 void TVirtualListBox::SetCount(int Value) {
@@ -144,7 +165,10 @@ void TVirtualListBox::ScrollAction(int Action) {
   verticalScrollBar()->setSliderPosition(std::clamp(Target, 0, verticalScrollBar()->maximum()));
 }
 
-void TVirtualListBox::scrollContentsBy(int, int) { SetScrollTop(verticalScrollBar()->value()); }
+void TVirtualListBox::scrollContentsBy(int Dx, int) {
+  if (Dx != 0) return SetScrollLeft(horizontalScrollBar()->value());
+  SetScrollTop(verticalScrollBar()->value());
+}
 
 void TVirtualListBox::wheelEvent(QWheelEvent* Event) {
   QScrollBar* Bar = verticalScrollBar();
@@ -163,7 +187,7 @@ void TVirtualListBox::resizeEvent(QResizeEvent* Event) {
 }
 
 QRect TVirtualListBox::ItemRect(int Index) const {
-  return QRect(0, Index * FItemHeight - FScrollTop, viewport()->width(), FItemHeight);
+  return QRect(0, Index * FItemHeight - FScrollTop, ContentWidth(), FItemHeight);
 }
 
 int TVirtualListBox::ColLeft(int Col) const {
@@ -178,10 +202,15 @@ void TVirtualListBox::SetHeaders(THeaderControl* Value) {
   if (FHeaders) disconnect(FHeaders, nullptr, this, nullptr);
   FHeaders = Value;
   if (FHeaders)
+  {
     connect(FHeaders, &QHeaderView::sectionResized, this, [this] {
+      UpdateScrollBar();
       PlaceEditor();
       viewport()->update();
     });
+    connect(FHeaders, &QHeaderView::sectionCountChanged, this, &TVirtualListBox::UpdateScrollBar);
+  }
+  UpdateScrollBar();
 }
 
 void TVirtualListBox::paintEvent(QPaintEvent* Event) {
@@ -190,6 +219,7 @@ void TVirtualListBox::paintEvent(QPaintEvent* Event) {
   const QRect Area = Event->rect();
   Painter.fillRect(Area, Qt::white);
   if (FCount == 0) return;
+  Painter.translate(-FScrollLeft, 0);
   const int First = std::max(0, (Area.top() + FScrollTop) / FItemHeight);
   const int Last = std::min(FCount - 1, (Area.bottom() + FScrollTop) / FItemHeight);
   for (int Row = First; Row <= Last; ++Row) {
@@ -240,7 +270,7 @@ void TVirtualListBox::Click(const QPoint& Pos) {
   if (FItemIndex >= 0 && FItemIndex < FCount && RowClick(FItemIndex)) {
     if (FHeaders) {
       // The column whose section holds x; none right of the last section.
-      int Col = 0, X = Pos.x();
+      int Col = 0, X = Pos.x() + FScrollLeft;
       while (Col < FHeaders->SectionCount() && FHeaders->SectionWidth(Col) < X) X -= FHeaders->SectionWidth(Col++);
       if (Col < FHeaders->SectionCount()) {
         emit OnCellClick(FItemIndex, Col);
@@ -279,7 +309,7 @@ void TVirtualListBox::PlaceEditor() {
   if (!FEditor) return;
   const int Width = FHeaders && FEditing.x() < FHeaders->SectionCount() ? FHeaders->SectionWidth(FEditing.x())
                                                                         : viewport()->width();
-  FEditor->setGeometry(ColLeft(FEditing.x()), ItemRect(FEditing.y()).top(), Width, FItemHeight);
+  FEditor->setGeometry(ColLeft(FEditing.x()) - FScrollLeft, ItemRect(FEditing.y()).top(), Width, FItemHeight);
 }
 
 void TVirtualListBox::Adopt(QWidget* Editor) {

@@ -367,6 +367,9 @@ class TVirtualListBox : public QAbstractScrollArea {
   void SetCount(int Value);
   int ScrollTop() const { return FScrollTop; }
   void SetScrollTop(int Value);
+  // Columns wider than the box scroll sideways, their header with them.
+  int ScrollLeft() const { return FScrollLeft; }
+  void SetScrollLeft(int Value);
   TListBoxStyle Style() const { return FStyle; }
   void SetStyle(TListBoxStyle Value) { FStyle = Value; }
   THeaderControl* Headers() const { return FHeaders; }
@@ -416,6 +419,7 @@ class TVirtualListBox : public QAbstractScrollArea {
 
  private:
   void UpdateScrollBar();
+  int ContentWidth() const;
   void ScrollAction(int Action);
   void PlaceEditor();
   void CloseEditor();
@@ -429,6 +433,7 @@ class TVirtualListBox : public QAbstractScrollArea {
   int FCount = 0;
   int FPageHeight = 0;
   int FScrollTop = 0;
+  int FScrollLeft = 0;
   QPoint FMouse{-1, -1};
   bool FPressed = false;
   QPointer<THeaderControl> FHeaders;

@@ -553,6 +553,41 @@ class TVCLPatches : public QObject {
     QCOMPARE(List.ColLeft(1), 50);
   }
 
+  // Columns wider than the box: the rows and the header scroll together, a
+  // click lands in the column drawn under it, an editor follows its cell.
+  void virtual_list_scrolls_wide_columns_sideways() {
+    TVirtualListBox List;
+    THeaderControl Headers;
+    List.SetHeaders(&Headers);
+    for (const char* Name : {"A", "B", "C"}) Headers.AddSection(Name, 150);
+    List.resize(200, 150);
+    List.SetCount(3);
+    QRect Drawn;
+    List.OnDrawItem = [&](TVirtualListBox*, QPainter&, int, QRect R, bool) { Drawn = R; };
+    List.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&List));
+    const int Visible = List.viewport()->width();
+    QCOMPARE(List.horizontalScrollBar()->maximum(), 450 - Visible);
+
+    List.horizontalScrollBar()->setValue(200);
+    QCOMPARE(List.ScrollLeft(), 200);
+    QCOMPARE(Headers.offset(), 200);
+    List.viewport()->repaint();
+    QCOMPARE(Drawn.width(), 450);
+    QSignalSpy Cell(&List, &TVirtualListBox::OnCellClick);
+    QTest::mouseClick(List.viewport(), Qt::LeftButton, {}, QPoint(120, 5));  // 320 across the columns
+    QCOMPARE(Cell.count(), 1);
+    QCOMPARE(Cell[0], (QList<QVariant>{0, 2}));
+    List.EditText(0, 1, "x");
+    QCOMPARE(List.Editor()->geometry().left(), 150 - 200);
+
+    // Wider box than its columns: nothing to scroll, back to the start.
+    List.resize(600, 150);
+    QCOMPARE(List.horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(List.ScrollLeft(), 0);
+    QCOMPARE(Headers.offset(), 0);
+  }
+
   void virtual_list_keys_move_the_selection_data() {
     QTest::addColumn<int>("Key");
     QTest::addColumn<int>("From");
