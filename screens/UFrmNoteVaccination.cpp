@@ -154,6 +154,7 @@ TFrmNoteVaccination::TFrmNoteVaccination(QWidget* Parent, INoteVaccinationHost& 
   edSearch->setPlaceholderText(edSearch->toolTip());
   lbVaccins = Named(new TVirtualListBox(this), "lbVaccins", ScreensTr::tr("Vaccin"));
   lbVaccins->SetItemHeight(fontMetrics().height() + 6);
+  lbVaccins->OnDataFind = [this](const QString& Typed) { return lbVaccinsDataFind(Typed); };
   lbVaccins->OnDrawItem = [this](TVirtualListBox*, QPainter& Canvas, int Index, QRect Rect, bool Sel) {
     DrawVaccin(Canvas, Index, Rect, Sel);
   };

@@ -295,12 +295,23 @@ void TVirtualListBox::keyPressEvent(QKeyEvent* Event) {
     case Qt::Key_PageUp: Target = std::max(0, FItemIndex - Page); break;
     case Qt::Key_PageDown: Target = std::min(FCount - 1, FItemIndex + Page); break;
     default:
+      if (FindTyped(Event->text())) return Event->accept();
       // Enter and the rest go to the owner (a dialog's default button).
       Event->ignore();
       return;
   }
   UserSelects(Target);
   Event->accept();
+}
+
+bool TVirtualListBox::FindTyped(const QString& Text) {
+  if (!OnDataFind || Text.isEmpty() || !Text.at(0).isPrint()) return false;
+  constexpr qint64 PauseMs = 1000;
+  if (!FTypedAt.isValid() || FTypedAt.elapsed() > PauseMs) FTyped.clear();
+  FTyped += Text;
+  FTypedAt.start();
+  UserSelects(OnDataFind(FTyped));
+  return true;
 }
 
 // ---- Editors ----

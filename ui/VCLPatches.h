@@ -14,6 +14,7 @@
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
 #include <QListView>
@@ -399,6 +400,9 @@ class TVirtualListBox : public QAbstractScrollArea {
   TEditPanel* FEditPanel = nullptr;
 
   TDrawItemEvent OnDrawItem;
+  // Keys typed in a row (less than a second apart) are searched for: the
+  // answer, a row index or -1, becomes the selection.
+  std::function<int(const QString& Typed)> OnDataFind;
 
  signals:
   void OnChange();  // the selection changed by the user
@@ -424,6 +428,7 @@ class TVirtualListBox : public QAbstractScrollArea {
   void PlaceEditor();
   void CloseEditor();
   void Click(const QPoint& Pos);
+  bool FindTyped(const QString& Text);
   void UserSelects(int Index);
   void Adopt(QWidget* Editor);
   void FocusChanged(QWidget* Old, QWidget* Now);
@@ -439,6 +444,8 @@ class TVirtualListBox : public QAbstractScrollArea {
   QPointer<THeaderControl> FHeaders;
   QWidget* FEditor = nullptr;
   QPoint FEditing;  // x = column, y = row
+  QString FTyped;
+  QElapsedTimer FTypedAt;
   TListBoxStyle FStyle = lbVirtual;
 };
 

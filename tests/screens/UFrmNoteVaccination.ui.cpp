@@ -243,6 +243,10 @@ class TUFrmNoteVaccinationTest : public QObject {
     QCOMPARE(Form.lbVaccinsDataFind(QStringLiteral("C vaccin")), 1);
     QCOMPARE(Form.lbVaccinsDataFind(QStringLiteral("C vacc")), -1);
     QCOMPARE(Form.lbVaccinsDataFind(QStringLiteral("B lot 6110 UI")), -1);
+    // Typed into the list: the whole name selects its row.
+    Form.lbVaccins->setFocus();
+    QTest::keyClicks(Form.lbVaccins, QStringLiteral("C vaccin"));
+    QCOMPARE(Form.lbVaccins->ItemIndex(), 1);
   }
 
   // Fields typed; the message shown (none: accepted) and the field focused.
