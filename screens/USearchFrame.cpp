@@ -58,17 +58,7 @@ void TSearchFrame::ListBoxDblClick() {
 void TSearchFrame::ListBoxDrawItem(QPainter& Canvas, int Index, QRect Rect, bool Selected) {
   Canvas.fillRect(Rect, palette().color(Selected ? QPalette::Highlight : QPalette::Base));
   Canvas.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
-  const QStringList Texts = RowTexts(Index);
-  const QFontMetrics FM(Canvas.font());
-  int Right = Rect.left() + 1 - 11;
-  for (int N = 0; N < Texts.size() && N < Headers->SectionCount(); ++N) {
-    const int Left = Right + 11;
-    Right = Left + Headers->SectionWidth(N) - 10;
-    const QRect Cell(Left, Rect.top(), Right - Left, Rect.height());
-    // Service text: drawn as it is, never as markup or mnemonics.
-    Canvas.drawText(Cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                    FM.elidedText(Texts[N], Qt::ElideRight, Cell.width()));
-  }
+  DrawHeaderCells(Canvas, *Headers, Rect, RowTexts(Index));
 }
 
 bool TSearchFrame::eventFilter(QObject* Watched, QEvent* Event) {

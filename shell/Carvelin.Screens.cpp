@@ -17,8 +17,10 @@
 #include "UFrmQualificationINSi.h"
 #include "UFrmNoteVaccination.h"
 #include "UFrmSearchiNS.h"
+#include "UListePraticiens.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
+#include "UVoletAdministratif.h"
 
 namespace Carvelin {
 
@@ -50,14 +52,19 @@ void Unavailable(std::function<void(A...)>& Entry) {
   Entry = [](A... Args) { ShowUnavailable(FirstWidget(Args...)); };
 }
 
+// Starts a job of the window; false when none started.
+bool SubmitJob(TDMPMain& Main, std::function<int()> Proc, std::function<void(int Error)> Done) {
+  if (Busy()) return false;
+  Main.SubmitSearch(std::move(Proc), std::move(Done));
+  return Busy();  // not started while the window closes
+}
+
 // The vaccination form's view of the main window.
 class TNoteVaccinationHost final : public INoteVaccinationHost {
  public:
   explicit TNoteVaccinationHost(TDMPMain& Main) : FMain(Main) {}
   bool Submit(std::function<int()> Proc, std::function<void(int Error)> Done) override {
-    if (Busy()) return false;
-    FMain.SubmitSearch(std::move(Proc), std::move(Done));
-    return Busy();  // not started while the window closes
+    return SubmitJob(FMain, std::move(Proc), std::move(Done));
   }
   int AddNoteVaccination(const Talven::TProprietesDocument& Props, const Talven::TNoteVaccination& Note,
                          std::string& UniqueId) override {
@@ -71,6 +78,23 @@ class TNoteVaccinationHost final : public INoteVaccinationHost {
 
  private:
   TDMPMain& FMain;
+};
+
+// The administrative panel's view of the main window.
+class TVoletAdministratifHost final : public IVoletAdministratifHost {
+ public:
+  TVoletAdministratifHost(TDMPMain& Main, std::shared_ptr<Talven::ICarvelin> DMP)
+      : FMain(Main), FDMP(std::move(DMP)) {}
+  bool HoldBusy() override { return FMain.HoldBusy(); }
+  void ReleaseBusy() override { FMain.ReleaseBusy(); }
+  bool Submit(std::function<int()> Proc, std::function<void(int Error)> Done) override {
+    return SubmitJob(FMain, std::move(Proc), std::move(Done));
+  }
+  void ShowError(int Error) override { ShowDmpError(FDMP.get(), Error); }
+
+ private:
+  TDMPMain& FMain;
+  std::shared_ptr<Talven::ICarvelin> FDMP;
 };
 
 }  // namespace
@@ -177,6 +201,15 @@ TScreens TScreens::Program() {
   };
   S.SearchINSExecute = TFrmSearchINS::Execute;
   S.AccesMineurExecute = TFrmAccesMineur::Execute;
+  S.VoletAdministratifExecute = [](QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
+                                   std::shared_ptr<Talven::IDossierMedical> DOS, bool& ContactChanged) {
+    ContactChanged = false;
+    auto* Main = qobject_cast<TDMPMain*>(Sender);
+    if (!Main) return false;
+    TVoletAdministratifHost Host(*Main, std::move(DMP));
+    return TVoletAdministratif::Execute(Sender, Host, std::move(DOS), ContactChanged);
+  };
+  S.ListePraticiensExecute = TListePraticiens::Execute;
   S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
   S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {

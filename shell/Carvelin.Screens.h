@@ -95,8 +95,10 @@ struct TScreens {
       NoteVaccinationReplace;
 
   // Record dialogs
+  // The administrative panel: true when it closed with OK, then
+  // ContactChanged tells whether its update changed the mobile or e-mail.
   std::function<bool(QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
-                     std::shared_ptr<Talven::IDossierMedical> DOS)>
+                     std::shared_ptr<Talven::IDossierMedical> DOS, bool& ContactChanged)>
       VoletAdministratifExecute;
   std::function<void(QWidget* Sender, std::span<const Talven::TPraticien> Praticiens)> ListePraticiensExecute;
   std::function<bool(QWidget* Sender, const Talven::TPatientInfo& Patient, std::string& Motif)> ForcerDMPExecute;

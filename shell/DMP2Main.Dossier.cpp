@@ -842,9 +842,20 @@ void TDMPMain::OnFavoris(QWidget* Sender) {
 // ---- Record actions ----
 
 void TDMPMain::mnAdministratifClick() {
-  if (!Screens().VoletAdministratifExecute(this, DMP, DOS)) return;
+  bool ContactChanged = false;
+  if (!Screens().VoletAdministratifExecute(this, DMP, DOS, ContactChanged)) return;
+  // A new mobile or e-mail is the moment to offer the patient a web access.
+  if (ContactChanged && DOS && !DOS->GetInfo()->AccesWeb) wAcces = 2;
   FINSi = nullptr;
   ShowDossier();
+  CreerAccesWebDiffere();
+}
+
+void TDMPMain::CreerAccesWebDiffere() {
+  // The update's job ends after its form closed: the offer, which may start
+  // a job, waits for it.
+  if (Busy()) return QTimer::singleShot(50, this, [this] { CreerAccesWebDiffere(); });
+  CreerAccesWeb();
 }
 
 void TDMPMain::CreerAccesWeb() {
@@ -883,16 +894,20 @@ void TDMPMain::mnCreerAccesPatientClick() {
     if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
     PostAction(WMU_ACCES_WEB);
   };
-  Chain(Done, [this] { return DOS->GetVoletAdministratif(Volet); });
+  Chain(Done, [this] { return GetVoletAdministratif(); });
 }
 
+int TDMPMain::GetVoletAdministratif() { return DOS->GetVoletAdministratif(Volet); }
+
 void TDMPMain::btPraticiensClick() {
-  Submit(
-      [this] {
-        if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-        Screens().ListePraticiensExecute(this, Praticiens);
-      },
-      [this] { return DOS->GetPraticiens(TModePraticien::Toute, Praticiens); });
+  Submit([this] { OnPraticiens(); }, [this] { return GetPraticiens(); });
+}
+
+int TDMPMain::GetPraticiens() { return DOS->GetPraticiens(TModePraticien::Toute, Praticiens); }
+
+void TDMPMain::OnPraticiens() {
+  if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+  Screens().ListePraticiensExecute(this, Praticiens);
 }
 
 void TDMPMain::mnRetirerAutorisationClick() {

@@ -380,6 +380,8 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void mnFermerDMPClick();
   // The web-access offer after the administrative data changed.
   void CreerAccesWeb();
+  // The same once no job runs.
+  void CreerAccesWebDiffere();
   void SearchDossierV1(const Talven::TPatientInfo& Patient) override;
   int StatusImage() const;
 
@@ -473,6 +475,11 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void OnDocumentAjout();
   int ForcerDMP(const std::string& Motif);
   void DossierForce();
+  // The administrative panel into Volet (job thread).
+  int GetVoletAdministratif();
+  // Every practitioner with access into Praticiens (job thread), then the list.
+  int GetPraticiens();
+  void OnPraticiens();
   // The forced-access offer after a record without authorisation opened in a job.
   void ForcerAccesDiffere();
   // Downloads the record-opening letter and opens it, else its address.

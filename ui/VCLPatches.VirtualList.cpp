@@ -461,4 +461,16 @@ void TVirtualListBox::Invalidate() {
   PlaceEditor();
 }
 
+void DrawHeaderCells(QPainter& Canvas, const THeaderControl& Headers, QRect Row, const QStringList& Texts) {
+  const QFontMetrics FM(Canvas.font());
+  int Right = Row.left() + 1 - 11;
+  for (int N = 0; N < Texts.size() && N < Headers.SectionCount(); ++N) {
+    const int Left = Right + 11;
+    Right = Left + Headers.SectionWidth(N) - 10;
+    const QRect Cell(Left, Row.top(), Right - Left, Row.height());
+    Canvas.drawText(Cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    FM.elidedText(Texts[N], Qt::ElideRight, Cell.width()));
+  }
+}
+
 }  // namespace Carvelin

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QScrollArea>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -448,5 +449,11 @@ class TVirtualListBox : public QAbstractScrollArea {
   QElapsedTimer FTypedAt;
   TListBoxStyle FStyle = lbVirtual;
 };
+
+// Draws one row's texts in the header's sections, as the lists lay them out:
+// each cell from the previous cell's right + 11 to that + section width - 10
+// (the first from Row's left + 1), one line, end ellipsis. Service texts are
+// drawn as they are, never as markup or mnemonics.
+void DrawHeaderCells(QPainter& Canvas, const THeaderControl& Headers, QRect Row, const QStringList& Texts);
 
 }  // namespace Carvelin

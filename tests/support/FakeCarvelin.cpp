@@ -156,7 +156,10 @@ class TFakeDossier : public IDossierMedical, TFakeLink {
     return Code;
   }
   int SetVoletAdministratif(const TVoletAdministratif& Volet) override {
-    return Core->Call("SetVoletAdministratif", Quote(Volet.Identite.NomUsage), "patient");
+    // Kept as the service's answer, as the core keeps it.
+    const int Code = Core->Call("SetVoletAdministratif", Quote(Volet.Identite.NomUsage), "patient");
+    if (Code == ERR_OK) D().Volet = Volet;
+    return Code;
   }
   int QueryDocuments(const TQueryDocuments& Query, std::shared_ptr<IDocumentList>& List) override {
     return Query_("QueryDocuments", Query, List);

@@ -1,0 +1,62 @@
+#include "UListePraticiens.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ScreensTr.h"
+#include "Vantrel.QtText.h"
+
+namespace Carvelin {
+
+using Vantrel::Q;
+
+TListePraticiens::TListePraticiens(QWidget* Parent, std::span<const Talven::TPraticien> Praticiens)
+    : QDialog(Parent), FPraticiens(Praticiens) {
+  setObjectName(QStringLiteral("ListePraticiens"));
+  setWindowTitle(ScreensTr::tr("Liste des Praticiens ayant accès au dossier du patient."));
+  Headers = new THeaderControl(this);
+  Headers->setObjectName(QStringLiteral("Headers"));
+  for (const auto& [Caption, Width] : {std::pair{ScreensTr::tr("Nom"), 150}, {ScreensTr::tr("Prénom"), 100},
+                                       {ScreensTr::tr("RPPS"), 100}, {ScreensTr::tr("Spécialité"), 250},
+                                       {ScreensTr::tr("Mode"), 100}, {ScreensTr::tr("Depuis"), 120},
+                                       {ScreensTr::tr("MT"), 50}, {ScreensTr::tr("Dernière action"), 120}})
+    Headers->AddSection(Caption, Width);
+  ListBox = new TVirtualListBox(this);
+  ListBox->setObjectName(QStringLiteral("ListBox"));
+  ListBox->SetHeaders(Headers);
+  ListBox->SetCount(int(FPraticiens.size()));
+  ListBox->OnDrawItem = [this](TVirtualListBox*, QPainter& Canvas, int Index, QRect Rect, bool Selected) {
+    Canvas.fillRect(Rect, palette().color(Selected ? QPalette::Highlight : QPalette::Base));
+    if (Index < 0 || size_t(Index) >= FPraticiens.size()) return;
+    Canvas.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
+    DrawHeaderCells(Canvas, *Headers, Rect, RowTexts(FPraticiens[size_t(Index)]));
+  };
+  btFermer = new QPushButton(ScreensTr::tr("Fermer"), this);
+  btFermer->setObjectName(QStringLiteral("btFermer"));
+  btFermer->setDefault(true);
+  connect(btFermer, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* Buttons = new QHBoxLayout;
+  Buttons->addStretch(1);
+  Buttons->addWidget(btFermer);
+  auto* Column = new QVBoxLayout(this);
+  Column->addWidget(Headers);
+  Column->addWidget(ListBox, 1);
+  Column->addLayout(Buttons);
+  resize(1020, 400);
+}
+
+QStringList TListePraticiens::RowTexts(const Talven::TPraticien& P) {
+  return {Q(P.Nom),       Q(P.Prenom),    Q(P.IdNational),
+          Q(P.Entite.Nom), Q(P.Mode),     Q(P.DateDebut),
+          P.StatutMT ? ScreensTr::tr("Oui") : ScreensTr::tr("Non"), Q(P.DateAction)};
+}
+
+void TListePraticiens::Execute(QWidget* Sender, std::span<const Talven::TPraticien> Praticiens) {
+  TListePraticiens Form(Sender, Praticiens);
+  Form.exec();
+}
+
+}  // namespace Carvelin
