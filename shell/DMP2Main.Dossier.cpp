@@ -758,7 +758,7 @@ void TDMPMain::mnReplaceDocumentClick() {
   const TScreenCallback OnClick = [this](QWidget* Form) { OnAddClick(Form); };
   std::shared_ptr<IDocument> Doc;
   if (const int Error = List->GetDocument(Index, Doc); Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-  if (Screens().Replace(this, OnClick, lbPatient->text(), Doc, FPatient.rowid)) ReloadDocuments2();
+  if (Screens().Replace(this, OnClick, lbPatient->text(), Doc, DOS, FPatient.rowid)) ReloadDocuments2();
 }
 
 bool TDMPMain::CpeRefused() {
