@@ -510,7 +510,8 @@ class TDMP2MainDossierTest : public QObject {
   }
 
   // A listed document found gone while its new version is filed: once the
-  // user accepts, the form files it as a new document of the record.
+  // user accepts, the form files it as a new document of the record, and
+  // the documents are read again.
   void listed_document_found_gone_is_filed_as_a_new_one() {
     RealAjout = true;
     Open();
@@ -538,6 +539,8 @@ class TDMP2MainDossierTest : public QObject {
     };
     QCOMPARE(Count("Remplacer"), 1);
     QCOMPARE(Count("AddDocument"), 1);
+    // Read again once, by the filing's job: a second query would share its connection.
+    QCOMPARE(Count("QueryDocuments"), 1);
   }
 
   void accepted_web_access_offer_opens_the_web_access_form() {
