@@ -126,11 +126,11 @@ class TDMP2MainAjoutDocumentPeer : public QObject, ShellSim::TShellSimPeer {
     return Main;
   }
 
-  // Opens the form with Open, fills it with Fill and presses OK as a user
+  // Opens the form with Show, fills it with Fill and presses OK as a user
   // does; the window files it and closes the form. The form's own warnings
   // come back (none when it filed); a form still open after a bounded wait
   // is cancelled.
-  QStringList FileWithForm(TDMPMain& Main, const std::function<void()>& Open,
+  QStringList FileWithForm(TDMPMain& Main, const std::function<void()>& Show,
                            const std::function<void(TAjoutDocument&)>& Fill) {
     QStringList Warnings;
     bool Shown = false;
@@ -145,7 +145,7 @@ class TDMP2MainAjoutDocumentPeer : public QObject, ShellSim::TShellSimPeer {
       QTest::mouseClick(Form.btOK, Qt::LeftButton);
       if (!Warnings.isEmpty()) Form.reject();
     });
-    Open();
+    Show();
     if (!QTest::qWaitFor([&] { return Main.LiveTasks() == 0; }, 30000)) Warnings << "job still running";
     if (!Shown) Warnings << "form not shown";
     if (AjoutDocument) Warnings << "form still open";
