@@ -20,7 +20,7 @@ std::string Attr(std::string_view Name, std::string_view Value) {
   S.reserve(Name.size() + Value.size() + 3);
   S += Name;
   S += "=\"";
-  S += XMLEscape(Value);
+  S += XMLAttributeEscape(Value);
   S += '"';
   return S;
 }
@@ -116,6 +116,22 @@ std::string XMLEscape(std::string&& Text) {
 }
 
 std::string XMLEscapeW(std::u16string_view Text) { return XMLEscape(UTF16ToUTF8(Text)); }
+
+std::string XMLAttributeEscape(std::string_view Text) {
+  std::string Escaped = XMLEscape(Text);
+  if (Escaped.find_first_of("\t\n\r") == std::string::npos) return Escaped;
+  std::string S;
+  S.reserve(Escaped.size() + 16);
+  for (char C : Escaped) {
+    switch (C) {
+      case '\t': S += "&#9;"; break;
+      case '\n': S += "&#10;"; break;
+      case '\r': S += "&#13;"; break;
+      default: S += C; break;
+    }
+  }
+  return S;
+}
 
 std::string IntToXMLStr(int64_t Value) {
   char Buf[24];

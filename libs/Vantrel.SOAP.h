@@ -53,6 +53,9 @@ std::string XMLEscape(std::string_view Text);
 std::string XMLEscape(std::string&& Text);
 inline std::string XMLEscape(const char* Text) { return XMLEscape(std::string_view(Text)); }
 std::string XMLEscapeW(std::u16string_view Text);
+// XMLEscape for an attribute value: tab, line feed and carriage return also
+// become character references, which a reader would otherwise turn into blanks.
+std::string XMLAttributeEscape(std::string_view Text);
 
 std::string IntToXMLStr(int64_t Value);
 

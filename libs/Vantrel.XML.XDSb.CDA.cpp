@@ -11,7 +11,7 @@ void AddAttr(std::string& Attrs, std::string_view Name, std::string_view Value) 
   if (!Attrs.empty()) Attrs += ' ';
   Attrs += Name;
   Attrs += "=\"";
-  Attrs += XMLEscape(Value);
+  Attrs += XMLAttributeEscape(Value);
   Attrs += '"';
 }
 

@@ -13,7 +13,7 @@ void AddAttr(std::string& S, std::string_view Name, std::string_view Value) {
   if (!S.empty()) S += ' ';
   S += Name;
   S += "=\"";
-  S += XMLEscape(Value);
+  S += XMLAttributeEscape(Value);
   S += '"';
 }
 

@@ -218,11 +218,15 @@ bool TAjoutDocument::Execute(QWidget* Sender, TNotifyEvent AOnClick, const QStri
 }
 
 bool TAjoutDocument::Replace(QWidget* Sender, TNotifyEvent AOnClick, const QString& Patient,
-                             std::shared_ptr<Talven::IDocument> Document, int64_t PatientId) {
+                             std::shared_ptr<Talven::IDocument> Document,
+                             std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId) {
   TAjoutDocument Form(Sender);
   Form.FOnClick = std::move(AOnClick);
   Form.lbPatient->setText(Patient);
   Form.PatientId = PatientId;
+  // Only for a deposit once the original is gone: the listed document's
+  // visibility stands, without the minor settings.
+  Form.Dossier = std::move(DOS);
   Form.SetDocument(std::move(Document));
   return ShowModal(Form);
 }

@@ -53,7 +53,8 @@ class TAjoutDocument : public QDialog {
                       std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId, int CategorieIndex,
                       const std::vector<std::string>& Names, bool DeleteSource);
   static bool Replace(QWidget* Sender, TNotifyEvent AOnClick, const QString& Patient,
-                      std::shared_ptr<Talven::IDocument> Document, int64_t PatientId);
+                      std::shared_ptr<Talven::IDocument> Document, std::shared_ptr<Talven::IDossierMedical> DOS,
+                      int64_t PatientId);
   static bool ReplaceID(QWidget* Sender, TNotifyEvent AOnClick, const QString& Patient,
                         std::shared_ptr<Talven::IDossierMedical> DOS, const std::string& DocID,
                         const std::string& UUID, const std::string& TypeDoc, int64_t PatientId);

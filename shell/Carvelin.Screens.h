@@ -58,8 +58,11 @@ struct TScreens {
                      std::shared_ptr<Talven::IDossierMedical> DOS, int64_t PatientId, int CategorieIndex,
                      const std::vector<std::string>& Names, bool DeleteSource)>
       AjoutDocumentExecute;
+  // A listed document's new version; DOS, its record, files it as a new
+  // document once the original is found gone.
   std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
-                     std::shared_ptr<Talven::IDocument> Document, int64_t PatientId)>
+                     std::shared_ptr<Talven::IDocument> Document, std::shared_ptr<Talven::IDossierMedical> DOS,
+                     int64_t PatientId)>
       Replace;
   std::function<bool(QWidget* Sender, TScreenCallback OnClick, const QString& Patient,
                      std::shared_ptr<Talven::IDossierMedical> DOS, const std::string& DocID,

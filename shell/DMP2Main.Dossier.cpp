@@ -746,9 +746,9 @@ void TDMPMain::mnReplaceDocumentClick() {
   if (MessageDlg(this, QMessageBox::Warning, ShellTr::tr("Voulez-vous remplacer ce document par une nouvelle version ?"),
                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
+  // Either form's filing job queries the documents again itself: a second
+  // query here would share the connection with it.
   if (Document->Categorie == "Note de vaccination") {
-    // The form's filing job queries the documents again itself: a second
-    // query here would share the connection with it.
     const std::string UniqueID = Document->UniqueID;
     TVaspoVaccin Vaccin;
     Database.LoadVaccin(UniqueID, Vaccin);
@@ -758,7 +758,7 @@ void TDMPMain::mnReplaceDocumentClick() {
   const TScreenCallback OnClick = [this](QWidget* Form) { OnAddClick(Form); };
   std::shared_ptr<IDocument> Doc;
   if (const int Error = List->GetDocument(Index, Doc); Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-  if (Screens().Replace(this, OnClick, lbPatient->text(), Doc, FPatient.rowid)) ReloadDocuments2();
+  Screens().Replace(this, OnClick, lbPatient->text(), Doc, DOS, FPatient.rowid);
 }
 
 bool TDMPMain::CpeRefused() {

@@ -150,6 +150,14 @@ TEST(SOAP, every_builder_keeps_hostile_values_well_formed) {
   ExpectWellFormedWithValues(Docs);
 }
 
+// Line breaks and tabs in a value written as an attribute come back as written.
+TEST(SOAP, attribute_values_keep_line_breaks_and_tabs) {
+  SKIP_UNLESS_TOOL("xmllint");
+  const std::string V = "ligne 1\nligne 2\r\n\tfin & <x>";
+  ExpectWellFormedWithValues({{Wrap(LocalizedStringElement("ns2:Description", V) + TemplateIdElement(V)),
+                               {{"LocalizedString", "value", V}, {"templateId", "root", V}}}});
+}
+
 TEST(SOAP, oid_of_random_uuids_agrees_with_python_uuid) {
   std::vector<TGUID> Guids = {TGUID{}, GUIDFromBytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})};

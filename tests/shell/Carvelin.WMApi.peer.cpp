@@ -7,13 +7,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "Carvelin.MessageDlg.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
+#include "ModalAnswer.h"
 #include "Talven.Carvelin.Hosts.h"
+#include "Talven.Carvelin.Utils.h"
+#include "UAjoutDocument.h"
 #include "Vantrel.WMCopyData.h"
 
 using namespace Carvelin;
@@ -368,6 +373,77 @@ class TWMApiPeerTest : public QObject {
     QCOMPARE(Reply["ErrNo"].toInt(), -7);
     QCOMPARE(Reply["Error"].toString(), QStringLiteral("Le fichier est illisible"));
     QCOMPARE(Reply["Server"].toString(), QString::fromStdString(Fake->Core->Data.Server));
+  }
+
+  // The host's file through the program's add-document form: the reply is
+  // what the form ends with (the user's cancel, the core's refusal shown and
+  // then cancelled, or the filed document).
+  void send_file_through_the_form_data() {
+    QTest::addColumn<bool>("PressOK");
+    QTest::addColumn<int>("Refusal");
+    QTest::addColumn<int>("ErrNo");
+    QTest::addColumn<QString>("UniqueId");
+    QTest::newRow("cancelled") << false << 0 << -7 << "";
+    QTest::newRow("refused, then cancelled") << true << int(ERR_ACCES_REFUSE) << -7 << "";
+    QTest::newRow("filed") << true << 0 << 0 << "1.2.250.1.999.1.1.1";
+  }
+  void send_file_through_the_form() {
+    QFETCH(bool, PressOK);
+    QFETCH(int, Refusal);
+    const TScreens Real = TScreens::Program();
+    Screens.SendFile2 = Real.SendFile2;
+    Screens.Process = Real.Process;
+    Screens.NextDocument = Real.NextDocument;
+    Screens.AjoutDocumentShown = Real.AjoutDocumentShown;
+    Screens.AjoutDocumentDeposer = Real.AjoutDocumentDeposer;
+    Screens.AjoutDocumentClose = Real.AjoutDocumentClose;
+    Screens.AjoutDocumentFiled = Real.AjoutDocumentFiled;
+    // The fake record's reload shows the local documents.
+    Screens.DocumentsLocauxCreate = [](QWidget* Owner, IDocumentsLocauxHost&) { return new QWidget(Owner); };
+    Open();
+    OpenPatient("180117512345678");
+    if (Refusal) Fake->Script("AddDocument", {.Code = Refusal});
+    const QString File = Dir.filePath(QStringLiteral("cr.pdf"));
+    QFile F(File);
+    QVERIFY(F.open(QIODevice::WriteOnly) && F.write("%PDF-1.4 compte rendu") > 0);
+    F.close();
+    THost Host(Program(), {});
+    QTRY_VERIFY(!Host.Name().isEmpty());
+
+    QStringList Seen;  // the form's title and type, then its own warnings
+    const auto Dialog = AnswerModal<TAjoutDocument>([&](TAjoutDocument& Form) {
+      Seen << Form.edTitle->text() << QString::number(Form.GetTypeDocumentIndex());
+      const auto Box = AnswerModal<QMessageBox>([&Seen](QMessageBox& B) {
+        Seen << B.text();
+        B.accept();
+      });
+      if (PressOK) {
+        QTest::mouseClick(Form.btOK, Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return Main->LiveTasks() == 0 && (!Form.isVisible() || !Boxes.isEmpty()); }, 20000))
+          Seen << "filing still running";
+      }
+      if (Form.isVisible()) QTest::mouseClick(Form.btCancel, Qt::LeftButton);
+    });
+    const QJsonObject Request{{"INS", "180117512345678"}, {"LocalId", "L3"}, {"Title", "CR « biologie »"},
+                              {"FileName", File}, {"MimeType", "application/pdf"}, {"Category", "11502-2"}};
+    QCOMPARE(Host.CallAndWait(Vantrel::SEND_FILE, QJsonDocument(Request).toJson(QJsonDocument::Compact)),
+             Vantrel::SUBMIT);
+    const auto Replies = [&Host] { return Host.Of("recv", Vantrel::SEND_FILE_REPLY); };
+    QTRY_COMPARE_WITH_TIMEOUT(Replies().size(), 1, 30000);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QCOMPARE(Seen, (QStringList{QStringLiteral("CR « biologie »"), QString::number(TypeDocumentIndex("11502-2"))}));
+    const QJsonObject Reply = Replies()[0]["payload"].toObject();
+    QTEST(Reply["ErrNo"].toInt(), "ErrNo");
+    QTEST(Reply["UniqueId"].toString(), "UniqueId");
+    QCOMPARE(Reply["LocalId"].toString(), QStringLiteral("L3"));
+    const std::string Refused = Refusal ? std::string(Fake->GetErrMsg(Refusal)) : std::string();
+    QVERIFY(!Refusal || !Refused.empty());
+    const QString Error = !PressOK ? QStringLiteral("Opération annulée par l'utilisateur") : QString::fromStdString(Refused);
+    QCOMPARE(Reply["Error"].toString(), Error);
+    QVERIFY2(Boxes.size() == qsizetype(Refusal ? 1 : 0), qPrintable(Boxes.join(" / ")));
+    const std::vector<std::string> Calls = CallNames();
+    QCOMPARE(std::ranges::count_if(Calls, [](const std::string& C) { return C.starts_with("AddDocument"); }),
+             PressOK ? 1 : 0);
   }
 
   // A click on a category tells the hosts the patient and the category.

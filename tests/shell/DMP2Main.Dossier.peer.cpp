@@ -295,7 +295,7 @@ assert any(n.get('targetObject') == uuid for n in body(e).iter()), uuid
     std::string NewID;
     TScreens Screens = TScreens::Unavailable();
     Screens.Replace = [&](QWidget*, TScreenCallback OnClick, const QString&, std::shared_ptr<IDocument> Document,
-                          int64_t PatientId) {
+                          std::shared_ptr<IDossierMedical>, int64_t PatientId) {
       Replaced = std::move(Document);
       Props.Titre = "Compte rendu corrigé";
       Props.Document.Contenu = TestSupport::ReadFile(TestSupport::Fixture("cda-build/compte-rendu.pdf"));

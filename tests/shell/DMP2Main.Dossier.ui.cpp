@@ -2,12 +2,16 @@
 // actions of the main window, driven with the scripted fake core and a
 // scripted screens table.
 #include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include "Carvelin.MessageDlg.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
+#include "ModalAnswer.h"
 #include "Talven.Carvelin.Utils.h"
+#include "UAjoutDocument.h"
 
 using namespace Carvelin;
 using namespace Talven;
@@ -38,6 +42,7 @@ class TDMP2MainDossierTest : public QObject {
   std::vector<int> Results;  // the add-document form's filings, in turn
   int Deposits = 0, Nexts = 0;
   bool RealLocaux = false;  // the program's local documents frame instead of a bare widget
+  bool RealAjout = false;   // the program's add-document form instead of scripted filings
 
   TFakeData& Data() { return Fake->Core->Data; }
 
@@ -89,6 +94,16 @@ class TDMP2MainDossierTest : public QObject {
       Screened.push_back("AccesWebExecute " + EMail + " " + Phone);
     };
     S.NextDocument = [this] { return ++Nexts == 1; };  // a second file follows the first
+    if (RealAjout) {
+      const TScreens P = TScreens::Program();
+      S.Replace = P.Replace;
+      S.Process = P.Process;
+      S.NextDocument = P.NextDocument;
+      S.AjoutDocumentShown = P.AjoutDocumentShown;
+      S.AjoutDocumentDeposer = P.AjoutDocumentDeposer;
+      S.AjoutDocumentClose = P.AjoutDocumentClose;
+      S.AjoutDocumentFiled = P.AjoutDocumentFiled;
+    }
     if (RealLocaux) {
       const TScreens P = TScreens::Program();
       S.DocumentsLocauxCreate = P.DocumentsLocauxCreate;
@@ -146,7 +161,7 @@ class TDMP2MainDossierTest : public QObject {
     AccesMineurAnswer = true;
     Results.clear();
     Deposits = Nexts = 0;
-    RealLocaux = false;
+    RealLocaux = RealAjout = false;
     QFile::remove(Dir.filePath(QStringLiteral("Carvelin2.db3")));
     SetMessageBoxHook([this](QMessageBox& Box) {
       Boxes.push_back({Box.icon(), Box.text() + Box.informativeText()});
@@ -492,6 +507,40 @@ class TDMP2MainDossierTest : public QObject {
     QTRY_COMPARE(Main->LiveTasks(), 0);
     QCOMPARE(Results.size(), size_t(1));
     QCOMPARE(Deposits, 1);
+  }
+
+  // A listed document found gone while its new version is filed: once the
+  // user accepts, the form files it as a new document of the record, and
+  // the documents are read again.
+  void listed_document_found_gone_is_filed_as_a_new_one() {
+    RealAjout = true;
+    Open();
+    OpenRecord();
+    Main->Documents->ListBox->SetItemIndex(0);
+    Fake->Script("Remplacer", {.Code = ERR_DOCUMENT_INTROUVABLE});
+    Fake->Core->ClearCalls();
+    bool Shown = false;
+    const auto Dialog = AnswerModal<TAjoutDocument>([&Shown](TAjoutDocument& Form) {
+      Shown = true;
+      QTimer::singleShot(30000, &Form, [&Form] { Form.reject(); });
+      Form.SetTypeDocumentIndex(TypeDocumentIndex("11488-4"));
+      Form.mmTexte->setPlainText(QStringLiteral("Nouvelle version"));
+      QTest::mouseClick(Form.btOK, Qt::LeftButton);
+    });
+    Main->mnReplaceDocumentClick();  // Yes to the replacement, then to the deposit
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QVERIFY(Shown);
+    QVERIFY(!AjoutDocument);
+    QCOMPARE(Boxes.size(), size_t(2));
+    QVERIFY(Boxes[1].Text.startsWith(QStringLiteral("Le document que vous voulez remplacer n'a pas été trouvé")));
+    const std::vector<std::string> Calls = CallNames();
+    const auto Count = [&Calls](std::string_view Name) {
+      return std::ranges::count_if(Calls, [Name](const std::string& C) { return C.starts_with(Name); });
+    };
+    QCOMPARE(Count("Remplacer"), 1);
+    QCOMPARE(Count("AddDocument"), 1);
+    // Read again once, by the filing's job: a second query would share its connection.
+    QCOMPARE(Count("QueryDocuments"), 1);
   }
 
   void accepted_web_access_offer_opens_the_web_access_form() {

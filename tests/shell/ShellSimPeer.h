@@ -30,6 +30,9 @@ inline constexpr std::string_view InstanceOID = "2.25.32980073569858662929564197
 
 class TShellSimPeer {
  protected:
+  // SimArgs go to the simulator after its standard ones ("--verify-signatures").
+  explicit TShellSimPeer(const std::vector<std::string>& SimArgs = {}) : Sim("2025-03-15", SimArgs) {}
+
   // initTestCase's part; false, with Sim.Ready to tell why, when the
   // simulator did not start. Hook answers every message box.
   bool Open(Carvelin::TMessageBoxHook Hook) {
