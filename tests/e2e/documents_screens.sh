@@ -37,8 +37,6 @@ print(row[0] if row else "")' "$DB" "$1"
 
 # Opens the demo patient's record from the INS box.
 open_record() {
-  local Queries
-  Queries=$(logged FindDocuments)
   type_into "$Main" "$DEMO_INS"
   poll 20 locate "Ajouter un document" >/dev/null || fail "the record's buttons did not show"
 }
@@ -131,7 +129,8 @@ SCENARIO=local-documents
 bash "$E2E_HERE/../tools/make-cps-token.sh" "$E2E_HERE/../fixtures/cps/secretariat-formation.json" \
   "$ROOT/staff" "$ROOT/demo/pki" >/dev/null
 export SOFTHSM2_CONF=$ROOT/staff/softhsm2.conf
-staff_stored() { [ -n "$(sqlite3 "$DB" "SELECT rowid FROM Praticiens WHERE IdNational LIKE '%310003456789'")" ]; }
+STAFF="SELECT rowid FROM Praticiens WHERE IdNational LIKE '%310003456789'"
+staff_stored() { [ -n "$(sqlite3 "$DB" "$STAFF")" ]; }
 start "$BUILD/shell/carvelin2" /cps
 Program=$P
 Main=$(window "$MAIN_WINDOW") || fail "no main window for the secretary"
@@ -145,13 +144,19 @@ open_record
 List="Documents déposés depuis ce poste"
 poll 10 locate "$List" >/dev/null || fail "no local documents for a card that may not read the record's documents"
 shot "$SCENARIO-empty"
+
+SCENARIO=staff-add-document
 Title="Courrier d'adressage"
 file_pdf "$Title" "Transmis par le secrétariat"
 "$PYTHON" "$E2E_HERE/filed.py" "$DEMO_LOG" "$NEW" --pdf "$PDF" --title "$Title" --type 60591-5 ||
   fail "the secretary's filing is not the PDF with its metadata"
+
+SCENARIO=staff-vaccination
 record_vaccination "LOT-E2E-2"
+
+SCENARIO=local-documents
 # Only this card's two rows, drawn in the list.
-Rows=$(sqlite3 "$DB" "SELECT count(*) FROM Documents WHERE Praticien = (SELECT rowid FROM Praticiens WHERE IdNational LIKE '%310003456789')")
+Rows=$(sqlite3 "$DB" "SELECT count(*) FROM Documents WHERE Praticien = ($STAFF)")
 [ "$Rows" = 2 ] || fail "the secretary has $Rows local rows, not 2"
 drawn_rows() {
   local X Y W H
