@@ -25,6 +25,8 @@ PDF=$ROOT/compte-rendu-e2e.pdf
 cp "$E2E_HERE/../fixtures/cda-build/compte-rendu.pdf" "$PDF"
 
 gone() { ! visible_window "$1" >/dev/null; }
+# Waits for the end of the program's job: a click meanwhile would be refused.
+idle() { poll 20 locate "Prêt" "status bar" >/dev/null || fail "the program stayed busy"; }
 
 # The unique identifier of the last local row titled $1 (any characters).
 local_row() {
@@ -39,6 +41,7 @@ print(row[0] if row else "")' "$DB" "$1"
 open_record() {
   type_into "$Main" "$DEMO_INS"
   poll 20 locate "Ajouter un document" >/dev/null || fail "the record's buttons did not show"
+  idle
 }
 
 # Files $PDF from the add-document form with the title $1, the comment $2,
@@ -69,6 +72,7 @@ file_pdf() {
   press OK
   poll 30 logged_more "$FILINGS" "$Filings" || fail "no filing after OK"
   poll 20 gone "$ADD_FORM" || fail "the add-document form stayed open after the filing"
+  idle
   NEW=$(local_row "$1")
   [ -n "$NEW" ] || fail "no local row for the filed PDF"
 }
@@ -89,6 +93,7 @@ record_vaccination() {
   press OK
   poll 30 logged_more "$FILINGS" "$Filings" || fail "no filing after OK"
   poll 20 gone "$VACCINATION_FORM" || fail "the vaccination form stayed open after the filing"
+  idle
   NEW=$("$PYTHON" -c '
 import json, sqlite3, sys
 for title, unique_id in sqlite3.connect(sys.argv[1]).execute(
