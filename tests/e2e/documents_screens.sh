@@ -60,7 +60,7 @@ file_pdf() {
   answer "$Form" Down
   answer "$Form" Down
   # The tick box at the date's left.
-  press "Date du document" "" 1 "" 8
+  press "Date du document" filler 1 "" 8
   press "..."
   Dialog=$(window "$FILE_DIALOG") || fail "no file dialog"
   focused "$Dialog" type --delay 20 "$PDF"
@@ -85,7 +85,7 @@ record_vaccination() {
   Form=$(window "$VACCINATION_FORM") || fail "the vaccination form did not open"
   press "Rechercher un vaccin" text
   focused "$Form" type --delay 20 REPEVAX
-  press Vaccin "" 1 8
+  press Vaccin filler 1 8
   press "N° de lot" text
   focused "$Form" type --delay 20 "$1"
   shot "$SCENARIO-form"
