@@ -48,9 +48,22 @@ TDateTimePicker* Picker(QWidget* Parent, const char* Name) {
   return P;
 }
 
-QCheckBox* Box(QWidget* Parent, const char* Name, const QString& Caption) {
-  auto* B = new QCheckBox(Caption, Parent);
+// A check box draws its caption on one line: a long caption is broken
+// between words to Width, and spoken whole.
+QCheckBox* Box(QWidget* Parent, const char* Name, const QString& Caption, int Width) {
+  auto* B = new QCheckBox(Parent);
   B->setObjectName(QLatin1String(Name));
+  const QFontMetrics Metrics = B->fontMetrics();
+  QStringList Lines{QString()};
+  for (const QString& Word : Caption.split(QLatin1Char(' '))) {
+    const QString Longer = Lines.last().isEmpty() ? Word : Lines.last() + QLatin1Char(' ') + Word;
+    if (!Lines.last().isEmpty() && Metrics.horizontalAdvance(Longer) > Width)
+      Lines << Word;
+    else
+      Lines.last() = Longer;
+  }
+  B->setText(Lines.join(QLatin1Char('\n')));
+  B->setAccessibleName(Caption);
   return B;
 }
 
@@ -131,21 +144,22 @@ TAjoutDocument::TAjoutDocument(QWidget* Parent) : QDialog(Parent) {
   connect(btBrowse, &QPushButton::clicked, this, [this] { btBrowseClick(); });
 
   gbConfidentialite = new QGroupBox(ScreensTr::tr(" Confidentialité du document"), this);
+  const int CaptionWidth = fontMetrics().averageCharWidth() * 80;
   cbToutLeMonde = Box(gbConfidentialite, "cbToutLeMonde",
                       ScreensTr::tr("Visible par toute personne autorisée à accéder aux documents du dossier de "
-                                    "votre patient"));
+                                    "votre patient"), CaptionWidth);
   cbToutLeMonde->setChecked(true);
   cbPraticiens = Box(gbConfidentialite, "cbPraticiens",
                      ScreensTr::tr("Non visible par le patient : vous souhaitez que ce document ne soit pas visible "
                                    "par le patient car il nécessite une information préalable par un professionnel "
-                                   "de santé"));
+                                   "de santé"), CaptionWidth);
   cbPatient = Box(gbConfidentialite, "cbPatient",
                   ScreensTr::tr("Masqué aux professionnels de santé: votre patient souhaite que ce document soit "
-                                "visible uniquement par son auteur et par le médecin traitant DMP"));
+                                "visible uniquement par son auteur et par le médecin traitant DMP"), CaptionWidth);
   cbInvisibleRL = Box(gbConfidentialite, "cbInvisibleRL",
                       ScreensTr::tr("Invisible aux représentants légaux: en accord avec votre patient mineur, vous "
                                     "souhaitez rendre invisible un document au représentant légal pour préserver le "
-                                    "secret de ces informations"));
+                                    "secret de ces informations"), CaptionWidth);
   cbInvisibleRL->setEnabled(false);
   auto* Confidentialite = new QVBoxLayout(gbConfidentialite);
   for (QCheckBox* B : {cbToutLeMonde, cbPraticiens, cbPatient, cbInvisibleRL}) Confidentialite->addWidget(B);

@@ -196,7 +196,8 @@ TFrmNoteVaccination::TFrmNoteVaccination(QWidget* Parent, INoteVaccinationHost& 
   auto* Main = new QVBoxLayout(this);
   Main->addLayout(Form, 1);
   Main->addLayout(Buttons);
-  lbVaccins->setMinimumSize(fontMetrics().averageCharWidth() * 80, lbVaccins->ItemHeight() * 10);
+  // The catalogue's rows (name, CIS and laboratory) whole.
+  lbVaccins->setMinimumSize(fontMetrics().averageCharWidth() * 110, lbVaccins->ItemHeight() * 10);
 
   connect(edSearch, &QLineEdit::textChanged, this, [this] { edSearchChange(); });
   connect(btOK, &QPushButton::clicked, this, [this] { btOKClick(); });
@@ -405,7 +406,9 @@ void TFrmNoteVaccination::DrawVaccin(QPainter& Canvas, int Index, QRect Rect, bo
     Font.setItalic(I == 2);
     Canvas.setFont(Font);
     QRect Used;
-    Canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Pieces[I], &Used);
+    // A longer row ends with an ellipsis rather than a cut letter.
+    const QString Piece = Canvas.fontMetrics().elidedText(Pieces[I], Qt::ElideRight, Rect.width());
+    Canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Piece, &Used);
     Rect.setLeft(Used.right() + 1);
   }
 }

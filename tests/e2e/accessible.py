@@ -7,7 +7,7 @@ the screen, so that a test clicks it with the mouse as a user would.
 
 Prints "X Y W H" (screen pixels) of the first showing, enabled control of
 process PID whose accessible name is NAME (and whose role name is ROLE,
-e.g. "push button", "list"); exits 1 when there is none yet. The program
+e.g. "push button", "list"; any role when empty); exits 1 when there is none yet. The program
 must expose its tree (Qt: QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)."""
 
 import sys
@@ -51,7 +51,7 @@ def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
     pid, wanted = int(sys.argv[1]), sys.argv[2]
-    role = sys.argv[3] if len(sys.argv) == 4 else None
+    role = sys.argv[3] if len(sys.argv) == 4 and sys.argv[3] else None
     try:
         bus = accessibility_bus()
         registry = bus.get_object("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", introspect=False)

@@ -12,6 +12,7 @@
 #   close_windows PID     closes every window of a process as a window manager would
 #   expect_exit_0 PID WHAT
 #   shot NAME             screenshot NN-NAME.png, checked not blank
+#   locate, press         a control found as a screen reader finds it, clicked
 # and, with scripts/demo-env.sh, the demo: demo_environment, login_dialogs.
 #
 # Every wait is bounded by what it takes on a quiet machine times
@@ -182,6 +183,19 @@ answer() { focused "$1" key --clearmodifiers "$2"; }
 # Types text then Enter into a window.
 type_into() { focused "$1" type --delay 20 "$2"; answer "$1" Return; }
 
+# The controls of the program $Program over the accessibility bus (the
+# program must run with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1): where the
+# control named $1 (of role $2, any role when empty) is on the screen, and
+# a click or double-click on it, at $4 pixels from its top and $5 from its
+# left when given, else at its middle.
+locate() { "$PYTHON" "$E2E_HERE/accessible.py" "$Program" "$@"; }
+press() {
+  local Where X Y W H
+  Where=$(poll 10 locate "$1" "${2-push button}") || fail "no control '$1' on the screen"
+  read -r X Y W H <<<"$Where"
+  xdotool mousemove $((X + ${5:-$((W / 2))})) $((Y + ${4:-$((H / 2))})) click --repeat "${3:-1}" --delay 100 1
+}
+
 # ---- The demo ----
 . "$E2E_HERE/../../scripts/demo-env.sh"
 PIN_DIALOG='^Carvelin - Accès à la carte PS$'
@@ -199,6 +213,11 @@ demo_environment() {
   PIDS+=("$DEMO_SIM_PID")
   DB=$ROOT/demo/carvelin2.db3
 }
+
+# Requests the simulator logged whose action or path contains $1, and
+# whether their count is no longer $2.
+logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
+logged_more() { [ "$(logged "$1")" != "$2" ]; }
 
 # Waits until the practitioner row of the login is stored.
 practitioner_stored() { [ -n "$(sqlite3 "$DB" 'SELECT idStruct FROM Praticiens' 2>/dev/null)" ]; }

@@ -38,8 +38,6 @@ sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
 }
 host_sees() { poll 20 host_saw "$1" || fail "the host never saw $1: $(cat "$ROOT/host.out")"; }
-logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
-logged_more() { [ "$(logged "$1")" != "$2" ]; }
 # The host's last answer to its command $1.
 last_answer() {
   "$PYTHON" -c 'import json, sys

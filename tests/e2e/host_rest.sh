@@ -71,7 +71,7 @@ rest "/patients/$DEMO_INS/documents/pdf" -X PUT -F "Titre=Compte rendu <test> & 
   -F TypeDoc=11488-4 -F Cadre=AMBULATOIRE -F Confidentialite=0 >/dev/null
 expect_status 200 "PUT of a PDF"
 NEW=$(json "v['UniqueID']")
-"$PYTHON" "$E2E_HERE/filed_pdf.py" "$DEMO_LOG" "$NEW" "$PDF" || fail "the filing sent is not the PDF"
+"$PYTHON" "$E2E_HERE/filed.py" "$DEMO_LOG" "$NEW" --pdf "$PDF" || fail "the filing sent is not the PDF"
 curl -s -o "$ROOT/filed" "$API/patients/$DEMO_INS/documents/$NEW"
 cmp -s "$ROOT/filed" "$PDF" || fail "the filed document does not come back as it was sent"
 rest "/patients/$DEMO_INS/documents/$NEW" -X DELETE -H "Content-Length: 0" >/dev/null

@@ -13,21 +13,7 @@ e2e_enter "$0" "$@"
 
 demo_environment
 
-# Requests the simulator logged whose action or path contains $1.
-logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
-logged_more() { [ "$(logged "$1")" != "$2" ]; }
-
-# The program's controls over the accessibility bus: where the control
-# named $1 (of role $2) is on the screen, and a click or double-click on it
-# (at $3 pixels from its top when given, else at its middle).
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-locate() { "$PYTHON" "$E2E_HERE/accessible.py" "$Program" "$@"; }
-press() {
-  local Where X Y W H
-  Where=$(poll 10 locate "$1" "${2:-push button}") || fail "no control '$1' on the screen"
-  read -r X Y W H <<<"$Where"
-  xdotool mousemove $((X + W / 2)) $((Y + ${4:-$((H / 2))})) click --repeat "${3:-1}" --delay 100 1
-}
 # Double-clicks the first row of the list named $1.
 open_first_row() { press "$1" filler 2 8; }
 

@@ -12,11 +12,6 @@ e2e_enter "$0" "$@"
 demo_environment
 PORT=$(free_port)
 
-# Requests the simulator logged whose action or path contains $1.
-logged() { grep -c -- "$1" "$DEMO_LOG" || true; }
-# True when the count of $1 is no longer $2.
-logged_more() { [ "$(logged "$1")" != "$2" ]; }
-
 start "$BUILD/shell/carvelin2" /cps --port "$PORT" /log
 Main=$(window "$MAIN_WINDOW") || fail "no main window"
 shot main-window

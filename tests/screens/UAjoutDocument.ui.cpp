@@ -147,6 +147,33 @@ class TAjoutDocumentTest : public QObject {
     QCOMPARE(F.mmTexte->toPlainText().size(), 750);
   }
 
+  // Each visibility caption is shown whole in the form at its smallest,
+  // broken between words, and spoken as written.
+  void visibility_captions_shown_whole() {
+    TAjoutDocument F(nullptr);
+    F.resize(F.minimumSizeHint());
+    F.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&F));
+    const std::pair<QCheckBox*, const char*> Boxes[] = {
+        {F.cbToutLeMonde,
+         "Visible par toute personne autorisée à accéder aux documents du dossier de votre patient"},
+        {F.cbPraticiens,
+         "Non visible par le patient : vous souhaitez que ce document ne soit pas visible par le patient car il "
+         "nécessite une information préalable par un professionnel de santé"},
+        {F.cbPatient,
+         "Masqué aux professionnels de santé: votre patient souhaite que ce document soit visible uniquement par "
+         "son auteur et par le médecin traitant DMP"},
+        {F.cbInvisibleRL,
+         "Invisible aux représentants légaux: en accord avec votre patient mineur, vous souhaitez rendre invisible "
+         "un document au représentant légal pour préserver le secret de ces informations"},
+    };
+    for (const auto& [Box, Caption] : Boxes) {
+      QVERIFY2(Box->sizeHint().width() <= Box->width(), Box->objectName().toUtf8().constData());
+      QCOMPARE(Box->accessibleName(), QString::fromUtf8(Caption));
+      QCOMPARE(QString(Box->text()).replace(QLatin1Char('\n'), QLatin1Char(' ')), QString::fromUtf8(Caption));
+    }
+  }
+
   void ok_checks_data() {
     QTest::addColumn<QString>("Title");
     QTest::addColumn<QString>("Texte");

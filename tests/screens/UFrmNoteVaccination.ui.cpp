@@ -235,6 +235,37 @@ class TUFrmNoteVaccinationTest : public QObject {
     QCOMPARE(Form.lbVaccins->Count(), int(Listed.size()));
   }
 
+  // The form at its smallest draws every row inside the list: the embedded
+  // catalogue's whole, a longer one cut short. Nothing reaches the list's
+  // right edge.
+  void rows_stay_inside_the_list_data() {
+    QTest::addColumn<QString>("Cached");
+    QTest::newRow("embedded catalogue") << QString();
+    QTest::newRow("longer row") << QStringLiteral(
+        R"([{"shortName": "LONG", "name": "LONG %1", "cis": "61101234", "atc": "J07", "company": "%2"}])")
+                                       .arg(QString(150, QLatin1Char('x')), QString(40, QLatin1Char('y')));
+  }
+  void rows_stay_inside_the_list() {
+    QFETCH(QString, Cached);
+    if (!Cached.isEmpty()) WriteFile(Cache, Cached.toStdString());
+    TFakeHost Host;
+    TFrmNoteVaccination Form(nullptr, Host);
+    Form.resize(Form.minimumSizeHint());
+    Form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Form));
+    const int Height = Form.lbVaccins->ItemHeight();
+    const QRgb Base = Form.palette().base().color().rgb();
+    const int Page = Form.lbVaccins->ClientHeight();
+    for (int Top = 0; Top < Form.lbVaccins->Count() * Height; Top += Page) {
+      Form.lbVaccins->SetScrollTop(Top);
+      const QImage Shown = Form.lbVaccins->viewport()->grab().toImage();
+      for (int Y = 0; Y < Shown.height(); ++Y)
+        for (int X = Shown.width() - 3; X < Shown.width(); ++X)
+          QVERIFY2(Shown.pixel(X, Y) == Base,
+                   qPrintable(QStringLiteral("row %1 cut").arg((Form.lbVaccins->ScrollTop() + Y) / Height)));
+    }
+  }
+
   void data_find_matches_whole_names() {
     WriteFile(Cache, Searched);
     TFakeHost Host;
