@@ -29,11 +29,7 @@ class TDocumentsLocauxPeer : public QObject, ShellSim::TShellSimPeer {
   std::unique_ptr<TDMPMain> LoggedIn() {
     TDMPMainOptions Options = MainOptions();
     Options.Screens = TScreens::Program();
-    Options.Clock = [] {
-      Vantrel::TDateTime D = 0;
-      Vantrel::TryEncodeDateTime({2025, 3, 15, 9, 15, 0, 0}, D);
-      return D;
-    };
+    Options.Clock = SimulatorMorning;
     auto Main = std::make_unique<TDMPMain>(std::move(Options));
     if (!LogIn(*Main)) return nullptr;
     // The card's holder, then its activity chosen as for a practitioner
