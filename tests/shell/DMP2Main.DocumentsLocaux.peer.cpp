@@ -99,7 +99,7 @@ class TDocumentsLocauxPeer : public QObject, ShellSim::TShellSimPeer {
     Close();
   }
 
-  void rows_deleted_elsewhere_leave_and_deletion_reaches_the_registry() {
+  void rows_are_verified_and_deleted_through_the_record() {
     const auto Main = LoggedIn();
     QVERIFY(Main);
     Main->LoadINSC(std::string(MartinINS), false);
@@ -115,6 +115,17 @@ class TDocumentsLocauxPeer : public QObject, ShellSim::TShellSimPeer {
     Main->ShowDocumentsLocaux();
     QCOMPARE(Frame->ListBox->Count(), 3);
     QCOMPARE(Frame->Categories[0]->FCount, 3);
+
+    // The registry failing: one message for the whole verification, every
+    // row kept.
+    Sim.SetRules(R"([{"match": {"operation": "GetDocuments"}, "http_500_empty": true}])");
+    Frame->mnVerifyDocs->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(Main->LiveTasks(), 0, 30000);
+    Sim.SetRules("[]");
+    QCOMPARE(Boxes.size(), size_t(1));
+    Boxes.clear();
+    QCOMPARE(Rows(), (std::vector<std::string>{Kept + "|0", Gone + "|0", Deleted + "|0"}));
+    QCOMPARE(Frame->ListBox->Count(), 3);
 
     // Another workstation deletes one: the verification drops it silently.
     QVERIFY(Sim.Control("POST", "/documents/status", "{\"unique_id\": \"" + Gone + "\"}").find("Deleted") !=
