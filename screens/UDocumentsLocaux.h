@@ -23,8 +23,7 @@
 
 #include "Carvelin.SQLIteDataBase.h"
 #include "Talven.Carvelin.Types.h"
-#include "UCategories.h"
-#include "VCLPatches.h"
+#include "UCategoriesFrame.h"
 
 namespace Carvelin {
 
@@ -65,18 +64,13 @@ struct TDocIDs {
   int Error = 0;
 };
 
-class TDocumentsLocaux : public TFrame {
+class TDocumentsLocaux : public TCategoriesFrame {
   Q_OBJECT
  public:
   TDocumentsLocaux(QWidget* AOwner, IDocumentsLocauxHost& Host);
   ~TDocumentsLocaux() override;
 
-  // Index 0 "all documents", 1..84 the document-type rows, 85..89 the
-  // further entries.
-  static constexpr int CategoryCount = 90;
-
   // ---- Designed controls ----
-  TScrollBox* sbCategories;
   QSplitter* Splitter1;
   THeaderControl* Headers;
   TVirtualListBox* ListBox;
@@ -90,21 +84,15 @@ class TDocumentsLocaux : public TFrame {
   std::vector<const TDocumentLocalRow*> List;  // the selected category's rows
   std::vector<TDocIDs> DocIDs;
   bool DelDocs = false;
-  TCategoriePanel* Favoris;
-  TCategorieOption* Categorie;  // never null
-  std::array<TCategorieOption*, CategoryCount> Categories{};
   std::function<void(TDocumentsLocaux* Sender)> FOnFavoris;
 
   void Load(TVaspoDatabase& Database, int64_t Praticien, int64_t Patient);
   void Clear();
   // The selected entry's Tag: -1 for "all documents", 84..88 the further entries.
   int CurrentCategorie() const;
-  void SetCategorie(int Index);
   // Selects the last row of List with UniqueID; its index or -1.
   int SelectDocID(const std::string& UniqueID);
   const TDocumentLocalRow* GetDocument(int Index) const;
-  std::string GetFavoris() const;
-  void SetFavoris(const std::string& Str);
 
   void ListBoxDblClick();
   void ListBoxDrawItem(QPainter& Canvas, int Index, QRect Rect, bool Selected);
@@ -115,14 +103,10 @@ class TDocumentsLocaux : public TFrame {
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override;
+  void CategorieSelected(TCategorieOption* Entry) override;
+  void FavorisChanged() override;
 
  private:
-  TCategorieOption* AddEntry(QWidget* Parent, const QString& Caption, const std::string& Code, int Tag);
-  void Select(TCategorieOption* Entry);
-  void Toggle(TCategorieOption* Entry);
-  void FavoriteChanged(TCategoriePanel* Panel, TCategorieOption* Option, bool Notify);
-  void RebuildFavoris();
-  void RefreshFavorisCounts();
   const TDocumentLocalRow* Selected() const;
   // Verifies or deletes DocIDs as the window's job.
   void SubmitDocIDs();

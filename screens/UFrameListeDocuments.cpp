@@ -23,18 +23,7 @@ using namespace Talven;
 
 namespace {
 
-struct TFurtherEntry {
-  const char* Caption;
-  const char* Code;
-};
-// Categories the service fills itself; they follow the table's rows.
-constexpr TFurtherEntry FurtherEntries[] = {
-    {"Données de remboursement", "REMB"},
-    {"Volontés et droits du patient", "EXPPAT_1"},
-    {"Documents ajoutés par le patient", "EXPPAT_2"},
-    {"Directives anticipées", "EXPPAT_3"},
-    {"Historique de vaccinations", "11369-6"},
-};
+// The panel of the further entries shows all five.
 constexpr int FurtherPanelHeight = 125;
 
 using Vantrel::Q;
@@ -76,7 +65,7 @@ class TBoxLabelClick : public QObject {
 
 }  // namespace
 
-TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
+TDocuments::TDocuments(QWidget* AOwner) : TCategoriesFrame(AOwner, FurtherPanelHeight) {
   setObjectName(QStringLiteral("Documents"));
   setAcceptDrops(true);
 
@@ -109,15 +98,6 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   cbSubmitDate = new QCheckBox(ScreensTr::tr("Date de soumission"), Panel1);
   cbSubmitDate->setObjectName(QStringLiteral("cbSubmitDate"));
   Left->addWidget(cbSubmitDate);
-  sbCategories = new TScrollBox(Panel1);
-  sbCategories->setObjectName(QStringLiteral("sbCategories"));
-  sbCategories->setWidgetResizable(true);
-  auto* Column = new QWidget;
-  Column->setObjectName(QStringLiteral("Column"));
-  auto* Stack = new QVBoxLayout(Column);
-  Stack->setContentsMargins(0, 0, 0, 0);
-  Stack->setSpacing(0);
-  sbCategories->setWidget(Column);
   Left->addWidget(sbCategories, 1);
 
   // Right: the header over the list, the visibility boxes below.
@@ -181,44 +161,6 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   Whole->setContentsMargins(0, 0, 0, 0);
   Whole->addWidget(Splitter1);
 
-  // The category column.
-  Categorie = AddEntry(Column, ScreensTr::tr("Tous les documents"), {}, -1);
-  Categories[0] = Categorie;
-  Stack->addWidget(Categorie);
-  Categorie->Select(true);
-  Favoris = new TCategoriePanel(Column, ScreensTr::tr("Favoris"));
-  Favoris->setObjectName(QStringLiteral("Favoris"));
-  const auto OnFavorite = [this](TCategoriePanel* Panel, TCategorieOption* Option) {
-    FavoriteChanged(Panel, Option, true);
-  };
-  Favoris->FOnFavorite = OnFavorite;
-  Stack->addWidget(Favoris);
-  TCategoriePanel* Group = nullptr;
-  for (int I = 0; I < TypeDocumentCount; ++I) {
-    const std::string_view Caption = TypesDocument[size_t(I)].Caption;
-    if (!CaptionGroup(Caption).empty()) {
-      Group = new TCategoriePanel(Column, Q(CaptionGroup(Caption)));
-      Group->FOnFavorite = OnFavorite;
-      Stack->addWidget(Group);
-    }
-    Categories[size_t(I) + 1] =
-        AddEntry(Group, Q(CaptionLabel(Caption)), std::string(TypesDocument[size_t(I)].Code), I);
-  }
-  auto* Further = new QWidget(Column);
-  Further->setObjectName(QStringLiteral("Panel4"));
-  Further->setFixedHeight(FurtherPanelHeight);
-  auto* FurtherStack = new QVBoxLayout(Further);
-  FurtherStack->setContentsMargins(0, 0, 0, 0);
-  FurtherStack->setSpacing(0);
-  int Tag = TypeDocumentCount;
-  for (const TFurtherEntry& E : FurtherEntries) {
-    TCategorieOption* Entry = AddEntry(Further, ScreensTr::tr(E.Caption), E.Code, Tag);
-    FurtherStack->addWidget(Entry);
-    Categories[size_t(++Tag)] = Entry;
-  }
-  Stack->addWidget(Further);
-  Stack->addStretch(1);
-
   ListBox->OnDrawItem = [this](TVirtualListBox*, QPainter& Canvas, int Index, QRect Rect, bool Selected) {
     ListBoxDrawItem(Canvas, Index, Rect, Selected);
   };
@@ -229,27 +171,13 @@ TDocuments::TDocuments(QWidget* AOwner) : TFrame(AOwner) {
   hide();
 }
 
-TCategorieOption* TDocuments::AddEntry(QWidget* Parent, const QString& Caption, const std::string& Code, int Tag) {
-  auto* Entry = new TCategorieOption(Parent, Caption, Code);
-  Entry->Tag = Tag;
-  Entry->OnClick = [this](TCategorieOption* E) {
-    Select(E);
-    if (OnCategorie) OnCategorie(E);
-  };
-  Entry->OnDblClick = [this](TCategorieOption* E) { Toggle(E); };
-  return Entry;
-}
-
 QList<TCategoriePanel*> TDocuments::Groups() const {
   return sbCategories->widget()->findChildren<TCategoriePanel*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 // ---- Categories ----
 
-void TDocuments::Select(TCategorieOption* Entry) {
-  Categorie->Select(false);
-  Categorie = Entry;
-  Entry->Select(true);
+void TDocuments::CategorieSelected(TCategorieOption* Entry) {
   sbCategories->ensureWidgetVisible(Entry, 0, 0);
   if (!List) return;
   List->Filter(Entry->Tag != -1 ? std::string_view(Entry->FCode) : std::string_view());
@@ -257,70 +185,18 @@ void TDocuments::Select(TCategorieOption* Entry) {
   ListBox->Invalidate();
 }
 
-void TDocuments::Toggle(TCategorieOption* Entry) {
-  if (Entry != Categorie) return;
-  if (Entry->parentWidget() == Favoris) return Select(Categories[size_t(Entry->Tag) + 1]);
-  Entry->FFavorite = !Entry->FFavorite;
-  auto* Panel = qobject_cast<TCategoriePanel*>(Entry->parentWidget());
-  FavoriteChanged(Panel, Entry, true);
+void TDocuments::EntryClick(TCategorieOption* Entry) {
+  Select(Entry);
+  if (OnCategorie) OnCategorie(Entry);
 }
 
-void TDocuments::FavoriteChanged(TCategoriePanel* Panel, TCategorieOption* Option, bool Notify) {
-  if (Panel == Favoris) {
-    TCategorieOption* Source = Categories[size_t(Option->Tag) + 1];
-    Source->FFavorite = false;
-    if (Option == Categorie) Select(Source);
-    // The copy may be the one whose click runs now: it goes once that returns.
-    Option->hide();
-    Option->setParent(nullptr);
-    Option->deleteLater();
-  } else {
-    RebuildFavoris();
-  }
-  RefreshFavorisCounts();
-  if (Favoris->Expanded()) Favoris->Expand();
-  if (Notify && FOnFavoris) FOnFavoris(this);
-}
-
-void TDocuments::RebuildFavoris() {
-  QList<TCategorieOption*> Copies = Favoris->Options();
-  int K = 0;
-  for (int I = 1; I <= TypeDocumentCount; ++I) {
-    const TCategorieOption* Source = Categories[size_t(I)];
-    if (!Source->FFavorite) continue;
-    TCategorieOption* Copy =
-        K < Copies.size() ? Copies[K] : AddEntry(Favoris, Source->Hint(), Source->FCode, Source->Tag);
-    Copy->setToolTip(Source->Hint());
-    Copy->setAccessibleName(Source->Hint());
-    Copy->FCode = Source->FCode;
-    Copy->Tag = Source->Tag;
-    Copy->FFavorite = true;
-    Copy->setText(Source->text());
-    Copy->show();
-    ++K;
-  }
-  for (int I = K; I < Copies.size(); ++I) {
-    if (Copies[I] == Categorie) Select(Categories[size_t(Copies[I]->Tag) + 1]);
-    Copies[I]->hide();
-    Copies[I]->setParent(nullptr);
-    Copies[I]->deleteLater();
-  }
-  if (Favoris->Expanded()) Favoris->Expand();
-}
-
-void TDocuments::RefreshFavorisCounts() {
-  Favoris->FCount = 0;
-  for (TCategorieOption* Copy : Favoris->Options()) Copy->SetCount(Categories[size_t(Copy->Tag) + 1]->FCount);
-  Favoris->update();
+void TDocuments::FavorisChanged() {
+  if (FOnFavoris) FOnFavoris(this);
 }
 
 int TDocuments::CurrentCategorie() const {
   if (!Categorie || Categorie->Tag < 0) return -1;
   return std::min(Categorie->Tag, LastTypeTag);
-}
-
-void TDocuments::SetCategorie(int Index) {
-  if (Index + 1 >= 0 && Index + 1 < CategoryCount) Select(Categories[size_t(Index) + 1]);
 }
 
 std::string TDocuments::GetCategorie() const { return Categorie->Tag < 0 ? std::string() : Categorie->FCode; }
@@ -337,22 +213,10 @@ int TDocuments::GetDocument() {
   return List->GetDocument(ListIndex, DOC);
 }
 
-std::string TDocuments::GetFavoris() const {
-  std::string Text;
-  for (const TCategorieOption* Copy : Favoris->Options()) Text += Copy->FCode + "|";
-  return Text;
-}
-
 std::vector<std::string> TDocuments::GetFavorisNames() const {
   std::vector<std::string> Names;
   for (const TCategorieOption* Copy : Favoris->Options()) Names.push_back(Copy->Hint().toStdString());
   return Names;
-}
-
-void TDocuments::SetFavoris(const std::string& Str) {
-  for (int I = 1; I <= TypeDocumentCount; ++I)
-    Categories[size_t(I)]->FFavorite = Str.find(Categories[size_t(I)]->FCode) != std::string::npos;
-  FavoriteChanged(nullptr, nullptr, false);
 }
 
 // ---- List ----

@@ -21,26 +21,21 @@
 #include <vector>
 
 #include "Talven.Carvelin.Types.h"
-#include "UCategories.h"
-#include "VCLPatches.h"
+#include "UCategoriesFrame.h"
 #include "Vantrel.RTTI.h"
 
 namespace Carvelin {
 
-class TDocuments : public TFrame {
+class TDocuments : public TCategoriesFrame {
   Q_OBJECT
  public:
   explicit TDocuments(QWidget* AOwner = nullptr);
 
-  // Index 0 "all documents", 1..84 the document-type rows, 85..89 the
-  // further entries.
-  static constexpr int CategoryCount = 90;
   // Tags above this (the further entries) count as the last row of the
   // table when a category is handed to a filing form.
   static constexpr int LastTypeTag = 83;
 
   // ---- Designed controls ----
-  TScrollBox* sbCategories;
   QSplitter* Splitter1;
   THeaderControl* Headers;
   TVirtualListBox* ListBox;
@@ -52,9 +47,6 @@ class TDocuments : public TFrame {
   QCheckBox* cbSubmitDate;
 
   // ---- State ----
-  TCategoriePanel* Favoris;
-  TCategorieOption* Categorie;  // never null
-  std::array<TCategorieOption*, CategoryCount> Categories{};
   int SortList = 0;
   std::function<void(TDocuments* Sender)> FOnFavoris;
   int ListIndex = -1;
@@ -72,14 +64,11 @@ class TDocuments : public TFrame {
   void Display();
   // -1 for "all documents"; the further entries read as LastTypeTag.
   int CurrentCategorie() const;
-  void SetCategorie(int Index);
   std::string GetCategorie() const;
   std::string GetDocumentID() const;
   // Work step (job thread): the document at ListIndex into DOC.
   int GetDocument();
-  std::string GetFavoris() const;
   std::vector<std::string> GetFavorisNames() const;
-  void SetFavoris(const std::string& Str);
   void HeadersSectionClick(int Section);
   // Empties the list, selects "all documents" and hides the frame.
   void Clear();
@@ -95,14 +84,11 @@ class TDocuments : public TFrame {
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
+  void CategorieSelected(TCategorieOption* Entry) override;
+  void EntryClick(TCategorieOption* Entry) override;
+  void FavorisChanged() override;
 
  private:
-  TCategorieOption* AddEntry(QWidget* Parent, const QString& Caption, const std::string& Code, int Tag);
-  void Select(TCategorieOption* Entry);
-  void Toggle(TCategorieOption* Entry);
-  void FavoriteChanged(TCategoriePanel* Panel, TCategorieOption* Option, bool Notify);
-  void RebuildFavoris();
-  void RefreshFavorisCounts();
   QList<TCategoriePanel*> Groups() const;
 };
 

@@ -836,6 +836,8 @@ void TDMPMain::OnFavoris(QWidget* Sender) {
   if (Favoris == FPraticien.Favoris) return;
   FPraticien.Favoris = Favoris;
   Database.SavePraticien(FPraticien);
+  // The hosts are told the record list's favourites: it follows the other frame.
+  if (!Frame) Documents->SetFavoris(Favoris);
   NotifyFavoris();
 }
 

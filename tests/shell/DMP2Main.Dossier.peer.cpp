@@ -73,12 +73,7 @@ modes = [purpose(e) for e in requests if e.get('operation') == 'FindDocuments']
   std::unique_ptr<TDMPMain> LoggedIn(TScreens Screens = TScreens::Unavailable()) {
     TDMPMainOptions Options = MainOptions();
     Options.Screens = std::move(Screens);
-    // The simulator's day, 09:15.
-    Options.Clock = [] {
-      Vantrel::TDateTime D = 0;
-      Vantrel::TryEncodeDateTime({2025, 3, 15, 9, 15, 0, 0}, D);
-      return D;
-    };
+    Options.Clock = SimulatorMorning;
     auto Main = std::make_unique<TDMPMain>(std::move(Options));
     if (!LogIn(*Main)) return nullptr;
     Main->ibCPX->SetImageIndex(1);

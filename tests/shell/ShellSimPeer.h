@@ -21,6 +21,7 @@
 #include "Simulator.h"
 #include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.Objects.h"
+#include "Vantrel.DateTime.h"
 #include "Vantrel.SChannel.h"
 #include "Vantrel.TinyTLS12.h"
 
@@ -67,6 +68,12 @@ class TShellSimPeer {
     return Options;
   }
   std::string DatabaseFile() const { return (Work.Path() / "carvelin2.db3").string(); }
+  // The simulator's day, 09:15, as a window's clock.
+  static Vantrel::TDateTime SimulatorMorning() {
+    Vantrel::TDateTime D = 0;
+    Vantrel::TryEncodeDateTime({2025, 3, 15, 9, 15, 0, 0}, D);
+    return D;
+  }
 
   // The card's session (PIN 1234, activities read) made the window's;
   // false when a step failed.
