@@ -143,9 +143,9 @@ void TDMPMain::CreateDossierControls() {
   pnCSV->setObjectName(QStringLiteral("pnCSV"));
   auto* Bar = new QHBoxLayout(pnCSV);
   auto* Texts = new QVBoxLayout;
-  lbPatient = new QLabel(pnCSV);
+  lbPatient = new TElidedLabel(pnCSV);
   lbPatient->setObjectName(QStringLiteral("lbPatient"));
-  lbMedecin = new QLabel(pnCSV);
+  lbMedecin = new TElidedLabel(pnCSV);
   lbMedecin->setObjectName(QStringLiteral("lbMedecin"));
   for (QLabel* L : {lbPatient, lbMedecin}) {
     L->setTextFormat(Qt::PlainText);  // service texts are never markup

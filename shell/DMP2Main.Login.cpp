@@ -161,9 +161,9 @@ void TDMPMain::CreateControls() {
   auto* Cpx = new QHBoxLayout(pnCPX);
   Cpx->setContentsMargins(0, 0, 0, 0);
   ibCPX = Button(pnCPX, "ibCPX", ShellTr::tr("Choix de la structure"), 1);
-  lbPraticien = new QLabel(pnCPX);
+  lbPraticien = new TElidedLabel(pnCPX);
   lbPraticien->setObjectName(QStringLiteral("lbPraticien"));
-  lbProfession = new QLabel(pnCPX);
+  lbProfession = new TElidedLabel(pnCPX);
   lbProfession->setObjectName(QStringLiteral("lbProfession"));
   lbPraticien->setAccessibleName(ShellTr::tr("Praticien"));
   lbProfession->setAccessibleName(ShellTr::tr("Structure"));

@@ -585,6 +585,21 @@ void TListBox::resizeEvent(QResizeEvent* Event) {
   if (FStyle != lbStandard) viewport()->update();
 }
 
+// ---- Label that gives way ----
+
+QSize TElidedLabel::minimumSizeHint() const {
+  const QMargins M = contentsMargins();
+  return {fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMMMM…")) + M.left() + M.right(),
+          QLabel::minimumSizeHint().height()};
+}
+
+void TElidedLabel::paintEvent(QPaintEvent*) {
+  QPainter Painter(this);
+  const QRect Area = contentsRect();
+  Painter.setPen(palette().color(foregroundRole()));
+  Painter.drawText(Area, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, Area.width()));
+}
+
 // ---- Helpers ----
 
 void DrawExpandArrow(QPainter& Painter, int X, int Y, bool Expanded) {

@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QPointer>
@@ -258,6 +259,20 @@ class TFrame : public QWidget {
   // Deletes the frame once control is back in the event loop, so that its
   // own handlers may call it.
   void Release() { deleteLater(); }
+};
+
+// ---- Label that gives way ----
+
+// A one-line label that a narrow window shortens with an ellipsis rather
+// than growing to its whole text; text() keeps the whole text.
+class TElidedLabel : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
 };
 
 // ---- Helpers ----

@@ -582,6 +582,28 @@ class TDMP2MainLoginTest : public QObject {
                qPrintable(Name + QStringLiteral(": ") + QString::number(Box->contentsRect().width())));
     }
   }
+
+  // A staff card names its holder after the whole organisation: the names
+  // give way (ellipsis) and the window keeps its designed width, every
+  // button of its bars on screen.
+  void long_card_names_keep_the_window_width() {
+    LogIn();
+    Main->ibCSVClick();
+    WaitForJobs();
+    const QString Long = QStringLiteral("Centre Médical -Formation- -2 Secrétariat-Accueil-Centre-Hospitalier-Régional");
+    Main->lbPraticien->setText(Long + QStringLiteral(" (310003456789)"));
+    Main->lbProfession->setText(Long + QStringLiteral(" #2 (3345678901)"));
+    Main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Main.get()));
+    Main->resize(1000, Main->height());
+    QTRY_COMPARE(Main->width(), 1000);
+    QCOMPARE(Main->lbPraticien->text(), Long + QStringLiteral(" (310003456789)"));
+    for (Vantrel::TImageButton* B : Main->findChildren<Vantrel::TImageButton*>()) {
+      if (!B->isVisibleTo(Main.get())) continue;
+      const QRect Placed(B->mapTo(Main.get(), QPoint(0, 0)), B->size());
+      QVERIFY2(Main->rect().contains(Placed), qPrintable(B->objectName()));
+    }
+  }
 };
 
 QTEST_MAIN(TDMP2MainLoginTest)
