@@ -896,18 +896,25 @@ void TDMPMain::btPraticiensClick() {
 }
 
 void TDMPMain::mnRetirerAutorisationClick() {
-  // The patient context closes whatever the service answered.
-  Submit([this] { OnCloseCSV(); }, [this] { return DOS->Autorisation(false, ""); });
+  if (DOS) Submit([this] { CloseDossier(); }, [this] { return RetirerAutorisation(); });
 }
 
+int TDMPMain::RetirerAutorisation() { return DOS ? DOS->Autorisation(false, "") : ERR_SESSION; }
+
+void TDMPMain::CloseDossier() { OnCloseCSV(); }
+
 void TDMPMain::mnFermerDMPClick() {
-  if (!Screens().FermerDMPExecute(this, *DOS, MotifFermeture)) return;
-  Submit(
-      [this] {
-        if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-        OnCloseCSV();
-      },
-      [this] { return DOS->FermerDossier("FERMETURE_DEMANDE_PATIENT", MotifFermeture); });
+  if (!DOS || !Screens().FermerDMPExecute(this, *DOS, MotifFermeture)) return;
+  Submit([this] { OnFermerDossier(); }, [this] { return FermerDossier(); });
+}
+
+int TDMPMain::FermerDossier() {
+  return DOS ? DOS->FermerDossier("FERMETURE_DEMANDE_PATIENT", MotifFermeture) : ERR_SESSION;
+}
+
+void TDMPMain::OnFermerDossier() {
+  if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+  OnCloseCSV();
 }
 
 void TDMPMain::ibStatusClick(QWidget* Button) {

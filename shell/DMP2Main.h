@@ -473,6 +473,11 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void OnDocumentAjout();
   int ForcerDMP(const std::string& Motif);
   void DossierForce();
+  int FermerDossier();
+  void OnFermerDossier();
+  int RetirerAutorisation();
+  // The patient context closes whatever the service answered.
+  void CloseDossier();
   // The forced-access offer after a record without authorisation opened in a job.
   void ForcerAccesDiffere();
   // Downloads the record-opening letter and opens it, else its address.

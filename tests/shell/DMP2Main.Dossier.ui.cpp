@@ -65,6 +65,11 @@ class TDMP2MainDossierTest : public QObject {
       Motif = "URGENCE";
       return ForcerAnswer;
     };
+    S.FermerDMPExecute = [this](QWidget*, IDossierMedical&, std::string& Motif) {
+      Screened.push_back("FermerDMPExecute");
+      Motif = "Départ à l'étranger";
+      return true;
+    };
     S.AccesMineurExecute = [this](QWidget*, IDossierMedical&) {
       Screened.push_back("AccesMineurExecute");
       if (AccesMineurAnswer) Data().Dossier.Secret = 2;
@@ -542,6 +547,31 @@ class TDMP2MainDossierTest : public QObject {
     QVERIFY(Called("Autorisation false \"\""));
     QVERIFY(!Main->DOS);
     QVERIFY(Boxes.empty());
+  }
+
+  // The closing request carries the dialog's motive; the patient context
+  // closes only when the service closed the record.
+  void closing_at_the_patients_request_data() {
+    QTest::addColumn<int>("Code");
+    QTest::newRow("closed") << ERR_OK;
+    QTest::newRow("refused") << 0x5003;
+  }
+  void closing_at_the_patients_request() {
+    QFETCH(int, Code);
+    Open();
+    OpenRecord();
+    Fake->Script("FermerDossier", {.Code = Code});
+    Main->mnFermerDMPClick();
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QVERIFY(Shown("FermerDMPExecute"));
+    QVERIFY(Called("FermerDossier \"FERMETURE_DEMANDE_PATIENT\" \"Départ à l'étranger\""));
+    QCOMPARE(!Main->DOS, Code == ERR_OK);
+    QCOMPARE(Main->pnCSV->isHidden(), Code == ERR_OK);
+    QCOMPARE(Boxes.size(), size_t(Code == ERR_OK ? 0 : 1));
+    if (Code == ERR_OK) return;
+    const std::string_view Message = Fake->GetErrMsg(Code);
+    QCOMPARE(Boxes.front().Icon, QMessageBox::Critical);
+    QVERIFY(Boxes.front().Text.endsWith(QString::fromUtf8(Message.data(), qsizetype(Message.size()))));
   }
 };
 
