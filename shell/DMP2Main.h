@@ -471,6 +471,9 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   int OpenDocument();
   void OnDocument();
   void OnDocumentAjout();
+  // The access dialog for the open record; false when cancelled or when
+  // another record was opened meanwhile.
+  bool AskForcerDMP(std::string& Motif);
   int ForcerDMP(const std::string& Motif);
   void DossierForce();
   int FermerDossier();
