@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "ScreensTr.h"
+#include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.Carvelin.Utils.h"
 #include "Vantrel.QtText.h"
 
@@ -28,8 +29,7 @@ QLabel* Text(QWidget* Parent, const QString& Value) {
 TFrmAccesMineur::TFrmAccesMineur(QWidget* Parent, const Talven::TDossierInfo& Info) : QDialog(Parent) {
   setObjectName(QStringLiteral("FrmAccesMineur"));
   const Talven::TIdentite& Id = Info.Patient.Identite;
-  const QString Patient =
-      QStringLiteral("%1 %2 %3").arg(Q(Talven::CiviliteCourte(Id.Civilite)), Q(Id.NomUsage), Q(Id.Prenom));
+  const QString Patient = Q(Talven::NomPatient(Id));
   setWindowTitle(ScreensTr::tr("Accès au DMP de %1").arg(Patient));
   auto* Band = Text(this, ScreensTr::tr(" Autorisation d'accès"));
   QFont Bold = Band->font();
@@ -70,12 +70,16 @@ TFrmAccesMineur::TFrmAccesMineur(QWidget* Parent, const Talven::TDossierInfo& In
   setMinimumWidth(fontMetrics().averageCharWidth() * 70);
 }
 
-bool TFrmAccesMineur::Execute(QWidget* Sender, Talven::IDossierMedical& Dossier) {
+bool TFrmAccesMineur::Execute(QWidget* Sender, Talven::IDossierMedical& Dossier,
+                              const std::function<void(int Error)>& ShowError) {
   const Talven::TDossierInfo* Info = Dossier.GetInfo();
   if (!Info) return false;
   TFrmAccesMineur Form(Sender, *Info);
   if (Form.exec() != QDialog::Accepted) return false;
-  Dossier.SetAccesSecret(Form.rbSecret->isChecked());
+  if (const int Error = Dossier.SetAccesSecret(Form.rbSecret->isChecked()); Error != Talven::ERR_OK) {
+    ShowError(Error);
+    return false;
+  }
   return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 #include "Talven.Carvelin.Types.h"
 
 class QLabel;
@@ -17,9 +19,11 @@ class TFrmAccesMineur : public QDialog {
  public:
   TFrmAccesMineur(QWidget* Parent, const Talven::TDossierInfo& Info);
 
-  // True on "Continuer", after setting the record's secret access to the
-  // chosen mode.
-  static bool Execute(QWidget* Sender, Talven::IDossierMedical& Dossier);
+  // True on "Continuer" once the record took the chosen mode; a refusal
+  // goes to ShowError and answers false, as the record stays closed to
+  // every request until a mode is set.
+  static bool Execute(QWidget* Sender, Talven::IDossierMedical& Dossier,
+                      const std::function<void(int Error)>& ShowError);
 
   QLabel* lbPatient;
   QRadioButton* rbNormal;

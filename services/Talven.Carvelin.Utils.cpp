@@ -261,6 +261,10 @@ int CadreExerciceIndexOfLabel(std::string_view Label) {
   return 0;
 }
 
+std::string NomPatient(const TIdentite& Id) {
+  return std::string(CiviliteCourte(Id.Civilite)) + " " + Id.NomUsage + " " + Id.Prenom;
+}
+
 int CiviliteCode(std::string_view Civilite) {
   if (Civilite == "M") return 1;
   if (Civilite == "Mme") return 2;

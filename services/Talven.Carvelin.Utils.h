@@ -94,6 +94,10 @@ std::string_view CaptionLabel(std::string_view Caption);
 int CadreExerciceIndex(std::string_view Code);
 int CadreExerciceIndexOfLabel(std::string_view Label);
 
+// The patient as the record dialogs name him: the civility's short form,
+// the usage name and the first name, one blank apart.
+std::string NomPatient(const TIdentite& Id);
+
 // 1 for "M", 2 for "Mme", 3 for "Mlle", else 0.
 int CiviliteCode(std::string_view Civilite);
 // The short form of a civility code: "M", "Mme", "Mlle", else "".

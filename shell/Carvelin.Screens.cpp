@@ -12,6 +12,8 @@
 #include "UApropos.h"
 #include "UBeneficiaires.h"
 #include "UDocumentViewer.h"
+#include "UFermerDMP.h"
+#include "UForcerDMP.h"
 #include "UFrameDossiers.h"
 #include "UFramePatients.h"
 #include "UFrmQualificationINSi.h"
@@ -200,7 +202,6 @@ TScreens TScreens::Program() {
     return Locaux ? Locaux->GetFavoris() : std::string();
   };
   S.SearchINSExecute = TFrmSearchINS::Execute;
-  S.AccesMineurExecute = TFrmAccesMineur::Execute;
   S.VoletAdministratifExecute = [](QWidget* Sender, std::shared_ptr<Talven::ICarvelin> DMP,
                                    std::shared_ptr<Talven::IDossierMedical> DOS, bool& ContactChanged) {
     ContactChanged = false;
@@ -210,6 +211,16 @@ TScreens TScreens::Program() {
     return TVoletAdministratif::Execute(Sender, Host, std::move(DOS), ContactChanged);
   };
   S.ListePraticiensExecute = TListePraticiens::Execute;
+  S.ForcerDMPExecute = [](QWidget* Sender, const Talven::TPatientInfo& Patient, std::string& Motif) {
+    if (!TFrmForcerDMP::Execute(Sender, Patient)) return false;
+    Motif = MotifBrisDeGlace;
+    return true;
+  };
+  S.AccesMineurExecute = [](QWidget* Sender, Talven::IDossierMedical& Dossier) {
+    return TFrmAccesMineur::Execute(Sender, Dossier,
+                                    [&Dossier](int Error) { ShowDmpError(Dossier.Carvelin().get(), Error); });
+  };
+  S.FermerDMPExecute = TFermerDMP::Execute;
   S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
   S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {

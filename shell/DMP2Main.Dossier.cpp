@@ -913,18 +913,28 @@ void TDMPMain::OnPraticiens() {
 }
 
 void TDMPMain::mnRetirerAutorisationClick() {
-  // The patient context closes whatever the service answered.
-  Submit([this] { OnCloseCSV(); }, [this] { return DOS->Autorisation(false, ""); });
+  if (DOS) Submit([this] { CloseDossier(); }, [this] { return RetirerAutorisation(); });
 }
 
+int TDMPMain::RetirerAutorisation() { return DOS ? DOS->Autorisation(false, "") : ERR_SESSION; }
+
+void TDMPMain::CloseDossier() { OnCloseCSV(); }
+
 void TDMPMain::mnFermerDMPClick() {
-  if (!Screens().FermerDMPExecute(this, *DOS, MotifFermeture)) return;
-  Submit(
-      [this] {
-        if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-        OnCloseCSV();
-      },
-      [this] { return DOS->FermerDossier("FERMETURE_DEMANDE_PATIENT", MotifFermeture); });
+  // As for the access dialog, the motive only holds for the record it was
+  // given for.
+  const std::shared_ptr<IDossierMedical> Dossier = DOS;
+  if (!Dossier || !Screens().FermerDMPExecute(this, *Dossier, MotifFermeture) || DOS != Dossier) return;
+  Submit([this] { OnFermerDossier(); }, [this] { return FermerDossier(); });
+}
+
+int TDMPMain::FermerDossier() {
+  return DOS ? DOS->FermerDossier("FERMETURE_DEMANDE_PATIENT", MotifFermeture) : ERR_SESSION;
+}
+
+void TDMPMain::OnFermerDossier() {
+  if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+  OnCloseCSV();
 }
 
 void TDMPMain::ibStatusClick(QWidget* Button) {
@@ -932,8 +942,15 @@ void TDMPMain::ibStatusClick(QWidget* Button) {
   if (StatusImage() == imAccesAccorde) return ppDossier->popup(Button->mapToGlobal(QPoint(0, 33)));
   if (StatusImage() == imDossierFerme || !AccesMineur()) return;
   std::string Motif;
-  if (!Screens().ForcerDMPExecute(this, DOS->GetInfo()->Patient, Motif)) return;
+  if (!AskForcerDMP(Motif)) return;
   Submit([this] { DossierForce(); }, [this, Motif] { return ForcerDMP(Motif); });
+}
+
+bool TDMPMain::AskForcerDMP(std::string& Motif) {
+  // A host program may open another record while the dialog runs: the
+  // answer only holds for the record it was asked about.
+  const std::shared_ptr<IDossierMedical> Dossier = DOS;
+  return Screens().ForcerDMPExecute(this, Dossier->GetInfo()->Patient, Motif) && DOS == Dossier;
 }
 
 int TDMPMain::ForcerDMP(const std::string& Motif) {
@@ -957,7 +974,7 @@ void TDMPMain::ForcerAccesDiffere() {
   if (Busy()) return QTimer::singleShot(50, this, [this] { WMUser(WMU_FORCER_ACCES); });
   if (!AccesMineur()) return;
   std::string Motif;
-  if (!Screens().ForcerDMPExecute(this, DOS->GetInfo()->Patient, Motif)) return;
+  if (!AskForcerDMP(Motif)) return;
   FINSi = nullptr;
   Submit([this] { DossierForce(); }, [this, Motif] { return ForcerDMP(Motif); });
 }
@@ -965,7 +982,7 @@ void TDMPMain::ForcerAccesDiffere() {
 void TDMPMain::btUrgenceClick() {
   if (Busy() || !DOS) return;
   std::string Motif;
-  if (!Screens().ForcerDMPExecute(this, DOS->GetInfo()->Patient, Motif)) return;
+  if (!AskForcerDMP(Motif)) return;
   FBrisDeGlace.clear();
   Submit([this] { DossierForce(); }, [this, Motif] { return ForcerDMP(Motif); });
 }

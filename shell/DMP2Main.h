@@ -473,6 +473,9 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   int OpenDocument();
   void OnDocument();
   void OnDocumentAjout();
+  // The access dialog for the open record; false when cancelled or when
+  // another record was opened meanwhile.
+  bool AskForcerDMP(std::string& Motif);
   int ForcerDMP(const std::string& Motif);
   void DossierForce();
   // The administrative panel into Volet (job thread).
@@ -480,6 +483,11 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   // Every practitioner with access into Praticiens (job thread), then the list.
   int GetPraticiens();
   void OnPraticiens();
+  int FermerDossier();
+  void OnFermerDossier();
+  int RetirerAutorisation();
+  // The patient context closes whatever the service answered.
+  void CloseDossier();
   // The forced-access offer after a record without authorisation opened in a job.
   void ForcerAccesDiffere();
   // Downloads the record-opening letter and opens it, else its address.

@@ -39,6 +39,7 @@ class TDMP2MainDossierTest : public QObject {
   std::vector<std::string> Screened;  // the screens opened, by entry name
   bool ForcerAnswer = false;
   bool AccesMineurAnswer = true;
+  bool SwitchRecord = false;  // a host opens another record while a record dialog runs
   std::vector<int> Results;  // the add-document form's filings, in turn
   int Deposits = 0, Nexts = 0;
   bool RealLocaux = false;  // the program's local documents frame instead of a bare widget
@@ -67,8 +68,15 @@ class TDMP2MainDossierTest : public QObject {
     };
     S.ForcerDMPExecute = [this](QWidget*, const TPatientInfo&, std::string& Motif) {
       Screened.push_back("ForcerDMPExecute");
+      if (SwitchRecord) OpenOtherRecord();
       Motif = "URGENCE";
       return ForcerAnswer;
+    };
+    S.FermerDMPExecute = [this](QWidget*, IDossierMedical&, std::string& Motif) {
+      Screened.push_back("FermerDMPExecute");
+      if (SwitchRecord) OpenOtherRecord();
+      Motif = "Départ à l'étranger";
+      return true;
     };
     S.AccesMineurExecute = [this](QWidget*, IDossierMedical&) {
       Screened.push_back("AccesMineurExecute");
@@ -138,6 +146,13 @@ class TDMP2MainDossierTest : public QObject {
     Fake->Core->ClearCalls();
   }
 
+  // Another record, as a host program opens one.
+  void OpenOtherRecord() {
+    std::shared_ptr<IDossierMedical> Other;
+    QCOMPARE(Fake->xmlDossierExiste("", Other), ERR_OK);
+    Main->OpenDossier(Other);
+  }
+
   // Opens the canned record by its INS as the INS box does, and waits for
   // the job and the actions it posted.
   void OpenRecord(const std::string& INS = "279035121518989") {
@@ -159,6 +174,7 @@ class TDMP2MainDossierTest : public QObject {
     Screened.clear();
     ForcerAnswer = false;
     AccesMineurAnswer = true;
+    SwitchRecord = false;
     Results.clear();
     Deposits = Nexts = 0;
     RealLocaux = RealAjout = false;
@@ -590,6 +606,58 @@ class TDMP2MainDossierTest : public QObject {
     QTRY_COMPARE(Main->LiveTasks(), 0);
     QVERIFY(Called("Autorisation false \"\""));
     QVERIFY(!Main->DOS);
+    QVERIFY(Boxes.empty());
+  }
+
+  // The closing request carries the dialog's motive; the patient context
+  // closes only when the service closed the record.
+  void closing_at_the_patients_request_data() {
+    QTest::addColumn<int>("Code");
+    QTest::newRow("closed") << ERR_OK;
+    QTest::newRow("refused") << 0x5003;
+  }
+  void closing_at_the_patients_request() {
+    QFETCH(int, Code);
+    Open();
+    OpenRecord();
+    Fake->Script("FermerDossier", {.Code = Code});
+    Main->mnFermerDMPClick();
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QVERIFY(Shown("FermerDMPExecute"));
+    QVERIFY(Called("FermerDossier \"FERMETURE_DEMANDE_PATIENT\" \"Départ à l'étranger\""));
+    QCOMPARE(!Main->DOS, Code == ERR_OK);
+    QCOMPARE(Main->pnCSV->isHidden(), Code == ERR_OK);
+    QCOMPARE(Boxes.size(), size_t(Code == ERR_OK ? 0 : 1));
+    if (Code == ERR_OK) return;
+    const std::string_view Message = Fake->GetErrMsg(Code);
+    QCOMPARE(Boxes.front().Icon, QMessageBox::Critical);
+    QVERIFY(Boxes.front().Text.endsWith(QString::fromUtf8(Message.data(), qsizetype(Message.size()))));
+  }
+
+  // The access or closing answer was given for the record the dialog named:
+  // when a host opened another one meanwhile, nothing is sent for either.
+  void record_dialog_answer_is_dropped_when_another_record_opened_data() {
+    QTest::addColumn<bool>("Closing");
+    QTest::newRow("access") << false;
+    QTest::newRow("closing") << true;
+  }
+  void record_dialog_answer_is_dropped_when_another_record_opened() {
+    QFETCH(bool, Closing);
+    if (!Closing) Data().Dossier.Autorisation = "NON_AUTORISE";
+    Open();
+    OpenRecord();
+    const std::shared_ptr<IDossierMedical> First = Main->DOS;
+    Fake->Core->ClearCalls();
+    SwitchRecord = ForcerAnswer = true;
+    if (Closing)
+      Main->mnFermerDMPClick();
+    else
+      Main->ibStatusClick(Main->ibStatus);
+    QTRY_COMPARE(Main->LiveTasks(), 0);
+    QVERIFY(Shown(Closing ? "FermerDMPExecute" : "ForcerDMPExecute"));
+    QVERIFY(Main->DOS && Main->DOS != First);
+    QVERIFY(!Called("FermerDossier"));
+    QVERIFY(!Called("Autorisation"));
     QVERIFY(Boxes.empty());
   }
 };

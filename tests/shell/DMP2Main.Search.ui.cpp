@@ -73,7 +73,8 @@ class TDMP2MainSearchTest : public QObject {
     Boxes.clear();
     QFile::remove(Dir.filePath(QStringLiteral("Carvelin2.db3")));
     SetMessageBoxHook([this](QMessageBox& Box) {
-      Boxes << Box.text();
+      // An error box's message is its informative text.
+      Boxes << (Box.informativeText().isEmpty() ? Box.text() : Box.informativeText());
       return int(QMessageBox::Yes);
     });
     Fake = std::make_shared<TFakeCarvelin>();
@@ -152,20 +153,33 @@ class TDMP2MainSearchTest : public QObject {
   }
 
   // A minor's record with no access mode chosen asks it, then lists the
-  // documents; cancelled, it shows none.
+  // documents; cancelled, it shows none. A mode the record refuses is shown
+  // as the core's error and counts as no choice: no documents.
   void minor_record_asks_the_access_mode_data() {
+    QTest::addColumn<int>("Civilite");
+    QTest::addColumn<QString>("Civility");
     QTest::addColumn<bool>("Secret");
     QTest::addColumn<bool>("Cancel");
-    QTest::newRow("normal") << false << false;
-    QTest::newRow("secret") << true << false;
-    QTest::newRow("cancelled") << false << true;
+    QTest::addColumn<bool>("Refused");
+    QTest::newRow("normal") << 2 << "Mme" << false << false << false;
+    QTest::newRow("secret") << 1 << "M" << true << false << false;
+    QTest::newRow("cancelled") << 3 << "Mlle" << false << true << false;
+    QTest::newRow("no civility") << 0 << "" << false << false << false;
+    QTest::newRow("refused by the record") << 2 << "Mme" << true << false << true;
   }
   void minor_record_asks_the_access_mode() {
+    QFETCH(int, Civilite);
+    QFETCH(QString, Civility);
     QFETCH(bool, Secret);
     QFETCH(bool, Cancel);
+    QFETCH(bool, Refused);
+    TIdentite& Id = Fake->Core->Data.Dossier.Patient.Identite;
     Fake->Core->Data.Dossier.Mineur = true;
     Fake->Core->Data.Dossier.Secret = 0;
-    Fake->Core->Data.Dossier.Patient.Identite.DateNaissance = "05/06/2015";
+    Id.Civilite = Civilite;
+    Id.DateNaissance = "05/06/2015";
+    Id.Prenom = "Léa %1";
+    if (Refused) Fake->Script("SetAccesSecret", {.Code = ERR_PATIENT_MAJEUR});
     QString Caption, Line;
     const auto Dialog = AnswerModal<TFrmAccesMineur>([&](TFrmAccesMineur& Form) {
       Caption = Form.windowTitle();
@@ -176,15 +190,15 @@ class TDMP2MainSearchTest : public QObject {
     });
     Main->LoadINSC("279035121518989", false);
     WaitForJobs();
-    QVERIFY(Boxes.isEmpty());
-    const TIdentite& Id = Fake->Core->Data.Dossier.Patient.Identite;
-    const QString Patient = QStringLiteral("Mme %1 %2").arg(QString::fromStdString(Id.NomUsage),
-                                                            QString::fromStdString(Id.Prenom));
+    const std::string_view Majeur = Fake->GetErrMsg(ERR_PATIENT_MAJEUR);
+    QCOMPARE(Boxes, Refused ? QStringList{QString::fromUtf8(Majeur.data(), qsizetype(Majeur.size()))} : QStringList{});
+    const QString Patient = QStringLiteral("%1 %2 %3").arg(Civility, QString::fromStdString(Id.NomUsage),
+                                                           QString::fromStdString(Id.Prenom));
     QCOMPARE(Caption, QStringLiteral("Accès au DMP de ") + Patient);
     QCOMPARE(Line, QStringLiteral("Vous essayez d'accéder au DMP de %1 qui est mineur (05/06/2015).").arg(Patient));
     QCOMPARE(Called("SetAccesSecret"), !Cancel);
     QCOMPARE(Called(Secret ? "SetAccesSecret true" : "SetAccesSecret false"), !Cancel);
-    QCOMPARE(Called("QueryDocuments"), !Cancel);
+    QCOMPARE(Called("QueryDocuments"), !Cancel && !Refused);
   }
 };
 
