@@ -609,16 +609,6 @@ void TDMPMain::ReloadDocuments() {
   Task->Done = [this] { OnDocuments(); };
 }
 
-void TDMPMain::ReloadDocuments2() {
-  if (!CanReadDocuments()) {
-    CreerAccesWeb();
-    return ShowDocumentsLocaux();
-  }
-  const int Error = QueryDocuments();
-  if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-  SetDocuments(List);
-}
-
 void TDMPMain::ShowDocumentsLocaux() {
   Documents->hide();
   if (!DocumentsLocaux) {

@@ -347,8 +347,6 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void SetDocuments(std::shared_ptr<Talven::IDocumentList> AList);
   // Inside a job completion: re-arms the job with the documents query.
   void ReloadDocuments();
-  // Outside a job: queries the documents in the calling thread.
-  void ReloadDocuments2();
   void ShowDocumentsLocaux() override;
   void SaveDocument(const std::string& UniqueId, const Talven::TProprietesDocument& Prop);
   void SendFiles(const std::vector<std::string>& Names, bool DeleteSource, int ACategorie);
