@@ -111,8 +111,6 @@ class TDMP2MainAjoutDocumentPeer : public QObject, ShellSim::TShellSimPeer {
   TDMP2MainAjoutDocumentPeer() : TShellSimPeer({"--verify-signatures"}) {}
 
  private:
-  std::vector<QString> Boxes;
-  int Answer = QMessageBox::No;  // every box's answer
 
   // Martin's record opened from the INS box, all its documents listed.
   std::unique_ptr<TDMPMain> OpenMartin() {
@@ -156,11 +154,8 @@ class TDMP2MainAjoutDocumentPeer : public QObject, ShellSim::TShellSimPeer {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(Open([this](QMessageBox& Box) {
-               Boxes.push_back(Box.text() + Box.informativeText());
-               return Answer;
-             }),
-             Sim.Ready.c_str());
+    BoxAnswer = QMessageBox::No;
+    QVERIFY2(OpenRecordingBoxes(), Sim.Ready.c_str());
   }
   void cleanupTestCase() { Close(); }
   void init() { Boxes.clear(); }
@@ -282,7 +277,7 @@ assert not localized(entry, 'Description'), localized(entry, 'Description')
     QString Prefilled;
     const QString Title = QStringLiteral("CR de consultation (version corrigée)");
     const size_t Since = Sim.LogSize();
-    Answer = QMessageBox::Yes;
+    BoxAnswer = QMessageBox::Yes;
     const QStringList Warnings = FileWithForm(
         *Main, [&] { Main->mnReplaceDocumentClick(); },
         [&](TAjoutDocument& Form) {
@@ -291,7 +286,7 @@ assert not localized(entry, 'Description'), localized(entry, 'Description')
           Form.edTitle->setText(Title);
           Form.mmTexte->setPlainText(QStringLiteral("Erreur de posologie corrigée."));
         });
-    Answer = QMessageBox::No;
+    BoxAnswer = QMessageBox::No;
     QVERIFY2(Warnings.isEmpty(), qPrintable(Warnings.join(" / ")));
     QCOMPARE(Prefilled, QStringLiteral("Remplacer un Document du DMP|") + QString::fromStdString(OldTitle) + "|1");
     QCOMPARE(Boxes, std::vector<QString>{QStringLiteral("Voulez-vous remplacer ce document par une nouvelle version ?")});

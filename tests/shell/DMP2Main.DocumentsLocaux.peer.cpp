@@ -21,7 +21,6 @@ constexpr std::string_view MartinINS = "284057511204537";
 class TDocumentsLocauxPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
 
-  std::vector<QString> Boxes;
   const std::string DB = DatabaseFile();
 
   // The window with the staff card's session, its structure one of those
@@ -84,11 +83,7 @@ class TDocumentsLocauxPeer : public QObject, ShellSim::TShellSimPeer {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(Open([this](QMessageBox& Box) {
-               Boxes.push_back(Box.text() + Box.informativeText());
-               return int(QMessageBox::Yes);
-             }),
-             Sim.Ready.c_str());
+    QVERIFY2(OpenRecordingBoxes(), Sim.Ready.c_str());
     // SoftHSM reads its store once: the staff card's alone in this program.
     Token.reset();
     Token = std::make_unique<TestSupport::TCpsToken>(std::initializer_list<std::string_view>{"secretariat-formation"});

@@ -30,7 +30,6 @@ constexpr std::string_view FaureINS = "288125935020866";  // no web access
 class TDMP2MainVoletPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
 
-  std::vector<QString> Boxes;
   std::vector<std::string> WebAccess;  // the web-access form's openings: "e-mail phone"
 
   std::unique_ptr<TDMPMain> LoggedIn() {
@@ -58,11 +57,7 @@ class TDMP2MainVoletPeer : public QObject, ShellSim::TShellSimPeer {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(Open([this](QMessageBox& Box) {
-               Boxes.push_back(Box.text() + Box.informativeText());
-               return int(QMessageBox::Yes);
-             }),
-             Sim.Ready.c_str());
+    QVERIFY2(OpenRecordingBoxes(), Sim.Ready.c_str());
   }
   void cleanupTestCase() { Close(); }
   void init() {

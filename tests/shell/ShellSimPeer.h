@@ -48,11 +48,22 @@ class TShellSimPeer {
     Token = std::make_unique<TestSupport::TCpsToken>();
     return true;
   }
+  // Open, every message box's text and informative text recorded in Boxes
+  // and the box answered with BoxAnswer.
+  bool OpenRecordingBoxes() {
+    return Open([this](QMessageBox& Box) {
+      Boxes.push_back(Box.text() + Box.informativeText());
+      return BoxAnswer;
+    });
+  }
   // cleanupTestCase's part.
   void Close() {
     Carvelin::SetMessageBoxHook(nullptr);
     Talven::SetHostsConfig(Talven::DefaultHostsConfig());
   }
+
+  std::vector<QString> Boxes;
+  int BoxAnswer = QMessageBox::Yes;  // every recorded box's answer
 
   // A window over the work folder's settings and database, with the real
   // core under the test instance.

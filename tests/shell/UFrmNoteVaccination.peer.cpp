@@ -34,8 +34,6 @@ struct TNoFiling : INoteVaccinationHost {
 class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
   Q_OBJECT
 
-  std::vector<QString> Boxes;
-  int Answer = QMessageBox::No;  // every box's answer
   std::filesystem::path Cache;
 
   // The stub's answer in a variant, as curl receives it.
@@ -52,11 +50,8 @@ class TUFrmNoteVaccinationPeer : public QObject, ShellSim::TShellSimPeer {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(Open([this](QMessageBox& Box) {
-               Boxes.push_back(Box.text() + Box.informativeText());
-               return Answer;
-             }),
-             Sim.Ready.c_str());
+    BoxAnswer = QMessageBox::No;
+    QVERIFY2(OpenRecordingBoxes(), Sim.Ready.c_str());
     // The catalogue's cache goes to the working folder.
     const auto Folder = Work.Path() / "cwd";
     std::filesystem::create_directories(Folder);
@@ -175,9 +170,9 @@ assert note['Date'].startswith('2025-03-15') and note['VaccinationId'].startswit
       Form.edLot->setText(QStringLiteral("LT-2025/08"));
       QTest::mouseClick(Form.btOK, Qt::LeftButton);
     });
-    Answer = QMessageBox::Yes;
+    BoxAnswer = QMessageBox::Yes;
     Main.mnReplaceDocumentClick();
-    Answer = QMessageBox::No;
+    BoxAnswer = QMessageBox::No;
     QTRY_COMPARE_WITH_TIMEOUT(Main.LiveTasks(), 0, 30000);
     QCOMPARE(Prefilled, QStringLiteral("LT-2025/07 & <B>|15/03/2025|61103377"));
     QStringList Texts(Boxes.begin(), Boxes.end());
