@@ -57,7 +57,9 @@ void TAccesWebData::ClearAcces() {
   FAcces.reset();
 }
 
-int TAccesWebData::SetAcces(int Error, const Talven::TAccesPatient* Acces) {
+int TAccesWebData::NewAcces(const std::string* Canal) {
+  const Talven::TAccesPatient* Acces = nullptr;
+  const int Error = Canal ? DOS->CreerAccesPatient(*Canal, Acces) : DOS->NouvelAccesPatient(Acces);
   if (Error == ERR_OK && Acces) FAcces = *Acces;
   return Error;
 }
@@ -68,10 +70,9 @@ int TAccesWebData::AjoutCanal(const std::string& Canal) {
 }
 
 int TAccesWebData::CreerAccesPatient() {
-  const Talven::TAccesPatient* Acces = nullptr;
   if (!FExists) {
-    if (FEMail.empty()) return SetAcces(DOS->CreerAccesPatient(FMobile, Acces), Acces);
-    if (const int Error = SetAcces(DOS->CreerAccesPatient(FEMail, Acces), Acces); Error != ERR_OK) return Error;
+    if (FEMail.empty()) return NewAcces(&FMobile);
+    if (const int Error = NewAcces(&FEMail); Error != ERR_OK) return Error;
     return FMobile.empty() ? ERR_OK : DOS->ModifierCanal(FMobile, TActionCanal::Ajout);
   }
   if (!FEMail.empty())
@@ -86,10 +87,7 @@ int TAccesWebData::CreerAccesPatient() {
   return ERR_OK;
 }
 
-int TAccesWebData::NouvelAcces() {
-  const Talven::TAccesPatient* Acces = nullptr;
-  return SetAcces(DOS->NouvelAccesPatient(Acces), Acces);
-}
+int TAccesWebData::NouvelAcces() { return NewAcces(nullptr); }
 
 int TAccesWebData::MajAcces() {
   if (!FEMail.empty())

@@ -68,7 +68,9 @@ struct TAccesWebData {
   std::string FOldMail, FOldPhone;              // the channels known at the start
 
  private:
-  int SetAcces(int Error, const Talven::TAccesPatient* Acces);
+  // Creates the access on Canal, or renews it without one; the access
+  // returned is kept.
+  int NewAcces(const std::string* Canal);
   // Adds the channel; one of that kind already there is changed instead.
   int AjoutCanal(const std::string& Canal);
 };
