@@ -39,10 +39,10 @@ bool MobileValide(const QString& Mobile) {
   return Mobile.size() == MobileLength && (Mobile.startsWith(QLatin1String("06")) || Mobile.startsWith(QLatin1String("07")));
 }
 
-// Shows Value whole: the maximum limits typing only.
-void SetText(QLineEdit* Edit, int MaxLength, const std::string& Value) {
+// Shows Value whole: the edit's maximum limits typing only.
+void SetText(QLineEdit* Edit, const std::string& Value) {
   const QString Text = Q(Value);
-  Edit->setMaxLength(std::max<int>(MaxLength, int(Text.size())));
+  Edit->setMaxLength(std::max<int>(Edit->maxLength(), int(Text.size())));
   Edit->setText(Text);
 }
 
@@ -195,8 +195,8 @@ void TAccesWeb::SetDossier(std::shared_ptr<Talven::IDossierMedical> Dossier, con
     D.FOldMail = eMail;
     D.FOldPhone = Phone;
   }
-  SetText(edEMail, 0, eMail);
-  SetText(edMobile, MobileLength, Phone);
+  SetText(edEMail, eMail);
+  SetText(edMobile, Phone);
 }
 
 void TAccesWeb::btAccesClick() {

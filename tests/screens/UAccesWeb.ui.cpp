@@ -66,6 +66,8 @@ class TAccesWebTest : public QObject {
     // A service value longer than the edit's maximum is kept whole.
     Form.SetDossier(Dossier(false), EMail.toStdString(), Mobile.toStdString());
     QCOMPARE(Form.edMobile->text(), Mobile);
+    Form.edEMail->setText(EMail);  // typed over the service's value
+    QCOMPARE(Form.edEMail->text(), EMail);
     int Submitted = 0;
     Form.FOnSubmit = [&](QWidget* Sender) {
       QCOMPARE(Sender, &Form);
