@@ -15,7 +15,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-pdf-dev libssl-dev
 # runs the service simulator (python3; xmllint and xmlsec1 check what it is
 # sent) and the program opens links with xdg-open. Breeze's icons are SVG
 # files, which Qt draws through its SVG plug-in.
-run=(qt6-image-formats-plugins libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core
+run=(qt6-image-formats-plugins libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core fonts-liberation2
      breeze-icon-theme libqt6svg6 softhsm2 libsofthsm2 opensc openssl python3 libxml2-utils xmlsec1
      xdg-utils)
 peers=(gnutls-bin nginx-light curl jq python3-lxml python3-websockets python3-stdnum

@@ -281,6 +281,15 @@ std::string_view CiviliteCourte(int Civilite) {
   }
 }
 
+std::string_view CiviliteLongue(int Civilite) {
+  switch (Civilite) {
+    case 1: return "Monsieur";
+    case 2: return "Madame";
+    case 3: return "Mademoiselle";
+    default: return "";
+  }
+}
+
 bool FileVersionFixedInfo(const std::string& FileName, TFixedFileInfo& Info) {
   Info = {};
   Vantrel::TFileVersion V;

@@ -102,6 +102,8 @@ std::string NomPatient(const TIdentite& Id);
 int CiviliteCode(std::string_view Civilite);
 // The short form of a civility code: "M", "Mme", "Mlle", else "".
 std::string_view CiviliteCourte(int Civilite);
+// The word of a civility code in a letter: "Monsieur", "Madame", "Mademoiselle", else "".
+std::string_view CiviliteLongue(int Civilite);
 
 // A file's version as two 32-bit halves: major << 16 | minor, then
 // release << 16 | build. A library's version lies in its file name

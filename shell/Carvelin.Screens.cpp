@@ -5,9 +5,11 @@
 #include "Carvelin.MessageDlg.h"
 #include "DMP2Main.h"
 #include "ShellTr.h"
+#include "Talven.Carvelin.Hosts.h"
 #include "Talven.Carvelin.ErrorCodes.h"
 #include "Talven.eSante.CryptoLibV5.h"
 #include "UAccesMineur.h"
+#include "UAccesWeb.h"
 #include "UAjoutDocument.h"
 #include "UApropos.h"
 #include "UBeneficiaires.h"
@@ -134,6 +136,9 @@ TScreens TScreens::Unavailable() {
   Unavailable(S.AccesMineurExecute, false);
   Unavailable(S.FermerDMPExecute, false);
   Unavailable(S.AccesWebExecute);
+  S.AccesWebSteps = [](QWidget*) { return std::function<int(int)>([](int) { return Talven::ERR_NON_SUPPORTE; }); };
+  S.AccesWebTaskDialog = [](QWidget*) { return mrCancel; };
+  S.AccesWebBuildPDF = [](QWidget*) { return false; };
   Unavailable(S.SearchINSExecute);
   Unavailable(S.QualificationINSiExecute, -1);
   Unavailable(S.QualificationINSiExecuteAPCV, 0);
@@ -221,6 +226,20 @@ TScreens TScreens::Program() {
                                     [&Dossier](int Error) { ShowDmpError(Dossier.Carvelin().get(), Error); });
   };
   S.FermerDMPExecute = TFermerDMP::Execute;
+  S.AccesWebExecute = TAccesWeb::Execute;
+  S.AccesWebSteps = [](QWidget* Form) {
+    auto* Acces = qobject_cast<TAccesWeb*>(Form);
+    return Acces ? Acces->Steps() : std::function<int(int)>([](int) { return Talven::ERR_PARAMETRE; });
+  };
+  S.AccesWebTaskDialog = [](QWidget* Form) {
+    auto* Acces = qobject_cast<TAccesWeb*>(Form);
+    const int Choice = Acces ? Acces->TaskDialog() : QDialog::Rejected;
+    return Choice == QDialog::Rejected ? mrCancel : Choice;
+  };
+  S.AccesWebBuildPDF = [](QWidget* Form) {
+    auto* Acces = qobject_cast<TAccesWeb*>(Form);
+    return Acces && Acces->BuildPDF(Talven::HostsConfig().Maker);
+  };
   S.QualificationINSiExecute = TFrmQualificationINSi::Execute;
   S.QualificationINSiExecuteAPCV = TFrmQualificationINSi::ExecuteAPCV;
   S.StatistiquesExecute = [](QWidget* Sender, TVaspoDatabase& DB) {

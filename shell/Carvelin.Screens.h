@@ -112,6 +112,13 @@ struct TScreens {
   std::function<void(QWidget* Sender, std::shared_ptr<Talven::IDossierMedical> DOS, TScreenCallback OnSubmit,
                      const std::string& eMail, const std::string& Phone, bool Auto)>
       AccesWebExecute;
+  // The shown form's work steps for a job (any thread): 0 creates the
+  // access, 100, 101, 102 the task dialog's variants.
+  std::function<std::function<int(int Step)>(QWidget* Form)> AccesWebSteps;
+  // The form's "access exists" choice: 100, 101, 102, or mrCancel.
+  std::function<int(QWidget* Form)> AccesWebTaskDialog;
+  // The letter of the access the form holds, saved and opened; false when it holds none.
+  std::function<bool(QWidget* Form)> AccesWebBuildPDF;
 
   // INS search and qualification; Host lends the search the window's busy
   // flag and opens the record found.

@@ -20,7 +20,7 @@
 #include <QVBoxLayout>
 
 #include "Carvelin.MessageDlg.h"
-#include "Carvelin.OpeningLetter.h"
+#include "Carvelin.Letters.h"
 #include "DMP2Main.h"
 #include "FLogMessage.h"
 #include "ShellTr.h"
@@ -68,15 +68,6 @@ char INSTypeOf(std::string& INS, bool TrainingCard) {
     return Type;
   }
   return TrainingCard ? 'T' : 'R';
-}
-
-std::string_view CiviliteLongue(int Civilite) {
-  switch (Civilite) {
-    case 1: return "Monsieur";
-    case 2: return "Madame";
-    case 3: return "Mademoiselle";
-    default: return "";
-  }
 }
 
 // The patient's status kept with the local patient.
@@ -857,9 +848,12 @@ void TDMPMain::CreerAccesWeb() {
   // the record-opening letter.
   if (MessageDlg(this, QMessageBox::Question, ShellTr::tr("Voulez-vous créer un accès Web pour ce patient ?"),
                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+  {
+    FAccesWebAuto = true;
     mnCreerAccesPatientClick();
-  else
+  } else {
     SendOpeningLetter();
+  }
 }
 
 void TDMPMain::SendOpeningLetter() {
@@ -870,23 +864,48 @@ void TDMPMain::SendOpeningLetter() {
                            .trimmed();
   const std::string URL = OpeningLetterURL(HostsConfig().Maker, Name.toStdString(), P.INSi.Code);
   if (URL.empty()) return AddLogLine(std::string_view("Courrier d'ouverture : aucun service HTTPS du fabricant"));
-  const std::string FileName = OpeningLetterFileName(P.INSi.Code);
-  const std::string Folder = OpeningLetterFolder();
+  const std::string FileName = LetterFileName(P.INSi.Code);
+  const std::string Folder = LetterFolder();
   const std::string Path = FileName.empty() || Folder.empty() ? std::string() : Folder + "/" + FileName;
   Chain(
       [URL, Path] {
         const QUrl Target = CurrentTask()->Error == ERR_OK ? QUrl::fromLocalFile(Q(Path)) : QUrl(Q(URL));
         QDesktopServices::openUrl(Target);
       },
-      [URL, Path] { return DownloadOpeningLetter(URL, Path) ? ERR_OK : ERR_EXCEPTION; });
+      [URL, Path] { return DownloadLetter(URL, Path) ? ERR_OK : ERR_EXCEPTION; });
 }
 
 void TDMPMain::mnCreerAccesPatientClick() {
-  const auto Done = [this] {
-    if (const int Error = CurrentTask()->Error; Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
-    PostAction(WMU_ACCES_WEB);
-  };
-  Chain(Done, [this] { return GetVoletAdministratif(); });
+  Chain([this] { DoAccesWeb(); }, [this] { return GetVoletAdministratif(); });
+}
+
+void TDMPMain::DoAccesWeb() {
+  if (const int Error = CurrentTask()->Error; Error != ERR_OK) {
+    FAccesWebAuto = false;
+    return ShowDmpError(DMP.get(), Error);
+  }
+  PostAction(WMU_ACCES_WEB);
+}
+
+void TDMPMain::OnAccesWeb(QWidget* Form) {
+  auto Steps = Screens().AccesWebSteps(Form);
+  Submit([this, Form = QPointer<QWidget>(Form), Steps] { OnAccesPatient(Form, Steps); },
+         [Steps] { return Steps(0); });  // 0: the creation
+}
+
+void TDMPMain::OnAccesPatient(QPointer<QWidget> Form, std::function<int(int Step)> Steps) {
+  const int Error = CurrentTask()->Error;
+  if (Error == ERR_ACCES_PATIENT_EXISTE) {
+    const int Choice = Form ? Screens().AccesWebTaskDialog(Form) : mrCancel;
+    if (Choice == mrCancel) return ShowDmpError(DMP.get(), Error);
+    if (Choice < 100 || Choice > 102) return;
+    return Chain([this, Form, Steps] { OnAccesPatient(Form, Steps); }, [Steps, Choice] { return Steps(Choice); });
+  }
+  if (Error != ERR_OK) return ShowDmpError(DMP.get(), Error);
+  if (!Form) return;
+  if (!Screens().AccesWebBuildPDF(Form))
+    MessageDlg(this, QMessageBox::Information, ShellTr::tr("Le dossier à été mis à jour"));
+  if (auto* Dialog = qobject_cast<QDialog*>(Form.data())) Dialog->accept();
 }
 
 int TDMPMain::GetVoletAdministratif() { return DOS->GetVoletAdministratif(Volet); }

@@ -342,7 +342,9 @@ void TDMPMain::WMUser(int N) {
         break;
       case WMU_ACCES_WEB:
         if (DOS && Volet)
-          Screens().AccesWebExecute(this, DOS, nullptr, Volet->Telecom.EMail, Volet->Telecom.Mobile, false);
+          Screens().AccesWebExecute(
+              this, DOS, [this](QWidget* Form) { OnAccesWeb(Form); }, Volet->Telecom.EMail, Volet->Telecom.Mobile,
+              std::exchange(FAccesWebAuto, false));
         break;
       case WMU_FORCER_ACCES:
         ForcerAccesDiffere();

@@ -380,6 +380,13 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   void CreerAccesWeb();
   // The same once no job runs.
   void CreerAccesWebDiffere();
+  // Completion of the panel reading: the web-access form follows (WMU_ACCES_WEB).
+  void DoAccesWeb();
+  // The web-access form's submission: its creation step as a job.
+  void OnAccesWeb(QWidget* Form);
+  // Completion of a web-access step: an existing access asks the form's
+  // variant, success makes the letter and closes the form.
+  void OnAccesPatient(QPointer<QWidget> Form, std::function<int(int Step)> Steps);
   void SearchDossierV1(const Talven::TPatientInfo& Patient) override;
   int StatusImage() const;
 
@@ -452,6 +459,7 @@ class TDMPMain : public TWMApiForm, public Talven::IVaspoLOG, public ISearchINSH
   bool FRememberedCode = false;  // Code came from the settings
   std::string FJobDetail;        // detail of a job error the root does not hold
   bool FSkipCSVClick = false;    // the mouse-down saved the card: the click does nothing
+  bool FAccesWebAuto = false;    // the accepted offer: the web-access form submits at once
   // ---- Record (DMP2Main.Dossier.cpp) ----
   void CreateDossierControls();
   void SetMedecin();

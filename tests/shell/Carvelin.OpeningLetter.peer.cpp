@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "Carvelin.MessageDlg.h"
-#include "Carvelin.OpeningLetter.h"
+#include "Carvelin.Letters.h"
 #include "DMP2Main.h"
 #include "FakeCarvelin.h"
 #include "Simulator.h"
@@ -110,10 +110,10 @@ class TOpeningLetterTest : public QObject {
   void letter_carries_name_and_ins_and_is_saved_as_pdf() {
     const std::string Name = "Madame Zoé-Marie D'ARC + /=";
     const std::string URL = OpeningLetterURL(HostsConfig().Maker, Name, "279035121518989");
-    const std::string File = (Work.Path() / OpeningLetterFileName("279035121518989")).string();
+    const std::string File = (Work.Path() / LetterFileName("279035121518989")).string();
     QCOMPARE(fs::path(File).filename().string(), std::string("DMP_279035121518989.PDF"));
     const size_t Since = Sim.LogSize();
-    QVERIFY(DownloadOpeningLetter(URL, File));
+    QVERIFY(DownloadLetter(URL, File));
     const auto Log = Sim.WaitForLog(1, Since);
     QCOMPARE(Log.size(), size_t(1));
     QCOMPARE(DecodedByPython(Log[0]), Name + "|279035121518989|True");
@@ -131,7 +131,7 @@ class TOpeningLetterTest : public QObject {
     QFETCH(QString, Variant);
     this->Variant(Variant.toStdString().c_str());
     const std::string File = (Work.Path() / "DMP_1.PDF").string();
-    QVERIFY(!DownloadOpeningLetter(OpeningLetterURL(HostsConfig().Maker, "M", "1"), File));
+    QVERIFY(!DownloadLetter(OpeningLetterURL(HostsConfig().Maker, "M", "1"), File));
     QVERIFY(NothingBut({}));
   }
 
@@ -140,8 +140,8 @@ class TOpeningLetterTest : public QObject {
     QCOMPARE(OpeningLetterURL("http://127.0.0.1:1", "M", "1"), std::string());
     QVERIFY(OpeningLetterURL("HTTPS://maker.test", "M", "1").starts_with("HTTPS://maker.test/dmp/ouverture.php?data="));
     for (const char* Bad : {"", "12345678901234567890123", "../x", "12 34", "1é", "12/3"})
-      QCOMPARE(OpeningLetterFileName(Bad), std::string());
-    QCOMPARE(OpeningLetterFileName("1234567890123456789012"), std::string("DMP_1234567890123456789012.PDF"));
+      QCOMPARE(LetterFileName(Bad), std::string());
+    QCOMPARE(LetterFileName("1234567890123456789012"), std::string("DMP_1234567890123456789012.PDF"));
   }
 
   // The window: declining the web-access offer fetches the letter into the

@@ -87,11 +87,12 @@ TEST, RIVIERE, DALMEIDA = (d["id"] for d in PRACTITIONERS)
 
 
 def record(count, authorisation="VALIDE", treating=False, closed=None, web=False, ens=False,
-           opposition=False, with_patient_document=False, practitioners=()):
+           opposition=False, with_patient_document=False, practitioners=(), channels=()):
     """practitioners: (national id, mode, treating doctor) of those with
-    access to the record or forbidden from it."""
+    access to the record or forbidden from it; channels: the web account's
+    one-time-password channels, (type, address)."""
     return {"authorisation": authorisation, "treating": treating, "closed": closed, "web_access": web,
-            "ens": ens, "emergency_opposition": opposition, "document_count": count,
+            "channels": [list(c) for c in channels], "ens": ens, "emergency_opposition": opposition, "document_count": count,
             "patient_document": with_patient_document, "last_access": "-3d", "last_update": "-12d",
             "last_document": "-12d", "authorisation_date": "-400d",
             "practitioners": [{"id": i, "mode": m, "treating": t} for i, m, t in practitioners]}
@@ -102,7 +103,8 @@ PATIENTS = [
            usage_name="MARTIN-DURAND",
            record=record(9, treating=True, web=True, with_patient_document=True,
                          practitioners=[(TEST, "ACTIVE", True), (RIVIERE, "ACTIVE", False),
-                                        (DALMEIDA, "INTERDITE", False)]),
+                                        (DALMEIDA, "INTERDITE", False)],
+                         channels=[("SMS", "0612345678"), ("EMAIL", "zoe.martin@exemple.fr")]),
            address=address("12 rue de l'Église", "75011", "Paris", "Bâtiment B"),
            telecom={"fixe": "0143000000", "mobile": "0612345678", "email": "zoe.martin@exemple.fr"}),
     person("lheritier", 1, "7211", "69", "123008", "M", ["Jérôme"], "L'HÉRITIER", "-53y-20d",

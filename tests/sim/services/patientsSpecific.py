@@ -7,10 +7,11 @@ createPatientAccess  DMPOk, login and password; the web account opens with
                      its first channel; DMPPatientAccessAlreadyExists
                      when it is open already
 updatePatientAccess  DMPOk, new login and password
-patientOTPUpdate     DMPOk: AJOUT adds a channel (a known one:
-                     DMPPatientAccessOTPAlreadyExists), MODIFICATION
-                     replaces the channel of its type, SUPPRESSION removes
-                     it (an empty canal: the mobile channel)
+patientOTPUpdate     DMPOk: AJOUT adds a channel (one of its type
+                     already there: DMPPatientAccessOTPAlreadyExists),
+                     MODIFICATION replaces the channel of its type,
+                     SUPPRESSION removes it (an empty canal: the mobile
+                     channel, "@": the e-mail channel)
 The access operations pass the record checks of simkit.record; "type" must
 fit "canal" (SMS: ten digits, EMAIL: one '@') and "action" be known.
 Variants: "access_exists" (DMPPatientAccessAlreadyExists),
@@ -121,14 +122,15 @@ def otp_update(request, body, sim):
     kind, canal = channel(body, empty_allowed=action == "SUPPRESSION")
     channels = r.setdefault("channels", [])
     if action == "AJOUT":
-        if [kind, canal] in channels:
+        if any(c[0] == kind for c in channels):
             return output(request, "patientOTPUpdate", NS, ACTION, "DMPPatientAccessOTPAlreadyExists",
                           context="Ce canal existe déjà")
         channels.append([kind, canal])
     elif action == "MODIFICATION":
         r["channels"] = [c for c in channels if c[0] != kind] + [[kind, canal]]
     else:
-        r["channels"] = [c for c in channels if c != [kind, canal] and not (canal == "" and c[0] == "SMS")]
+        whole_kind = canal in ("", "@")
+        r["channels"] = [c for c in channels if c != [kind, canal] and not (whole_kind and c[0] == kind)]
     return output(request, "patientOTPUpdate", NS, ACTION, "DMPOk")
 
 

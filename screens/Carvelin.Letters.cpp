@@ -1,4 +1,4 @@
-#include "Carvelin.OpeningLetter.h"
+#include "Carvelin.Letters.h"
 
 #include <unistd.h>
 
@@ -29,24 +29,32 @@ constexpr size_t MaxLetterSize = 16 * 1024 * 1024;
 
 bool Writable(const std::filesystem::path& Folder) { return access(Folder.c_str(), W_OK | X_OK) == 0; }
 
+// The patient's data never travel in clear; Base64 holds '+', '/' and '=',
+// which a query must carry escaped.
+std::string LetterURL(std::string_view Maker, std::string_view Path, std::string_view Data) {
+  if (!Vantrel::StartsText("https://", Maker)) return {};
+  return std::string(Maker) + std::string(Path) + Vantrel::URL::Encode(Vantrel::Base64Encode(Data));
+}
+
 }  // namespace
 
 std::string OpeningLetterURL(std::string_view Maker, std::string_view Name, std::string_view INS) {
-  // The patient's name and INS never travel in clear.
-  if (!Vantrel::StartsText("https://", Maker)) return {};
-  const std::string JSON = Vantrel::JSON::buildJSON(TLetterData{std::string(Name), std::string(INS)});
-  // Base64 holds '+', '/' and '=', which a query must carry escaped.
-  return std::string(Maker) + "/dmp/ouverture.php?data=" + Vantrel::URL::Encode(Vantrel::Base64Encode(JSON));
+  return LetterURL(Maker, "/dmp/ouverture.php?data=",
+                   Vantrel::JSON::buildJSON(TLetterData{std::string(Name), std::string(INS)}));
 }
 
-std::string OpeningLetterFileName(std::string_view INS) {
+std::string AccessLetterURL(std::string_view Maker, std::string_view Data) {
+  return LetterURL(Maker, "/dmp/index.php?data=", Data);
+}
+
+std::string LetterFileName(std::string_view INS) {
   if (INS.empty() || INS.size() > MaxLetterINS) return {};
   for (const char C : INS)
     if (!((C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'))) return {};
   return "DMP_" + std::string(INS) + ".PDF";
 }
 
-std::string OpeningLetterFolder() {
+std::string LetterFolder() {
   namespace fs = std::filesystem;
   std::error_code Error;
   const fs::path Current = fs::current_path(Error);
@@ -64,7 +72,13 @@ std::string OpeningLetterFolder() {
   return Writable(Folder) ? Folder.string() : std::string();
 }
 
-bool DownloadOpeningLetter(const std::string& URL, const std::string& FileName, int TimeoutMs) {
+bool SaveLetter(const std::string& FileName, std::string_view Body) {
+  // A kept file would keep its mode; the letter may hold a password.
+  unlink(FileName.c_str());
+  return Vantrel::StringToFile(FileName, Body);
+}
+
+bool DownloadLetter(const std::string& URL, const std::string& FileName, int TimeoutMs) {
   if (URL.empty() || FileName.empty()) return false;
   try {
     Vantrel::THTTPClient Client;
@@ -75,7 +89,7 @@ bool DownloadOpeningLetter(const std::string& URL, const std::string& FileName, 
     std::string Body;
     Client.Get(URL, Body);
     if (Client.ResponseCode() != 200 || !Body.starts_with("%PDF-")) return false;
-    return Vantrel::StringToFile(FileName, Body);
+    return SaveLetter(FileName, Body);
   } catch (const std::exception&) {
     return false;
   }
