@@ -239,6 +239,20 @@ std::string EncodedBytes(X509* Cert) {
 
 std::string HTTPFetch(const std::string& URL);
 
+}  // namespace
+
+std::string CertSubjectName(std::string_view Certificate) {
+  TX509 Cert = DecodeCertificate(Certificate);
+  unsigned char* Buf = nullptr;
+  int Len = Cert ? i2d_X509_NAME(X509_get_subject_name(Cert.get()), &Buf) : 0;
+  if (Len <= 0) return {};
+  std::string DER(reinterpret_cast<const char*>(Buf), size_t(Len));
+  OPENSSL_free(Buf);
+  return DER;
+}
+
+namespace {
+
 struct TTrust {
   std::mutex Lock;  // guards the three below; never held during a check
   std::string ExtraCAFile;

@@ -72,6 +72,9 @@ inline constexpr uint32_t CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
 // or undecodable name.
 std::string CertNameText(std::string_view Name, uint32_t Type);
 
+// The subject name (DER) of a DER certificate; empty when it cannot be decoded.
+std::string CertSubjectName(std::string_view Certificate);
+
 // ---- Client certificates ----
 
 // A certificate the program holds for client authentication: its chain (DER,

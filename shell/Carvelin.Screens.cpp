@@ -11,6 +11,7 @@
 #include "UAjoutDocument.h"
 #include "UApropos.h"
 #include "UBeneficiaires.h"
+#include "UCertificats.h"
 #include "UDocumentViewer.h"
 #include "UFrameDossiers.h"
 #include "UFramePatients.h"
@@ -240,6 +241,10 @@ TScreens TScreens::Program() {
     const std::string Module = Main && Main->INI ? Main->INI->ReadString("Services", "CryptoLib", "") : "";
     // The outside pages' addresses are not known here: their labels stay hidden.
     TFrmAPropos::Execute(Sender, {}, Module.empty() ? Talven::eSante::TCryptoLibV5::DefaultModule() : Module);
+  };
+  S.CertificatsExecute = [](QWidget* Sender, TVaspoDatabase& Database) {
+    return TCertificats::Execute(Sender, [&Database](const std::string& Nom, std::string_view Auth,
+                                                     std::string_view Sign) { Database.AddCertificats(Nom, Auth, Sign); });
   };
   return S;
 }
