@@ -24,13 +24,6 @@ using Vantrel::Q;
 
 namespace {
 
-QLineEdit* PasswordEdit(QWidget* Parent, const QString& Name) {
-  auto* Edit = new QLineEdit(Parent);
-  Edit->setObjectName(Name);
-  Edit->setEchoMode(QLineEdit::Password);
-  return Edit;
-}
-
 QLabel* HolderText(QWidget* Parent, const QString& Name) {
   auto* Label = new QLabel(Parent);
   Label->setObjectName(Name);
@@ -39,19 +32,38 @@ QLabel* HolderText(QWidget* Parent, const QString& Name) {
   return Label;
 }
 
-// The edit's text in UTF-8, for the caller to wipe.
-std::string PasswordOf(const QLineEdit* Edit) {
+void ShowMessage(QWidget* Parent, const QString& Text) {
+  QMessageBox::warning(Parent, QStringLiteral("Carvelin"), Text);
+}
+
+}  // namespace
+
+std::string PasswordText(const QLineEdit* Edit) {
   QByteArray Utf8 = Edit->text().toUtf8();
   std::string Password(Utf8.constData(), size_t(Utf8.size()));
   Vantrel::SecureZeroMemory(Utf8.data(), size_t(Utf8.size()));
   return Password;
 }
 
-void ShowMessage(QWidget* Parent, const QString& Text) {
-  QMessageBox::warning(Parent, QStringLiteral("Carvelin"), Text);
+void MakePasswordEdits(QWidget* Parent, QLineEdit*& AuthPwd, QLineEdit*& SignPwd, QCheckBox*& SamePwd,
+                       const std::function<void()>& Change) {
+  auto Make = [&](const QString& Name) {
+    auto* Edit = new QLineEdit(Parent);
+    Edit->setObjectName(Name);
+    Edit->setEchoMode(QLineEdit::Password);
+    QObject::connect(Edit, &QLineEdit::textChanged, Parent, Change);
+    return Edit;
+  };
+  AuthPwd = Make(QStringLiteral("edAuthPwd"));
+  SignPwd = Make(QStringLiteral("edSignPwd"));
+  SamePwd = new QCheckBox(ScreensTr::tr("Mot de passe identique"), Parent);
+  SamePwd->setObjectName(QStringLiteral("cbSamePwd"));
+  SamePwd->setChecked(true);
 }
 
-}  // namespace
+void FollowSamePassword(const QLineEdit* AuthPwd, const QLineEdit* SignPwd, QCheckBox* Same) {
+  Same->setChecked(AuthPwd->text() == SignPwd->text());
+}
 
 TCertificats::TCertificats(QWidget* Parent, TAddCertificatsEvent AddCertificats)
     : QDialog(Parent), FAddCertificats(std::move(AddCertificats)) {
@@ -71,15 +83,11 @@ TCertificats::TCertificats(QWidget* Parent, TAddCertificatsEvent AddCertificats)
   };
   edAuthFile = MakeFileEdit(QStringLiteral("edAuthFile"));
   btBrowseAuth = MakeBrowse(QStringLiteral("btBrowseAuth"));
-  edAuthPwd = PasswordEdit(this, QStringLiteral("edAuthPwd"));
   lbAuth = HolderText(this, QStringLiteral("lbAuth"));
   edSignFile = MakeFileEdit(QStringLiteral("edSignFile"));
   btBrowseSign = MakeBrowse(QStringLiteral("btBrowseSign"));
-  edSignPwd = PasswordEdit(this, QStringLiteral("edSignPwd"));
   lbSign = HolderText(this, QStringLiteral("lbSign"));
-  cbSamePwd = new QCheckBox(ScreensTr::tr("Mot de passe identique"), this);
-  cbSamePwd->setObjectName(QStringLiteral("cbSamePwd"));
-  cbSamePwd->setChecked(true);
+  MakePasswordEdits(this, edAuthPwd, edSignPwd, cbSamePwd, [this] { edSignPwdChange(); });
   btOK = new QPushButton(ScreensTr::tr("OK"), this);
   btOK->setObjectName(QStringLiteral("btOK"));
   btOK->setDefault(true);
@@ -88,8 +96,6 @@ TCertificats::TCertificats(QWidget* Parent, TAddCertificatsEvent AddCertificats)
 
   connect(btBrowseAuth, &QPushButton::clicked, this, [this] { btBrowseAuthClick(); });
   connect(btBrowseSign, &QPushButton::clicked, this, [this] { btBrowseSignClick(); });
-  connect(edAuthPwd, &QLineEdit::textChanged, this, [this] { edSignPwdChange(); });
-  connect(edSignPwd, &QLineEdit::textChanged, this, [this] { edSignPwdChange(); });
   connect(btOK, &QPushButton::clicked, this, [this] { btOKClick(); });
   connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -160,7 +166,7 @@ bool TCertificats::ReadCertificate(QLineEdit* FileEdit, QLineEdit* PasswordEdit,
   // One byte more than a file may hold, so that a larger one is refused.
   const QByteArray Data = File.read(qint64(Vantrel::MaxPFXSize) + 1);
   Bytes.assign(Data.constData(), size_t(Data.size()));
-  std::string Password = PasswordOf(PasswordEdit);
+  std::string Password = PasswordText(PasswordEdit);
   Vantrel::TPFXContent Content;
   std::string Error;
   const bool Opened = Vantrel::PFXImportCertStore(Bytes, Password, Content, Error);
@@ -191,7 +197,7 @@ void TCertificats::btBrowseAuthClick() { Browse(edAuthFile); }
 
 void TCertificats::btBrowseSignClick() { Browse(edSignFile); }
 
-void TCertificats::edSignPwdChange() { cbSamePwd->setChecked(edAuthPwd->text() == edSignPwd->text()); }
+void TCertificats::edSignPwdChange() { FollowSamePassword(edAuthPwd, edSignPwd, cbSamePwd); }
 
 void TCertificats::btOKClick() {
   std::string Auth, Sign;

@@ -17,6 +17,15 @@ class QPushButton;
 
 namespace Carvelin {
 
+// A password edit's text in UTF-8, for the caller to wipe after use.
+std::string PasswordText(const QLineEdit* Edit);
+// The masked password edits of a pair and the box "Mot de passe identique"
+// (ticked), as the certificate forms have them; Change runs at every text change.
+void MakePasswordEdits(QWidget* Parent, QLineEdit*& AuthPwd, QLineEdit*& SignPwd, QCheckBox*& SamePwd,
+                       const std::function<void()>& Change);
+// Ticks Same when the two password edits hold the same text.
+void FollowSamePassword(const QLineEdit* AuthPwd, const QLineEdit* SignPwd, QCheckBox* Same);
+
 // Stores a pair under the holder's name.
 using TAddCertificatsEvent = std::function<void(const std::string& Nom, std::string_view Auth, std::string_view Sign)>;
 
