@@ -32,8 +32,12 @@ QLabel* HolderText(QWidget* Parent, const QString& Name) {
   return Label;
 }
 
-void ShowMessage(QWidget* Parent, const QString& Text) {
-  QMessageBox::warning(Parent, QStringLiteral("Carvelin"), Text);
+// Holder names and library texts come from the files: never read as markup.
+int ShowMessage(QWidget* Parent, QMessageBox::Icon Icon, const QString& Text,
+                QMessageBox::StandardButtons Buttons = QMessageBox::Ok) {
+  QMessageBox Box(Icon, QStringLiteral("Carvelin"), Text, Buttons, Parent);
+  Box.setTextFormat(Qt::PlainText);
+  return Box.exec();
 }
 
 }  // namespace
@@ -159,7 +163,7 @@ bool TCertificats::ReadCertificate(QLineEdit* FileEdit, QLineEdit* PasswordEdit,
   Label->clear();
   QFile File(FileEdit->text());
   if (FileEdit->text().isEmpty() || !File.open(QIODevice::ReadOnly)) {
-    ShowMessage(this, ScreensTr::tr("Impossible de lire le certificat."));
+    ShowMessage(this, QMessageBox::Warning, ScreensTr::tr("Impossible de lire le certificat."));
     FileEdit->setFocus();
     return false;
   }
@@ -172,7 +176,8 @@ bool TCertificats::ReadCertificate(QLineEdit* FileEdit, QLineEdit* PasswordEdit,
   const bool Opened = Vantrel::PFXImportCertStore(Bytes, Password, Content, Error);
   Vantrel::WipeBytes(Password);
   if (!Opened) {
-    ShowMessage(this, ScreensTr::tr("Impossible de charger le certificat.") + QLatin1Char('\n') + Q(Error));
+    ShowMessage(this, QMessageBox::Warning,
+                ScreensTr::tr("Impossible de charger le certificat.") + QLatin1Char('\n') + Q(Error));
     PasswordEdit->setFocus();
     return false;
   }
@@ -208,13 +213,12 @@ void TCertificats::btOKClick() {
           ? ScreensTr::tr("Voulez-vous ajouter les certificats suivants : ") + QLatin1Char('\n') + lbAuth->text() +
                 QLatin1Char('\n') + lbSign->text()
           : ScreensTr::tr("Voulez-vous ajouter le certificat ") + lbAuth->text() + QStringLiteral(" ?");
-  if (QMessageBox::question(this, QStringLiteral("Carvelin"), Question, QMessageBox::Yes | QMessageBox::No) !=
-      QMessageBox::Yes)
+  if (ShowMessage(this, QMessageBox::Question, Question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   try {
     FAddCertificats(lbAuth->text().toStdString(), Auth, Sign);
   } catch (const std::exception& E) {
-    QMessageBox::critical(this, QStringLiteral("Carvelin"), QString::fromUtf8(E.what()));
+    ShowMessage(this, QMessageBox::Critical, QString::fromUtf8(E.what()));
     return;
   }
   accept();

@@ -26,7 +26,8 @@ struct TBoxes {
   std::unique_ptr<QTimer> Timer;
   void Expect(QMessageBox::StandardButton Answer) {
     Timer = AnswerModal<QMessageBox>([this, Answer](QMessageBox& Box) {
-      Texts << Box.text();
+      // Names from the files are no markup.
+      Texts << (Box.textFormat() == Qt::PlainText ? QString() : QStringLiteral("(markup) ")) + Box.text();
       if (QAbstractButton* Button = Box.button(Answer)) Button->click();
       else Box.done(0);
     });
