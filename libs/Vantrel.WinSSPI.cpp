@@ -2,6 +2,8 @@
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/provider.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
@@ -236,6 +238,20 @@ std::string EncodedBytes(X509* Cert) {
 }
 
 std::string HTTPFetch(const std::string& URL);
+
+}  // namespace
+
+std::string CertSubjectName(std::string_view Certificate) {
+  TX509 Cert = DecodeCertificate(Certificate);
+  unsigned char* Buf = nullptr;
+  int Len = Cert ? i2d_X509_NAME(X509_get_subject_name(Cert.get()), &Buf) : 0;
+  if (Len <= 0) return {};
+  std::string DER(reinterpret_cast<const char*>(Buf), size_t(Len));
+  OPENSSL_free(Buf);
+  return DER;
+}
+
+namespace {
 
 struct TTrust {
   std::mutex Lock;  // guards the three below; never held during a check
@@ -573,6 +589,94 @@ void SetCRLFetcher(TCRLFetcher Fetcher) {
   TTrust& T = Trust();
   std::lock_guard<std::mutex> Guard(T.Lock);
   T.Fetcher = Fetcher ? std::move(Fetcher) : HTTPFetch;
+}
+
+// ---- PKCS #12 files ----
+
+namespace {
+
+struct TPKCS12Free {
+  void operator()(PKCS12* P) const { PKCS12_free(P); }
+};
+struct TPKeyFree {
+  void operator()(EVP_PKEY* K) const { EVP_PKEY_free(K); }
+};
+
+// The reasons of the thread's error queue, oldest first; the queue is emptied.
+std::string TakeErrorText() {
+  std::string Text;
+  while (unsigned long Code = ERR_get_error()) {
+    const char* Reason = ERR_reason_error_string(Code);
+    std::string Item = Reason ? Reason : "error " + std::to_string(ERR_GET_REASON(Code));
+    if (Text.find(Item) != std::string::npos) continue;
+    Text += (Text.empty() ? "" : ", ") + Item;
+  }
+  return Text;
+}
+
+// A library context with the default and the legacy algorithms, made once
+// and never freed; nullptr when the legacy module is not installed.
+OSSL_LIB_CTX* LegacyContext() {
+  static OSSL_LIB_CTX* Context = [] {
+    OSSL_LIB_CTX* C = OSSL_LIB_CTX_new();
+    if (C && (!OSSL_PROVIDER_load(C, "default") || !OSSL_PROVIDER_load(C, "legacy"))) {
+      OSSL_LIB_CTX_free(C);
+      C = nullptr;
+    }
+    ERR_clear_error();
+    return C;
+  }();
+  return Context;
+}
+
+// Parses the file in the thread's current library context.
+bool ParsePFX(std::string_view Data, const std::string& Password, TPFXContent& Content) {
+  const auto* P = reinterpret_cast<const unsigned char*>(Data.data());
+  std::unique_ptr<PKCS12, TPKCS12Free> File(d2i_PKCS12(nullptr, &P, long(Data.size())));
+  if (!File) return false;
+  EVP_PKEY* RawKey = nullptr;
+  STACK_OF(X509)* RawCerts = nullptr;
+  // Without a certificate to fill, every certificate comes back in file order.
+  if (!PKCS12_parse(File.get(), Password.c_str(), &RawKey, nullptr, &RawCerts)) return false;
+  std::unique_ptr<EVP_PKEY, TPKeyFree> Key(RawKey);
+  TChain Certs(RawCerts);
+  Content = {};
+  for (int I = 0; I < sk_X509_num(Certs.get()); ++I) {
+    X509* Cert = sk_X509_value(Certs.get(), I);
+    if (Content.KeyCertificate < 0 && Key && X509_check_private_key(Cert, Key.get()) == 1)
+      Content.KeyCertificate = I;
+    Content.Certificates.push_back(EncodedBytes(Cert));
+  }
+  ERR_clear_error();
+  return true;
+}
+
+}  // namespace
+
+bool PFXImportCertStore(std::string_view Data, const std::string& Password, TPFXContent& Content, std::string& Error) {
+  Content = {};
+  Error.clear();
+  if (Data.empty() || Data.size() > MaxPFXSize) {
+    Error = Data.empty() ? "fichier vide" : "fichier de plus de 1 Mio";
+    return false;
+  }
+  ERR_clear_error();
+  if (ParsePFX(Data, Password, Content)) return true;
+  Error = TakeErrorText();
+  if (OSSL_LIB_CTX* Legacy = LegacyContext()) {
+    // The context is the thread's default only for this call.
+    OSSL_LIB_CTX* Previous = OSSL_LIB_CTX_set0_default(Legacy);
+    bool Ok = ParsePFX(Data, Password, Content);
+    std::string LegacyError = TakeErrorText();
+    OSSL_LIB_CTX_set0_default(Previous);
+    if (Ok) {
+      Error.clear();
+      return true;
+    }
+    if (!LegacyError.empty()) Error = LegacyError;
+  }
+  if (Error.empty()) Error = "fichier illisible";
+  return false;
 }
 
 }  // namespace Vantrel

@@ -72,6 +72,9 @@ inline constexpr uint32_t CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
 // or undecodable name.
 std::string CertNameText(std::string_view Name, uint32_t Type);
 
+// The subject name (DER) of a DER certificate; empty when it cannot be decoded.
+std::string CertSubjectName(std::string_view Certificate);
+
 // ---- Client certificates ----
 
 // A certificate the program holds for client authentication: its chain (DER,
@@ -97,6 +100,24 @@ class TCertificateStore {
 
 // The program's own store, used when a connection is given none.
 TCertificateStore& MyStore();
+
+// ---- PKCS #12 files ----
+
+inline constexpr size_t MaxPFXSize = size_t(1) << 20;
+
+// What a PKCS #12 file holds once opened: its certificates (DER) in file
+// order, and which of them matches its private key (-1: none does).
+struct TPFXContent {
+  std::vector<std::string> Certificates;
+  int KeyCertificate = -1;
+};
+
+// Opens a PKCS #12 file with its password (UTF-8), with the legacy
+// algorithms (RC2, 3DES) when the default ones cannot read it. The private
+// key is only compared with the certificates and freed at once. False, with
+// Error the library's explanation, when the file is larger than MaxPFXSize,
+// undecodable, or the password is wrong.
+bool PFXImportCertStore(std::string_view Data, const std::string& Password, TPFXContent& Content, std::string& Error);
 
 // ---- Trust store and chain check ----
 

@@ -13,6 +13,8 @@
 #include "UAjoutDocument.h"
 #include "UApropos.h"
 #include "UBeneficiaires.h"
+#include "UCertificats.h"
+#include "UChoixPraticien.h"
 #include "UDocumentViewer.h"
 #include "UFermerDMP.h"
 #include "UForcerDMP.h"
@@ -22,6 +24,7 @@
 #include "UFrmNoteVaccination.h"
 #include "UFrmSearchiNS.h"
 #include "UListePraticiens.h"
+#include "ULoadCertificat.h"
 #include "UStatistiques.h"
 #include "UStructures.h"
 #include "UVoletAdministratif.h"
@@ -270,6 +273,24 @@ TScreens TScreens::Program() {
     const std::string Module = Main && Main->INI ? Main->INI->ReadString("Services", "CryptoLib", "") : "";
     // The outside pages' addresses are not known here: their labels stay hidden.
     TFrmAPropos::Execute(Sender, {}, Module.empty() ? Talven::eSante::TCryptoLibV5::DefaultModule() : Module);
+  };
+  S.CertificatsExecute = [](QWidget* Sender, TVaspoDatabase& Database) {
+    return TCertificats::Execute(Sender, [&Database](const std::string& Nom, std::string_view Auth,
+                                                     std::string_view Sign) { Database.AddCertificats(Nom, Auth, Sign); });
+  };
+  S.LoadCertificatExecute = [](QWidget* Sender, Talven::ICarvelin& DMP, const TCertificat& Certificat,
+                               std::shared_ptr<Talven::IVaspoCRT>& CRT) {
+    return TLoadCertificat::Execute(Sender, DMP, Certificat, CRT, [&DMP](int Error, const std::string& Detail) {
+      if (Detail.empty())
+        ShowDmpError(&DMP, Error);
+      else
+        ShowDmpError(&DMP, Error, Detail);
+    });
+  };
+  S.ChoixPraticienExecute = [](QWidget* Sender, Talven::IVaspoCRT& CRT, const Talven::TActivite& Act,
+                               TVaspoPraticien& Praticien) {
+    auto* Main = qobject_cast<TDMPMain*>(Sender);
+    return Main && TChoixPraticien::Execute(Sender, Main->Database, CRT, Act, Praticien);
   };
   return S;
 }

@@ -1,8 +1,9 @@
-// Certificate names against openssl x509.
+// Certificate names against openssl x509; PKCS #12 files made and read back by openssl pkcs12.
 #include "Vantrel.WinSSPI.h"
 
 #include <map>
 
+#include "TestPKI.h"
 #include "TestSupport.h"
 
 using namespace Vantrel;
@@ -119,5 +120,92 @@ TEST_F(WinSSPI, certificate_name_forms_and_flags) {
   EXPECT_EQ(CertNameText(Der.substr(0, Der.size() - 3), CERT_X500_NAME_STR), "");
   EXPECT_EQ(CertNameText(std::string("\x30\x00", 2), CERT_X500_NAME_STR), "");
 }
+
+// ---- PKCS #12 files ----
+
+// A PKCS #12 file made by openssl from the test PKI's software client
+// certificate and the given further certificates.
+std::string ExportPFX(const TestSupport::TempDir& Dir, const std::vector<std::string>& Extra, const std::string& Password,
+                      bool Legacy) {
+  std::vector<std::string> Argv = {"openssl", "pkcs12", "-export", "-in", TestSupport::PKIFile("client.pem"),
+                                   "-inkey", TestSupport::PKIFile("client.key"), "-passout", "pass:" + Password,
+                                   "-out", (Dir / "out.p12").string()};
+  if (!Extra.empty()) {
+    std::string Chain;
+    for (const std::string& Name : Extra) Chain += TestSupport::ReadFile(TestSupport::PKIFile(Name));
+    TestSupport::WriteFile(Dir / "extra.pem", Chain);
+    Argv.insert(Argv.end(), {"-certfile", (Dir / "extra.pem").string()});
+  }
+  if (Legacy) Argv.push_back("-legacy");
+  TestSupport::RunResult R = TestSupport::Run(Argv);
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  return TestSupport::ReadFile(Dir / "out.p12");
+}
+
+// The certificates openssl itself reads from the file, in its order.
+std::vector<std::string> OpenSSLCertificates(const TestSupport::TempDir& Dir, const std::string& Password, bool Legacy) {
+  std::vector<std::string> Argv = {"openssl", "pkcs12", "-in", (Dir / "out.p12").string(), "-nokeys",
+                                   "-passin", "pass:" + Password, "-out", (Dir / "certs.pem").string()};
+  if (Legacy) Argv.push_back("-legacy");
+  TestSupport::RunResult R = TestSupport::Run(Argv);
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  return TestSupport::CertificatesDER(Dir / "certs.pem");
+}
+
+TEST_F(WinSSPI, pkcs12_files_give_their_certificates_and_the_key_holder) {
+  struct TCase {
+    std::vector<std::string> Extra;
+    bool Legacy;
+  };
+  const TCase Cases[] = {
+      {{"ca-personnes.pem", "root-ca.pem"}, false},
+      {{"root-ca.pem", "ca-personnes.pem"}, false},
+      {{}, false},
+      {{"ca-personnes.pem", "root-ca.pem"}, true},
+  };
+  const std::string Holder = TestSupport::CertificatesDER(TestSupport::PKIFile("client.pem")).at(0);
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Extra.size() + C.Legacy * 10);
+    TestSupport::TempDir Dir;
+    const std::string Password = "mot de passe é";
+    std::string File = ExportPFX(Dir, C.Extra, Password, C.Legacy);
+    TPFXContent Content;
+    std::string Error;
+    ASSERT_TRUE(PFXImportCertStore(File, Password, Content, Error)) << Error;
+    EXPECT_EQ(Error, "");
+    EXPECT_EQ(Content.Certificates, OpenSSLCertificates(Dir, Password, C.Legacy));
+    ASSERT_EQ(Content.Certificates.size(), C.Extra.size() + 1);
+    ASSERT_GE(Content.KeyCertificate, 0);
+    EXPECT_EQ(Content.Certificates[size_t(Content.KeyCertificate)], Holder);
+  }
+}
+
+TEST_F(WinSSPI, pkcs12_files_refused_with_the_reason) {
+  TestSupport::TempDir Dir;
+  std::string File = ExportPFX(Dir, {"ca-personnes.pem", "root-ca.pem"}, "secret", false);
+  struct TCase {
+    std::string Data, Password, Error;
+  };
+  const TCase Cases[] = {
+      {File, "autre", "mac verify failure"},
+      {File.substr(0, File.size() / 2), "secret", "nested asn1 error"},
+      {std::string(MaxPFXSize + 1, '0'), "secret", "fichier de plus de 1 Mio"},
+      {"", "secret", "fichier vide"},
+  };
+  for (const TCase& C : Cases) {
+    TPFXContent Content;
+    Content.KeyCertificate = 7;
+    std::string Error;
+    EXPECT_FALSE(PFXImportCertStore(C.Data, C.Password, Content, Error));
+    EXPECT_NE(Error.find(C.Error), std::string::npos) << Error;
+    EXPECT_TRUE(Content.Certificates.empty());
+    EXPECT_EQ(Content.KeyCertificate, -1);
+  }
+  // The same file with its password still opens after a refusal on this thread.
+  TPFXContent Content;
+  std::string Error;
+  EXPECT_TRUE(PFXImportCertStore(File, "secret", Content, Error)) << Error;
+}
+
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "UBeneficiaires.h"
 #include "UCodePIN.h"
 #include "UFrmQualificationINSi.h"
+#include "ULoadCertificat.h"
 #include "Vantrel.ImageButtons.h"
 #include "Vantrel.SysUtils.h"
 
@@ -374,6 +375,30 @@ class TDMP2MainLoginTest : public QObject {
     QVERIFY(!Main->pnCPX->isHidden());
     QCOMPARE(Main->ibCPX->ImageIndex(), 33);
     QCOMPARE(Main->Documents->GetFavoris(), std::string("11502-2|"));
+  }
+
+  // The program's password form: a loader that raises is shown as the
+  // client core's exception with its text, the form stays open and no
+  // session is handed over.
+  void program_certificate_form_shows_a_raising_loader() {
+    Carvelin::TCertificat Pair;
+    Pair.Nom = "Cabinet";
+    Fake->Script("LoadCertificat", TFakeAnswer{.Detail = "TODO !", .Raise = true});
+    bool StayedOpen = false;
+    auto Answer = AnswerModal<TLoadCertificat>([&StayedOpen](TLoadCertificat& Form) {
+      Form.edAuthPwd->setText("secret");
+      Form.btOK->click();
+      StayedOpen = Form.isVisible();
+      Form.btCancel->click();
+    });
+    std::shared_ptr<IVaspoCRT> CRT = Fake->NewCertificateSession();
+    QVERIFY(!TScreens::Program().LoadCertificatExecute(Main.get(), *Fake, Pair, CRT));
+    QVERIFY(StayedOpen);
+    QVERIFY(!CRT);
+    QCOMPARE(Boxes.size(), size_t(1));
+    const std::string_view Message = Fake->GetErrMsg(ERR_EXCEPTION);
+    QCOMPARE(Boxes[0].Informative, QString::fromUtf8(Message.data(), qsizetype(Message.size())));
+    QCOMPARE(Boxes[0].Detail, QStringLiteral("TODO !"));
   }
 
   void recent_cards_keep_six_and_move_a_card_read_again() {

@@ -11,6 +11,8 @@ namespace {
 
 std::string Quote(std::string_view S) { return "\"" + std::string(S) + "\""; }
 std::string Bytes(std::string_view Data) { return std::to_string(Data.size()) + " bytes"; }
+// A password as one star per byte: tests tell two apart by their lengths.
+std::string Masked(std::string_view Password) { return std::string(Password.size(), '*'); }
 
 const char* const CdaSource =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -475,8 +477,8 @@ class TFakeCPS : public IVaspoCPS, protected TFakeLink {
 class TFakeCRT : public TFakeCPS, public IVaspoCRT {
  public:
   using TFakeCPS::TFakeCPS;
-  int LoadSignature(std::string_view Data, std::string_view) override {
-    return Core->Call("LoadSignature", std::to_string(Data.size()) + " bytes ****");
+  int LoadSignature(std::string_view Data, std::string_view Password) override {
+    return Core->Call("LoadSignature", Bytes(Data) + " " + Masked(Password));
   }
   const TActivite* GetStructure() override { return FStructure ? &*FStructure : nullptr; }
   void SetStructure(std::string_view codeStruct, std::string_view idStruct, std::string_view RaisonSociale,
@@ -717,10 +719,11 @@ std::string TFakeCarvelin::GetDMPParams(std::string_view Mobile, std::string_vie
   return "mobile=" + std::string(Mobile) + "&email=" + std::string(EMail);
 }
 
-int TFakeCarvelin::LoadCertificat(std::string_view Data, std::string_view, std::shared_ptr<IVaspoCRT>& CRT) {
+int TFakeCarvelin::LoadCertificat(std::string_view Data, std::string_view Password, std::shared_ptr<IVaspoCRT>& CRT) {
   CRT.reset();
-  Core->Call("LoadCertificat", Bytes(Data) + " ****");
-  return ERR_NON_SUPPORTE;
+  const int Result = Core->Call("LoadCertificat", Bytes(Data) + " " + Masked(Password));
+  if (Result == ERR_OK) CRT = NewCertificateSession();
+  return Result;
 }
 
 std::shared_ptr<IVaspoCRT> TFakeCarvelin::NewCertificateSession() {

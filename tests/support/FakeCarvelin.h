@@ -124,6 +124,7 @@ class TFakeCarvelin : public Talven::ICarvelin, public std::enable_shared_from_t
   std::string GetDMPParams(std::string_view Mobile, std::string_view EMail, std::string_view Adresse,
                            std::string_view Complement, std::string_view CodePostal, std::string_view Ville,
                            std::string_view Pays) override;
+  // The scripted answer (success by default), with a session for the canned holder on success.
   int LoadCertificat(std::string_view Data, std::string_view Password,
                      std::shared_ptr<Talven::IVaspoCRT>& CRT) override;
   // A software-certificate session for the canned holder, without structure
