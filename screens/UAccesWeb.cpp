@@ -277,8 +277,16 @@ bool TAccesWeb::BuildPDF(const std::string& Maker) {
   const std::string Path = FileName.empty() || Folder.empty() ? std::string() : Folder + "/" + FileName;
   const bool Saved = !Path.empty() && (DownloadLetter(URL, Path) || WriteLocalLetter(Path, Acces, AccesWebLogo()));
   for (std::string* Secret : {&Acces.login, &Acces.pwd, &JSON, &URL}) Vantrel::WipeBytes(*Secret);
-  if (Saved) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(Path)));
-  return Saved;
+  if (Saved)
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(Path)));
+  else  // the access exists, its codes are gone: the doctor must know
+    QMessageBox::warning(this, windowTitle(),
+                         ScreensTr::tr("Le courrier de l'accès Internet du patient n'a pas pu être enregistré (%1).\n"
+                                       "Pour le patient, demandez de nouveaux identifiants : « Créer/Modifier l'accès "
+                                       "Internet » puis « Obtenir de nouveaux identifiants ».")
+                             .arg(Path.empty() ? ScreensTr::tr("aucun dossier de travail accessible en écriture")
+                                               : Q(Path)));
+  return true;
 }
 
 QImage AccesWebLogo() {

@@ -96,7 +96,8 @@ class TAccesWeb : public QDialog {
   int TaskDialog();
   // The letter of the access held, downloaded from Maker (HTTPS) or drawn
   // here, saved in the working folder and opened; the access is then
-  // forgotten. False when no access is held or the letter cannot be saved.
+  // forgotten; a letter that cannot be saved is said. False when no access
+  // is held (nothing to write).
   bool BuildPDF(const std::string& Maker);
 
   void reject() override;

@@ -314,6 +314,29 @@ for word, x, y in (('Pour', 220, 40), ('Dossier', 220, 70), ('Votre', 50, 630), 
                                                {}, Box.Out);
     QVERIFY2(Placed.Status == 0, (Placed.Out + Placed.Err).c_str());
   }
+
+  // The access is made but its letter cannot be written (a folder holds its
+  // name): the doctor is told, not that the record was merely updated.
+  void unwritable_letter_is_said() {
+    Reset(LetterRules(QStringLiteral("error")));
+    TaskChoice = mrCancel;
+    const fs::path Blocked = Letter(NdiayeINS);
+    fs::create_directories(Blocked / "occupied");
+    TDMPMain* Main = OpenRecord(NdiayeINS);
+    QVERIFY(Main);
+    QString Said;
+    const auto Warning = AnswerModal<QMessageBox>([&](QMessageBox& Box) {
+      Said = Box.text();
+      Box.accept();
+    });
+    const bool Ran = RunForm(*Main, "aminata@exemple.fr", "", false);
+    fs::remove_all(Blocked);
+    QVERIFY(Ran);
+    QVERIFY2(Boxes.empty(), qPrintable(FirstBox()));
+    QVERIFY2(Said.startsWith(QStringLiteral("Le courrier de l'accès Internet du patient n'a pas pu être enregistré")),
+             qPrintable(Said));
+    QVERIFY(Urls.empty());
+  }
 };
 
 QTEST_MAIN(TDMP2MainAccesWebPeer)
