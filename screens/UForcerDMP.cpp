@@ -45,9 +45,12 @@ TFrmForcerDMP::TFrmForcerDMP(QWidget* Parent, const Talven::TPatientInfo& Patien
   edBrisDeGlace->setAccessibleName(lbBrisDeGlace->text());
   edBrisDeGlace->setEnabled(false);
   lbBrisDeGlace->setBuddy(edBrisDeGlace);
-  for (QRadioButton* Choice : {cbAutorise, cbBrisDeGlace})
+  for (QRadioButton* Choice : {cbAutorise, cbBrisDeGlace}) {
     connect(Choice, &QRadioButton::clicked, this,
             [this] { edBrisDeGlace->setEnabled(cbBrisDeGlace->isChecked()); });
+    // A radio button does not wrap: the dialog is as wide as its whole caption.
+    Choice->setMinimumWidth(Choice->sizeHint().width());
+  }
   auto* Choices = new QVBoxLayout(Mode);
   for (QWidget* W : std::initializer_list<QWidget*>{cbAutorise, cbBrisDeGlace, lbBrisDeGlace, edBrisDeGlace})
     Choices->addWidget(W);
