@@ -1,5 +1,7 @@
 #include "UForcerDMP.h"
 
+#include <algorithm>
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -71,7 +73,7 @@ TFrmForcerDMP::TFrmForcerDMP(QWidget* Parent, const Talven::TPatientInfo& Patien
   Buttons->addWidget(btOK);
   Buttons->addWidget(btAnnuler);
   Column->addLayout(Buttons);
-  setMinimumWidth(fontMetrics().averageCharWidth() * 80);
+  setMinimumWidth(std::max(fontMetrics().averageCharWidth() * 80, Column->minimumSize().width()));
 }
 
 bool TFrmForcerDMP::Execute(QWidget* Sender, const Talven::TPatientInfo& Patient) {

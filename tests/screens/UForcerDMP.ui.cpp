@@ -116,7 +116,9 @@ class TUForcerDMPTest : public QObject {
     Form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&Form));
     for (const QRadioButton* Mode : {Form.cbAutorise, Form.cbBrisDeGlace})
-      QVERIFY2(Mode->width() >= Mode->fontMetrics().horizontalAdvance(Mode->text()), qPrintable(Mode->text()));
+      QVERIFY2(Mode->width() >= Mode->fontMetrics().horizontalAdvance(Mode->text()) &&
+                   Mode->mapTo(&Form, QPoint(Mode->width(), 0)).x() <= Form.width(),
+               qPrintable(Mode->text()));
   }
 
   void cancel_keeps_the_last_motive() {
