@@ -178,7 +178,9 @@ idle
 # Opened again, the record is closed for that motive.
 open_record "$CLOSED_INS"
 poll 20 locate "$CLOSING_MOTIVE" "push button" >/dev/null || fail "the record does not show as closed"
+Box=$(window "$QUESTION") || fail "no message that the record is closed"
 shot closed-record
+answer "$Box" Return
 
 # Web access: its creation from the record menu and the letter go here.
 
