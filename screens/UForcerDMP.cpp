@@ -1,5 +1,7 @@
 #include "UForcerDMP.h"
 
+#include <algorithm>
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -45,9 +47,12 @@ TFrmForcerDMP::TFrmForcerDMP(QWidget* Parent, const Talven::TPatientInfo& Patien
   edBrisDeGlace->setAccessibleName(lbBrisDeGlace->text());
   edBrisDeGlace->setEnabled(false);
   lbBrisDeGlace->setBuddy(edBrisDeGlace);
-  for (QRadioButton* Choice : {cbAutorise, cbBrisDeGlace})
+  for (QRadioButton* Choice : {cbAutorise, cbBrisDeGlace}) {
     connect(Choice, &QRadioButton::clicked, this,
             [this] { edBrisDeGlace->setEnabled(cbBrisDeGlace->isChecked()); });
+    // A radio button does not wrap: the dialog is as wide as its whole caption.
+    Choice->setMinimumWidth(Choice->sizeHint().width());
+  }
   auto* Choices = new QVBoxLayout(Mode);
   for (QWidget* W : std::initializer_list<QWidget*>{cbAutorise, cbBrisDeGlace, lbBrisDeGlace, edBrisDeGlace})
     Choices->addWidget(W);
@@ -68,7 +73,7 @@ TFrmForcerDMP::TFrmForcerDMP(QWidget* Parent, const Talven::TPatientInfo& Patien
   Buttons->addWidget(btOK);
   Buttons->addWidget(btAnnuler);
   Column->addLayout(Buttons);
-  setMinimumWidth(fontMetrics().averageCharWidth() * 80);
+  setMinimumWidth(std::max(fontMetrics().averageCharWidth() * 80, Column->minimumSize().width()));
 }
 
 bool TFrmForcerDMP::Execute(QWidget* Sender, const Talven::TPatientInfo& Patient) {

@@ -1,8 +1,11 @@
 #include "UListePraticiens.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "ScreensTr.h"
@@ -23,6 +26,14 @@ TListePraticiens::TListePraticiens(QWidget* Parent, std::span<const Talven::TPra
                                        {ScreensTr::tr("Mode"), 100}, {ScreensTr::tr("Depuis"), 120},
                                        {ScreensTr::tr("MT"), 50}, {ScreensTr::tr("Dernière action"), 120}})
     Headers->AddSection(Caption, Width);
+  // Identifiers and dates are read whole: their columns grow to the widest
+  // (a cell keeps 11 pixels at its left and 10 at its right).
+  for (const int Column : {2, 5, 7}) {
+    int Width = Headers->SectionWidth(Column);
+    for (const Talven::TPraticien& P : FPraticiens)
+      Width = std::max(Width, fontMetrics().horizontalAdvance(RowTexts(P)[Column]) + 21);
+    Headers->SetSectionWidth(Column, Width);
+  }
   ListBox = new TVirtualListBox(this);
   ListBox->setObjectName(QStringLiteral("ListBox"));
   ListBox->SetHeaders(Headers);
@@ -45,7 +56,13 @@ TListePraticiens::TListePraticiens(QWidget* Parent, std::span<const Talven::TPra
   Column->addWidget(Headers);
   Column->addWidget(ListBox, 1);
   Column->addLayout(Buttons);
-  resize(1020, 400);
+  // Every column shows beside the vertical scroll bar.
+  int Width = 0;
+  for (int N = 0; N < Headers->SectionCount(); ++N) Width += Headers->SectionWidth(N);
+  const QMargins Margins = Column->contentsMargins();
+  Width += Margins.left() + Margins.right() + 2 * ListBox->frameWidth() +
+           style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListBox);
+  resize(std::max(1020, Width), 400);
 }
 
 QStringList TListePraticiens::RowTexts(const Talven::TPraticien& P) {

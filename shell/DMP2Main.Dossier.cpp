@@ -405,7 +405,11 @@ bool TDMPMain::HoldBusy() {
   return true;
 }
 
-void TDMPMain::ReleaseBusy() { SetBusy(CurrentTask() != nullptr); }
+void TDMPMain::ReleaseBusy() {
+  SetBusy(CurrentTask() != nullptr);
+  // A call made on this thread leaves the core's last progress message.
+  if (!CurrentTask()) statusBar()->showMessage(ShellTr::tr("Prêt"));
+}
 
 bool TDMPMain::AskSearchQuestion(const QString& Text) {
   return MessageDlg(this, QMessageBox::Question, Text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
@@ -484,6 +488,8 @@ void TDMPMain::ShowDossier() {
 
   const TStatusLook Look = StatusLook(I);
   ibStatus->setToolTip(Look.Hint);
+  // A screen reader names the button by the record's state.
+  ibStatus->setAccessibleName(Look.Hint);
   ibStatus->SetImageIndex(Look.Image);
 
   pnCSV->show();

@@ -109,6 +109,18 @@ class TUForcerDMPTest : public QObject {
     QVERIFY(Form.btOK->isDefault());
   }
 
+  // The modes' captions are read whole, however narrow the dialog is made.
+  void modes_show_their_whole_captions() {
+    TFrmForcerDMP Form(nullptr, Patient(1));
+    Form.resize(1, 1);
+    Form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Form));
+    for (const QRadioButton* Mode : {Form.cbAutorise, Form.cbBrisDeGlace})
+      QVERIFY2(Mode->width() >= Mode->fontMetrics().horizontalAdvance(Mode->text()) &&
+                   Mode->mapTo(&Form, QPoint(Mode->width(), 0)).x() <= Form.width(),
+               qPrintable(Mode->text()));
+  }
+
   void cancel_keeps_the_last_motive() {
     const auto Dialog = AnswerModal<TFrmForcerDMP>([](TFrmForcerDMP& Form) {
       QTest::mouseClick(Form.cbBrisDeGlace, Qt::LeftButton);

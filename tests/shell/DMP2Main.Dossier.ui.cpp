@@ -272,6 +272,7 @@ class TDMP2MainDossierTest : public QObject {
     QCOMPARE(Main->lbMedecin->textFormat(), Qt::PlainText);
     QCOMPARE(Main->StatusImage(), Image);
     QCOMPARE(Main->ibStatus->toolTip(), Hint);
+    QCOMPARE(Main->ibStatus->accessibleName(), Hint);
     QCOMPARE(Main->btUrgence->isHidden(), Autorisation != QLatin1String("BRIS_DE_GLACE"));
     QCOMPARE(Main->mnCreerAccesPatient->text(),
              Web ? QStringLiteral("Modifier l'accès Internet") : QStringLiteral("Créer un accès Internet"));

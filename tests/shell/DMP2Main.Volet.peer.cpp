@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QtTest>
 
 #include "ModalAnswer.h"
@@ -194,6 +195,8 @@ assert 'PRPA_IN201314UV02' in ops, ops
     ExpectLog(Since, "assert not requests, [e.get('operation') for e in requests]");
     Main->mnAdministratifClick();
     QVERIFY(Shown);
+    // The read's progress does not stay in the status bar once it is done.
+    QCOMPARE(Main->statusBar()->currentMessage(), QStringLiteral("Prêt"));
   }
 };
 
