@@ -262,7 +262,13 @@ int CadreExerciceIndexOfLabel(std::string_view Label) {
 }
 
 std::string NomPatient(const TIdentite& Id) {
-  return std::string(CiviliteCourte(Id.Civilite)) + " " + Id.NomUsage + " " + Id.Prenom;
+  // Without a usage name the birth name identifies the patient; an empty
+  // part leaves no double blank.
+  std::string Name;
+  for (std::string_view Part : {CiviliteCourte(Id.Civilite), std::string_view(Id.NomUsage.empty() ? Id.NomNaissance : Id.NomUsage),
+                                std::string_view(Id.Prenom)})
+    if (!Part.empty()) Name += (Name.empty() ? "" : " ") + std::string(Part);
+  return Name;
 }
 
 int CiviliteCode(std::string_view Civilite) {

@@ -95,7 +95,8 @@ int CadreExerciceIndex(std::string_view Code);
 int CadreExerciceIndexOfLabel(std::string_view Label);
 
 // The patient as the record dialogs name him: the civility's short form,
-// the usage name and the first name, one blank apart.
+// the usage name (the birth name when there is none) and the first name,
+// one blank apart, empty parts left out.
 std::string NomPatient(const TIdentite& Id);
 
 // 1 for "M", 2 for "Mme", 3 for "Mlle", else 0.

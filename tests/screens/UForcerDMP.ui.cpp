@@ -86,7 +86,7 @@ class TUForcerDMPTest : public QObject {
   void title_names_the_patient_data() {
     QTest::addColumn<int>("Civilite");
     QTest::addColumn<QString>("Name");
-    QTest::newRow("no civility") << 0 << " <b>DUPONT</b> Jean %1";
+    QTest::newRow("no civility") << 0 << "<b>DUPONT</b> Jean %1";
     QTest::newRow("M") << 1 << "M <b>DUPONT</b> Jean %1";
     QTest::newRow("Mme") << 2 << "Mme <b>DUPONT</b> Jean %1";
     QTest::newRow("Mlle") << 3 << "Mlle <b>DUPONT</b> Jean %1";

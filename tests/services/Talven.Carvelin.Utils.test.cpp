@@ -240,3 +240,19 @@ TEST(FileVersion, the_fixed_information_comes_from_the_library_file_name) {
   EXPECT_EQ(Info.FileVersionMS, 0u);
   EXPECT_FALSE(FileVersionFixedInfo("/etc/hostname", Info));
 }
+
+// The record dialogs must single the patient out: the birth name stands in
+// for a missing usage name, and empty parts leave no double blank.
+TEST(Utils, patient_name_of_the_record_dialogs) {
+  struct Row {
+    Talven::TIdentite Id;
+    std::string Expected;
+  };
+  const Row Rows[] = {
+      {{2, "MARTIN-DURAND", "DURAND", "Zoé", "", 0}, "Mme MARTIN-DURAND Zoé"},
+      {{2, "", "DUPONT", "Marie", "", 0}, "Mme DUPONT Marie"},
+      {{0, "", "PETIT", "Léa", "", 0}, "PETIT Léa"},
+      {{1, "", "", "", "", 0}, "M"},
+  };
+  for (const Row& R : Rows) EXPECT_EQ(Talven::NomPatient(R.Id), R.Expected);
+}

@@ -192,8 +192,9 @@ class TDMP2MainSearchTest : public QObject {
     WaitForJobs();
     const std::string_view Majeur = Fake->GetErrMsg(ERR_PATIENT_MAJEUR);
     QCOMPARE(Boxes, Refused ? QStringList{QString::fromUtf8(Majeur.data(), qsizetype(Majeur.size()))} : QStringList{});
-    const QString Patient = QStringLiteral("%1 %2 %3").arg(Civility, QString::fromStdString(Id.NomUsage),
-                                                           QString::fromStdString(Id.Prenom));
+    const QString Patient = QStringLiteral("%1 %2 %3")
+                                .arg(Civility, QString::fromStdString(Id.NomUsage), QString::fromStdString(Id.Prenom))
+                                .trimmed();
     QCOMPARE(Caption, QStringLiteral("Accès au DMP de ") + Patient);
     QCOMPARE(Line, QStringLiteral("Vous essayez d'accéder au DMP de %1 qui est mineur (05/06/2015).").arg(Patient));
     QCOMPARE(Called("SetAccesSecret"), !Cancel);
