@@ -151,6 +151,10 @@ TAccesWeb::TAccesWeb(QWidget* Parent) : QDialog(Parent) {
   connect(btAnnuler, &QPushButton::clicked, this, &TAccesWeb::reject);
 
   auto* Fields = new QFormLayout;
+  // An address is read back whole before the access is made.
+  Fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  edEMail->setMinimumWidth(edEMail->fontMetrics().horizontalAdvance(QStringLiteral("prenom.nom-de-famille@exemple-long.fr")) +
+                           edEMail->fontMetrics().averageCharWidth() * 2);
   auto* LabelEMail = new QLabel(ScreensTr::tr("Adresse é&lectronique"), this);
   LabelEMail->setBuddy(edEMail);
   Fields->addRow(LabelEMail, edEMail);

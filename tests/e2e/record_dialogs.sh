@@ -3,7 +3,8 @@
 # patient's administrative panel and who has access to the record, opens a
 # minor's record in normal mode, justifies the access to records without
 # authorisation (the patient's consent, then an emergency with its motive)
-# and closes a record at the patient's request with a motive. The record
+# closes a record at the patient's request with a motive, and creates a
+# patient's web access, whose letter goes to the desktop's opener. The record
 # menu is used with the keyboard, the other controls found as a screen
 # reader finds them and clicked with the mouse; what reached the service is
 # read back from the simulator's log.
@@ -26,6 +27,9 @@ MINOR_INS=215033306311206    # PETIT Léa, ten years old, her mother as represen
 CONSENT_INS=181036219304167  # LEFEBVRE Hugo: no authorisation
 URGENT_INS=277049205010259   # DUPONT Marie: no authorisation
 CLOSED_INS=277049205010160   # DUPONT Marie, her namesake: authorised
+WEB_ACCESS='^Création d'"'"'un Accès Web$'
+WEB_INS=288125935020866      # FAURE Élodie: authorised, no web access yet
+WEB_MAIL=elodie.faure@exemple.fr
 EMERGENCY_MOTIVE="Patient inconscient aux urgences"
 CLOSING_MOTIVE="Le patient demande la fermeture de son dossier"
 PURPOSE=urn:oasis:names:tc:xspa:1.0:subject:purposeofuse  # the assertion's access mode
@@ -89,6 +93,14 @@ def passes(e):
 sys.exit(0 if entries and all(map(passes, entries)) else 1)' "$DEMO_LOG" "$@"
 }
 last_sequence() { "$PYTHON" -c 'import json, sys; print(max([0] + [json.loads(l)["sequence"] for l in open(sys.argv[1])]))' "$DEMO_LOG"; }
+
+# A stand-in desktop opener, first on the program's PATH, says what the
+# program asked to open.
+OPENED=$ROOT/opened
+mkdir -p "$ROOT/bin"
+printf '#!/bin/sh\nprintf %%s "$1" >"%s"\n' "$OPENED" >"$ROOT/bin/xdg-open"
+chmod +x "$ROOT/bin/xdg-open"
+export PATH="$ROOT/bin:$PATH"
 
 start "$BUILD/shell/carvelin2" /cps
 Program=$P
@@ -182,7 +194,27 @@ Box=$(window "$QUESTION") || fail "no message that the record is closed"
 shot closed-record
 answer "$Box" Return
 
-# Web access: its creation from the record menu and the letter go here.
+SCENARIO=web-access
+open_record "$WEB_INS"
+record_shown
+record_menu Down Down Return
+Dialog=$(window "$WEB_ACCESS") || fail "the web access form did not open from the record menu"
+press "Adresse électronique" text
+focused "$Dialog" type --delay 20 "$WEB_MAIL"
+shot web-access
+press "Créer l'accès Internet"
+poll 10 gone "$WEB_ACCESS" || fail "the web access form stayed open"
+# The letter, saved privately in the working folder, handed to the desktop.
+Letter=$(poll 20 cat "$OPENED") || fail "no letter handed to xdg-open"
+case "$Letter" in
+*/DMP_$WEB_INS.PDF) ;;
+*) fail "xdg-open was asked to open '$Letter'" ;;
+esac
+Letter=${Letter#file://}
+[ "$(stat -c %a "$Letter")" = 600 ] || fail "the letter is not private: $(stat -c %a "$Letter")"
+pdftotext "$Letter" - | grep -q "^Identifiant " || fail "the letter names no login"
+rm -f "$Letter"
+idle
 
 close_windows "$Program"
 echo "record_dialogs: all steps passed"

@@ -85,6 +85,18 @@ class TAccesWebTest : public QObject {
     QCOMPARE(Form.Data->FMobile, Mobile.toStdString());
   }
 
+  // A long address shows whole in its field at the form's own size.
+  void email_shows_whole() {
+    TAccesWeb Form(nullptr);
+    const QString Address = QStringLiteral("francoise.bernard-lambert@exemple.fr");
+    Form.edEMail->setText(Address);
+    Form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Form));
+    Form.edEMail->setCursorPosition(0);
+    QVERIFY2(Form.edEMail->fontMetrics().horizontalAdvance(Address) < Form.edEMail->contentsRect().width() - 8,
+             qPrintable(QString::number(Form.edEMail->contentsRect().width())));
+  }
+
   void existing_access_changes_the_form() {
     TAccesWeb Form(nullptr);
     Form.SetDossier(Dossier(true), "a@b.fr", "0612345678");
