@@ -167,13 +167,7 @@ TAjoutDocument::TAjoutDocument(QWidget* Parent) : QDialog(Parent) {
   connect(cbPraticiens, &QCheckBox::clicked, this, [this] { VisibiliteClick(cbPraticiens, cbPatient); });
   connect(cbToutLeMonde, &QCheckBox::clicked, this, [this] { ToutLeMondeClick(); });
 
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
-  connect(btOK, &QPushButton::clicked, this, [this] { btOKClick(); });
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+  MakeOKCancel(this, btOK, btCancel, "btCancel", [this] { btOKClick(); });
 
   auto* Fields = new QGridLayout;
   int Row = 0;

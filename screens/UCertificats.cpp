@@ -17,6 +17,7 @@
 #include "Vantrel.QtText.h"
 #include "Vantrel.WinSSPI.h"
 #include "Vantrel.Winapi.BCrypt.h"
+#include "VCLPatches.h"
 
 namespace Carvelin {
 
@@ -92,16 +93,10 @@ TCertificats::TCertificats(QWidget* Parent, TAddCertificatsEvent AddCertificats)
   btBrowseSign = MakeBrowse(QStringLiteral("btBrowseSign"));
   lbSign = HolderText(this, QStringLiteral("lbSign"));
   MakePasswordEdits(this, edAuthPwd, edSignPwd, cbSamePwd, [this] { edSignPwdChange(); });
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
+  MakeOKCancel(this, btOK, btCancel, "btCancel", [this] { btOKClick(); });
 
   connect(btBrowseAuth, &QPushButton::clicked, this, [this] { btBrowseAuthClick(); });
   connect(btBrowseSign, &QPushButton::clicked, this, [this] { btBrowseSignClick(); });
-  connect(btOK, &QPushButton::clicked, this, [this] { btOKClick(); });
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* Grid = new QGridLayout;
   auto AddPart = [&](int Row, const QString& Title, QLineEdit* File, QPushButton* Browse, QLineEdit* Pwd,

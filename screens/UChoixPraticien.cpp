@@ -32,16 +32,10 @@ TChoixPraticien::TChoixPraticien(QWidget* Parent, std::vector<TVaspoPraticien> A
     Canvas.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
     DrawHeaderCells(Canvas, *Headers, Rect, RowTexts(Praticiens[size_t(Index)]));
   };
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
   // OK needs a row.
-  connect(btOK, &QPushButton::clicked, this, [this] {
+  MakeOKCancel(this, btOK, btCancel, "btCancel", [this] {
     if (ListBox->ItemIndex() >= 0 && size_t(ListBox->ItemIndex()) < Praticiens.size()) accept();
   });
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* Buttons = new QHBoxLayout;
   Buttons->addStretch(1);

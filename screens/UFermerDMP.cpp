@@ -10,6 +10,7 @@
 #include "ScreensTr.h"
 #include "Talven.Carvelin.Utils.h"
 #include "Vantrel.QtText.h"
+#include "VCLPatches.h"
 
 namespace Carvelin {
 
@@ -31,13 +32,7 @@ TFermerDMP::TFermerDMP(QWidget* Parent, const Talven::TDossierInfo& Info) : QDia
   mmMotif->setAccessibleName(ScreensTr::tr("Motif de fermeture"));
   mmMotif->setTabChangesFocus(true);
   lbMotif->setBuddy(mmMotif);
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btAnnuler = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btAnnuler->setObjectName(QStringLiteral("btAnnuler"));
-  connect(btOK, &QPushButton::clicked, this, &TFermerDMP::btOKClick);
-  connect(btAnnuler, &QPushButton::clicked, this, &QDialog::reject);
+  MakeOKCancel(this, btOK, btAnnuler, "btAnnuler", [this] { btOKClick(); });
 
   auto* Column = new QVBoxLayout(this);
   for (QWidget* W : std::initializer_list<QWidget*>{lbTitle, lbMotif, mmMotif}) Column->addWidget(W);

@@ -14,6 +14,7 @@
 #include "ScreensTr.h"
 #include "Talven.Carvelin.Utils.h"
 #include "Vantrel.QtText.h"
+#include "VCLPatches.h"
 
 namespace Carvelin {
 
@@ -57,13 +58,7 @@ TFrmForcerDMP::TFrmForcerDMP(QWidget* Parent, const Talven::TPatientInfo& Patien
   for (QWidget* W : std::initializer_list<QWidget*>{cbAutorise, cbBrisDeGlace, lbBrisDeGlace, edBrisDeGlace})
     Choices->addWidget(W);
 
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btAnnuler = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btAnnuler->setObjectName(QStringLiteral("btAnnuler"));
-  connect(btOK, &QPushButton::clicked, this, &TFrmForcerDMP::btOKClick);
-  connect(btAnnuler, &QPushButton::clicked, this, &QDialog::reject);
+  MakeOKCancel(this, btOK, btAnnuler, "btAnnuler", [this] { btOKClick(); });
 
   auto* Column = new QVBoxLayout(this);
   Column->addWidget(lbTitle);

@@ -13,6 +13,7 @@
 #include "UCertificats.h"
 #include "Vantrel.QtText.h"
 #include "Vantrel.Winapi.BCrypt.h"
+#include "VCLPatches.h"
 
 namespace Carvelin {
 
@@ -25,13 +26,7 @@ TLoadCertificat::TLoadCertificat(QWidget* Parent, Talven::ICarvelin& DMP, const 
   lbCertificat->setObjectName(QStringLiteral("lbCertificat"));
   lbCertificat->setTextFormat(Qt::PlainText);
   MakePasswordEdits(this, edAuthPwd, edSignPwd, cbSamePwd, [this] { edSignPwdChange(); });
-  btOK = new QPushButton(ScreensTr::tr("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(ScreensTr::tr("Annuler"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
-  connect(btOK, &QPushButton::clicked, this, [this] { btOKClick(); });
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+  MakeOKCancel(this, btOK, btCancel, "btCancel", [this] { btOKClick(); });
 
   auto* Grid = new QGridLayout;
   Grid->addWidget(new QLabel(ScreensTr::tr("Certificat d'authentification :"), this), 0, 0);

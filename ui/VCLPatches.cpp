@@ -602,6 +602,17 @@ void TElidedLabel::paintEvent(QPaintEvent*) {
 
 // ---- Helpers ----
 
+void MakeOKCancel(QDialog* Dialog, QPushButton*& OK, QPushButton*& Cancel, const char* CancelName,
+                  std::function<void()> OnOK) {
+  OK = new QPushButton(Tr::tr("OK"), Dialog);
+  OK->setObjectName(QStringLiteral("btOK"));
+  OK->setDefault(true);
+  Cancel = new QPushButton(Tr::tr("Annuler"), Dialog);
+  Cancel->setObjectName(QLatin1String(CancelName));
+  QObject::connect(OK, &QPushButton::clicked, Dialog, std::move(OnOK));
+  QObject::connect(Cancel, &QPushButton::clicked, Dialog, &QDialog::reject);
+}
+
 void DrawExpandArrow(QPainter& Painter, int X, int Y, bool Expanded) {
   const QPolygon Points = Expanded ? QPolygon({QPoint(X + 6, Y + 1), QPoint(X + 6, Y + 7), QPoint(X, Y + 7)})
                                    : QPolygon({QPoint(X + 2, Y), QPoint(X + 6, Y + 4), QPoint(X + 2, Y + 8)});

@@ -277,6 +277,11 @@ class TElidedLabel : public QLabel {
 
 // ---- Helpers ----
 
+// A dialog's "OK" (its default button, named btOK, calling OnOK) and
+// "Annuler" (named CancelName, rejecting the dialog).
+void MakeOKCancel(QDialog* Dialog, QPushButton*& OK, QPushButton*& Cancel, const char* CancelName,
+                  std::function<void()> OnOK);
+
 void DrawExpandArrow(QPainter& Painter, int X, int Y, bool Expanded);
 QPolygon FavoriteStarPoints(int CX, int CY, int Inner, int Outer);
 void DrawFavoriteStar(QPainter& Painter, int CX, int CY, int Inner, int Outer);
